@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/Unknown.h"
+#include "platform/Result.h"
+
+#include <string>
+
+class IHTMLElement : public IUnknown {
+public:
+    // What a browser's innerText gives: visible text, entities decoded, CR LF for
+    // block ends and <br>, white space collapsed.
+    virtual HRESULT get_innerText(std::u16string* text) = 0;
+    virtual HRESULT get_innerHTML(std::u16string* html) = 0;
+};
+
+class IHTMLDocument2 : public IUnknown {
+public:
+    // write appends to the document's source; close parses what was written.
+    virtual HRESULT write(const std::u16string& html) = 0;
+    virtual HRESULT close() = 0;
+    // Fails when the document has no body element.
+    virtual HRESULT get_body(IHTMLElement** body) = 0;
+};
+
+HRESULT createHtmlDocument(IHTMLDocument2** document);

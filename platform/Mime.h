@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/Unknown.h"
+#include "platform/Result.h"
+#include "util/DateTime.h"
+
+#include <cstdint>
+#include <string>
+
+// A byte stream handed out by the MIME layer.
+class IStream : public IUnknown {
+public:
+    // S_OK with up to size bytes in *read; S_FALSE (or 0 bytes) at the end.
+    virtual HRESULT Read(void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
+};
+
+// Text body kinds and the encoding asked for.
+constexpr std::uint32_t TXT_PLAIN = 1;
+constexpr std::uint32_t TXT_HTML = 2;
+constexpr std::uint32_t IET_UNICODE = 7; // UTF-16 in host (little-endian) order
+
+// Property numbers of GetProp.
+constexpr std::uint32_t PID_HDR_SUBJECT = 5;
+constexpr std::uint32_t PID_HDR_FROM = 6;
+constexpr std::uint32_t PID_HDR_DATE = 12; // the Date header (sent time)
+constexpr std::uint32_t PID_ATT_RECVTIME = 13; // the store's received time
+constexpr std::uint32_t PID_HDR_TO = 25;
+
+// Address types and formats of GetAddressFormat.
+constexpr std::uint32_t IAT_FROM = 1;
+constexpr std::uint32_t IAT_SENDER = 2;
+constexpr std::uint32_t IAT_REPLYTO = 32;
+constexpr std::uint32_t AFT_RFC822_EMAIL = 1; // the bare addresses, ", " between
+
+constexpr std::uint16_t VT_EMPTY = 0;
+constexpr std::uint16_t VT_LPWSTR = 31;
+constexpr std::uint16_t VT_FILETIME = 64;
+
+struct PROPVARIANT {
+    std::uint16_t vt = VT_EMPTY; // asked type on the way in, the value's type on the way out
+    std::u16string pwszVal;
+    FILETIME filetime;
+};
+HRESULT PropVariantClear(PROPVARIANT* value);
+
+class IMimeAllocator : public IUnknown {
+public:
+    virtual void Free(void* p) = 0;
+};
+
+class IMimeMessage : public IUnknown {
+public:
+    // MIME_E_NOT_FOUND when the message has no body of that kind.
+    virtual HRESULT GetTextBody(std::uint32_t txtType, std::uint32_t encoding, IStream** stream,
+                                void* bodyHandle) = 0;
+    // Fails when the property is absent.
+    virtual HRESULT GetProp(std::uint32_t propId, std::uint32_t flags, PROPVARIANT* value) = 0;
+    // *text is allocated by the layer and freed with IMimeAllocator::Free.
+    virtual HRESULT GetAddressFormat(std::uint32_t addressType, std::uint32_t format,
+                                     char** text) = 0;
+    // A raw header's decoded value (UTF-8, folded lines joined); fails when absent.
+    virtual HRESULT GetHeader(const char* name, std::string* value) = 0;
+};
+
+HRESULT MimeOleGetAllocator(IMimeAllocator** allocator);
+
+// Parses an RFC 822 message held in memory; received is what PID_ATT_RECVTIME answers.
+HRESULT MimeOleCreateMessage(const std::string& bytes, const FILETIME& received,
+                             IMimeMessage** message);
+// The same from a file (the store's way).
+HRESULT MimeOleLoadMessageFile(const std::string& path, const FILETIME& received,
+                               IMimeMessage** message);

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "platform/Unknown.h"
+#include "platform/Result.h"
+#include "util/DateTime.h"
+
+#include <cstdint>
+#include <string>
+
+class IMimeMessage;
+class IStoreFolder;
+
+using STOREFOLDERID = std::uint32_t;
+using MESSAGEID = std::uint32_t;
+
+constexpr STOREFOLDERID FOLDERID_ROOT = 0;
+constexpr STOREFOLDERID FOLDERID_INVALID = 0xFFFFFFFFu;
+
+// Special folder types; the top-level folders are recognised by their names.
+enum SPECIALFOLDER : std::int32_t {
+    FOLDER_NOTSPECIAL = -1,
+    FOLDER_INBOX = 0, // the root maildir
+    FOLDER_OUTBOX = 1,
+    FOLDER_SENT = 2,    // "Sent"
+    FOLDER_DELETED = 3, // "Trash"
+    FOLDER_DRAFT = 4,   // "Drafts"
+    FOLDER_JUNK = 5,    // "Junk"
+};
+
+// Folder record (the interface's record of size 280).
+struct FOLDERPROPS {
+    std::uint32_t cbSize = sizeof(FOLDERPROPS);
+    STOREFOLDERID dwFolderId = FOLDERID_INVALID;
+    std::int32_t cSubFolders = 0;
+    std::int32_t sfType = FOLDER_NOTSPECIAL;
+    std::uint32_t cUnread = 0;
+    std::uint32_t cMessage = 0;
+    // UTF-8, NUL-terminated, cut to 255 bytes.
+    char szName[256] = {};
+};
+
+// Message record (the interface's record of size 68). Freed by FreeMessageProps.
+struct MESSAGEPROPS {
+    std::uint32_t cbSize = sizeof(MESSAGEPROPS);
+    MESSAGEID dwMessageId = 0;
+    std::uint32_t dwFlags = 0;
+    std::string pszSubject;     // decoded, UTF-8; empty when the message has none
+    std::string pszDisplayFrom; // the sender's display name, else the address
+    FILETIME ftReceived;        // the file's modification time
+};
+
+// One message at a time in the program, but the store takes any number.
+struct MESSAGEIDLIST {
+    std::uint32_t cbSize = 12;
+    std::uint32_t cMsgs = 0;
+    MESSAGEID* prgdwMsgId = nullptr;
+};
+
+// Opaque handle of a running enumeration.
+class StoreEnum;
+using HENUMSTORE = StoreEnum*;
+
+// Where the store's notifications go: the windows post a Qt event, the command-line
+// tool queues. Window message numbers:
+constexpr std::uint32_t WM_NEWMSGS = 2674;     // wParam: the new message's id
+constexpr std::uint32_t WM_DELETEMSGS = 2675;  // wParam: points to the removed id
+constexpr std::uint32_t WM_DELETEFOLDER = 2676; // wParam: the folder's id
+constexpr std::uint32_t WM_MARKEDASREAD = 2677; // wParam: points to the changed id
+constexpr std::uint32_t WM_MARKEDASUNREAD = 2678; // wParam: points to the changed id
+
+class INotifySink {
+public:
+    virtual void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+
+protected:
+    ~INotifySink() = default;
+};
+
+class IStoreNamespace : public IUnknown {
+public:
+    virtual HRESULT Initialize(void* ownerWindow, std::uint32_t flags) = 0;
+
+    // S_OK with the first (next) record, S_FALSE (1) at the end.
+    virtual HRESULT GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props,
+                                      HENUMSTORE* handle) = 0;
+    virtual HRESULT GetNextSubFolder(HENUMSTORE handle, FOLDERPROPS* props) = 0;
+    virtual HRESULT GetSubFolderClose(HENUMSTORE handle) = 0;
+
+    // Fails for an id the store does not know.
+    virtual HRESULT OpenFolder(STOREFOLDERID id, std::uint32_t flags, IStoreFolder** folder) = 0;
+    // name is UTF-8; the new folder's id in *newId.
+    virtual HRESULT CreateFolder(STOREFOLDERID parent, const char* name, std::uint32_t flags,
+                                 STOREFOLDERID* newId) = 0;
+
+    // Notifications of every registered folder are read from this descriptor (poll it
+    // for input) and delivered, on the calling thread, by DispatchNotifications.
+    virtual int NotificationHandle() = 0;
+    virtual HRESULT DispatchNotifications() = 0;
+};
+
+class IStoreFolder : public IUnknown {
+public:
+    virtual HRESULT GetFolderProps(std::uint32_t flags, FOLDERPROPS* props) = 0;
+
+    virtual HRESULT GetMessageProps(MESSAGEID id, std::uint32_t flags, MESSAGEPROPS* props) = 0;
+    virtual HRESULT FreeMessageProps(MESSAGEPROPS* props) = 0;
+
+    // Messages in store order (ascending id). S_OK with a record, S_FALSE at the end.
+    virtual HRESULT GetFirstMessage(std::uint32_t flags, std::uint32_t mask, MESSAGEID first,
+                                    MESSAGEPROPS* props, HENUMSTORE* handle) = 0;
+    virtual HRESULT GetNextMessage(HENUMSTORE handle, std::uint32_t flags,
+                                   MESSAGEPROPS* props) = 0;
+    virtual HRESULT GetMessageClose(HENUMSTORE handle) = 0;
+
+    virtual HRESULT OpenMessage(MESSAGEID id, IMimeMessage** message) = 0;
+
+    // Copies (the source keeps its messages) into target; everything is on disk when
+    // it returns.
+    virtual HRESULT CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIST* ids,
+                                     std::uint32_t flags, std::uint32_t flagsRemove,
+                                     void* progress) = 0;
+    virtual HRESULT DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t flags,
+                                   void* progress) = 0;
+
+    // S_OK when registered (unregistered), E_FAIL when not possible.
+    virtual HRESULT RegisterNotification(std::uint32_t reserved, INotifySink* sink) = 0;
+    virtual HRESULT UnregisterNotification(std::uint32_t reserved, INotifySink* sink) = 0;
+};
+
+// The store root: $MAILDIR when set, else ~/Maildir.
+std::string defaultStoreRoot();
+
+// Creates the store object over the Maildir++ tree at root (created when missing).
+HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store);

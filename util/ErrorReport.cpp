@@ -1,0 +1,33 @@
+#include "util/ErrorReport.h"
+
+#include "util/Log.h"
+
+#include <cstdio>
+
+namespace {
+void printReport(const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+ErrorReporter& reporter() {
+    static ErrorReporter current = printReport;
+    return current;
+}
+} // namespace
+
+std::string comErrorText(const ComException& e, const std::string& context) {
+    return formatString("com error %#x: %s", static_cast<unsigned>(e.hr()), e.what()) +
+           " in context '" + context + "'";
+}
+
+void showComError(const ComException& e, const std::string& context) {
+    reportError("Error", comErrorText(e, context));
+}
+
+ErrorReporter setErrorReporter(ErrorReporter next) {
+    ErrorReporter previous = std::move(reporter());
+    reporter() = next ? std::move(next) : ErrorReporter(printReport);
+    return previous;
+}
+
+void reportError(const std::string& caption, const std::string& text) { reporter()(caption, text); }

@@ -1,0 +1,51 @@
+#include "util/Log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+std::mutex sinkMutex;
+LogSink sink;
+bool toStderr = true;
+
+std::string vformat(const char* format, va_list args) {
+    char buffer[1024];
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (n < 0)
+        return {};
+    return buffer;
+}
+} // namespace
+
+std::string formatString(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    return text;
+}
+
+void debugLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string line = vformat(format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    if (toStderr) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+    if (sink)
+        sink(line);
+}
+
+void setLogSink(LogSink newSink) {
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    sink = std::move(newSink);
+}
+
+void setLogToStderr(bool on) {
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    toStderr = on;
+}

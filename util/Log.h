@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// printf-style formatting into a 1024-byte buffer: longer results are cut at 1023
+// characters, as every caller of the original did.
+std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// One diagnostic line, always written (no levels) to standard error and to the sink.
+void debugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A sink that sees every debugLog line (tests record them); empty to remove.
+// The sink is called from whatever thread logs.
+using LogSink = std::function<void(const std::string&)>;
+void setLogSink(LogSink sink);
+// Whether debugLog also writes to standard error (on by default).
+void setLogToStderr(bool on);
