@@ -22,7 +22,7 @@ constexpr std::uint32_t IET_UNICODE = 7; // UTF-16 in host (little-endian) order
 // Property numbers of GetProp.
 constexpr std::uint32_t PID_HDR_SUBJECT = 5;
 constexpr std::uint32_t PID_HDR_FROM = 6;
-constexpr std::uint32_t PID_HDR_DATE = 12; // the Date header (sent time)
+constexpr std::uint32_t PID_HDR_DATE = 12;     // the Date header (sent time)
 constexpr std::uint32_t PID_ATT_RECVTIME = 13; // the store's received time
 constexpr std::uint32_t PID_HDR_TO = 25;
 

@@ -20,5 +20,6 @@ constexpr HRESULT MIME_E_NOT_FOUND = static_cast<HRESULT>(0x800CCE05u);
 // Maps an errno value to a failure code (the platform's "HRESULT from Win32" rule:
 // facility 7, the error number in the low word), so the number stays readable.
 constexpr HRESULT hresultFromErrno(int error) {
-    return error <= 0 ? E_FAIL : static_cast<HRESULT>(0x80070000u | (static_cast<unsigned>(error) & 0xFFFF));
+    return error <= 0 ? E_FAIL
+                      : static_cast<HRESULT>(0x80070000u | (static_cast<unsigned>(error) & 0xFFFF));
 }

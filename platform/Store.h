@@ -62,10 +62,10 @@ using HENUMSTORE = StoreEnum*;
 
 // Where the store's notifications go: the windows post a Qt event, the command-line
 // tool queues. Window message numbers:
-constexpr std::uint32_t WM_NEWMSGS = 2674;     // wParam: the new message's id
-constexpr std::uint32_t WM_DELETEMSGS = 2675;  // wParam: points to the removed id
-constexpr std::uint32_t WM_DELETEFOLDER = 2676; // wParam: the folder's id
-constexpr std::uint32_t WM_MARKEDASREAD = 2677; // wParam: points to the changed id
+constexpr std::uint32_t WM_NEWMSGS = 2674;        // wParam: the new message's id
+constexpr std::uint32_t WM_DELETEMSGS = 2675;     // wParam: points to the removed id
+constexpr std::uint32_t WM_DELETEFOLDER = 2676;   // wParam: the folder's id
+constexpr std::uint32_t WM_MARKEDASREAD = 2677;   // wParam: points to the changed id
 constexpr std::uint32_t WM_MARKEDASUNREAD = 2678; // wParam: points to the changed id
 
 class INotifySink {
@@ -108,8 +108,7 @@ public:
     // Messages in store order (ascending id). S_OK with a record, S_FALSE at the end.
     virtual HRESULT GetFirstMessage(std::uint32_t flags, std::uint32_t mask, MESSAGEID first,
                                     MESSAGEPROPS* props, HENUMSTORE* handle) = 0;
-    virtual HRESULT GetNextMessage(HENUMSTORE handle, std::uint32_t flags,
-                                   MESSAGEPROPS* props) = 0;
+    virtual HRESULT GetNextMessage(HENUMSTORE handle, std::uint32_t flags, MESSAGEPROPS* props) = 0;
     virtual HRESULT GetMessageClose(HENUMSTORE handle) = 0;
 
     virtual HRESULT OpenMessage(MESSAGEID id, IMimeMessage** message) = 0;

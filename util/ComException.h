@@ -7,7 +7,8 @@
 // raised (empty for the plain check).
 class ComException : public Exception {
 public:
-    ComException(HRESULT hr, std::string context = {}) : Exception(std::move(context)), result(hr) {}
+    ComException(HRESULT hr, std::string context = {})
+        : Exception(std::move(context)), result(hr) {}
     HRESULT hr() const { return result; }
 
 private:

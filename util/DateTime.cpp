@@ -37,7 +37,9 @@ void civilFromDays(std::int64_t z, int& y, int& m, int& d) {
     y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
 }
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -65,8 +67,7 @@ FILETIME fileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
 bool tryEncodeDateTime(const DateTimeParts& p, DateTime& result) {
     if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
         p.day > daysInMonth(p.year, p.month) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
-        p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 ||
-        p.millisecond > 999)
+        p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999)
         return false;
     std::int64_t days = daysFromCivil(p.year, p.month, p.day) + unixEpochDays;
     std::int64_t ms = ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
@@ -101,7 +102,9 @@ DateTime dateOf(DateTime value) {
     return result;
 }
 
-DateTime timeOf(DateTime value) { return value - dateOf(value); }
+DateTime timeOf(DateTime value) {
+    return value - dateOf(value);
+}
 
 DateTime nowLocal() {
     auto now = std::chrono::system_clock::now();
@@ -110,7 +113,7 @@ DateTime nowLocal() {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
-    DateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+    DateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,       local.tm_hour,
                     local.tm_min,         local.tm_sec,     static_cast<int>(ms)};
     if (p.second > 59) // a leap second
         p.second = 59;
@@ -160,7 +163,7 @@ DateTime fileTimeToDateTime(const FILETIME& ft) {
 FILETIME dateTimeToFileTime(DateTime value) {
     DateTimeParts p = decodeDateTime(value);
     std::int64_t days = daysFromCivil(p.year, p.month, p.day) - daysFromCivil(1601, 1, 1);
-    std::int64_t ms = days * msPerDay +
-                      ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
+    std::int64_t ms =
+        days * msPerDay + ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
     return fileTimeFromTicks(ms < 0 ? 0 : static_cast<std::uint64_t>(ms) * 10000);
 }

@@ -16,5 +16,9 @@ struct da_doubles {
 
 using DoublePtr = smart_ptr<double, da_doubles>;
 
-inline DoublePtr makeDoubles(std::int32_t count) { return DoublePtr(newDoubleArray(count)); }
-inline std::int32_t doubleCount(const DoublePtr& p) { return p ? doubleArrayCount(p.get()) : 0; }
+inline DoublePtr makeDoubles(std::int32_t count) {
+    return DoublePtr(newDoubleArray(count));
+}
+inline std::int32_t doubleCount(const DoublePtr& p) {
+    return p ? doubleArrayCount(p.get()) : 0;
+}

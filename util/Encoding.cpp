@@ -199,6 +199,10 @@ WideString bytesToWide(const std::string& text, unsigned codePage) {
     return utf8ToUtf16(utf8);
 }
 
-std::string wideToUtf8(const WideString& text) { return utf16ToUtf8(text); }
+std::string wideToUtf8(const WideString& text) {
+    return utf16ToUtf8(text);
+}
 
-WideString utf8ToWide(const std::string& text) { return utf8ToUtf16(text); }
+WideString utf8ToWide(const std::string& text) {
+    return utf8ToUtf16(text);
+}

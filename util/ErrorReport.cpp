@@ -30,4 +30,6 @@ ErrorReporter setErrorReporter(ErrorReporter next) {
     return previous;
 }
 
-void reportError(const std::string& caption, const std::string& text) { reporter()(caption, text); }
+void reportError(const std::string& caption, const std::string& text) {
+    reporter()(caption, text);
+}

@@ -11,4 +11,6 @@ using Refs = std::vector<RefPtr>;
 using RefsPtr = smart_ptr<Refs>;
 
 // Number of entries of a possibly absent list.
-inline int refsCount(const RefsPtr& list) { return list ? static_cast<int>(list->size()) : 0; }
+inline int refsCount(const RefsPtr& list) {
+    return list ? static_cast<int>(list->size()) : 0;
+}

@@ -12,8 +12,10 @@ TEST(Encoding, Utf8RoundTripKeepsEveryPlane) {
 }
 
 TEST(Encoding, BrokenInputIsReplacedNotDropped) {
-    EXPECT_EQ(utf8ToWide("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(utf8ToWide("\xC3"), u"\uFFFD"); // cut sequence
+    EXPECT_EQ(utf8ToWide("a\xFF"
+                         "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(utf8ToWide("\xC3"), u"\uFFFD");           // cut sequence
     EXPECT_EQ(utf8ToWide("\xC0\xAF"), u"\uFFFD\uFFFD"); // over-long form
     WideString loneSurrogate(1, char16_t(0xD800));
     EXPECT_EQ(wideToUtf8(loneSurrogate), "?");

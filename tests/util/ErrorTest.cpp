@@ -24,8 +24,10 @@ TEST(CheckHr, NegativeRaisesWithTheContext) {
 
 TEST(ShowComError, TextAndCaptionOfTheBox) {
     std::vector<std::pair<std::string, std::string>> shown;
-    ErrorReporter previous = setErrorReporter(
-        [&](const std::string& caption, const std::string& text) { shown.emplace_back(caption, text); });
+    ErrorReporter previous =
+        setErrorReporter([&](const std::string& caption, const std::string& text) {
+            shown.emplace_back(caption, text);
+        });
     try {
         checkHr(MIME_E_NOT_FOUND);
     } catch (const ComException& e) {

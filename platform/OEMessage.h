@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "platform/Unknown.h"
+
+#include <cstdint>
+#include <string>
+
+// The sending component: one instance per sent message. The operations are called in
+// this order: Create, SetBody, SetHeader (subject, from, to), Send.
+class IOEMessage : public IUnknown {
+public:
+    virtual HRESULT Create(std::uint32_t flags, std::uint32_t reserved, std::uint32_t* handle) = 0;
+    // text is the whole body; primary/sub the MIME type ("text", "html").
+    virtual HRESULT SetBody(std::uint32_t handle, const std::u16string& text, const char* primary,
+                            const char* sub, std::uint32_t* result) = 0;
+    // propId: 5 subject, 6 from, 25 to. "to" takes addresses separated by ";" or ",".
+    virtual HRESULT SetHeader(std::uint32_t handle, std::uint32_t propId,
+                              const std::u16string& value, std::uint32_t* result) = 0;
+    // Any other header (e.g. Auto-Submitted); line breaks in the value are dropped.
+    virtual HRESULT SetExtraHeader(std::uint32_t handle, const char* name,
+                                   const std::string& value) = 0;
+    virtual HRESULT Send(std::uint32_t handle, std::uint32_t* result) = 0;
+    // Why the last failing call failed, naming the command and its exit status.
+    virtual std::string ErrorText() = 0;
+};
+
+// $BREVALO_SENDMAIL when set, else "/usr/sbin/sendmail -t -oi".
+std::string defaultSendmailCommand();
+
+// A component that pipes the message to command (split into words at blanks, no shell).
+HRESULT createOEMessage(const std::string& command, IOEMessage** message);

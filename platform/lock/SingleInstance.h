@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+// The one-sorter-at-a-time guard: an advisory lock (flock) on a file in the user's
+// runtime folder. The kernel drops the lock when the process dies, so a crash never
+// blocks the next start. The tray program and the command-line sorter take the same one.
+class SingleInstance {
+public:
+    explicit SingleInstance(std::string name);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // True when this process now holds the guard (or already did); false when another
+    // process holds it or the lock file cannot be made (error() says why).
+    bool acquire();
+    void release();
+    bool held() const { return fd >= 0; }
+    const std::string& error() const { return failure; }
+    // $XDG_RUNTIME_DIR/<name>.lock, else /tmp/<name>-<uid>.lock.
+    std::string path() const;
+
+private:
+    std::string name;
+    int fd = -1;
+    std::string failure;
+};

@@ -1,0 +1,225 @@
+#include "platform/sendmail/SendmailMessage.h"
+
+#include "platform/sendmail/ChildProcess.h"
+#include "util/Encoding.h"
+#include "util/Log.h"
+#include "util/Text.h"
+
+#include <gmime/gmime.h>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t messageHandle = 1;
+
+struct GObjectFree {
+    void operator()(void* p) const {
+        if (p)
+            g_object_unref(p);
+    }
+};
+template <class T> using GPtr = std::unique_ptr<T, GObjectFree>;
+
+void initGMime() {
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+// Strangers' text must never start a header of its own: line breaks become blanks.
+std::string oneLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
+std::vector<std::string> commandWords(const std::string& command) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : command) {
+        if (c == ' ' || c == '\t') {
+            if (!word.empty())
+                words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty())
+        words.push_back(word);
+    return words;
+}
+
+// Addresses separated by ";" or "," are parsed one by one by the MIME library; what
+// does not parse as an address is dropped.
+void addAddresses(InternetAddressList* list, const std::string& text) {
+    std::string piece;
+    bool quoted = false;
+    auto flush = [&] {
+        std::string trimmed = trimText(piece);
+        piece.clear();
+        if (trimmed.empty())
+            return;
+        GPtr<InternetAddressList> parsed(internet_address_list_parse(nullptr, trimmed.c_str()));
+        if (!parsed)
+            return;
+        for (int i = 0; i < internet_address_list_length(parsed.get()); ++i) {
+            InternetAddress* address = internet_address_list_get_address(parsed.get(), i);
+            if (INTERNET_ADDRESS_IS_MAILBOX(address) &&
+                !std::string(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)))
+                     .empty())
+                internet_address_list_add(list, address);
+        }
+    };
+    for (char c : oneLine(text)) {
+        if (c == '"')
+            quoted = !quoted;
+        if (!quoted && (c == ';' || c == ',')) {
+            flush();
+            continue;
+        }
+        piece += c;
+    }
+    flush();
+}
+
+} // namespace
+
+std::string defaultSendmailCommand() {
+    const char* command = std::getenv("BREVALO_SENDMAIL");
+    if (command && *command)
+        return command;
+    return "/usr/sbin/sendmail -t -oi";
+}
+
+HRESULT createOEMessage(const std::string& command, IOEMessage** message) {
+    if (!message)
+        return E_POINTER;
+    *message = new SendmailMessage(command);
+    return S_OK;
+}
+
+SendmailMessage::SendmailMessage(std::string command) : command(std::move(command)) {
+    initGMime();
+}
+
+HRESULT SendmailMessage::fail(HRESULT hr, std::string text) {
+    error = std::move(text);
+    debugLog("%s", error.c_str());
+    return hr;
+}
+
+bool SendmailMessage::validHandle(std::uint32_t handle) {
+    return created && handle == messageHandle;
+}
+
+HRESULT SendmailMessage::Create(std::uint32_t, std::uint32_t, std::uint32_t* handle) {
+    if (!handle)
+        return E_POINTER;
+    created = true;
+    *handle = messageHandle;
+    return S_OK;
+}
+
+HRESULT SendmailMessage::SetBody(std::uint32_t handle, const std::u16string& text,
+                                 const char* primary, const char* sub, std::uint32_t* result) {
+    if (!validHandle(handle))
+        return fail(E_INVALIDARG, "SetBody: no message created");
+    body = wideToUtf8(text);
+    bodyType = primary ? primary : "text";
+    bodySubtype = sub ? sub : "plain";
+    if (result)
+        *result = 0;
+    return S_OK;
+}
+
+HRESULT SendmailMessage::SetHeader(std::uint32_t handle, std::uint32_t propId,
+                                   const std::u16string& value, std::uint32_t* result) {
+    if (!validHandle(handle))
+        return fail(E_INVALIDARG, "SetHeader: no message created");
+    std::string text = wideToUtf8(value);
+    switch (propId) {
+    case 5:
+        subject = oneLine(text);
+        break;
+    case 6:
+        from = text;
+        break;
+    case 25:
+        to = text;
+        break;
+    default:
+        return fail(E_INVALIDARG, formatString("SetHeader: unknown header %u", propId));
+    }
+    if (result)
+        *result = 0;
+    return S_OK;
+}
+
+HRESULT SendmailMessage::SetExtraHeader(std::uint32_t handle, const char* name,
+                                        const std::string& value) {
+    if (!validHandle(handle) || !name || !*name)
+        return fail(E_INVALIDARG, "SetExtraHeader: no message created");
+    extraHeaders.emplace_back(oneLine(name), oneLine(value));
+    return S_OK;
+}
+
+std::string SendmailMessage::render() {
+    GPtr<GMimeMessage> message(g_mime_message_new(TRUE));
+    addAddresses(g_mime_message_get_from(message.get()), from);
+    addAddresses(g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO), to);
+    g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
+    GDateTime* now = g_date_time_new_now_local();
+    g_mime_message_set_date(message.get(), now);
+    g_date_time_unref(now);
+    char host[256] = "localhost";
+    gethostname(host, sizeof host - 1);
+    char* id = g_mime_utils_generate_message_id(host);
+    g_mime_message_set_message_id(message.get(), id);
+    g_free(id);
+    for (const auto& [name, value] : extraHeaders)
+        g_mime_object_set_header(GMIME_OBJECT(message.get()), name.c_str(), value.c_str(), "utf-8");
+
+    GPtr<GMimeTextPart> part(g_mime_text_part_new_with_subtype(bodySubtype.c_str()));
+    g_mime_text_part_set_text(part.get(), body.c_str());
+    g_mime_text_part_set_charset(part.get(), "utf-8");
+    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(part.get()));
+    g_mime_object_encode(GMIME_OBJECT(message.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+
+    char* text = g_mime_object_to_string(GMIME_OBJECT(message.get()), nullptr);
+    std::string rendered = text ? text : "";
+    g_free(text);
+    return rendered;
+}
+
+HRESULT SendmailMessage::Send(std::uint32_t handle, std::uint32_t* result) {
+    if (!validHandle(handle))
+        return fail(E_INVALIDARG, "Send: no message created");
+    if (result)
+        *result = 0;
+    {
+        GPtr<InternetAddressList> recipients(internet_address_list_new());
+        addAddresses(recipients.get(), to);
+        if (internet_address_list_length(recipients.get()) == 0)
+            return fail(E_INVALIDARG, "sendmail: no recipient address in '" + oneLine(to) + "'");
+    }
+    std::vector<std::string> argv = commandWords(command);
+    ChildProcess::Result run = ChildProcess::run(argv, render());
+    if (!run.started)
+        return fail(E_FAIL,
+                    "sendmail command '" + command + "' could not be started: " + run.failure);
+    if (run.signal)
+        return fail(E_FAIL,
+                    formatString("sendmail command '%s' was killed by signal %d: %s",
+                                 command.c_str(), run.signal, trimText(run.errorOutput).c_str()));
+    if (run.exitStatus != 0)
+        return fail(E_FAIL,
+                    formatString("sendmail command '%s' exited with status %d: %s", command.c_str(),
+                                 run.exitStatus, trimText(run.errorOutput).c_str()));
+    return S_OK;
+}
