@@ -1,0 +1,3 @@
+brevalo_bench(bench_core
+  SOURCES CoreNetworkBench.cpp CoreClassifyBench.cpp CoreBenchMain.cpp
+  LIBS brevalo_core)

@@ -1,0 +1,5 @@
+#include "core/Neuron.h"
+
+#include <utility>
+
+Neuron::Neuron(std::string name) : name(std::move(name)) {}

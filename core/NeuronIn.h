@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/Neuron.h"
+#include "core/REs.h"
+
+#include <string>
+#include <vector>
+
+// An input neuron (a stimulation): a named group of pattern texts; it matches a text
+// when any of its patterns does.
+class NeuronIn : public Neuron {
+public:
+    explicit NeuronIn(std::string name = {});
+
+    using Neuron::setName;
+
+    int regexCount() const { return static_cast<int>(regexes.size()); }
+    const std::vector<std::string>& getRegexes() const { return regexes; }
+    // The pattern text at the index; empty when the index is out of range.
+    std::string getRegex(int index) const;
+    // Each of these drops the compiled patterns; an index out of range changes nothing.
+    void setRegex(int index, const std::string& text);
+    void addRegex(const std::string& text);
+    void removeRegex(int index);
+
+    // The compiled patterns, compiled on first use after a change of the pattern texts
+    // and kept until the next. Capture group 1 of each covers the whole match.
+    REsPtr getREs() const;
+    // Whether one of the patterns matches the text after normalizeText.
+    bool matches(const std::string& text) const;
+    // The same for a text that has been through normalizeText already, so that one
+    // normalisation can serve every neuron of a net.
+    bool matchesNormalized(const std::string& normalizedText) const;
+
+private:
+    std::vector<std::string> regexes;
+    mutable REsPtr compiled;
+};
