@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/profile/ProfileDocument.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+// The parsed profile files of the process, shared by every thread.
+//
+// A read costs one stat of the file: the parsed document is reused while device,
+// inode, size and change times are what they were when it was read. File times tick
+// coarsely, so a document read within a short while of its file's last change could
+// miss a second change in the same tick; such a document is read again next time.
+//
+// A write takes the file's lock (an advisory lock on "<file>.lock" beside it), reads
+// the file afresh under it, applies the change and replaces the file atomically
+// (temporary file in the same folder, fsync, rename, fsync of the folder), so neither
+// a crash nor a second writer, in this process or another, loses keys.
+class ProfileCache {
+public:
+    static ProfileCache& instance();
+
+    // The file as it is now; an empty document when it is missing or unreadable.
+    std::shared_ptr<const ProfileDocument> read(const std::string& path);
+
+    // Applies `edit` (which returns whether it changed anything) to the file and
+    // writes it back when it did. On failure the file is left as it was, a debugLog
+    // line names `caller`, the failing call, the path and the reason, and the result
+    // is false.
+    bool update(const std::string& path, const char* caller,
+                const std::function<bool(ProfileDocument&)>& edit);
+
+    // Forgets every parsed file (tests; memory).
+    void clear();
+
+private:
+    struct Entry {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t modified = 0; // ns
+        std::int64_t changed = 0;  // ns
+        std::int64_t loadedAt = 0; // ns, wall clock, taken before the file was read
+        std::shared_ptr<const ProfileDocument> document;
+    };
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_;
+};
