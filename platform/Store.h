@@ -15,6 +15,8 @@ using MESSAGEID = std::uint32_t;
 
 constexpr STOREFOLDERID FOLDERID_ROOT = 0;
 constexpr STOREFOLDERID FOLDERID_INVALID = 0xFFFFFFFFu;
+// GetFirstMessage's "first" for an enumeration of every message.
+constexpr MESSAGEID MESSAGEID_FIRST = 0xFFFFFFFFu;
 
 // Special folder types; the top-level folders are recognised by their names.
 enum SPECIALFOLDER : std::int32_t {
@@ -61,7 +63,9 @@ class StoreEnum;
 using HENUMSTORE = StoreEnum*;
 
 // Where the store's notifications go: the windows post a Qt event, the command-line
-// tool queues. Window message numbers:
+// tool queues. A pointed-to id stays readable for the next 4095 notifications of the
+// store (a ring of ids it keeps), long enough for a posted event to be handled.
+// Window message numbers:
 constexpr std::uint32_t WM_NEWMSGS = 2674;        // wParam: the new message's id
 constexpr std::uint32_t WM_DELETEMSGS = 2675;     // wParam: points to the removed id
 constexpr std::uint32_t WM_DELETEFOLDER = 2676;   // wParam: the folder's id

@@ -1,0 +1,42 @@
+#include "platform/maildir/MaildirFileName.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include <unistd.h>
+
+std::string MaildirFileName::uniqueName() {
+    static std::atomic<unsigned> counter{0};
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
+        std::snprintf(host, sizeof host, "localhost");
+    std::string hostName;
+    for (const char* c = host; *c; ++c) {
+        if (*c == '/')
+            hostName += "\\057";
+        else if (*c == ':')
+            hostName += "\\072";
+        else
+            hostName += *c;
+    }
+    return std::to_string(micros / 1000000) + ".M" + std::to_string(micros % 1000000) + "P" +
+           std::to_string(getpid()) + "Q" + std::to_string(++counter) + "." + hostName;
+}
+
+std::string MaildirFileName::baseName(const std::string& fileName) {
+    return fileName.substr(0, fileName.find(':'));
+}
+
+std::string MaildirFileName::flags(const std::string& fileName) {
+    size_t info = fileName.find(":2,");
+    if (info == std::string::npos)
+        return {};
+    return fileName.substr(info + 3);
+}
+
+bool MaildirFileName::isMessageFile(const std::string& fileName) {
+    return !fileName.empty() && fileName[0] != '.' && fileName.find('\n') == std::string::npos;
+}

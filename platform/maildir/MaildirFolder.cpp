@@ -1,0 +1,347 @@
+#include "platform/maildir/MaildirFolder.h"
+
+#include "util/Log.h"
+#include "platform/Mime.h"
+#include "platform/maildir/MaildirFileName.h"
+#include "platform/maildir/MaildirHeaderReader.h"
+#include "platform/maildir/MaildirIdFile.h"
+#include "platform/maildir/MaildirStore.h"
+#include "platform/maildir/MaildirSysCalls.h"
+#include "platform/maildir/StoreEnum.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr HRESULT vanished = hresultFromErrno(ENOENT);
+
+// Copies the bytes of from into a new file to, keeping the modification time; used when
+// a hard link is not possible (another file system).
+HRESULT copyBytes(const std::string& from, const std::string& to) {
+    MaildirSysCalls& sys = sysCalls();
+    int in = sys.open(from.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (in < 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("open(" + from + ")", error).c_str());
+        return hresultFromErrno(error);
+    }
+    int out = sys.open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("open(" + to + ")", error).c_str());
+        sys.close(in);
+        return hresultFromErrno(error);
+    }
+    auto fail = [&](const std::string& call) {
+        int error = errno;
+        debugLog("%s", sysFailure(call, error).c_str());
+        sys.close(in);
+        sys.close(out);
+        sys.unlink(to.c_str());
+        return hresultFromErrno(error);
+    };
+    char buffer[65536];
+    while (true) {
+        ssize_t got = sys.read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail("read(" + from + ")");
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; done < got;) {
+            ssize_t wrote = sys.write(out, buffer + done, static_cast<size_t>(got - done));
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote < 0)
+                return fail("write(" + to + ")");
+            done += wrote;
+        }
+    }
+    struct stat st {};
+    if (sys.fstat(in, &st) != 0)
+        return fail("fstat(" + from + ")");
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (sys.futimens(out, times) != 0)
+        return fail("futimens(" + to + ")");
+    if (sys.fsync(out) != 0)
+        return fail("fsync(" + to + ")");
+    sys.close(in);
+    if (sys.close(out) != 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("close(" + to + ")", error).c_str());
+        sys.unlink(to.c_str());
+        return hresultFromErrno(error);
+    }
+    return S_OK;
+}
+
+// Makes sure a hard-linked file's data is on disk (the source may have been written by a
+// program that did not fsync).
+HRESULT syncFile(const std::string& path) {
+    int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("open(" + path + ")", error).c_str());
+        return hresultFromErrno(error);
+    }
+    if (sysCalls().fsync(fd) != 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("fsync(" + path + ")", error).c_str());
+        sysCalls().close(fd);
+        return hresultFromErrno(error);
+    }
+    sysCalls().close(fd);
+    return S_OK;
+}
+
+} // namespace
+
+MaildirFolder::MaildirFolder(MaildirStore* owner, MaildirFolderInfo info,
+                             std::shared_ptr<MaildirUidList> list)
+    : folderInfo(std::move(info)), list(std::move(list)) {
+    store.assign(owner, true);
+}
+
+MaildirFolder::~MaildirFolder() {
+    store->notifier().removeAll(this);
+    for (StoreEnum* e : enums)
+        delete e;
+}
+
+HRESULT MaildirFolder::GetFolderProps(std::uint32_t, FOLDERPROPS* props) {
+    return store->fillFolderProps(folderInfo, props);
+}
+
+std::string MaildirFolder::messagePath(const MaildirMessage& message) const {
+    return list->path() + "/" + message.subdir + "/" + message.fileName;
+}
+
+HRESULT MaildirFolder::locate(MESSAGEID id, const char* call, MaildirMessage* message,
+                              bool refresh) {
+    if (!refresh && list->find(id, message))
+        return S_OK;
+    HRESULT hr = list->sync();
+    if (FAILED(hr))
+        return hr;
+    if (list->find(id, message))
+        return S_OK;
+    debugLog("%s(%u) failed: no such message in %s", call, id, list->path().c_str());
+    return vanished;
+}
+
+template <class Action>
+HRESULT MaildirFolder::withMessage(MESSAGEID id, const char* call, Action action) {
+    MaildirMessage message;
+    HRESULT hr = locate(id, call, &message, false);
+    if (FAILED(hr))
+        return hr;
+    hr = action(message);
+    if (hr != vanished)
+        return hr;
+    hr = locate(id, call, &message, true);
+    if (FAILED(hr))
+        return hr;
+    return action(message);
+}
+
+HRESULT MaildirFolder::readProps(MESSAGEID id, MESSAGEPROPS* props) {
+    return withMessage(id, "GetMessageProps", [&](const MaildirMessage& message) {
+        HRESULT hr = MaildirHeaderReader::read(messagePath(message), props);
+        if (SUCCEEDED(hr))
+            props->dwMessageId = id;
+        return hr;
+    });
+}
+
+HRESULT MaildirFolder::GetMessageProps(MESSAGEID id, std::uint32_t, MESSAGEPROPS* props) {
+    if (!props)
+        return E_POINTER;
+    return readProps(id, props);
+}
+
+HRESULT MaildirFolder::FreeMessageProps(MESSAGEPROPS* props) {
+    if (!props)
+        return E_POINTER;
+    props->pszSubject.clear();
+    props->pszSubject.shrink_to_fit();
+    props->pszDisplayFrom.clear();
+    props->pszDisplayFrom.shrink_to_fit();
+    return S_OK;
+}
+
+HRESULT MaildirFolder::GetFirstMessage(std::uint32_t flags, std::uint32_t, MESSAGEID first,
+                                       MESSAGEPROPS* props, HENUMSTORE* handle) {
+    if (!props || !handle)
+        return E_POINTER;
+    *handle = nullptr;
+    HRESULT hr = list->sync();
+    if (FAILED(hr))
+        return hr;
+    auto* e = new StoreEnum;
+    e->owner = this;
+    for (const MaildirMessage& message : list->messages()) {
+        if (first == MESSAGEID_FIRST || message.id >= first)
+            e->messages.push_back(message.id);
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        enums.insert(e);
+    }
+    *handle = e;
+    hr = GetNextMessage(e, flags, props);
+    if (hr == S_FALSE) {
+        GetMessageClose(e);
+        *handle = nullptr;
+    }
+    return hr;
+}
+
+HRESULT MaildirFolder::GetNextMessage(HENUMSTORE handle, std::uint32_t, MESSAGEPROPS* props) {
+    if (!props)
+        return E_POINTER;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (!handle || !enums.count(handle))
+            return E_INVALIDARG;
+    }
+    while (handle->next < handle->messages.size()) {
+        MESSAGEID id = handle->messages[handle->next++];
+        HRESULT hr = readProps(id, props);
+        // A message deleted since the listing is skipped (logged by readProps).
+        if (hr == vanished)
+            continue;
+        return hr;
+    }
+    return S_FALSE;
+}
+
+HRESULT MaildirFolder::GetMessageClose(HENUMSTORE handle) {
+    if (!handle)
+        return S_OK;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (!enums.erase(handle))
+        return E_INVALIDARG;
+    delete handle;
+    return S_OK;
+}
+
+HRESULT MaildirFolder::OpenMessage(MESSAGEID id, IMimeMessage** message) {
+    if (!message)
+        return E_POINTER;
+    *message = nullptr;
+    return withMessage(id, "OpenMessage", [&](const MaildirMessage& found) {
+        std::string path = messagePath(found);
+        struct stat st {};
+        if (sysCalls().stat(path.c_str(), &st) != 0) {
+            int error = errno;
+            debugLog("%s", sysFailure("stat(" + path + ")", error).c_str());
+            return hresultFromErrno(error);
+        }
+        HRESULT hr = MimeOleLoadMessageFile(
+            path, fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), message);
+        if (FAILED(hr))
+            debugLog("MimeOleLoadMessageFile(%s) failed: %#x", path.c_str(),
+                     static_cast<unsigned>(hr));
+        return hr;
+    });
+}
+
+HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* target) {
+    MaildirMessage existing;
+    // Already there from an earlier, interrupted run: the unique base name says so.
+    if (target->list->findBase(MaildirFileName::baseName(message.fileName), &existing))
+        return S_OK;
+    std::string from = messagePath(message);
+    const std::string& targetPath = target->list->path();
+    std::string tmp = targetPath + "/tmp/" + MaildirFileName::uniqueName();
+    std::string to = targetPath + "/" + message.subdir + "/" + message.fileName;
+    MaildirSysCalls& sys = sysCalls();
+    HRESULT hr = S_OK;
+    if (sys.link(from.c_str(), tmp.c_str()) == 0) {
+        hr = syncFile(tmp);
+    } else {
+        int error = errno;
+        if (error == ENOENT) {
+            struct stat st {};
+            if (sys.stat(from.c_str(), &st) != 0)
+                return vanished; // the source moved: look it up again
+        }
+        debugLog("%s; copying instead",
+                 sysFailure("link(" + from + ", " + tmp + ")", error).c_str());
+        hr = copyBytes(from, tmp);
+        if (hr == vanished)
+            return hr;
+    }
+    if (FAILED(hr)) {
+        sys.unlink(tmp.c_str());
+        return hr;
+    }
+    if (sys.rename(tmp.c_str(), to.c_str()) != 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("rename(" + tmp + ", " + to + ")", error).c_str());
+        sys.unlink(tmp.c_str());
+        return hresultFromErrno(error);
+    }
+    hr = MaildirIdFile::syncDirectory(targetPath + "/" + message.subdir);
+    if (FAILED(hr))
+        return hr;
+    target->list->noteFile(message.subdir, message.fileName);
+    return S_OK;
+}
+
+HRESULT MaildirFolder::CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIST* ids,
+                                        std::uint32_t, std::uint32_t, void*) {
+    if (!target || !ids || (ids->cMsgs > 0 && !ids->prgdwMsgId))
+        return E_POINTER;
+    auto* targetFolder = dynamic_cast<MaildirFolder*>(target);
+    if (!targetFolder || targetFolder->store.get() != store.get()) {
+        debugLog("CopyMoveMessages failed: the target folder belongs to another store");
+        return E_INVALIDARG;
+    }
+    if (targetFolder->list == list)
+        return S_OK; // a copy into the folder itself is the message itself
+    HRESULT hr = targetFolder->list->sync();
+    if (FAILED(hr))
+        return hr;
+    for (std::uint32_t i = 0; i < ids->cMsgs; ++i) {
+        MESSAGEID id = ids->prgdwMsgId[i];
+        hr = withMessage(id, "CopyMoveMessages", [&](const MaildirMessage& message) {
+            return copyOne(message, targetFolder);
+        });
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT MaildirFolder::DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t, void*) {
+    if (!ids || (ids->cMsgs > 0 && !ids->prgdwMsgId))
+        return E_POINTER;
+    for (std::uint32_t i = 0; i < ids->cMsgs; ++i) {
+        MESSAGEID id = ids->prgdwMsgId[i];
+        HRESULT hr = withMessage(id, "DeleteMessages", [&](const MaildirMessage& message) {
+            std::string path = messagePath(message);
+            if (sysCalls().unlink(path.c_str()) == 0)
+                return S_OK;
+            int error = errno;
+            debugLog("%s", sysFailure("unlink(" + path + ")", error).c_str());
+            return hresultFromErrno(error);
+        });
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT MaildirFolder::RegisterNotification(std::uint32_t, INotifySink* sink) {
+    return store->notifier().add(this, folderInfo.id, list, sink);
+}
+
+HRESULT MaildirFolder::UnregisterNotification(std::uint32_t, INotifySink* sink) {
+    return store->notifier().remove(this, sink);
+}

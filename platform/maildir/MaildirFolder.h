@@ -1,0 +1,60 @@
+#pragma once
+
+#include "util/ComPtr.h"
+#include "platform/Store.h"
+#include "platform/maildir/MaildirFolderTable.h"
+#include "platform/maildir/MaildirUidList.h"
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+class MaildirStore;
+
+// One open folder: its messages by id (MaildirUidList), reading, copying and deleting
+// them, and its notification registrations.
+// Copying follows the Maildir delivery rules: a hard link (or, across file systems, a
+// byte copy keeping the modification time) under a new unique name in the target's tmp/,
+// fsync, rename to the source's own file name in the same subfolder (new/ or cur/, flags
+// kept), fsync of that directory. The kept unique base name makes a repeated copy (after
+// an interrupted run) a no-op. An enumeration skips messages deleted since it started.
+class MaildirFolder : public ComObject<IStoreFolder> {
+public:
+    MaildirFolder(MaildirStore* store, MaildirFolderInfo info,
+                  std::shared_ptr<MaildirUidList> list);
+
+    HRESULT GetFolderProps(std::uint32_t flags, FOLDERPROPS* props) override;
+    HRESULT GetMessageProps(MESSAGEID id, std::uint32_t flags, MESSAGEPROPS* props) override;
+    HRESULT FreeMessageProps(MESSAGEPROPS* props) override;
+    HRESULT GetFirstMessage(std::uint32_t flags, std::uint32_t mask, MESSAGEID first,
+                            MESSAGEPROPS* props, HENUMSTORE* handle) override;
+    HRESULT GetNextMessage(HENUMSTORE handle, std::uint32_t flags, MESSAGEPROPS* props) override;
+    HRESULT GetMessageClose(HENUMSTORE handle) override;
+    HRESULT OpenMessage(MESSAGEID id, IMimeMessage** message) override;
+    HRESULT CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIST* ids, std::uint32_t flags,
+                             std::uint32_t flagsRemove, void* progress) override;
+    HRESULT DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t flags, void* progress) override;
+    HRESULT RegisterNotification(std::uint32_t reserved, INotifySink* sink) override;
+    HRESULT UnregisterNotification(std::uint32_t reserved, INotifySink* sink) override;
+
+    const MaildirFolderInfo& info() const { return folderInfo; }
+
+private:
+    ~MaildirFolder() override;
+
+    // The message's file path; a lookup that misses lists the folder again first.
+    HRESULT locate(MESSAGEID id, const char* call, MaildirMessage* message, bool refresh);
+    std::string messagePath(const MaildirMessage& message) const;
+    // Calls action with the message's path; when the file has vanished (renamed by a flag
+    // change, moved new/ -> cur/), lists again and tries once more.
+    template <class Action> HRESULT withMessage(MESSAGEID id, const char* call, Action action);
+    HRESULT readProps(MESSAGEID id, MESSAGEPROPS* props);
+    HRESULT copyOne(const MaildirMessage& message, MaildirFolder* target);
+
+    com_ptr<MaildirStore> store;
+    MaildirFolderInfo folderInfo;
+    std::shared_ptr<MaildirUidList> list;
+    std::mutex mutex;
+    std::set<StoreEnum*> enums;
+};

@@ -1,0 +1,288 @@
+#include "platform/maildir/MaildirStore.h"
+
+#include "util/Log.h"
+#include "platform/maildir/MaildirFileName.h"
+#include "platform/maildir/MaildirFolder.h"
+#include "platform/maildir/MaildirIdFile.h"
+#include "platform/maildir/MaildirNames.h"
+#include "platform/maildir/MaildirSysCalls.h"
+#include "platform/maildir/StoreEnum.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+HRESULT makeDirectory(const std::string& path) {
+    if (sysCalls().mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
+        return S_OK;
+    int error = errno;
+    debugLog("%s", sysFailure("mkdir(" + path + ")", error).c_str());
+    return hresultFromErrno(error);
+}
+
+// mkdir -p for the root, then the maildir's own three directories (cur/ last: its
+// presence is what makes a directory a maildir).
+HRESULT makeMaildir(const std::string& path, bool parents) {
+    if (parents) {
+        for (size_t slash = path.find('/', 1); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
+            HRESULT hr = makeDirectory(path.substr(0, slash));
+            if (FAILED(hr))
+                return hr;
+        }
+    }
+    for (const char* sub : {"", "/tmp", "/new", "/cur"}) {
+        HRESULT hr = makeDirectory(path + sub);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+// Cuts UTF-8 text to at most size bytes without splitting a character.
+void copyName(const std::string& name, char* target, size_t size) {
+    size_t length = std::min(name.size(), size - 1);
+    while (length > 0 && length < name.size() &&
+           (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
+        --length;
+    std::memcpy(target, name.data(), length);
+    target[length] = '\0';
+}
+
+} // namespace
+
+std::string defaultStoreRoot() {
+    const char* maildir = std::getenv("MAILDIR");
+    if (maildir && *maildir)
+        return maildir;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        passwd* entry = getpwuid(getuid());
+        home = entry ? entry->pw_dir : "/";
+    }
+    return std::string(home) + "/Maildir";
+}
+
+HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store) {
+    MaildirStore* created = nullptr;
+    HRESULT hr = MaildirStore::create(root, &created);
+    *store = created;
+    return hr;
+}
+
+HRESULT MaildirStore::create(const std::string& root, MaildirStore** store) {
+    if (!store)
+        return E_POINTER;
+    *store = nullptr;
+    if (root.empty()) {
+        debugLog("createStoreNamespace: empty store root");
+        return E_INVALIDARG;
+    }
+    std::string path = root;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    HRESULT hr = makeMaildir(path, true);
+    if (FAILED(hr))
+        return hr;
+    *store = new MaildirStore(path);
+    return S_OK;
+}
+
+MaildirStore::MaildirStore(std::string root) : root(root), table(root) {}
+
+MaildirStore::~MaildirStore() {
+    for (StoreEnum* e : enums)
+        delete e;
+}
+
+HRESULT MaildirStore::Initialize(void*, std::uint32_t) {
+    return table.refresh();
+}
+
+std::shared_ptr<MaildirUidList> MaildirStore::uidList(STOREFOLDERID id, const std::string& path) {
+    std::lock_guard<std::mutex> guard(mutex);
+    auto& slot = lists[id];
+    std::shared_ptr<MaildirUidList> list = slot.lock();
+    if (list && list->path() == path)
+        return list;
+    list = std::make_shared<MaildirUidList>(path);
+    slot = list;
+    return list;
+}
+
+HRESULT MaildirStore::fillFolderProps(const MaildirFolderInfo& info, FOLDERPROPS* props) {
+    if (!props)
+        return E_POINTER;
+    props->dwFolderId = info.id;
+    props->sfType = info.type;
+    props->cSubFolders = static_cast<std::int32_t>(table.children(info.id).size());
+    props->cMessage = 0;
+    props->cUnread = 0;
+    copyName(info.name, props->szName, sizeof props->szName);
+    std::string path = table.folderPath(info.dirName);
+    for (const char* subdir : {"new", "cur"}) {
+        std::string dirPath = path + "/" + subdir;
+        DIR* dir = opendir(dirPath.c_str());
+        if (!dir) {
+            debugLog("%s", sysFailure("opendir(" + dirPath + ")", errno).c_str());
+            continue;
+        }
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_type == DT_DIR || !MaildirFileName::isMessageFile(entry->d_name))
+                continue;
+            ++props->cMessage;
+            if (MaildirFileName::flags(entry->d_name).find('S') == std::string::npos)
+                ++props->cUnread;
+        }
+        closedir(dir);
+    }
+    return S_OK;
+}
+
+HRESULT MaildirStore::GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props,
+                                        HENUMSTORE* handle) {
+    if (!props || !handle)
+        return E_POINTER;
+    *handle = nullptr;
+    HRESULT hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    MaildirFolderInfo info;
+    if (parent != FOLDERID_ROOT && !table.find(parent, &info)) {
+        debugLog("GetFirstSubFolder(%u) failed: no such folder in %s", parent, root.c_str());
+        return hresultFromErrno(ENOENT);
+    }
+    auto* e = new StoreEnum;
+    e->owner = this;
+    e->folders = table.children(parent);
+    if (e->folders.empty()) {
+        delete e;
+        return S_FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        enums.insert(e);
+    }
+    *handle = e;
+    return GetNextSubFolder(e, props);
+}
+
+HRESULT MaildirStore::GetNextSubFolder(HENUMSTORE handle, FOLDERPROPS* props) {
+    if (!props)
+        return E_POINTER;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (!handle || !enums.count(handle))
+            return E_INVALIDARG;
+    }
+    if (handle->next >= handle->folders.size())
+        return S_FALSE;
+    return fillFolderProps(handle->folders[handle->next++], props);
+}
+
+HRESULT MaildirStore::GetSubFolderClose(HENUMSTORE handle) {
+    if (!handle)
+        return S_OK;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (!enums.erase(handle))
+        return E_INVALIDARG;
+    delete handle;
+    return S_OK;
+}
+
+HRESULT MaildirStore::OpenFolder(STOREFOLDERID id, std::uint32_t, IStoreFolder** folder) {
+    if (!folder)
+        return E_POINTER;
+    *folder = nullptr;
+    MaildirFolderInfo info;
+    HRESULT hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    if (id == FOLDERID_ROOT || !table.find(id, &info)) {
+        debugLog("OpenFolder(%u) failed: no such folder in %s", id, root.c_str());
+        return hresultFromErrno(ENOENT);
+    }
+    std::string path = table.folderPath(info.dirName);
+    *folder = new MaildirFolder(this, info, uidList(id, path));
+    return S_OK;
+}
+
+HRESULT MaildirStore::CreateFolder(STOREFOLDERID parent, const char* name, std::uint32_t,
+                                   STOREFOLDERID* newId) {
+    if (!name || !newId)
+        return E_POINTER;
+    *newId = FOLDERID_INVALID;
+    HRESULT hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    std::string parentDir;
+    if (parent != FOLDERID_ROOT) {
+        MaildirFolderInfo info;
+        if (!table.find(parent, &info)) {
+            debugLog("CreateFolder(%u, %s) failed: no such parent folder", parent, name);
+            return hresultFromErrno(ENOENT);
+        }
+        // Maildir++ keeps every folder beside the inbox, never inside it.
+        if (info.type == FOLDER_INBOX) {
+            debugLog("CreateFolder(%u, %s) failed: the inbox holds no folders", parent, name);
+            return E_INVALIDARG;
+        }
+        parentDir = info.dirName;
+    }
+    std::string dirName = MaildirNames::childDirName(parentDir, name);
+    if (dirName.empty()) {
+        debugLog("CreateFolder(%u, %s) failed: not a valid folder name (empty or not UTF-8)",
+                 parent, name);
+        return E_INVALIDARG;
+    }
+    std::string path = root + "/" + dirName;
+    // maildirfolder before cur/: a half-made folder (no cur/) is no folder yet, and the
+    // next attempt completes it.
+    for (const char* sub : {"", "/tmp", "/new"}) {
+        hr = makeDirectory(path + sub);
+        if (FAILED(hr))
+            return hr;
+    }
+    std::string marker = path + "/maildirfolder";
+    int fd = sysCalls().open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("open(" + marker + ")", error).c_str());
+        return hresultFromErrno(error);
+    }
+    sysCalls().close(fd);
+    hr = makeDirectory(path + "/cur");
+    if (FAILED(hr))
+        return hr;
+    hr = MaildirIdFile::syncDirectory(root);
+    if (FAILED(hr))
+        return hr;
+    hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    MaildirFolderInfo created;
+    if (!table.findDir(dirName, &created)) {
+        debugLog("CreateFolder(%u, %s) failed: %s vanished after its creation", parent, name,
+                 path.c_str());
+        return hresultFromErrno(ENOENT);
+    }
+    *newId = created.id;
+    return S_OK;
+}
+
+int MaildirStore::NotificationHandle() {
+    return notifications.fd();
+}
+
+HRESULT MaildirStore::DispatchNotifications() {
+    return notifications.dispatch();
+}

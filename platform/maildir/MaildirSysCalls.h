@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// The system calls of the store that tests make fail (a full disk, a vanished file):
+// every file operation of the store goes through this table, and a test swaps an entry
+// for one that sets errno and answers -1. resetSysCalls() restores the real calls.
+struct MaildirSysCalls {
+    int (*open)(const char* path, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void* buffer, size_t size);
+    ssize_t (*write)(int fd, const void* buffer, size_t size);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*fstat)(int fd, struct stat* st);
+    int (*stat)(const char* path, struct stat* st);
+    int (*rename)(const char* from, const char* to);
+    int (*link)(const char* from, const char* to);
+    int (*unlink)(const char* path);
+    int (*mkdir)(const char* path, mode_t mode);
+    int (*flock)(int fd, int operation);
+    int (*futimens)(int fd, const struct timespec times[2]);
+};
+
+// The table in use (process-wide).
+MaildirSysCalls& sysCalls();
+void resetSysCalls();
+
+// "call(args) failed: reason" for the log, with errno's text.
+std::string sysFailure(const std::string& call, int error);

@@ -1,0 +1,293 @@
+#include "platform/maildir/MaildirFolder.h"
+
+#include "util/Log.h"
+#include "platform/maildir/MaildirSysCalls.h"
+#include "tests/platform/maildir/TempMaildir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+std::string baseOf(const std::string& name) {
+    return name.substr(0, name.find(':'));
+}
+
+// All message files of a folder (new/ and cur/) by unique base name -> count.
+std::map<std::string, int> basesIn(const std::string& folderPath) {
+    std::map<std::string, int> bases;
+    for (const char* sub : {"new", "cur"}) {
+        for (const auto& name : TempMaildir::files(folderPath + "/" + sub))
+            ++bases[baseOf(name)];
+    }
+    return bases;
+}
+
+class MaildirCopy : public testing::Test {
+protected:
+    void SetUp() override {
+        store = dir.open();
+        inbox = openFolderById(store.get(), inboxId(store.get()));
+        ASSERT_EQ(store->CreateFolder(FOLDERID_ROOT, "Target", 0, &targetId), S_OK);
+        target = openFolderById(store.get(), targetId);
+        targetPath = dir.root + "/.Target";
+        setLogToStderr(false);
+        setLogSink([this](const std::string& line) { log.push_back(line); });
+    }
+    void TearDown() override {
+        resetSysCalls();
+        setLogSink({});
+        setLogToStderr(true);
+    }
+    HRESULT copy(MESSAGEID id) {
+        MESSAGEIDLIST list{12, 1, &id};
+        return inbox->CopyMoveMessages(target.get(), &list, 0, 2, nullptr);
+    }
+    HRESULT remove(MESSAGEID id) {
+        MESSAGEIDLIST list{12, 1, &id};
+        return inbox->DeleteMessages(&list, 0, nullptr);
+    }
+    bool logged(const std::string& text) const {
+        for (const auto& line : log) {
+            if (line.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    TempMaildir dir;
+    com_ptr<IStoreNamespace> store;
+    com_ptr<IStoreFolder> inbox, target;
+    STOREFOLDERID targetId = 0;
+    std::string targetPath;
+    std::vector<std::string> log;
+};
+
+TEST_F(MaildirCopy, KeepsNameFlagsAndModificationTime) {
+    std::string source = TempMaildir::deliver(dir.root, "cur", "1.M1P1.h:2,FS",
+                                              TempMaildir::message("keep"), 1600000000);
+    ASSERT_EQ(messageIds(inbox.get()).size(), 1u);
+    ASSERT_EQ(copy(1), S_OK);
+    std::string copied = targetPath + "/cur/1.M1P1.h:2,FS";
+    ASSERT_TRUE(fs::exists(copied));
+    EXPECT_TRUE(fs::exists(source));
+    EXPECT_EQ(readFile(copied), readFile(source));
+    EXPECT_EQ(fs::last_write_time(copied), fs::last_write_time(source));
+    EXPECT_TRUE(TempMaildir::files(targetPath + "/tmp").empty());
+    EXPECT_EQ(messageIds(target.get()), (std::vector<MESSAGEID>{1}));
+    MESSAGEPROPS props;
+    ASSERT_EQ(target->GetMessageProps(1, 0, &props), S_OK);
+    EXPECT_EQ(props.pszSubject, "keep");
+}
+
+TEST_F(MaildirCopy, NewMessageStaysNew) {
+    TempMaildir::deliver(dir.root, "new", "2.M1P1.h", TempMaildir::message("n"));
+    ASSERT_EQ(copy(1), S_OK);
+    EXPECT_TRUE(fs::exists(targetPath + "/new/2.M1P1.h"));
+}
+
+TEST_F(MaildirCopy, CopyOfAnEarlierInterruptedRunIsNotMadeTwice) {
+    TempMaildir::deliver(dir.root, "cur", "3.M1P1.h:2,S", TempMaildir::message("once"));
+    // The earlier run got the copy into the target before it died; a mail program has
+    // marked it there since.
+    TempMaildir::deliver(targetPath, "cur", "3.M1P1.h:2,RS", TempMaildir::message("once"));
+    ASSERT_EQ(copy(1), S_OK);
+    ASSERT_EQ(copy(1), S_OK);
+    EXPECT_EQ(basesIn(targetPath), (std::map<std::string, int>{{"3.M1P1.h", 1}}));
+}
+
+TEST_F(MaildirCopy, FallsBackToCopyingBytesWhenNoHardLinkIsPossible) {
+    std::string source = TempMaildir::deliver(dir.root, "cur", "4.M1P1.h:2,",
+                                              TempMaildir::message("bytes"), 1600000000);
+    sysCalls().link = [](const char*, const char*) {
+        errno = EXDEV;
+        return -1;
+    };
+    ASSERT_EQ(copy(1), S_OK);
+    std::string copied = targetPath + "/cur/4.M1P1.h:2,";
+    EXPECT_EQ(readFile(copied), readFile(source));
+    EXPECT_NE(fs::hard_link_count(copied), 2u);
+    EXPECT_EQ(fs::last_write_time(copied), fs::last_write_time(source));
+    EXPECT_TRUE(logged("link(" + dir.root + "/cur/4.M1P1.h:2,"));
+}
+
+struct Failure {
+    const char* label;
+    void (*inject)();
+    const char* call;
+    int error;
+};
+
+class MaildirCopyFailure : public MaildirCopy, public testing::WithParamInterface<Failure> {};
+
+TEST_P(MaildirCopyFailure, LeavesTheSourceAndNoHalfCopy) {
+    std::string source =
+        TempMaildir::deliver(dir.root, "cur", "5.M1P1.h:2,S", TempMaildir::message("safe"));
+    ASSERT_EQ(messageIds(inbox.get()).size(), 1u);
+    GetParam().inject();
+    EXPECT_EQ(copy(1), hresultFromErrno(GetParam().error));
+    resetSysCalls();
+    EXPECT_TRUE(fs::exists(source));
+    EXPECT_TRUE(basesIn(targetPath).empty());
+    EXPECT_TRUE(TempMaildir::files(targetPath + "/tmp").empty());
+    EXPECT_TRUE(logged(std::string(GetParam().call) + "(")) << GetParam().call;
+    EXPECT_TRUE(logged(std::string("failed: ") + strerror(GetParam().error)));
+    // Once the disk has room again, the copy goes through.
+    ASSERT_EQ(copy(1), S_OK);
+    EXPECT_EQ(basesIn(targetPath).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Injected, MaildirCopyFailure,
+    testing::Values(Failure{"rename_disk_full",
+                            [] {
+                                sysCalls().rename = [](const char*, const char*) {
+                                    errno = ENOSPC;
+                                    return -1;
+                                };
+                            },
+                            "rename", ENOSPC},
+                    Failure{"write_disk_full_without_links",
+                            [] {
+                                sysCalls().link = [](const char*, const char*) {
+                                    errno = EXDEV;
+                                    return -1;
+                                };
+                                sysCalls().write = [](int, const void*, size_t) -> ssize_t {
+                                    errno = ENOSPC;
+                                    return -1;
+                                };
+                            },
+                            "write", ENOSPC},
+                    Failure{"fsync_io_error",
+                            [] {
+                                sysCalls().fsync = [](int) {
+                                    errno = EIO;
+                                    return -1;
+                                };
+                            },
+                            "fsync", EIO}),
+    [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.label); });
+
+TEST_F(MaildirCopy, DeleteRemovesTheFileOnly) {
+    TempMaildir::deliver(dir.root, "new", "6.M1P1.h", TempMaildir::message("a"));
+    TempMaildir::deliver(dir.root, "new", "7.M1P1.h", TempMaildir::message("b"));
+    ASSERT_EQ(messageIds(inbox.get()).size(), 2u);
+    // Another program moves and marks it first: the id still finds it.
+    fs::rename(dir.root + "/new/6.M1P1.h", dir.root + "/cur/6.M1P1.h:2,S");
+    ASSERT_EQ(remove(1), S_OK);
+    EXPECT_EQ(TempMaildir::files(dir.root + "/cur"), std::vector<std::string>{});
+    EXPECT_EQ(messageIds(inbox.get()), (std::vector<MESSAGEID>{2}));
+    EXPECT_EQ(remove(1), hresultFromErrno(ENOENT));
+    EXPECT_TRUE(logged("DeleteMessages(1) failed: no such message in " + dir.root));
+}
+
+TEST_F(MaildirCopy, TargetOfAnotherKindIsRefused) {
+    TempMaildir::deliver(dir.root, "new", "8.M1P1.h", TempMaildir::message("a"));
+    EXPECT_EQ(copy(1), S_OK);
+    MESSAGEID id = 1;
+    MESSAGEIDLIST list{12, 1, &id};
+    EXPECT_EQ(inbox->CopyMoveMessages(nullptr, &list, 0, 2, nullptr), E_POINTER);
+    TempMaildir other;
+    auto otherStore = other.open();
+    auto foreign = openFolderById(otherStore.get(), inboxId(otherStore.get()));
+    EXPECT_EQ(inbox->CopyMoveMessages(foreign.get(), &list, 0, 2, nullptr), E_INVALIDARG);
+}
+
+// A process sorting messages (copy, then delete) is killed at random moments and started
+// again: no message may ever be lost, none may be copied twice, no content may change.
+TEST_F(MaildirCopy, KillDuringCopyAndDeleteLosesNothing) {
+    const int count = 120;
+    std::map<std::string, std::string> contents;
+    for (int i = 0; i < count; ++i) {
+        std::string name = "k" + std::to_string(i) + ".M1P1.h";
+        std::string text =
+            TempMaildir::message("kill " + std::to_string(i)) + std::string(i * 37, 'z');
+        TempMaildir::deliver(dir.root, i % 2 ? "new" : "cur", i % 2 ? name : name + ":2,S", text,
+                             1600000000 + i);
+        contents[name] = text;
+    }
+    auto sorter = [&](int ready) {
+        com_ptr<IStoreNamespace> own;
+        if (createStoreNamespace(dir.root, own.out()) != S_OK)
+            _exit(2);
+        com_ptr<IStoreFolder> from, to;
+        if (own->OpenFolder(inboxId(own.get()), 0, from.out()) != S_OK ||
+            own->OpenFolder(targetId, 0, to.out()) != S_OK)
+            _exit(2);
+        (void)!write(ready, "r", 1);
+        for (MESSAGEID id : messageIds(from.get())) {
+            MESSAGEIDLIST list{12, 1, &id};
+            if (from->CopyMoveMessages(to.get(), &list, 0, 2, nullptr) != S_OK ||
+                from->DeleteMessages(&list, 0, nullptr) != S_OK)
+                _exit(3);
+        }
+        _exit(0);
+    };
+    auto check = [&](int round) {
+        auto inInbox = basesIn(dir.root);
+        auto inTarget = basesIn(targetPath);
+        for (const auto& [name, text] : contents) {
+            ASSERT_TRUE(inInbox.count(name) || inTarget.count(name))
+                << name << " lost in round " << round;
+            ASSERT_LE(inTarget[name], 1) << name << " copied twice";
+        }
+        for (const char* sub : {"new", "cur"}) {
+            for (const auto& file : TempMaildir::files(targetPath + "/" + sub))
+                ASSERT_EQ(readFile(targetPath + "/" + sub + "/" + file), contents.at(baseOf(file)))
+                    << file;
+        }
+    };
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 12; ++round) {
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(pipeFds[0]);
+            sorter(pipeFds[1]);
+        }
+        close(pipeFds[1]);
+        char byte = 0;
+        (void)!read(pipeFds[0], &byte, 1);
+        close(pipeFds[0]);
+        usleep(random() % 4000);
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+        check(round);
+    }
+    // Finish the work without interruption.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0)
+        sorter(-1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    check(99);
+    EXPECT_TRUE(basesIn(dir.root).empty());
+    EXPECT_EQ(basesIn(targetPath).size(), contents.size());
+}
+
+} // namespace

@@ -1,0 +1,186 @@
+#include "platform/maildir/MaildirUidList.h"
+
+#include "platform/maildir/MaildirSysCalls.h"
+#include "tests/platform/maildir/TempMaildir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::map<std::string, MESSAGEID> idsByBase(MaildirUidList& list) {
+    std::map<std::string, MESSAGEID> ids;
+    for (const auto& m : list.messages())
+        ids[m.fileName.substr(0, m.fileName.find(':'))] = m.id;
+    return ids;
+}
+
+TEST(MaildirUidList, IdsInOrderOfArrival) {
+    TempMaildir dir;
+    dir.open();
+    // Name order and arrival order differ: the older file gets the smaller id.
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x", 1700000000);
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x", 1700000500);
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list),
+              (std::map<std::string, MESSAGEID>{{"a.M1P1.h", 2}, {"b.M1P1.h", 1}}));
+}
+
+TEST(MaildirUidList, IdsStableAcrossRestartMoveAndFlagChange) {
+    TempMaildir dir;
+    dir.open();
+    for (int i = 0; i < 5; ++i)
+        TempMaildir::deliver(dir.root, "new", "m" + std::to_string(i) + ".M1P1.h", "x",
+                             1700000000 + i);
+    std::map<std::string, MESSAGEID> before;
+    {
+        MaildirUidList list(dir.root);
+        ASSERT_EQ(list.sync(), S_OK);
+        before = idsByBase(list);
+    }
+    // Another program: moves two to cur/ and marks one of them, deletes one.
+    fs::rename(dir.root + "/new/m1.M1P1.h", dir.root + "/cur/m1.M1P1.h:2,");
+    fs::rename(dir.root + "/new/m3.M1P1.h", dir.root + "/cur/m3.M1P1.h:2,RS");
+    fs::remove(dir.root + "/new/m4.M1P1.h");
+    TempMaildir::deliver(dir.root, "new", "m5.M1P1.h", "x", 1700000100);
+
+    MaildirUidList restarted(dir.root);
+    ASSERT_EQ(restarted.sync(), S_OK);
+    auto after = idsByBase(restarted);
+    for (const char* base : {"m0.M1P1.h", "m1.M1P1.h", "m2.M1P1.h", "m3.M1P1.h"})
+        EXPECT_EQ(after.at(base), before.at(base)) << base;
+    EXPECT_FALSE(after.count("m4.M1P1.h"));
+    EXPECT_EQ(after.at("m5.M1P1.h"), 6u); // never the deleted message's 5
+    MaildirMessage found;
+    ASSERT_TRUE(restarted.find(before.at("m3.M1P1.h"), &found));
+    EXPECT_EQ(found.subdir, "cur");
+    EXPECT_EQ(found.fileName, "m3.M1P1.h:2,RS");
+}
+
+TEST(MaildirUidList, DamagedFileNeverLeadsToReuse) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x");
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x");
+    std::ofstream(dir.root + "/brevalo-uidlist")
+        << "garbage header\nnonsense\n0 zero\n41 a.M1P1.h\n-3 b.M1P1.h\n";
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list),
+              (std::map<std::string, MESSAGEID>{{"a.M1P1.h", 41}, {"b.M1P1.h", 42}}));
+}
+
+TEST(MaildirUidList, FailedWriteLeavesTheOldFile) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x");
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    std::stringstream before;
+    before << std::ifstream(dir.root + "/brevalo-uidlist").rdbuf();
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x");
+    sysCalls().write = [](int, const void*, size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    };
+    EXPECT_EQ(list.sync(), hresultFromErrno(ENOSPC));
+    resetSysCalls();
+    std::stringstream after;
+    after << std::ifstream(dir.root + "/brevalo-uidlist").rdbuf();
+    EXPECT_EQ(after.str(), before.str());
+    EXPECT_FALSE(fs::exists(dir.root + "/brevalo-uidlist.tmp"));
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list).at("b.M1P1.h"), 2u);
+}
+
+// Two readers of one folder (as two programs): each sees the ids the other gave, even
+// when its own copy of the file's ids is still in memory.
+TEST(MaildirUidList, ReadersAgreeWhileTheFileChangesUnderThem) {
+    TempMaildir dir;
+    dir.open();
+    MaildirUidList first(dir.root), second(dir.root);
+    for (int i = 0; i < 20; ++i) {
+        TempMaildir::deliver(dir.root, "new", "r" + std::to_string(i) + ".M1P1.h", "x");
+        MaildirUidList& assigner = i % 2 ? first : second;
+        MaildirUidList& other = i % 2 ? second : first;
+        ASSERT_EQ(assigner.sync(), S_OK);
+        ASSERT_EQ(other.sync(), S_OK);
+        EXPECT_EQ(idsByBase(assigner), idsByBase(other)) << "after delivery " << i;
+        if (i % 5 == 4)
+            fs::remove(dir.root + "/new/r" + std::to_string(i - 2) + ".M1P1.h");
+    }
+    EXPECT_EQ(idsByBase(first).at("r19.M1P1.h"), 20u);
+}
+
+// Two processes list the same folder while a third keeps delivering: every message must
+// end with one id, and no id may name two messages in either process's view.
+TEST(MaildirUidList, TwoProcessesNeverGiveOneIdToTwoMessages) {
+    TempMaildir dir;
+    dir.open();
+    const int perWriter = 300;
+    auto run = [&](int role) {
+        if (role == 0) {
+            for (int i = 0; i < perWriter; ++i)
+                TempMaildir::deliver(
+                    dir.root, "new",
+                    "w" + std::to_string(i) + ".M1P" + std::to_string(getpid()) + ".h", "x");
+            return;
+        }
+        MaildirUidList list(dir.root);
+        std::ofstream out(dir.root + "/../seen-" + std::to_string(role));
+        // Until every delivery is seen, however the three are scheduled.
+        for (size_t seen = 0; seen < static_cast<size_t>(perWriter);) {
+            if (list.sync() != S_OK)
+                _exit(3);
+            auto messages = list.messages();
+            seen = messages.size();
+            for (const auto& m : messages)
+                out << m.id << ' ' << m.fileName << '\n';
+        }
+    };
+    std::vector<pid_t> children;
+    for (int role = 0; role < 3; ++role) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            run(role);
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    MaildirUidList final(dir.root);
+    ASSERT_EQ(final.sync(), S_OK);
+    std::map<MESSAGEID, std::string> owner;
+    for (const auto& m : final.messages())
+        owner[m.id] = m.fileName;
+    EXPECT_EQ(owner.size(), static_cast<size_t>(perWriter));
+    for (int role = 1; role < 3; ++role) {
+        std::ifstream in(dir.root + "/../seen-" + std::to_string(role));
+        MESSAGEID id = 0;
+        std::string name;
+        size_t lines = 0;
+        while (in >> id >> name) {
+            ++lines;
+            ASSERT_EQ(owner.at(id), name) << "id " << id << " given to two messages";
+        }
+        EXPECT_GT(lines, 0u);
+    }
+}
+
+} // namespace
