@@ -1,0 +1,1 @@
+brevalo_bench(bench_mime SOURCES MimeBench.cpp LIBS brevalo_mail)

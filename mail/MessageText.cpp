@@ -1,0 +1,84 @@
+#include "mail/MessageText.h"
+
+#include "util/ComException.h"
+#include "mail/HtmlText.h"
+
+namespace {
+
+// Reading in 2046-byte chunks keeps every chunk a whole number of UTF-16 units.
+constexpr std::uint32_t chunkBytes = 2046;
+
+} // namespace
+
+MessageBody messageBody(IMimeMessage* message) {
+    MessageBody body;
+    com_ptr<IStream> stream;
+    HRESULT hr = message->GetTextBody(TXT_HTML, IET_UNICODE, stream.out(), nullptr);
+    body.isHtml = SUCCEEDED(hr);
+    if (hr == MIME_E_NOT_FOUND)
+        hr = message->GetTextBody(TXT_PLAIN, IET_UNICODE, stream.out(), nullptr);
+    if (hr == MIME_E_NOT_FOUND)
+        return body;
+    checkHr(hr);
+    body.found = true;
+    char16_t buffer[1024];
+    for (;;) {
+        std::uint32_t read = 0;
+        hr = checkHr(stream->Read(buffer, chunkBytes, &read));
+        body.text.append(buffer, read / 2);
+        if (hr != S_OK || read == 0)
+            break;
+    }
+    return body;
+}
+
+std::string messageText(IMimeMessage* message) {
+    MessageBody body = messageBody(message);
+    if (!body.found)
+        return {};
+    if (body.isHtml)
+        return wideToBytes(htmlToText(body.text, false), CP_ACP);
+    return wideToBytes(body.text, CP_ACP);
+}
+
+std::string headerText(IMimeMessage* message, std::uint32_t header) {
+    PROPVARIANT value;
+    value.vt = VT_LPWSTR;
+    std::string text;
+    if (SUCCEEDED(message->GetProp(header, 0, &value)) && value.vt == VT_LPWSTR)
+        text = wideToUtf8(value.pwszVal);
+    PropVariantClear(&value);
+    return text;
+}
+
+bool headerTime(IMimeMessage* message, std::uint32_t header, FILETIME* time) {
+    PROPVARIANT value;
+    value.vt = VT_FILETIME;
+    bool found = SUCCEEDED(message->GetProp(header, 0, &value)) && value.vt == VT_FILETIME;
+    if (found && time)
+        *time = value.filetime;
+    PropVariantClear(&value);
+    return found;
+}
+
+std::string addressText(IMimeMessage* message, std::uint32_t type, std::uint32_t format) {
+    char* text = nullptr;
+    if (FAILED(message->GetAddressFormat(type, format, &text)) || !text)
+        return {};
+    std::string result = text;
+    mimeAllocator()->Free(text);
+    return result;
+}
+
+std::string namedHeaderText(IMimeMessage* message, const char* name) {
+    std::string value;
+    if (FAILED(message->GetHeader(name, &value)))
+        return {};
+    return value;
+}
+
+com_ptr<IMimeAllocator> mimeAllocator() {
+    com_ptr<IMimeAllocator> allocator;
+    checkHr(MimeOleGetAllocator(allocator.out()));
+    return allocator;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "util/ComPtr.h"
+#include "util/DateTime.h"
+#include "util/Encoding.h"
+#include "platform/Mime.h"
+
+#include <cstdint>
+#include <string>
+
+// A message's body text and header values as the program uses them. Failures of the
+// MIME layer raise ComException unless a function says otherwise.
+
+struct MessageBody {
+    bool found = false;  // false: the message has neither an HTML nor a plain-text body
+    bool isHtml = false; // the text is the HTML body (else the plain-text body)
+    WideString text;     // CR LF line ends
+};
+
+// The HTML body when there is one, else the plain-text body.
+MessageBody messageBody(IMimeMessage* message);
+
+// The text the classifier reads: the HTML body turned into its visible text, else the
+// plain-text body unchanged; in the system code page (characters it lacks become "?").
+// Empty for a message without a body.
+std::string messageText(IMimeMessage* message);
+
+// A header's decoded value as UTF-8 (PID_HDR_SUBJECT, PID_HDR_FROM, PID_HDR_TO); empty
+// when absent.
+std::string headerText(IMimeMessage* message, std::uint32_t header);
+
+// A header time (PID_ATT_RECVTIME, PID_HDR_DATE); false when absent.
+bool headerTime(IMimeMessage* message, std::uint32_t header, FILETIME* time);
+
+// The addresses of one type (IAT_REPLYTO, IAT_SENDER, IAT_FROM) in the format asked
+// (AFT_RFC822_EMAIL: bare addresses, ", " between), as the MIME layer gives them (UTF-8);
+// empty when absent.
+std::string addressText(IMimeMessage* message, std::uint32_t type, std::uint32_t format);
+
+// Any header's decoded value by name (Auto-Submitted, Precedence, ...); empty when absent.
+std::string namedHeaderText(IMimeMessage* message, const char* name);
+
+// The MIME layer's allocator; a failure raises.
+com_ptr<IMimeAllocator> mimeAllocator();

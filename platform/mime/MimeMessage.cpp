@@ -1,0 +1,148 @@
+#include "platform/mime/MimeMessage.h"
+
+#include "util/Encoding.h"
+#include "platform/mime/TextBody.h"
+#include "platform/mime/WideStream.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Ticks between 1 January 1601 and 1 January 1970.
+constexpr std::int64_t unixEpochTicks = 116444736000000000LL;
+
+void collectAddresses(InternetAddressList* list, std::string& out, int depth) {
+    if (!list || depth > 8)
+        return;
+    int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_GROUP(address)) {
+            collectAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)),
+                             out, depth + 1);
+            continue;
+        }
+        if (!INTERNET_ADDRESS_IS_MAILBOX(address))
+            continue;
+        const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+        if (!addr || !*addr)
+            continue;
+        if (!out.empty())
+            out += ", ";
+        out += addr;
+    }
+}
+
+} // namespace
+
+MimeMessage::MimeMessage(GObjectRef<GMimeMessage> message, const FILETIME& received)
+    : message(std::move(message)), received(received) {}
+
+HRESULT MimeMessage::GetTextBody(std::uint32_t txtType, std::uint32_t encoding, IStream** stream,
+                                 void*) {
+    if (!stream)
+        return E_POINTER;
+    *stream = nullptr;
+    if ((txtType != TXT_PLAIN && txtType != TXT_HTML) || encoding != IET_UNICODE)
+        return E_INVALIDARG;
+    GMimePart* part = TextBody::find(message.get(), txtType == TXT_HTML);
+    if (!part)
+        return MIME_E_NOT_FOUND;
+    try {
+        *stream = new WideStream(TextBody::decode(part));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT MimeMessage::GetProp(std::uint32_t propId, std::uint32_t, PROPVARIANT* value) {
+    if (!value)
+        return E_POINTER;
+    switch (propId) {
+    case PID_HDR_SUBJECT:
+        return textProp("Subject", value);
+    case PID_HDR_FROM:
+        return textProp("From", value);
+    case PID_HDR_TO:
+        return textProp("To", value);
+    case PID_ATT_RECVTIME:
+        return timeProp(received, value);
+    case PID_HDR_DATE: {
+        GDateTime* date = g_mime_message_get_date(message.get());
+        if (!date)
+            return MIME_E_NOT_FOUND;
+        std::int64_t seconds = g_date_time_to_unix(date);
+        // Dates before 1601 have no FILETIME.
+        if (seconds < -unixEpochTicks / 10000000)
+            return MIME_E_NOT_FOUND;
+        return timeProp(fileTimeFromUnix(seconds, g_date_time_get_microsecond(date) * 1000LL),
+                        value);
+    }
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+HRESULT MimeMessage::textProp(const char* header, PROPVARIANT* value) {
+    if (value->vt != VT_LPWSTR && value->vt != VT_EMPTY)
+        return E_INVALIDARG;
+    const char* text = g_mime_object_get_header(GMIME_OBJECT(message.get()), header);
+    if (!text)
+        return MIME_E_NOT_FOUND;
+    value->vt = VT_LPWSTR;
+    value->pwszVal = utf8ToWide(text);
+    return S_OK;
+}
+
+HRESULT MimeMessage::timeProp(const FILETIME& time, PROPVARIANT* value) {
+    if (value->vt != VT_FILETIME && value->vt != VT_EMPTY)
+        return E_INVALIDARG;
+    value->vt = VT_FILETIME;
+    value->filetime = time;
+    return S_OK;
+}
+
+HRESULT MimeMessage::GetAddressFormat(std::uint32_t addressType, std::uint32_t format,
+                                      char** text) {
+    if (!text)
+        return E_POINTER;
+    *text = nullptr;
+    if (format != AFT_RFC822_EMAIL)
+        return E_INVALIDARG;
+    InternetAddressList* list = nullptr;
+    switch (addressType) {
+    case IAT_FROM:
+        list = g_mime_message_get_from(message.get());
+        break;
+    case IAT_SENDER:
+        list = g_mime_message_get_sender(message.get());
+        break;
+    case IAT_REPLYTO:
+        list = g_mime_message_get_reply_to(message.get());
+        break;
+    default:
+        return E_INVALIDARG;
+    }
+    std::string joined;
+    collectAddresses(list, joined, 0);
+    if (joined.empty())
+        return MIME_E_NOT_FOUND;
+    *text = static_cast<char*>(std::malloc(joined.size() + 1));
+    if (!*text)
+        return E_OUTOFMEMORY;
+    std::memcpy(*text, joined.c_str(), joined.size() + 1);
+    return S_OK;
+}
+
+HRESULT MimeMessage::GetHeader(const char* name, std::string* value) {
+    if (!name || !value)
+        return E_POINTER;
+    const char* text = g_mime_object_get_header(GMIME_OBJECT(message.get()), name);
+    if (!text)
+        return MIME_E_NOT_FOUND;
+    *value = text;
+    return S_OK;
+}

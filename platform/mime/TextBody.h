@@ -1,0 +1,18 @@
+#pragma once
+
+#include <gmime/gmime.h>
+
+#include <string>
+
+// The text part a mail client would show, and its decoded text.
+class TextBody {
+public:
+    // The text/html (html) or text/plain part that a mail client shows as the body:
+    // the last fitting alternative of a multipart/alternative, the root of a
+    // multipart/related, the first fitting part of any other multipart; attachments
+    // and attached messages are not looked into. Null when there is none.
+    static GMimePart* find(GMimeMessage* message, bool html);
+
+    // The part's text: transfer encoding and charset decoded, CR LF line ends, UTF-16.
+    static std::u16string decode(GMimePart* part);
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "util/ComPtr.h"
+#include "util/DateTime.h"
+#include "platform/Store.h"
+#include "mail/FolderTreeNode.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A store root in a fresh temporary directory, removed with everything in it.
+class TempStore {
+public:
+    TempStore();
+    ~TempStore();
+    TempStore(const TempStore&) = delete;
+    TempStore& operator=(const TempStore&) = delete;
+
+    const std::string& root() const { return rootPath; }
+    // The folder's directory ("" is the inbox, else e.g. ".Work").
+    std::string folderPath(const std::string& dirName = "") const;
+    // Delivers a message into new/ as a delivery agent does; its modification time is
+    // received when given. Returns the file's path.
+    std::string deliver(const std::string& content, const std::string& dirName = "",
+                        const FILETIME* received = nullptr);
+    // Copies a file of the test corpus (tests/data/mail/<name>) into the folder.
+    std::string deliverCorpus(const std::string& name, const std::string& dirName = "");
+
+private:
+    std::string base;
+    std::string rootPath;
+    int counter = 0;
+};
+
+// A plain tree for fillFolderTree.
+class TestTreeNode final : public FolderTreeNode {
+public:
+    explicit TestTreeNode(STOREFOLDERID id = FOLDERID_ROOT) : id(id) {}
+
+    FolderTreeNode* addChild() override;
+    void setCaption(const std::string& text) override { caption = text; }
+    STOREFOLDERID data() const override { return id; }
+    void setData(STOREFOLDERID value) override { id = value; }
+    void setImageIndex(int index) override { image = index; }
+    void setSelectedIndex(int index) override { selected = index; }
+
+    // The tree as indented lines "caption image/selected".
+    std::string dump(int depth = 0) const;
+
+    STOREFOLDERID id;
+    std::string caption;
+    int image = -1, selected = -1;
+    std::vector<std::unique_ptr<TestTreeNode>> children;
+};
+
+// Records the debugLog lines written while it lives.
+class LogRecorder {
+public:
+    LogRecorder();
+    ~LogRecorder();
+    std::vector<std::string> lines() const;
+    int count(const std::string& line) const;
+
+private:
+    mutable std::mutex mutex;
+    std::vector<std::string> recorded;
+};
