@@ -1,3 +1,8 @@
 brevalo_bench(bench_core
-  SOURCES CoreNetworkBench.cpp CoreClassifyBench.cpp CoreBenchMain.cpp
+  SOURCES
+    CoreNetworkBench.cpp
+    CoreClassifyBench.cpp
+    CoreNetFileBench.cpp
+    CoreLearnBench.cpp
+    CoreBenchMain.cpp
   LIBS brevalo_core)
