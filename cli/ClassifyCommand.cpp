@@ -1,0 +1,152 @@
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+
+#include "util/ComPtr.h"
+#include "util/ErrorReport.h"
+#include "util/Log.h"
+#include "util/Text.h"
+#include "platform/Mime.h"
+#include "platform/profile/Loc.h"
+#include "mail/MessageText.h"
+#include "core/NeuronOut.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+bool readInput(const std::string& path, std::string& bytes, FILETIME& received,
+               std::string& error) {
+    if (path == "-") {
+        std::ostringstream all;
+        all << std::cin.rdbuf();
+        bytes = all.str();
+        received = dateTimeToFileTime(nowLocal());
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0)
+        received = fileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+    return true;
+}
+
+void printListing(const std::string& path, Net* net, const DoublePtr& outputs, double threshold,
+                  bool tsv) {
+    int count = net->outputCount();
+    if (tsv) {
+        for (int o = 0; o < count; ++o) {
+            double percent = outputs[o] * 100;
+            std::printf("%s\t%s\t%.1f\t%d\n", path.c_str(), net->getOutput(o)->getName().c_str(),
+                        percent, percent >= threshold ? 1 : 0);
+        }
+        return;
+    }
+    // As the test dialog lists them: the chosen folders first, both groups in the
+    // network's order.
+    std::printf("%s\n", path.c_str());
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int o = 0; o < count; ++o) {
+            double percent = outputs[o] * 100;
+            bool chosen = percent >= threshold;
+            if (chosen != (pass == 0))
+                continue;
+            std::printf("  %s %-30s %s\n", chosen ? "*" : " ",
+                        net->getOutput(o)->getName().c_str(),
+                        formatString("%.01f%%", percent).c_str());
+        }
+    }
+}
+
+} // namespace
+
+int classifyCommand(const CliEnvironment& environment, const Arguments& arguments) {
+    bool tsv = false;
+    bool thresholdGiven = false;
+    double threshold = 0;
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--tsv") {
+            tsv = true;
+        } else if (argument == "--threshold") {
+            if (i + 1 >= arguments.size()) {
+                std::fprintf(stderr, "brevalo-cli classify: --threshold needs a percentage\n");
+                return exitUsage;
+            }
+            const std::string& value = arguments[++i];
+            char* end = nullptr;
+            threshold = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end || threshold < 0 || threshold > 100) {
+                std::fprintf(stderr,
+                             "brevalo-cli classify: --threshold takes a percentage from 0 to "
+                             "100, not '%s'\n",
+                             value.c_str());
+                return exitUsage;
+            }
+            thresholdGiven = true;
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            std::fprintf(stderr, "brevalo-cli classify: unknown option '%s'\n", argument.c_str());
+            return exitUsage;
+        } else {
+            files.push_back(argument);
+        }
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "brevalo-cli classify: name at least one message file (- for "
+                             "standard input)\n");
+        return exitUsage;
+    }
+    CliSession session(environment);
+    session.openNetOnly();
+    Net* net = session.net();
+    if (!net->isLearned()) {
+        std::fprintf(stderr,
+                     "brevalo-cli: the net in %s is not learned; run 'brevalo-cli learn' first\n",
+                     environment.netFile().c_str());
+        return exitRefused;
+    }
+    if (!thresholdGiven)
+        threshold = net->getThreshold();
+    int status = exitOk;
+    for (const std::string& path : files) {
+        std::string bytes, error;
+        FILETIME received;
+        if (!readInput(path, bytes, received, error)) {
+            std::fprintf(stderr, "brevalo-cli: cannot read %s: %s\n", path.c_str(),
+                         error.c_str());
+            status = exitFailed;
+            continue;
+        }
+        std::string text;
+        try {
+            com_ptr<IMimeMessage> message;
+            checkHr(MimeOleCreateMessage(bytes, received, message.out()), "parse " + path);
+            text = messageText(message.get());
+        } catch (const ComException& e) {
+            std::fprintf(stderr, "brevalo-cli: %s\n", comErrorText(e, "classify").c_str());
+            status = exitFailed;
+            continue;
+        }
+        DoublePtr outputs = net->evaluate(text);
+        if (!outputs) {
+            std::fprintf(stderr,
+                         "brevalo-cli: the net must be learned again: its stimulations or "
+                         "folders changed since it was learned\n");
+            return exitRefused;
+        }
+        printListing(path, net, outputs, threshold, tsv);
+    }
+    return status;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "cli/CliEnvironment.h"
+#include "mail/StoreAccess.h"
+#include "core/Net.h"
+
+#include <string>
+
+// What every command works with: the language file, the store and its inbox, and the
+// net read from the net file. Errors are printed, not shown in boxes.
+class CliSession {
+public:
+    explicit CliSession(const CliEnvironment& environment);
+    ~CliSession();
+
+    // Opens the store (creating the Maildir when missing) and loads the net; false,
+    // after a message on standard error, when the store cannot be used.
+    bool open();
+    // Loads the net without touching the store (classify needs no mail store).
+    void openNetOnly();
+
+    IStoreNamespace* store() const { return connection.store.get(); }
+    IStoreFolder* inbox() const { return connection.inbox.get(); }
+    Net* net() const { return netObject.get(); }
+
+private:
+    const CliEnvironment& environment;
+    StoreConnection connection;
+    ref_ptr<Net> netObject;
+};

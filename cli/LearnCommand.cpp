@@ -1,0 +1,109 @@
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+#include "cli/ProgressBar.h"
+
+#include "util/ErrorReport.h"
+#include "core/LearningSetCheck.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+ProgressBar* currentProgress = nullptr;
+
+void reportProgress(int, int iteration, double error) {
+    if (currentProgress)
+        currentProgress->update(iteration, error);
+}
+
+bool readCount(const Arguments& arguments, std::size_t& i, const char* name, int& value) {
+    if (i + 1 >= arguments.size()) {
+        std::fprintf(stderr, "brevalo-cli learn: %s needs a number\n", name);
+        return false;
+    }
+    const std::string& text = arguments[++i];
+    char* end = nullptr;
+    long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || number < 1 || number > 1000000) {
+        std::fprintf(stderr, "brevalo-cli learn: %s takes a whole number from 1 to 1000000, not '%s'\n",
+                     name, text.c_str());
+        return false;
+    }
+    value = static_cast<int>(number);
+    return true;
+}
+
+// Prints the check's report; true when the learning set can be learned.
+bool printCheck(Net* net) {
+    LearningSetCheck check = checkLearningSet(*net);
+    if (check.passed()) {
+        std::printf("The learning set is ready: %d message%s, each matched by a stimulation and "
+                    "assigned to a folder.\n",
+                    net->fileCount(), net->fileCount() == 1 ? "" : "s");
+        return true;
+    }
+    std::printf("%s", check.report.c_str());
+    if (!check.report.empty() && check.report.back() != '\n')
+        std::printf("\n");
+    return false;
+}
+
+} // namespace
+
+int checkCommand(const CliEnvironment& environment, const Arguments& arguments) {
+    if (!arguments.empty()) {
+        std::fprintf(stderr, "brevalo-cli check: unknown option '%s'\n", arguments[0].c_str());
+        return exitUsage;
+    }
+    CliSession session(environment);
+    if (!session.open())
+        return exitFailed;
+    return printCheck(session.net()) ? exitOk : exitFailed;
+}
+
+int learnCommand(const CliEnvironment& environment, const Arguments& arguments) {
+    int hidden = 0, iterations = 500;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--hidden") {
+            if (!readCount(arguments, i, "--hidden", hidden))
+                return exitUsage;
+        } else if (arguments[i] == "--iterations") {
+            if (!readCount(arguments, i, "--iterations", iterations))
+                return exitUsage;
+        } else {
+            std::fprintf(stderr, "brevalo-cli learn: unknown option '%s'\n",
+                         arguments[i].c_str());
+            return exitUsage;
+        }
+    }
+    CliSession session(environment);
+    if (!session.open())
+        return exitFailed;
+    Net* net = session.net();
+    if (net->fileCount() == 0) {
+        std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
+        return exitFailed;
+    }
+    if (!printCheck(net))
+        return exitFailed;
+    if (hidden == 0)
+        hidden = std::max(4, (net->inputCount() + net->outputCount()) / 2);
+    std::printf("learning: %d stimulations, %d hidden units, %d folders, %d iterations\n",
+                net->inputCount(), hidden, net->outputCount(), iterations);
+    ProgressBar progress(stdout, iterations);
+    currentProgress = &progress;
+    double error = 0;
+    try {
+        error = net->learn(hidden, iterations, reportProgress, 0, 0.3, 1.0);
+    } catch (const ComException& e) {
+        currentProgress = nullptr;
+        std::fprintf(stderr, "brevalo-cli: %s\n", comErrorText(e, "learn").c_str());
+        return exitFailed;
+    }
+    currentProgress = nullptr;
+    progress.finish(error);
+    net->save();
+    std::printf("saved the learned net to %s\n", environment.netFile().c_str());
+    return exitOk;
+}

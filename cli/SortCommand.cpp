@@ -1,0 +1,39 @@
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+#include "cli/Sorter.h"
+
+#include "platform/lock/SingleInstance.h"
+
+#include <cstdio>
+
+int sortCommand(const CliEnvironment& environment, const Arguments& arguments) {
+    bool once = false;
+    for (const std::string& argument : arguments) {
+        if (argument == "--once") {
+            once = true;
+            continue;
+        }
+        std::fprintf(stderr, "brevalo-cli sort: unknown option '%s'\n", argument.c_str());
+        return exitUsage;
+    }
+    // The tray program takes the same guard: two sorters would handle one message twice.
+    SingleInstance guard("__zelko");
+    if (!guard.acquire()) {
+        std::fprintf(stderr,
+                     "brevalo-cli: another sorter (the tray program or brevalo-cli sort) is "
+                     "running: %s\n",
+                     guard.error().c_str());
+        return exitRefused;
+    }
+    CliSession session(environment);
+    if (!session.open())
+        return exitFailed;
+    Sorter sorter(session.store(), session.inbox(), session.net());
+    if (once) {
+        int count = sorter.sortInbox();
+        std::fprintf(stderr, "brevalo-cli: looked at %d message%s in the inbox\n", count,
+                     count == 1 ? "" : "s");
+        return exitOk;
+    }
+    return sorter.run();
+}

@@ -1,0 +1,120 @@
+#include "cli/Sorter.h"
+
+#include "util/ComPtr.h"
+#include "util/Log.h"
+#include "mail/StoreAccess.h"
+#include "core/Net.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net) {
+    context.store = store;
+    context.inbox = inbox;
+    context.net = net;
+    stat(net->getFileName().c_str(), &netFileState);
+}
+
+void Sorter::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    Notification notification{message, wParam, lParam, 0};
+    if (message != WM_NEWMSGS && message != WM_DELETEFOLDER && wParam)
+        notification.id = *reinterpret_cast<const std::uint32_t*>(wParam);
+    queue.push_back(notification);
+}
+
+void Sorter::reloadNetIfChanged() {
+    struct stat now {};
+    if (stat(context.net->getFileName().c_str(), &now) != 0 || sameState(now, netFileState))
+        return;
+    netFileState = now;
+    debugLog("ZELKO: net file changed, loading it again");
+    context.net->load();
+}
+
+void Sorter::handle(Notification& notification) {
+    if (notification.message == WM_NEWMSGS)
+        reloadNetIfChanged();
+    std::uintptr_t wParam = notification.wParam;
+    if (notification.message != WM_NEWMSGS && notification.message != WM_DELETEFOLDER &&
+        wParam)
+        wParam = reinterpret_cast<std::uintptr_t>(&notification.id);
+    if (notification.message == WM_DELETEFOLDER)
+        return; // the inbox itself cannot go away; nothing to sort
+    onStoreNotify(context, notification.message, wParam, notification.lParam);
+}
+
+int Sorter::sortInbox() {
+    std::vector<MESSAGEID> ids;
+    MESSAGEPROPS props;
+    HENUMSTORE enumeration = nullptr;
+    HRESULT hr =
+        context.inbox->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &enumeration);
+    while (hr == S_OK) {
+        ids.push_back(props.dwMessageId);
+        context.inbox->FreeMessageProps(&props);
+        hr = context.inbox->GetNextMessage(enumeration, 0, &props);
+    }
+    if (enumeration)
+        context.inbox->GetMessageClose(enumeration);
+    for (MESSAGEID id : ids) {
+        Notification notification{WM_NEWMSGS, id, 0, id};
+        handle(notification);
+    }
+    return static_cast<int>(ids.size());
+}
+
+int Sorter::run() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    if (signalFd < 0) {
+        std::fprintf(stderr, "signalfd failed: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (!registerFolderWindow(context.inbox, this)) {
+        std::fprintf(stderr, "cannot watch the inbox for new mail\n");
+        close(signalFd);
+        return 1;
+    }
+    std::fprintf(stderr, "brevalo-cli: sorting new mail; stop with Ctrl+C\n");
+    int status = 0;
+    for (;;) {
+        pollfd fds[2] = {{context.store->NotificationHandle(), POLLIN, 0}, {signalFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "poll failed: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+        if (fds[1].revents & POLLIN)
+            break;
+        if (fds[0].revents & POLLIN)
+            context.store->DispatchNotifications();
+        while (!queue.empty()) {
+            Notification notification = queue.front();
+            queue.pop_front();
+            handle(notification);
+        }
+    }
+    unregisterFolderWindow(context.inbox, this);
+    close(signalFd);
+    return status;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "mail/IncomingMail.h"
+#include "platform/Store.h"
+
+#include <deque>
+#include <string>
+#include <sys/stat.h>
+
+class Net;
+
+// The main job without windows: receives the inbox's notifications, queues them and
+// sorts every arriving message exactly as the tray program does.
+class Sorter : public INotifySink {
+public:
+    Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net);
+
+    // Sorts every message now in the inbox, in store order, as if each had just arrived.
+    // Returns how many messages were handed to the processing.
+    int sortInbox();
+    // Registers for the inbox's notifications and sorts arrivals until SIGINT or SIGTERM.
+    // Returns the exit status (0 on a clean stop).
+    int run();
+
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    struct Notification {
+        std::uint32_t message;
+        std::uintptr_t wParam;
+        std::intptr_t lParam;
+        std::uint32_t id; // the id wParam pointed to, copied while it was valid
+    };
+
+    void handle(Notification& notification);
+    // The net is reloaded when another program (the learning command, the tray program)
+    // saved it since it was read.
+    void reloadNetIfChanged();
+
+    SorterContext context;
+    std::deque<Notification> queue;
+    struct stat netFileState {};
+};

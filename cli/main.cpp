@@ -1,0 +1,73 @@
+#include "cli/CliEnvironment.h"
+#include "cli/Commands.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char* const usage =
+    "Usage: brevalo-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "Sorts the mail arriving in a Maildir inbox with the network built in Brevalo.\n"
+    "\n"
+    "Commands:\n"
+    "  sort [--once]          sort new mail until stopped (SIGINT, SIGTERM); with --once\n"
+    "                         sort every message now in the inbox, then exit\n"
+    "  classify [--threshold P] [--tsv] FILE...\n"
+    "                         show how the net classifies messages (RFC 822 files, - for\n"
+    "                         standard input)\n"
+    "  learn [--hidden N] [--iterations N]\n"
+    "                         check the learning set, learn it and save the net\n"
+    "  check                  check the learning set: messages no stimulation matches,\n"
+    "                         messages assigned to no folder\n"
+    "  demo DIR               build a sample Maildir and net in DIR, learn, deliver new\n"
+    "                         mail and sort it\n"
+    "\n"
+    "Options: --help, --version (with every command).\n"
+    "\n"
+    "Environment:\n"
+    "  BREVALO_HOME      folder of zelko.ini and strings.ini (default: the program's folder)\n"
+    "  MAILDIR           the mail store root (default: ~/Maildir)\n"
+    "  BREVALO_SENDMAIL  command that sends mail (default: /usr/sbin/sendmail -t -oi)\n"
+    "\n"
+    "Exit status: 0 done, 1 failed, 2 refused (another sorter runs, or the net is not\n"
+    "learned), 64 bad usage.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    Arguments arguments(argv + 1, argv + argc);
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(usage, stdout);
+            return exitOk;
+        }
+        if (argument == "--version") {
+            std::printf("brevalo-cli %s\n", BREVALO_VERSION);
+            return exitOk;
+        }
+    }
+    if (arguments.empty()) {
+        std::fputs(usage, stderr);
+        return exitUsage;
+    }
+    std::string command = arguments.front();
+    arguments.erase(arguments.begin());
+    CliEnvironment environment = CliEnvironment::fromProcess();
+    if (command == "sort")
+        return sortCommand(environment, arguments);
+    if (command == "classify")
+        return classifyCommand(environment, arguments);
+    if (command == "learn")
+        return learnCommand(environment, arguments);
+    if (command == "check")
+        return checkCommand(environment, arguments);
+    if (command == "demo")
+        return demoCommand(environment, arguments);
+    std::fprintf(stderr, "brevalo-cli: unknown command '%s' (see --help)\n", command.c_str());
+    return exitUsage;
+}

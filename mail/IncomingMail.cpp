@@ -1,0 +1,183 @@
+#include "mail/IncomingMail.h"
+
+#include "util/ComException.h"
+#include "util/ComPtr.h"
+#include "util/ErrorReport.h"
+#include "util/Log.h"
+#include "util/Text.h"
+#include "mail/MessageText.h"
+#include "mail/OutgoingMail.h"
+#include "mail/StoreAccess.h"
+#include "core/Net.h"
+#include "core/NeuronOut.h"
+
+namespace {
+
+SorterClock& sorterClock() {
+    static SorterClock clock = nowLocal;
+    return clock;
+}
+
+// The period's ends are stored to the second: a time within the last second of the end
+// still lies inside it.
+DateTime wholeSeconds(DateTime value) {
+    DateTimeParts parts = decodeDateTime(value);
+    parts.millisecond = 0;
+    DateTime result = value;
+    tryEncodeDateTime(parts, result);
+    return result;
+}
+
+// A folder the run must use: not being able to open it by its id is an error of its own,
+// so the message stays in the inbox and the box says which folder failed.
+com_ptr<IStoreFolder> openFolderOrRaise(IStoreNamespace* store, STOREFOLDERID id) {
+    com_ptr<IStoreFolder> folder = openFolder(store, id);
+    if (!folder)
+        throw ComException(E_FAIL, formatString("cannot open folder %u", id));
+    return folder;
+}
+
+MESSAGEIDLIST oneMessage(MESSAGEID& id) {
+    MESSAGEIDLIST list;
+    list.cbSize = 12;
+    list.cMsgs = 1;
+    list.prgdwMsgId = &id;
+    return list;
+}
+
+} // namespace
+
+void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) {
+    MESSAGEID id = 0;
+    if (message == WM_NEWMSGS)
+        id = static_cast<MESSAGEID>(wParam);
+    else if (wParam)
+        id = *reinterpret_cast<const std::uint32_t*>(wParam);
+    std::string uid = messageUid(context.inbox, id);
+    debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'", static_cast<int>(message),
+             static_cast<int>(wParam), static_cast<int>(lParam), static_cast<int>(id), uid.c_str());
+    if (message != WM_NEWMSGS)
+        return;
+    try {
+        processNewMessage(context.store, context.net, id);
+    } catch (const ComException& e) {
+        showComError(e, "inbox notify");
+    }
+}
+
+void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id) {
+    if (net->getEnabled() == 0) {
+        debugLog("ZELKO: not enabled");
+        return;
+    }
+    if (net->getEnabledPeriod() != 0) {
+        DateTime now = wholeSeconds(sorterClock()());
+        if (now < net->getPeriodFrom() || now > net->getPeriodTo()) {
+            debugLog("ZELKO: enabled only in period");
+            return;
+        }
+    }
+    if (!net->isLearned()) {
+        debugLog("ZELKO: net is not learned");
+        return;
+    }
+    com_ptr<IStoreFolder> inbox = openInbox(store);
+    if (!inbox)
+        throw ComException(E_FAIL, "no inbox in the mail store");
+
+    MESSAGEPROPS props;
+    props.cbSize = 68;
+    checkHr(inbox->GetMessageProps(id, 0, &props));
+    std::string subject = props.pszSubject;
+    inbox->FreeMessageProps(&props);
+
+    com_ptr<IMimeMessage> message;
+    checkHr(inbox->OpenMessage(id, message.out()));
+    std::string text = messageText(message.get());
+    double threshold = net->getThreshold();
+    RefsPtr chosen = net->classify(text, threshold);
+    if (refsCount(chosen) == 0) {
+        debugLog("Message '%s' was not clasified to any category, so leaving it...",
+                 subject.c_str());
+        return;
+    }
+
+    STOREFOLDERID inboxId = folderIdOf(inbox.get());
+    int variant = net->getJobVariant();
+    debugLog("ZELKO: jobvariant %d", variant);
+    if (variant == 1) {
+        if (!copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
+            return;
+        removeFromInbox(store, id, inboxId);
+        return;
+    }
+    if (variant != 2 && variant != 3) {
+        debugLog("ZELKO: unknown jobvariant %d", variant);
+        return;
+    }
+    std::string from = net->getFrom();
+    if (from.empty()) {
+        debugLog("ZELKO: 'from' is not set");
+        return;
+    }
+    if (variant == 2) {
+        if (net->getStoreMail() != 0 &&
+            !copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
+            return;
+        forwardMessage(message.get(), from, chosen);
+    } else {
+        if (!copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
+            return;
+        std::string reason = automaticMessageReason(message.get());
+        if (reason.empty())
+            replyToMessage(message.get(), from, chosen);
+        else
+            debugLog("ZELKO: not answering automatic message '%s' (%s)", subject.c_str(),
+                     reason.c_str());
+    }
+    removeFromInbox(store, id, inboxId);
+}
+
+bool copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
+                         STOREFOLDERID rootId, const RefsPtr& folders) {
+    com_ptr<IStoreFolder> source = openFolderOrRaise(store, inboxId);
+    MESSAGEIDLIST ids = oneMessage(id);
+    int copies = 0;
+    for (int i = 0; i < refsCount(folders); ++i) {
+        auto* folder = (*folders)[static_cast<std::size_t>(i)].as<NeuronOut>();
+        if (!folder)
+            continue;
+        std::string name = trimText(folder->getName());
+        if (name.empty())
+            continue;
+        STOREFOLDERID target = findOrCreateFolder(store, rootId, name, true);
+        if (target == FOLDERID_INVALID) {
+            debugLog("cannot create folder '%s' in parent folder %d (parent doesn't exist?)",
+                     name.c_str(), static_cast<int>(rootId));
+            return false;
+        }
+        com_ptr<IStoreFolder> targetFolder = openFolderOrRaise(store, target);
+        checkHr(source->CopyMoveMessages(targetFolder.get(), &ids, 0, 2, nullptr));
+        ++copies;
+    }
+    if (copies == 0 && refsCount(folders) > 0) {
+        // Removing it now would leave the message nowhere.
+        debugLog("ZELKO: every chosen folder has a blank name, leaving the message in the inbox");
+        return false;
+    }
+    return true;
+}
+
+void removeFromInbox(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId) {
+    com_ptr<IStoreFolder> inbox = openFolderOrRaise(store, inboxId);
+    MESSAGEIDLIST ids = oneMessage(id);
+    checkHr(inbox->DeleteMessages(&ids, 0, nullptr));
+}
+
+void setSorterClock(SorterClock clock) { sorterClock() = clock ? std::move(clock) : nowLocal; }
+
+STOREFOLDERID rootTargetFolderId(Net* net) {
+    int id = toInt(net->getDestFolder(), -1);
+    return static_cast<STOREFOLDERID>(id);
+}

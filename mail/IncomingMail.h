@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/Store.h"
+#include "util/Refs.h"
+
+#include "util/DateTime.h"
+
+#include <cstdint>
+#include <functional>
+
+class Net;
+
+// What the sorter does with every message that arrives in the inbox: check that
+// sorting is on, classify the text, then by job variant copy the message into its
+// target folders, forward it or answer it, and remove it from the inbox.
+
+// What a store notification is handled with: the store, the inbox the window holds
+// and the running net.
+struct SorterContext {
+    IStoreNamespace* store = nullptr;
+    IStoreFolder* inbox = nullptr;
+    Net* net = nullptr;
+};
+
+// The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
+// sorts new messages. A ComException is shown with showComError and "inbox notify".
+void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam);
+
+// Sorts one message of the inbox; failures of the store, MIME or sending layers raise
+// ComException (whatever was done before stays done).
+void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id);
+
+// Copies the message into the child of the root target folder named after each chosen
+// folder (trimmed; created when missing). True when every chosen folder got its copy;
+// false when a folder could not be found or created, or when every name was blank
+// (then nothing was copied and the message must stay).
+bool copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
+                         STOREFOLDERID rootId, const RefsPtr& folders);
+
+void removeFromInbox(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId);
+
+// The clock the sorting period is checked against (the local time unless replaced, as
+// tests do). Its reading is cut to whole seconds, the resolution of the stored period.
+using SorterClock = std::function<DateTime()>;
+void setSorterClock(SorterClock clock);
+
+// The "destFolder" setting as a folder id; FOLDERID_INVALID when it is not a number.
+STOREFOLDERID rootTargetFolderId(Net* net);

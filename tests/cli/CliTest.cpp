@@ -1,0 +1,241 @@
+#include "platform/lock/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A demonstration world (a learned net, its Maildir and settings) made once by the tool
+// itself, copied for each test.
+class CliWorld : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        templateDir = fs::temp_directory_path() / ("brevalo-cli-template-" + std::to_string(getpid()));
+        fs::remove_all(templateDir);
+        std::string command = std::string(BREVALO_BIN_DIR) + "/brevalo-cli demo " +
+                              templateDir.string() + " > /dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    static void TearDownTestSuite() { fs::remove_all(templateDir); }
+
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("brevalo-cli-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::copy(templateDir, dir, fs::copy_options::recursive);
+        fs::create_directories(dir / "run");
+        setenv("BREVALO_HOME", dir.c_str(), 1);
+        setenv("MAILDIR", (dir / "Maildir").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("BREVALO_HOME");
+        unsetenv("MAILDIR");
+        unsetenv("XDG_RUNTIME_DIR");
+        fs::remove_all(dir);
+    }
+
+    // Runs the tool; returns its exit status, with standard output in out.
+    int run(const std::string& arguments, std::string* out = nullptr) {
+        fs::path output = dir / "out.txt";
+        std::string command = std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + arguments + " > " +
+                              output.string() + " 2> " + (dir / "err.txt").string();
+        int status = std::system(command.c_str());
+        if (out)
+            *out = readFile(output);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string errors() { return readFile(dir / "err.txt"); }
+
+    void deliver(const std::string& name, const std::string& text) {
+        fs::path tmp = dir / "Maildir/tmp" / name;
+        std::ofstream(tmp, std::ios::binary) << text;
+        fs::rename(tmp, dir / "Maildir/new" / name);
+    }
+
+    fs::path writeMessage(const std::string& name, const std::string& body) {
+        fs::path file = dir / name;
+        std::ofstream(file) << "From: a@example.org\nSubject: test\n\n" << body << "\n";
+        return file;
+    }
+
+    // Message-ID -> how many files in the whole Maildir carry it.
+    std::map<std::string, int> messageIdCounts() {
+        std::map<std::string, int> counts;
+        std::regex id("Message-ID: (<[^>]+>)");
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "Maildir")) {
+            std::string parent = entry.path().parent_path().filename().string();
+            if (!entry.is_regular_file() || (parent != "cur" && parent != "new"))
+                continue;
+            std::string text = readFile(entry.path());
+            std::smatch match;
+            if (std::regex_search(text, match, id))
+                ++counts[match[1]];
+        }
+        return counts;
+    }
+
+    static fs::path templateDir;
+    fs::path dir;
+};
+
+fs::path CliWorld::templateDir;
+
+std::string sampleMail(int n, const std::string& body) {
+    return "From: Sender <s" + std::to_string(n) + "@example.org>\nTo: sam@home.example\n"
+           "Subject: message " + std::to_string(n) + "\nMessage-ID: <reliable-" +
+           std::to_string(n) + "@example.org>\n\n" + body + "\n";
+}
+
+} // namespace
+
+TEST_F(CliWorld, ClassifyListsChosenFoldersFirstAndTsvInOutputOrder) {
+    fs::path file = writeMessage("bill.eml", "Please pay the invoice, amount due in 14 days.");
+    std::string out;
+    ASSERT_EQ(run("classify " + file.string(), &out), 0) << errors();
+    std::istringstream lines(out);
+    std::string first, chosen;
+    std::getline(lines, first);
+    std::getline(lines, chosen);
+    EXPECT_EQ(first, file.string());
+    EXPECT_NE(chosen.find("* Invoices"), std::string::npos) << out;
+    ASSERT_EQ(run("classify --tsv --threshold 50 " + file.string(), &out), 0) << errors();
+    std::regex row("([^\t]+)\t([^\t]+)\t([0-9]+\\.[0-9])\t([01])");
+    std::vector<std::string> folders;
+    std::istringstream tsv(out);
+    for (std::string line; std::getline(tsv, line);) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, row)) << line;
+        folders.push_back(match[2]);
+        EXPECT_EQ(match[4] == "1", std::stod(match[3]) >= 50) << line;
+    }
+    EXPECT_EQ(folders, (std::vector<std::string>{"Invoices", "Travel", "Newsletters", "Support"}));
+}
+
+TEST_F(CliWorld, ClassifyRefusesAnUnlearnedNetAndBadUsage) {
+    fs::remove(dir / "zelko.ini");
+    fs::path file = writeMessage("x.eml", "x");
+    EXPECT_EQ(run("classify " + file.string()), 2);
+    EXPECT_NE(errors().find("not learned"), std::string::npos) << errors();
+    EXPECT_EQ(run("classify"), 64);
+    EXPECT_EQ(run("classify --threshold abc " + file.string()), 64);
+    EXPECT_EQ(run("frobnicate"), 64);
+    std::string out;
+    EXPECT_EQ(run("--help", &out), 0);
+    EXPECT_NE(out.find("BREVALO_SENDMAIL"), std::string::npos);
+    EXPECT_EQ(run("--version", &out), 0);
+    EXPECT_EQ(out.rfind("brevalo-cli ", 0), 0u);
+}
+
+TEST_F(CliWorld, OnlyOneSorterAtATime) {
+    SingleInstance guard("__zelko");
+    ASSERT_TRUE(guard.acquire()) << guard.error();
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    EXPECT_EQ(run("sort --once"), 2);
+    EXPECT_NE(errors().find("another sorter"), std::string::npos) << errors();
+    EXPECT_EQ(messageIdCounts().count("<reliable-1@example.org>"), 1u);
+    EXPECT_TRUE(fs::exists(dir / "Maildir/new/1.host")); // untouched
+    guard.release();
+    EXPECT_EQ(run("sort --once"), 0) << errors();
+    EXPECT_FALSE(fs::exists(dir / "Maildir/new/1.host"));
+}
+
+TEST_F(CliWorld, CheckAndLearnReportUnusableMessages) {
+    std::string out;
+    EXPECT_EQ(run("check", &out), 0) << errors();
+    EXPECT_NE(out.find("ready"), std::string::npos) << out;
+    // An unassigned message in the learning folder makes the check fail.
+    fs::path learning = dir / "Maildir/.Brevalo.Learning set";
+    ASSERT_TRUE(fs::exists(learning));
+    std::ofstream(learning / "new/extra.host") << sampleMail(9, "nothing relevant here");
+    EXPECT_EQ(run("learn --iterations 5", &out), 1);
+    EXPECT_NE(out.find("message 9"), std::string::npos) << out;
+    EXPECT_EQ(run("learn --iterations 0"), 64);
+}
+
+TEST_F(CliWorld, LearnSavesANewNet) {
+    std::string before = readFile(dir / "zelko.ini");
+    std::string out;
+    ASSERT_EQ(run("learn --iterations 50 --hidden 6", &out), 0) << errors() << out;
+    EXPECT_NE(out.find("learned: final error"), std::string::npos) << out;
+    std::string after = readFile(dir / "zelko.ini");
+    EXPECT_NE(after, before);
+    EXPECT_NE(after.find("hiddenCount=_6_"), std::string::npos);
+}
+
+// Mail keeps arriving while the sorter is killed at random moments and started again:
+// afterwards every message is in exactly one place, none lost and none twice.
+TEST_F(CliWorld, KilledSorterLosesAndDuplicatesNothing) {
+    constexpr int total = 1000;
+    const char* bodies[] = {"invoice amount due", "flight booking", "weekly newsletter",
+                            "support ticket error", "nothing to see"};
+    std::mt19937 random(42);
+    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+    auto start = [&] {
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen("/dev/null", "w", stderr);
+            execl(cli.c_str(), cli.c_str(), "sort", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    };
+    pid_t sorter = start();
+    int delivered = 0;
+    for (int round = 0; round < 5; ++round) {
+        int batch = total / 5;
+        for (int i = 0; i < batch; ++i, ++delivered) {
+            deliver(std::to_string(delivered) + ".host", sampleMail(delivered, bodies[delivered % 5]));
+            if (i % 50 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 300));
+        kill(sorter, SIGKILL);
+        waitpid(sorter, nullptr, 0);
+        sorter = start();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(sorter, SIGTERM);
+    int status = 0;
+    waitpid(sorter, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(run("sort --once"), 0) << errors();
+
+    std::map<std::string, int> counts = messageIdCounts();
+    int found = 0;
+    for (int n = 0; n < total; ++n) {
+        std::string id = "<reliable-" + std::to_string(n) + "@example.org>";
+        EXPECT_EQ(counts[id], 1) << id;
+        found += counts[id] > 0;
+    }
+    EXPECT_EQ(found, total);
+    // Everything classifiable left the inbox.
+    int inInbox = 0;
+    for (const auto& sub : {"new", "cur"})
+        for (const auto& entry : fs::directory_iterator(dir / "Maildir" / sub))
+            inInbox += readFile(entry.path()).find("reliable-") != std::string::npos;
+    EXPECT_EQ(inInbox, total / 5); // the "nothing to see" messages stay
+}

@@ -1,0 +1,282 @@
+#include "tests/mail/SortingWorld.h"
+
+#include "util/Text.h"
+#include "mail/OutgoingMail.h"
+#include "core/NeuronOut.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using Subjects = std::vector<std::string>;
+
+namespace {
+
+bool logged(const LogRecorder& log, const std::string& line) {
+    return log.count(line) > 0;
+}
+
+DateTime at(int hour, int minute, int second) {
+    DateTime value = 0;
+    tryEncodeDateTime({2026, 12, 7, hour, minute, second, 0}, value);
+    return value;
+}
+
+} // namespace
+
+TEST(Sorting, LearnedNetChoosesAsTaught) {
+    SortingWorld world;
+    EXPECT_EQ(refsCount(world.net->classify("an invoice", 80)), 1);
+    EXPECT_EQ(refsCount(world.net->classify("a flight and an invoice", 80)), 2);
+    EXPECT_EQ(refsCount(world.net->classify("nothing", 80)), 0);
+}
+
+TEST(Sorting, Variant1MovesIntoEveryChosenFolderOnce) {
+    SortingWorld world;
+    world.arrive(world.deliver(mailText("Invoice 12", "Your invoice is attached.")));
+    world.arrive(world.deliver(mailText("Trip", "Your flight and its invoice.")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_EQ(world.folderSubjects("Invoices"), (Subjects{"Invoice 12", "Trip"}));
+    EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Trip"});
+    EXPECT_TRUE(world.sent().empty());
+    EXPECT_TRUE(world.errors.empty());
+}
+
+TEST(Sorting, Variant2ForwardsToEachFolderWithAddresses) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.arrive(world.deliver(mailText("Both", "A flight and an invoice.")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Both"});
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 1u); // Travel has no addresses
+    EXPECT_EQ(sent[0].to, "acc@example.org, boss@example.org");
+    EXPECT_EQ(sent[0].subject, "Both"); // unchanged, no prefix
+    EXPECT_NE(sent[0].raw.find("Auto-Submitted: auto-generated"), std::string::npos);
+    EXPECT_NE(sent[0].raw.find("From: sorter@example.org"), std::string::npos);
+    EXPECT_EQ(sent[0].args, "-t -oi\n");
+}
+
+TEST(Sorting, Variant2WithoutKeptCopiesLeavesNoFolderBehind) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.net->setStoreMail(0);
+    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_FALSE(world.folderExists("Invoices"));
+    EXPECT_EQ(world.sent().size(), 1u);
+}
+
+TEST(Sorting, Variant3CopiesAlwaysAndAnswersOnceWithEveryBlock) {
+    SortingWorld world;
+    world.net->setJobVariant(3);
+    world.net->setStoreMail(0);
+    world.arrive(world.deliver(mailText("Both", "A flight and an invoice.",
+                                        "Reply-To: replies@example.org\n"
+                                        "Sender: sender@example.org\n")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Both"});
+    EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Both"});
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].to, "replies@example.org");
+    EXPECT_NE(sent[0].raw.find("Auto-Submitted: auto-replied"), std::string::npos);
+    const std::string& body = sent[0].htmlBody;
+    std::string expected = "<p>Thank you for your message.Your invoice is with accounting.<br>"
+                           "Thank you.<br><br>Your message has been passed on to: Travel.<br><br>"
+                           "This reply was sent automatically by Brevalo.</p><table>";
+    EXPECT_NE(body.find(expected), std::string::npos) << body;
+    EXPECT_EQ(body.rfind("<HTML><HEAD><META http-equiv=Content-Type content='text/html; "
+                         "charset=UTF-8'></HEAD><BODY>",
+                         0),
+              0u)
+        << body;
+}
+
+TEST(Sorting, AnswerGoesToReplyToThenSenderThenFrom) {
+    SortingWorld world;
+    world.net->setJobVariant(3);
+    world.arrive(world.deliver(mailText("One", "invoice", "Sender: sender@example.org\n")));
+    world.arrive(world.deliver(mailText("Two", "invoice")));
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].to, "sender@example.org");
+    EXPECT_EQ(sent[1].to, "ann@example.org");
+}
+
+TEST(Sorting, MissingReplyAddressStopsVariants2And3) {
+    for (int variant : {2, 3}) {
+        SortingWorld world;
+        LogRecorder log;
+        world.net->setJobVariant(variant);
+        world.net->setFrom("");
+        world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+        EXPECT_TRUE(logged(log, "ZELKO: 'from' is not set"));
+        EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+        EXPECT_FALSE(world.folderExists("Invoices"));
+        EXPECT_TRUE(world.sent().empty());
+    }
+}
+
+TEST(Sorting, UnknownVariantAndSortingOffLeaveTheMessage) {
+    SortingWorld world;
+    {
+        LogRecorder log;
+        world.net->setJobVariant(7);
+        world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+        EXPECT_TRUE(logged(log, "ZELKO: unknown jobvariant 7"));
+    }
+    {
+        LogRecorder log;
+        world.net->setJobVariant(1);
+        world.net->setEnabled(0);
+        world.net->setEnabledPeriod(1);
+        world.arrive(world.deliver(mailText("Bill 2", "An invoice.")));
+        EXPECT_TRUE(logged(log, "ZELKO: not enabled"));
+        EXPECT_FALSE(logged(log, "ZELKO: enabled only in period"));
+    }
+    EXPECT_EQ(world.inboxSubjects(), (Subjects{"Bill", "Bill 2"}));
+}
+
+TEST(Sorting, PeriodEndsAreInclusive) {
+    SortingWorld world;
+    world.net->setEnabledPeriod(1);
+    world.net->setPeriodFrom(at(9, 0, 0));
+    world.net->setPeriodTo(at(17, 0, 0));
+    setSorterClock([] { return at(9, 0, 0); });
+    world.arrive(world.deliver(mailText("At start", "invoice")));
+    setSorterClock([] { return at(17, 0, 0) + 0.4 / 86400; }); // within the end's second
+    world.arrive(world.deliver(mailText("At end", "invoice")));
+    LogRecorder log;
+    setSorterClock([] { return at(17, 0, 1); });
+    world.arrive(world.deliver(mailText("Too late", "invoice")));
+    EXPECT_TRUE(logged(log, "ZELKO: enabled only in period"));
+    EXPECT_EQ(world.folderSubjects("Invoices"), (Subjects{"At end", "At start"}));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{"Too late"});
+}
+
+TEST(Sorting, UnclassifiedMessageWithoutSubjectStays) {
+    SortingWorld world;
+    LogRecorder log;
+    world.arrive(world.deliver(mailText("", "Just a note.")));
+    EXPECT_TRUE(logged(log, "Message '' was not clasified to any category, so leaving it..."));
+    EXPECT_EQ(world.inboxSubjects().size(), 1u);
+}
+
+TEST(Sorting, FailingSendmailKeepsTheMessageAndShowsTheError) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.sendmailExits(75);
+    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+    EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Bill"}); // the copy stays
+    ASSERT_EQ(world.errors.size(), 1u);
+    EXPECT_NE(world.errors[0].find("status 75"), std::string::npos) << world.errors[0];
+    EXPECT_NE(world.errors[0].find("in context 'inbox notify'"), std::string::npos);
+    EXPECT_EQ(world.errors[0].rfind("Error: com error 0x80004005: ", 0), 0u) << world.errors[0];
+}
+
+TEST(Sorting, ForwardedBodyEscapesPlainTextAndKeepsHtml) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.arrive(world.deliver(mailText("Plain", "invoice a<b\nc")));
+    world.arrive(world.deliver(mailText("Html", "<p>invoice <b>now</b></p>", "",
+                                        "Ann <ann@example.org>", "text/html; charset=utf-8")));
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_NE(sent[0].htmlBody.find("</table>invoice a&lt;b<br>c"), std::string::npos)
+        << sent[0].htmlBody;
+    EXPECT_NE(sent[0].htmlBody.find("<tr><td>From:</td><td>Ann Smith &lt;ann@example.org&gt;"),
+              std::string::npos)
+        << sent[0].htmlBody;
+    EXPECT_NE(sent[1].htmlBody.find("<p>invoice <b>now</b></p>"), std::string::npos)
+        << sent[1].htmlBody;
+    EXPECT_NE(sent[0].htmlBody.find("<tr><td colspan=2>-----</td></table>"), std::string::npos);
+}
+
+TEST(Sorting, AutomaticMailIsFiledButNeverAnswered) {
+    struct Case {
+        const char* headers;
+        const char* from;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"Auto-Submitted: auto-replied\n", "Ann <ann@example.org>", false},
+        {"Auto-Submitted: No\n", "Ann <ann@example.org>", true},
+        {"Precedence: bulk\n", "Ann <ann@example.org>", false},
+        {"Precedence: list\n", "Ann <ann@example.org>", false},
+        {"", "MAILER-DAEMON@example.org", false},
+        {"", "", false},
+    };
+    for (const Case& c : cases) {
+        SortingWorld world;
+        LogRecorder log;
+        world.net->setJobVariant(3);
+        world.arrive(world.deliver(mailText("Bill", "An invoice.", c.headers, c.from)));
+        EXPECT_EQ(world.sent().size(), c.answered ? 1u : 0u) << c.headers << c.from;
+        EXPECT_EQ(world.inboxSubjects(), Subjects{}) << c.headers << c.from;
+        EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Bill"});
+        bool loggedLoop = false;
+        for (const std::string& line : log.lines())
+            loggedLoop |= line.rfind("ZELKO: not answering automatic message 'Bill'", 0) == 0;
+        EXPECT_EQ(loggedLoop, !c.answered) << c.headers << c.from;
+    }
+}
+
+TEST(Sorting, StrangersCannotInjectHeadersIntoAnswers) {
+    SortingWorld world;
+    world.net->setJobVariant(3);
+    world.arrive(
+        world.deliver(mailText("=?utf-8?q?Hi=0D=0ABcc:_evil@example.org?=", "invoice",
+                               "Reply-To: \"x\r\nBcc: evil@example.org\" <ann@example.org>\n")));
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    std::string headers = sent[0].raw.substr(0, sent[0].raw.find("\n\n"));
+    EXPECT_EQ(headers.find("\nBcc:"), std::string::npos) << headers;
+    EXPECT_EQ(sent[0].to, "ann@example.org");
+}
+
+TEST(Sorting, FolderNamesStayInsideTheRootTargetFolder) {
+    SortingWorld world;
+    world.net->getOutput(0)->setName("../../etc");
+    world.net->getOutput(1)->setName("  Travel\t");
+    world.arrive(world.deliver(mailText("Both", "A flight and an invoice.")));
+    EXPECT_EQ(world.folderSubjects("../../etc"), Subjects{"Both"});
+    EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Both"}); // trimmed name
+    EXPECT_FALSE(fs::exists(fs::path(world.dir) / "etc"));
+    EXPECT_FALSE(fs::exists("/etc/cur"));
+}
+
+TEST(Sorting, BlankFolderNamesKeepTheMessageInTheInbox) {
+    SortingWorld world;
+    LogRecorder log;
+    world.net->getOutput(0)->setName(" \t");
+    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+}
+
+TEST(Sorting, FolderNamesMatchCaseSensitively) {
+    SortingWorld world;
+    STOREFOLDERID root = rootTargetFolderId(world.net.get());
+    findOrCreateFolder(world.connection.store.get(), root, "invoices", true);
+    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+    EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Bill"});
+    EXPECT_EQ(world.folderSubjects("invoices"), Subjects{});
+}
+
+TEST(Sorting, OtherNotificationsAreOnlyLogged) {
+    SortingWorld world;
+    LogRecorder log;
+    MESSAGEID id = world.deliver(mailText("Bill", "An invoice."));
+    SorterContext context{world.connection.store.get(), world.connection.inbox.get(),
+                          world.net.get()};
+    std::uint32_t pointed = id;
+    onStoreNotify(context, WM_DELETEMSGS, reinterpret_cast<std::uintptr_t>(&pointed), 0);
+    EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+    bool seen = false;
+    for (const std::string& line : log.lines())
+        seen |= line.rfind("message arrived: msg 2675 ", 0) == 0 &&
+                line.find(" mid " + std::to_string(id) + " ") != std::string::npos;
+    EXPECT_TRUE(seen);
+}
