@@ -1,0 +1,350 @@
+#include "learning/TLearn.h"
+
+#include "util/ErrorReport.h"
+#include "platform/profile/Loc.h"
+#include "learning/ChartView.h"
+#include "learning/LearnThread.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <climits>
+#include <cmath>
+#include <map>
+#include <mutex>
+
+namespace {
+
+constexpr int defaultIterations = 500;
+constexpr int minimumHidden = 4;
+constexpr double learningRate = 0.3;
+constexpr double decay = 1.0;
+constexpr int labelEvery = 100;
+
+// The dialogs a learning run may report to, by the int value the run hands back. A
+// dialog leaves before it is destroyed, so a late report finds nobody instead of a
+// dangling window.
+std::mutex registryMutex;
+std::map<int, TLearn*> registry;
+int nextContext = 1;
+
+int enrol(TLearn* dialog) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    int context = nextContext++;
+    registry[context] = dialog;
+    return context;
+}
+
+void withdraw(int context) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    registry.erase(context);
+}
+
+QString loc(const char* key) {
+    return QString::fromStdString(locText(key));
+}
+
+QLineEdit* readOnlyEdit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setReadOnly(true);
+    return edit;
+}
+
+QLabel* label(const char* name, const char* key, QWidget* parent) {
+    auto* text = new QLabel(loc(key), parent);
+    text->setObjectName(name);
+    return text;
+}
+
+} // namespace
+
+TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
+    setWindowTitle(loc("learn.title"));
+    chartFile = QCoreApplication::applicationDirPath() + "/res/chart.bmp";
+
+    learnPane = new QGroupBox(loc("learn.chart"), this);
+    learnPane->setObjectName("learnPane");
+    chart = new ChartView(learnPane);
+    chart->setObjectName("chart");
+    Label1 = label("Label1", "learn.iteration", learnPane);
+    iterEdit = readOnlyEdit("iterEdit", learnPane);
+    Label2 = label("Label2", "learn.error", learnPane);
+    errorEdit = readOnlyEdit("errorEdit", learnPane);
+    Label7 = label("Label7", "learn.time", learnPane);
+    timeEdit = readOnlyEdit("timeEdit", learnPane);
+    progress = new QProgressBar(learnPane);
+    progress->setObjectName("progress");
+    progress->setMinimum(0);
+    progress->setMaximum(defaultIterations);
+    progress->setValue(0);
+    progress->setTextVisible(false);
+    drawChartCheck = new QCheckBox(loc("learn.drawChart"), learnPane);
+    drawChartCheck->setObjectName("drawChartCheck");
+    drawChartCheck->setChecked(true);
+
+    auto* status = new QGridLayout;
+    status->addWidget(Label1, 0, 0);
+    status->addWidget(iterEdit, 1, 0);
+    status->addWidget(Label2, 0, 1);
+    status->addWidget(errorEdit, 1, 1);
+    status->addWidget(Label7, 0, 2);
+    status->addWidget(timeEdit, 1, 2);
+    auto* chartLayout = new QVBoxLayout(learnPane);
+    chartLayout->addWidget(chart, 0, Qt::AlignHCenter);
+    chartLayout->addLayout(status);
+    chartLayout->addWidget(progress);
+    chartLayout->addWidget(drawChartCheck);
+
+    GroupBox2 = new QGroupBox(loc("learn.paneParameters"), this);
+    GroupBox2->setObjectName("GroupBox2");
+    Label3 = label("Label3", "learn.inCount", GroupBox2);
+    inputCountEdit = readOnlyEdit("inputCountEdit", GroupBox2);
+    Label4 = label("Label4", "learn.hiddenCount", GroupBox2);
+    hiddenCountEdit = readOnlyEdit("hiddenCountEdit", GroupBox2);
+    Label5 = label("Label5", "learn.outCount", GroupBox2);
+    outputCountEdit = readOnlyEdit("outputCountEdit", GroupBox2);
+    Label6 = label("Label6", "learn.iterations", GroupBox2);
+    iterationsEdit = new QLineEdit(GroupBox2);
+    iterationsEdit->setObjectName("iterationsEdit");
+    Button1 = new QPushButton(loc("learn.buttonStart"), GroupBox2);
+    Button1->setObjectName("Button1");
+    Button1->setAutoDefault(false);
+
+    auto* parameters = new QVBoxLayout(GroupBox2);
+    std::initializer_list<QWidget*> fields = {Label3, inputCountEdit,  Label4, hiddenCountEdit,
+                                              Label5, outputCountEdit, Label6, iterationsEdit};
+    for (QWidget* widget : fields)
+        parameters->addWidget(widget);
+    parameters->addSpacing(8);
+    parameters->addWidget(Button1);
+    parameters->addStretch(1);
+
+    closeBtn = new QPushButton(loc("learn.buttonClose"), this);
+    closeBtn->setObjectName("closeBtn");
+    closeBtn->setAutoDefault(false);
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(GroupBox2, 1);
+    side->addWidget(closeBtn);
+    auto* main = new QHBoxLayout(this);
+    main->addWidget(learnPane);
+    main->addLayout(side);
+    setLayout(main);
+
+    // Arial, 10 pixels, bold; drawn turned by 90 degrees so it runs upwards.
+    labelFont = QFont("Arial");
+    labelFont.setPixelSize(10);
+    labelFont.setWeight(QFont::Bold);
+
+    connect(Button1, &QPushButton::clicked, this, &TLearn::Button1Click);
+    connect(closeBtn, &QPushButton::clicked, this, &TLearn::closeBtnClick);
+}
+
+TLearn::~TLearn() {
+    withdraw(context);
+    // A dialog destroyed behind a run's back still waits for the run: the net is shared.
+    if (thread) {
+        disconnect(thread.get(), nullptr, this, nullptr);
+        thread->wait();
+    }
+}
+
+const QImage& TLearn::chartImage() const {
+    return chart->image();
+}
+
+int TLearn::chartX(long long k, long long n) {
+    if (n <= 0)
+        return 28;
+    return static_cast<int>(360 * k / n + 28);
+}
+
+int TLearn::chartY(double error) {
+    double y = 270 - 260 * error / 80;
+    if (!(y > INT_MIN / 2))
+        return INT_MIN / 2;
+    if (y > INT_MAX / 2)
+        return INT_MAX / 2;
+    return static_cast<int>(y);
+}
+
+int TLearn::scaleError(double error) {
+    double scaled = error * 10000;
+    if (std::isnan(scaled))
+        return 0;
+    if (scaled >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (scaled <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(scaled);
+}
+
+void TLearn::progressCallback(int user, int iteration, double error) {
+    int scaled = scaleError(error);
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto found = registry.find(user);
+    if (found == registry.end())
+        return;
+    TLearn* dialog = found->second;
+    QMetaObject::invokeMethod(
+        dialog, [dialog, iteration, scaled] { dialog->learnProgress(iteration, scaled); },
+        Qt::QueuedConnection);
+}
+
+bool TLearn::setNet(const ref_ptr<Net>& newNet) {
+    net = newNet;
+    int inputs = net ? net->inputCount() : 0;
+    int outputs = net ? net->outputCount() : 0;
+    inputCountEdit->setText(QString::number(inputs));
+    outputCountEdit->setText(QString::number(outputs));
+    hiddenCountEdit->setText(QString::number(std::max((inputs + outputs) / 2, minimumHidden)));
+    iterationsEdit->setText(QString::number(defaultIterations));
+    return prepareChart();
+}
+
+bool TLearn::readIterations(int& iterations) const {
+    bool ok = false;
+    iterations = iterationsEdit->text().toInt(&ok, 10);
+    if (ok)
+        return true;
+    reportError("Error",
+                "'" + iterationsEdit->text().toStdString() + "' is not a valid integer value");
+    return false;
+}
+
+bool TLearn::prepareChart() {
+    if (!chart->load(chartFile)) {
+        reportError("Error", "Cannot read the chart picture '" + chartFile.toStdString() + "'");
+        return false;
+    }
+    chart->update();
+    previous = QPoint(-1, -1);
+    int n = 0;
+    if (!readIterations(n))
+        return false;
+    QPainter painter(&chart->image());
+    painter.setPen(Qt::black);
+    for (long long k = labelEvery; k <= n; k += labelEvery) {
+        int x = chartX(k, n);
+        painter.drawLine(x, 266, x, 274);
+    }
+    return true;
+}
+
+void TLearn::Button1Click() {
+    if (thread)
+        return;
+    if (!net)
+        return;
+    int hidden = hiddenCountEdit->text().toInt();
+    int n = 0;
+    if (!readIterations(n))
+        return;
+    // The chart divides by the iteration count, and a run without iterations would
+    // only install an untrained network.
+    if (n < 1) {
+        reportError("Error", "The number of iterations must be at least 1.");
+        return;
+    }
+    progress->setMaximum(n);
+    if (!prepareChart())
+        return;
+    thread = std::make_unique<LearnThread>(net, hidden, n, &TLearn::progressCallback, context,
+                                           learningRate, decay);
+    connect(thread.get(), &QThread::finished, this, &TLearn::learnFinished, Qt::QueuedConnection);
+    thread->start();
+}
+
+void TLearn::learnProgress(int iteration, int scaledError) {
+    double error = scaledError * 0.0001;
+    if (!thread)
+        return;
+    std::uint32_t elapsed = LearnThread::tickCount() - thread->getStartTick();
+    timeEdit->setText(QString::asprintf("%.03f", elapsed / 1000.0));
+    iterEdit->setText(QString::number(iteration));
+    errorEdit->setText(QString::number(error, 'g', 15));
+    progress->setValue(iteration);
+    if (drawChartCheck->isChecked())
+        plot(iteration, error);
+}
+
+void TLearn::plot(int iteration, double error) {
+    QPoint point(chartX(iteration, thread->getIterations()), chartY(error));
+    QPainter painter(&chart->image());
+    if (previous != QPoint(-1, -1)) {
+        painter.setPen(Qt::red);
+        painter.drawLine(previous, point);
+    }
+    if (iteration % labelEvery == 0) {
+        painter.setPen(Qt::black);
+        painter.setFont(labelFont);
+        painter.setBackgroundMode(Qt::TransparentMode);
+        // Turned a quarter to the left: the text starts at (x - 5, y) and runs upwards,
+        // its glyphs standing on the right of that line.
+        painter.translate(point.x() - 5, point.y());
+        painter.rotate(-90);
+        QString text = QString::asprintf("%.03f", error);
+        painter.drawText(QPoint(0, painter.fontMetrics().ascent()), text);
+    }
+    previous = point;
+    chart->update();
+}
+
+void TLearn::learnFinished() {
+    if (!thread)
+        return;
+    thread->wait();
+    std::string errorText = thread->getErrorText();
+    thread.reset();
+    if (!errorText.empty())
+        QMessageBox::critical(this, "Error", QString::fromStdString(errorText), QMessageBox::Ok);
+    learned = true;
+}
+
+void TLearn::closeBtnClick() {
+    if (!FormCloseQuery())
+        return;
+    done(learned ? 1 : 2);
+}
+
+bool TLearn::FormCloseQuery() const {
+    return !thread;
+}
+
+void TLearn::reject() {
+    // Reached from the frame's close button (through closeEvent) and from anyone asking
+    // the dialog to cancel: modal result 2, never while a run goes on.
+    if (!FormCloseQuery())
+        return;
+    done(2);
+}
+
+void TLearn::closeEvent(QCloseEvent* event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TLearn::keyPressEvent(QKeyEvent* event) {
+    // Escape is the Close button.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        closeBtnClick();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "util/Ref.h"
+#include "core/Net.h"
+
+#include <QDialog>
+#include <QFont>
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+
+class ChartView;
+class LearnThread;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+// The learning dialog: trains the net on a worker thread and draws the error falling
+// over the iterations. Modal result 1 when closed with Close after a finished run, 2
+// otherwise. It cannot be closed (Close, Escape, the frame) while a run goes on.
+class TLearn : public QDialog {
+    Q_OBJECT
+public:
+    explicit TLearn(QWidget* parent = nullptr);
+    ~TLearn() override;
+
+    // Keeps the net, shows its sizes, proposes the hidden count and 500 iterations and
+    // prepares the chart. False (reported as an error) when the chart picture cannot be
+    // read: the caller must not show the dialog then.
+    bool setNet(const ref_ptr<Net>& net);
+
+    // Where the chart picture is read; by default "res/chart.bmp" in the program's folder.
+    void setChartFile(const QString& path) { chartFile = path; }
+    const QString& getChartFile() const { return chartFile; }
+
+    bool isRunning() const { return static_cast<bool>(thread); }
+    bool isLearned() const { return learned; }
+    const QImage& chartImage() const;
+    // The running thread (null when idle), for those who must wait for the run itself.
+    LearnThread* runningThread() const { return thread.get(); }
+
+    // Chart coordinates: iteration k of n, error e; both truncated toward zero.
+    static int chartX(long long k, long long n);
+    static int chartY(double error);
+    // The error as it travels to the dialog: times 10000, truncated toward zero, kept
+    // within the 32-bit range (NaN travels as 0).
+    static int scaleError(double error);
+    // The learning run's progress callback: hands the values to the dialog registered
+    // under `user`, without waiting. Any thread.
+    static void progressCallback(int user, int iteration, double error);
+
+public slots:
+    void Button1Click();
+    void closeBtnClick();
+    // Closing is allowed exactly when no run goes on.
+    bool FormCloseQuery() const;
+    // Progress of the run, on the user-interface thread: the iteration and the error
+    // times 10000.
+    void learnProgress(int iteration, int scaledError);
+    // The end of the run, on the user-interface thread.
+    void learnFinished();
+
+public:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Reloads the picture, forgets the previous point and draws the iteration ticks.
+    bool prepareChart();
+    // The iteration count of iterationsEdit; false (reported) when it is no number.
+    bool readIterations(int& iterations) const;
+    void plot(int iteration, double error);
+
+    QGroupBox* learnPane;
+    ChartView* chart;
+    QLabel* Label1;
+    QLineEdit* iterEdit;
+    QLabel* Label2;
+    QLineEdit* errorEdit;
+    QLabel* Label7;
+    QLineEdit* timeEdit;
+    QProgressBar* progress;
+    QCheckBox* drawChartCheck;
+    QGroupBox* GroupBox2;
+    QLabel* Label3;
+    QLineEdit* inputCountEdit;
+    QLabel* Label4;
+    QLineEdit* hiddenCountEdit;
+    QLabel* Label5;
+    QLineEdit* outputCountEdit;
+    QLabel* Label6;
+    QLineEdit* iterationsEdit;
+    QPushButton* Button1;
+    QPushButton* closeBtn;
+
+    ref_ptr<Net> net;
+    std::unique_ptr<LearnThread> thread;
+    QPoint previous{-1, -1};
+    QFont labelFont;
+    bool learned = false;
+    int context;
+    QString chartFile;
+};

@@ -1,0 +1,460 @@
+#include "LearningTestSupport.h"
+
+#include "learning/LearnThread.h"
+#include "learning/TLearn.h"
+
+#include <QCheckBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+constexpr QRgb black = 0xFF000000;
+constexpr QRgb red = 0xFFFF0000;
+
+QLineEdit* edit(TLearn& dialog, const char* name) {
+    auto* found = dialog.findChild<QLineEdit*>(name);
+    EXPECT_TRUE(found) << name;
+    return found;
+}
+
+QPushButton* button(TLearn& dialog, const char* name) {
+    return dialog.findChild<QPushButton*>(name);
+}
+
+// Columns holding a pixel of the colour within rows [top, bottom].
+std::set<int> columnsWith(const QImage& image, QRgb colour, int top, int bottom) {
+    std::set<int> columns;
+    for (int y = top; y <= bottom; ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == colour)
+                columns.insert(x);
+    return columns;
+}
+
+int countOf(const QImage& image, QRgb colour) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixel(x, y) == colour;
+    return count;
+}
+
+class TLearnTest : public testing::Test {
+protected:
+    // A run on a net without stimulations, folders or learning messages: quick, and every
+    // error is 0. Nothing it posts is handled until the test lets the dialog do so.
+    void startQuickRun(TLearn& dialog, int iterations) {
+        edit(dialog, "iterationsEdit")->setText(QString::number(iterations));
+        dialog.Button1Click();
+        ASSERT_TRUE(dialog.isRunning());
+    }
+
+    LearningFolder folder;
+};
+
+struct SizeCase {
+    const char* name;
+    int inputs;
+    int outputs;
+    const char* hidden;
+};
+
+class TLearnHiddenCount : public TLearnTest, public testing::WithParamInterface<SizeCase> {};
+
+TEST_P(TLearnHiddenCount, ProposesHalfTheNeuronsButAtLeastFour) {
+    const SizeCase& c = GetParam();
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), c.inputs, c.outputs)));
+    EXPECT_EQ(edit(dialog, "inputCountEdit")->text(), QString::number(c.inputs));
+    EXPECT_EQ(edit(dialog, "outputCountEdit")->text(), QString::number(c.outputs));
+    EXPECT_EQ(edit(dialog, "hiddenCountEdit")->text(), c.hidden);
+    EXPECT_EQ(edit(dialog, "iterationsEdit")->text(), "500");
+    EXPECT_FALSE(dialog.isLearned());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, TLearnHiddenCount,
+                         testing::Values(SizeCase{"three_and_two_give_the_minimum", 3, 2, "4"},
+                                         SizeCase{"ten_and_seven_give_eight", 10, 7, "8"},
+                                         SizeCase{"empty_net", 0, 0, "4"},
+                                         SizeCase{"nine_and_zero_round_down", 9, 0, "4"},
+                                         SizeCase{"large", 40, 11, "25"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TickCase {
+    const char* name;
+    int iterations;
+    std::set<int> ticks;
+};
+
+class TLearnTicks : public TLearnTest, public testing::WithParamInterface<TickCase> {};
+
+TEST_P(TLearnTicks, StandEveryHundredIterationsOnTheAxis) {
+    const TickCase& c = GetParam();
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    if (c.iterations != 500)
+        startQuickRun(dialog, c.iterations);
+    const QImage& chart = dialog.chartImage();
+    ASSERT_EQ(chart.size(), QSize(395, 280));
+    // The picture has no black of its own: every black pixel is a tick, 266 to 274.
+    EXPECT_EQ(columnsWith(chart, black, 0, 279), c.ticks);
+    for (int x : c.ticks)
+        for (int y = 266; y <= 273; ++y)
+            EXPECT_EQ(chart.pixel(x, y), black) << x << "," << y;
+    EXPECT_EQ(columnsWith(chart, black, 0, 265), std::set<int>{});
+    EXPECT_EQ(columnsWith(chart, black, 275, 279), std::set<int>{});
+    finishRun(dialog);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Iterations, TLearnTicks,
+    testing::Values(TickCase{"five_hundred", 500, {100, 172, 244, 316, 388}},
+                    TickCase{"two_hundred_fifty", 250, {172, 316}},
+                    TickCase{"one_hundred_ends_on_the_right", 100, {388}},
+                    TickCase{"ninety_nine_has_none", 99, {}},
+                    TickCase{"thousand", 1000, {64, 100, 136, 172, 208, 244, 280, 316, 352, 388}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TLearnTest, CoordinatesMatchThePicture) {
+    EXPECT_EQ(TLearn::chartX(0, 500), 28);
+    EXPECT_EQ(TLearn::chartX(500, 500), 388);
+    EXPECT_EQ(TLearn::chartX(1, 7), 79); // 51.43 truncated
+    EXPECT_EQ(TLearn::chartY(0), 270);
+    EXPECT_EQ(TLearn::chartY(80), 10);
+    EXPECT_EQ(TLearn::chartY(0.1234), 269);
+    // Counts where 360 * k no longer fits 32 bits.
+    EXPECT_EQ(TLearn::chartX(2000000000, 2000000000), 388);
+    EXPECT_EQ(TLearn::chartX(1000000000, 2000000000), 208);
+}
+
+TEST_F(TLearnTest, ErrorTravelsTimesTenThousandTruncated) {
+    EXPECT_EQ(TLearn::scaleError(0.12345), 1234);
+    EXPECT_EQ(TLearn::scaleError(-0.12345), -1234);
+    EXPECT_EQ(TLearn::scaleError(0.0), 0);
+    // Beyond the 32-bit range the value saturates instead of being undefined.
+    EXPECT_EQ(TLearn::scaleError(1e12), INT_MAX);
+    EXPECT_EQ(TLearn::scaleError(-1e12), INT_MIN);
+    EXPECT_EQ(TLearn::scaleError(NAN), 0);
+}
+
+TEST_F(TLearnTest, ErrorShowsFourDecimalsAndItsLabelThree) {
+    // Three dialogs get one labelled point at iteration 100 each: 0.1234 and 0.1230 give
+    // the same picture (both labelled "0.123"), 0.1240 another.
+    QImage charts[3];
+    QString shown[3];
+    int scaled[3] = {TLearn::scaleError(0.12345), 1230, 1240};
+    for (int i = 0; i < 3; ++i) {
+        TLearn dialog;
+        ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+        startQuickRun(dialog, 500);
+        dialog.learnProgress(100, scaled[i]);
+        charts[i] = dialog.chartImage().copy();
+        shown[i] = edit(dialog, "errorEdit")->text();
+        EXPECT_EQ(edit(dialog, "iterEdit")->text(), "100");
+        finishRun(dialog);
+    }
+    EXPECT_EQ(shown[0], "0.1234");
+    EXPECT_EQ(shown[1], "0.123");
+    EXPECT_EQ(shown[2], "0.124");
+    EXPECT_GT(countOf(charts[0], black), 5 * 8); // the label is there beside the ticks
+    EXPECT_TRUE(charts[0] == charts[1]);
+    EXPECT_FALSE(charts[0] == charts[2]);
+}
+
+TEST_F(TLearnTest, CurveStartsWithoutLineAndIsLabelledEveryHundred) {
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    startQuickRun(dialog, 500);
+    QImage before = dialog.chartImage().copy();
+    dialog.learnProgress(0, 400000); // 40
+    EXPECT_EQ(countOf(dialog.chartImage(), red), 0);
+    EXPECT_FALSE(dialog.chartImage() == before); // the label of iteration 0
+    for (int i = 1; i <= 500; ++i)
+        dialog.learnProgress(i, 400000 - 600 * i); // 40 falling to 10
+    const QImage& chart = dialog.chartImage();
+    // The line begins at iteration 0 (x 28) and ends at iteration 500 (x 388).
+    std::set<int> curve = columnsWith(chart, red, 0, 279);
+    ASSERT_FALSE(curve.empty());
+    EXPECT_EQ(*curve.begin(), 28);
+    EXPECT_EQ(*curve.rbegin(), 388);
+    // Black above the axis is label text only: near x(k) for k = 0, 100, ..., 500.
+    std::set<int> text = columnsWith(chart, black, 0, 262);
+    for (int k = 0; k <= 500; k += 100) {
+        int x = TLearn::chartX(k, 500);
+        bool labelled = false;
+        for (int column = x - 5; column <= x + 5; ++column)
+            labelled = labelled || text.count(column);
+        EXPECT_TRUE(labelled) << "iteration " << k;
+    }
+    for (int column : text) {
+        bool nearLabel = false;
+        for (int k = 0; k <= 500; k += 100)
+            nearLabel = nearLabel || std::abs(column - TLearn::chartX(k, 500)) <= 6;
+        EXPECT_TRUE(nearLabel) << "stray black at x " << column;
+    }
+    finishRun(dialog);
+}
+
+TEST_F(TLearnTest, UncheckedDrawChartStopsTheCurveAndCheckingJoinsWithOneLine) {
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    startQuickRun(dialog, 500);
+    auto* check = dialog.findChild<QCheckBox*>("drawChartCheck");
+    ASSERT_TRUE(check);
+    EXPECT_TRUE(check->isChecked());
+    const int y10 = TLearn::chartY(10);
+    for (int i = 0; i <= 200; ++i)
+        dialog.learnProgress(i, 100000); // 10
+    check->setChecked(false);
+    QImage atUncheck = dialog.chartImage().copy();
+    for (int i = 201; i < 300; ++i)
+        dialog.learnProgress(i, 700000); // 70: would climb far above
+    EXPECT_TRUE(dialog.chartImage() == atUncheck);
+    // The fields go on without the chart.
+    EXPECT_EQ(edit(dialog, "iterEdit")->text(), "299");
+    EXPECT_EQ(edit(dialog, "errorEdit")->text(), "70");
+    EXPECT_EQ(dialog.findChild<QProgressBar*>("progress")->value(), 299);
+    check->setChecked(true);
+    dialog.learnProgress(301, 100000);
+    const QImage& chart = dialog.chartImage();
+    // One straight line from iteration 200 to 301, all on the row of error 10.
+    for (int x = TLearn::chartX(200, 500); x <= TLearn::chartX(301, 500); ++x)
+        EXPECT_EQ(chart.pixel(x, y10), red) << x;
+    std::set<int> aboveTheRow = columnsWith(chart, red, 0, y10 - 1);
+    EXPECT_TRUE(aboveTheRow.empty());
+    finishRun(dialog);
+}
+
+TEST_F(TLearnTest, RunReportsEveryIterationAndTheEnd) {
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    startQuickRun(dialog, 250);
+    EXPECT_EQ(dialog.findChild<QProgressBar*>("progress")->maximum(), 250);
+    finishRun(dialog);
+    EXPECT_FALSE(dialog.isRunning());
+    EXPECT_TRUE(dialog.isLearned());
+    EXPECT_EQ(edit(dialog, "iterEdit")->text(), "250");
+    EXPECT_EQ(edit(dialog, "errorEdit")->text(), "0");
+    EXPECT_EQ(dialog.findChild<QProgressBar*>("progress")->value(), 250);
+    EXPECT_FALSE(edit(dialog, "timeEdit")->text().isEmpty());
+    // After the end, late progress changes nothing.
+    dialog.learnProgress(3, 5000);
+    EXPECT_EQ(edit(dialog, "iterEdit")->text(), "250");
+}
+
+TEST_F(TLearnTest, RunOverLearningSetTrainsTheNetAndLowersTheError) {
+    ref_ptr<Net> net = folder.net();
+    for (const char* word : {"word0", "word1"}) {
+        ref_ptr<NeuronIn> stimulation(new NeuronIn(word));
+        stimulation->addRegex(word);
+        net->addInput(stimulation.get());
+    }
+    net->addOutput(new NeuronOut("A"));
+    net->addOutput(new NeuronOut("B"));
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 20; ++i)
+        bodies.push_back(i % 2 ? "about word0" : "about word1");
+    folder.fillLearningSet(*net, "Learn", bodies);
+    ASSERT_EQ(net->fileCount(), 20);
+    for (int i = 0; i < 20; ++i)
+        net->getFile(i)->addTarget(net->getOutput(i % 2).get());
+
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(net));
+    EXPECT_FALSE(net->isLearned());
+    dialog.Button1Click();
+    ASSERT_TRUE(dialog.isRunning());
+    finishRun(dialog);
+    EXPECT_TRUE(dialog.isLearned());
+    EXPECT_TRUE(net->isLearned());
+    EXPECT_EQ(net->getNetwork()->getHiddenCount(), 4);
+    EXPECT_LT(edit(dialog, "errorEdit")->text().toDouble(), 1.0);
+    DoublePtr a = net->evaluate("word1");
+    DoublePtr b = net->evaluate("word0");
+    EXPECT_GT(a[0], 0.8);
+    EXPECT_GT(b[1], 0.8);
+    EXPECT_GT(countOf(dialog.chartImage(), red), 300);
+}
+
+TEST_F(TLearnTest, StartDuringARunDoesNothing) {
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    startQuickRun(dialog, 300);
+    LearnThread* first = dialog.runningThread();
+    edit(dialog, "iterationsEdit")->setText("700");
+    dialog.Button1Click();
+    EXPECT_EQ(dialog.runningThread(), first);
+    EXPECT_EQ(first->getIterations(), 300);
+    EXPECT_EQ(dialog.findChild<QProgressBar*>("progress")->maximum(), 300);
+    finishRun(dialog);
+}
+
+TEST_F(TLearnTest, CloseEscapeAndFrameAreRefusedWhileRunning) {
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    dialog.show();
+    startQuickRun(dialog, 500);
+    button(dialog, "closeBtn")->click();
+    EXPECT_TRUE(dialog.isVisible());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    QTest::keyClick(edit(dialog, "iterationsEdit"), Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(dialog.close());
+    dialog.reject();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(dialog.FormCloseQuery());
+
+    finishRun(dialog);
+    EXPECT_TRUE(dialog.FormCloseQuery());
+    button(dialog, "closeBtn")->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), 1);
+}
+
+struct ModalCase {
+    const char* name;
+    bool run;
+    const char* how; // "close", "escape" or "frame"
+    int result;
+};
+
+class TLearnModalResult : public TLearnTest, public testing::WithParamInterface<ModalCase> {};
+
+TEST_P(TLearnModalResult, TellsWhetherARunEnded) {
+    const ModalCase& c = GetParam();
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    QTimer::singleShot(0, &dialog, [&] {
+        if (c.run) {
+            startQuickRun(dialog, 200);
+            finishRun(dialog);
+        }
+        std::string how = c.how;
+        if (how == "close")
+            button(dialog, "closeBtn")->click();
+        else if (how == "escape")
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        else
+            dialog.close();
+    });
+    EXPECT_EQ(dialog.exec(), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Closing, TLearnModalResult,
+                         testing::Values(ModalCase{"close_without_run", false, "close", 2},
+                                         ModalCase{"escape_without_run", false, "escape", 2},
+                                         ModalCase{"frame_without_run", false, "frame", 2},
+                                         ModalCase{"close_after_run", true, "close", 1},
+                                         ModalCase{"escape_after_run", true, "escape", 1},
+                                         ModalCase{"frame_after_run", true, "frame", 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TLearnTest, ExceptionInTheRunIsShownAndCountsAsLearned) {
+    ref_ptr<Net> net = folder.net();
+    folder.breakStore();
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(net));
+    MessageBoxCatcher boxes;
+    dialog.Button1Click();
+    ASSERT_TRUE(dialog.isRunning());
+    finishRun(dialog);
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_EQ(boxes.texts()[0].rfind("Error: learn thread exception: ", 0), 0u) << boxes.texts()[0];
+    EXPECT_TRUE(dialog.isLearned());
+    EXPECT_FALSE(dialog.isRunning());
+}
+
+struct BadCountCase {
+    const char* name;
+    const char* text;
+    const char* report;
+};
+
+class TLearnBadIterations : public TLearnTest, public testing::WithParamInterface<BadCountCase> {};
+
+TEST_P(TLearnBadIterations, StartNoRunAndSayWhy) {
+    const BadCountCase& c = GetParam();
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    ReportRecorder reports;
+    edit(dialog, "iterationsEdit")->setText(c.text);
+    dialog.Button1Click();
+    EXPECT_FALSE(dialog.isRunning());
+    ASSERT_EQ(reports.texts().size(), 1u);
+    EXPECT_EQ(reports.texts()[0], c.report);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, TLearnBadIterations,
+    testing::Values(
+        BadCountCase{"zero", "0", "Error: The number of iterations must be at least 1."},
+        BadCountCase{"negative", "-5", "Error: The number of iterations must be at least 1."},
+        BadCountCase{"letters", "abc", "Error: 'abc' is not a valid integer value"},
+        BadCountCase{"empty", "", "Error: '' is not a valid integer value"},
+        BadCountCase{"beyond_32_bits", "4294967296",
+                     "Error: '4294967296' is not a valid integer value"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TLearnTest, MissingPictureFailsSetNetAndStart) {
+    ReportRecorder reports;
+    TLearn dialog;
+    QString shipped = dialog.getChartFile();
+    dialog.setChartFile(QString::fromStdString(folder.path() + "/no-chart.bmp"));
+    EXPECT_FALSE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    ASSERT_EQ(reports.texts().size(), 1u);
+    EXPECT_NE(reports.texts()[0].find("no-chart.bmp"), std::string::npos);
+
+    dialog.Button1Click();
+    EXPECT_FALSE(dialog.isRunning());
+    EXPECT_EQ(reports.texts().size(), 2u);
+
+    writeFile(folder.path() + "/broken.bmp", "BM not really a picture");
+    dialog.setChartFile(QString::fromStdString(folder.path() + "/broken.bmp"));
+    dialog.Button1Click();
+    EXPECT_FALSE(dialog.isRunning());
+    EXPECT_EQ(reports.texts().size(), 3u);
+
+    dialog.setChartFile(shipped);
+    EXPECT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    EXPECT_EQ(reports.texts().size(), 3u);
+}
+
+TEST_F(TLearnTest, EachStartRedrawsThePicture) {
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));
+    QImage fresh = dialog.chartImage().copy();
+    startQuickRun(dialog, 500);
+    for (int i = 0; i <= 500; ++i)
+        dialog.learnProgress(i, 300000 - 500 * i);
+    finishRun(dialog);
+    EXPECT_GT(countOf(dialog.chartImage(), red), 0);
+    startQuickRun(dialog, 500);
+    EXPECT_TRUE(dialog.chartImage() == fresh);
+    finishRun(dialog);
+    EXPECT_TRUE(dialog.isLearned());
+}
+
+TEST_F(TLearnTest, DestroyedWhileRunningWaitsForTheRun) {
+    ref_ptr<Net> net = netOfSize(folder.netFile(), 0, 0);
+    {
+        TLearn dialog;
+        ASSERT_TRUE(dialog.setNet(net));
+        startQuickRun(dialog, 20000);
+    }
+    // The run's late reports find no dialog.
+    processPosted();
+    EXPECT_EQ(net->references(), 1);
+    EXPECT_TRUE(net->isLearned());
+}
+
+} // namespace
