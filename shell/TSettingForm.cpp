@@ -1,0 +1,637 @@
+#include "shell/TSettingForm.h"
+
+#include "util/ErrorReport.h"
+#include "util/Log.h"
+#include "util/Text.h"
+#include "platform/profile/Loc.h"
+#include "mail/IncomingMail.h"
+#include "editor/FolderImages.h"
+#include "editor/TSelectFolderForm.h"
+#include "shell/TSystray.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSocketNotifier>
+#include <QTabWidget>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+// One store notification on its way from the store's dispatch to the window.
+class StoreNotifyEvent : public QEvent {
+public:
+    StoreNotifyEvent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
+        : QEvent(type()), message(message), wParam(wParam), lParam(lParam) {}
+
+    static QEvent::Type type() {
+        static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return registered;
+    }
+
+    std::uint32_t message;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+};
+
+QString loc(const char* key) {
+    return QString::fromStdString(locText(key));
+}
+
+// The locale's long time format without the time zone: the times shown are local and
+// the stored ones carry no zone.
+QString longTimeFormat() {
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1String(" t"));
+    format.remove(QLatin1Char('t'));
+    return format.trimmed();
+}
+
+// The locale's short date with the year in four digits: a two-digit year would be read
+// back in the wrong century.
+QString shortDateFormat() {
+    QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return format;
+}
+
+TSettingForm::ConfigurationWindow& configurationWindow() {
+    static TSettingForm::ConfigurationWindow open;
+    return open;
+}
+
+const char* const configMissingHint = "The configuration window is not part of this version yet";
+
+} // namespace
+
+QDate dateOfDateTime(DateTime value) {
+    DateTimeParts parts = decodeDateTime(value);
+    return QDate(parts.year, parts.month, parts.day);
+}
+
+QTime timeOfDateTime(DateTime value) {
+    DateTimeParts parts = decodeDateTime(value);
+    return QTime(parts.hour, parts.minute, parts.second);
+}
+
+DateTime dateTimeOf(const QDate& date, const QTime& time) {
+    DateTimeParts parts;
+    parts.year = date.year();
+    parts.month = date.month();
+    parts.day = date.day();
+    parts.hour = time.hour();
+    parts.minute = time.minute();
+    parts.second = time.second();
+    DateTime result = 0;
+    if (!tryEncodeDateTime(parts, result))
+        return 0;
+    return result;
+}
+
+QString formatLearnDate(DateTime value) {
+    QLocale locale = QLocale::system();
+    QString text = locale.toString(dateOfDateTime(value), QLocale::ShortFormat);
+    QTime time = timeOfDateTime(value);
+    if (time == QTime(0, 0))
+        return text;
+    return text + ' ' + locale.toString(time, longTimeFormat());
+}
+
+TSettingForm::TSettingForm(const ShellEnvironment& environment, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName("SettingForm");
+    buildLayout();
+
+    tray = new TSystray(this);
+    tray->onLeftClick = [this](TSystray*) { systrayLeftClick(); };
+    tray->setPopupMenu(systrayMenu);
+    tray->setIcon(FolderImages::application());
+
+    try {
+        connection = connectStore(environment.storeRoot);
+    } catch (const ComException& e) {
+        reportError("error",
+                    formatString("com error %#x: %s", static_cast<unsigned>(e.hr()), e.what()));
+        return;
+    }
+
+    locOpen(environment.stringsFile());
+    setCaptions();
+
+    runningNet = new Net(environment.netFile(), connection.store.get());
+    runningNet->load();
+
+    connectHandlers();
+    loadSettings();
+    updateState();
+    tray->setEnabled(true);
+    isStarted = true;
+
+    registerNotifications();
+}
+
+TSettingForm::~TSettingForm() {
+    unregisterNotifications();
+    delete tray;
+    tray = nullptr;
+    runningNet = nullptr;
+    connection.inbox.reset();
+    connection.store.reset();
+}
+
+void TSettingForm::buildLayout() {
+    pages = new QTabWidget(this);
+    pages->setObjectName("pages");
+    settingsTab = new QWidget;
+    settingsTab->setObjectName("settingsTab");
+    pages->addTab(settingsTab, QString());
+
+    configPane = new QGroupBox(settingsTab);
+    configPane->setObjectName("configPane");
+    Label1 = new QLabel(configPane);
+    Label1->setObjectName("Label1");
+    stateLabel = new QLabel(configPane);
+    stateLabel->setObjectName("stateLabel");
+    stateLabel->setWordWrap(true);
+    configButton = new QPushButton(configPane);
+    configButton->setObjectName("configButton");
+    auto* configLayout = new QGridLayout(configPane);
+    configLayout->addWidget(Label1, 0, 0);
+    configLayout->addWidget(stateLabel, 1, 0);
+    configLayout->addWidget(configButton, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+    configLayout->setColumnStretch(0, 1);
+
+    variantsPane = new QGroupBox(settingsTab);
+    variantsPane->setObjectName("variantsPane");
+    jobvariant1Radio = new QRadioButton(variantsPane);
+    jobvariant1Radio->setObjectName("jobvariant1Radio");
+    jobvariant2Radio = new QRadioButton(variantsPane);
+    jobvariant2Radio->setObjectName("jobvariant2Radio");
+    // A panel of their own keeps the storemail pair apart from the variant radios.
+    storemailPanel = new QWidget(variantsPane);
+    storemailPanel->setObjectName("storemailPanel");
+    storemail1Radio = new QRadioButton(storemailPanel);
+    storemail1Radio->setObjectName("storemail1Radio");
+    storemail0Radio = new QRadioButton(storemailPanel);
+    storemail0Radio->setObjectName("storemail0Radio");
+    auto* storemailLayout = new QVBoxLayout(storemailPanel);
+    storemailLayout->setContentsMargins(22, 0, 0, 0);
+    storemailLayout->setSpacing(2);
+    storemailLayout->addWidget(storemail1Radio);
+    storemailLayout->addWidget(storemail0Radio);
+    jobvariant3Radio = new QRadioButton(variantsPane);
+    jobvariant3Radio->setObjectName("jobvariant3Radio");
+    destFolderButton = new QPushButton(variantsPane);
+    destFolderButton->setObjectName("destFolderButton");
+    destFolderButton->setIcon(FolderImages::folder(0));
+    fromLabel = new QLabel(variantsPane);
+    fromLabel->setObjectName("fromLabel");
+    fromEdit = new QLineEdit(variantsPane);
+    fromEdit->setObjectName("fromEdit");
+    fromLabel->setBuddy(fromEdit);
+    auto* fromRow = new QHBoxLayout;
+    fromRow->addWidget(fromLabel);
+    fromRow->addWidget(fromEdit, 1);
+    // Explicit groups: automatic exclusivity spans every radio below a parent, so the
+    // storemail pair would otherwise take part in the choice of the job variant.
+    auto* variantGroup = new QButtonGroup(variantsPane);
+    for (QRadioButton* radio : {jobvariant1Radio, jobvariant2Radio, jobvariant3Radio})
+        variantGroup->addButton(radio);
+    auto* storemailGroup = new QButtonGroup(storemailPanel);
+    storemailGroup->addButton(storemail1Radio);
+    storemailGroup->addButton(storemail0Radio);
+    auto* variantsLayout = new QVBoxLayout(variantsPane);
+    auto* topRow = new QHBoxLayout;
+    topRow->addStretch();
+    topRow->addWidget(destFolderButton);
+    variantsLayout->addLayout(topRow);
+    variantsLayout->addWidget(jobvariant1Radio);
+    variantsLayout->addWidget(jobvariant2Radio);
+    variantsLayout->addWidget(storemailPanel);
+    variantsLayout->addWidget(jobvariant3Radio);
+    variantsLayout->addSpacing(6);
+    variantsLayout->addLayout(fromRow);
+
+    GroupBox1 = new QGroupBox(settingsTab);
+    GroupBox1->setObjectName("GroupBox1");
+    enabledCheck = new QCheckBox(GroupBox1);
+    enabledCheck->setObjectName("enabledCheck");
+    enabledAlwaysRadio = new QRadioButton(GroupBox1);
+    enabledAlwaysRadio->setObjectName("enabledAlwaysRadio");
+    enabledPeriodRadio = new QRadioButton(GroupBox1);
+    enabledPeriodRadio->setObjectName("enabledPeriodRadio");
+    Label3 = new QLabel(GroupBox1);
+    Label3->setObjectName("Label3");
+    Label4 = new QLabel(GroupBox1);
+    Label4->setObjectName("Label4");
+    auto makeDate = [this](const char* name) {
+        auto* picker = new QDateEdit(GroupBox1);
+        picker->setObjectName(name);
+        picker->setCalendarPopup(true);
+        picker->setDisplayFormat(shortDateFormat());
+        return picker;
+    };
+    auto makeTime = [this](const char* name) {
+        auto* picker = new QTimeEdit(GroupBox1);
+        picker->setObjectName(name);
+        picker->setDisplayFormat(longTimeFormat());
+        return picker;
+    };
+    fromDatePicker = makeDate("fromDatePicker");
+    fromTimePicker = makeTime("fromTimePicker");
+    toDatePicker = makeDate("toDatePicker");
+    toTimePicker = makeTime("toTimePicker");
+    auto* periodGroup = new QButtonGroup(GroupBox1);
+    periodGroup->addButton(enabledAlwaysRadio);
+    periodGroup->addButton(enabledPeriodRadio);
+    auto* generalLayout = new QGridLayout(GroupBox1);
+    generalLayout->addWidget(enabledCheck, 0, 0, 1, 5);
+    generalLayout->addWidget(enabledAlwaysRadio, 1, 0, 1, 5);
+    generalLayout->addWidget(enabledPeriodRadio, 2, 0);
+    generalLayout->addWidget(Label3, 2, 1, Qt::AlignRight);
+    generalLayout->addWidget(fromDatePicker, 2, 2);
+    generalLayout->addWidget(fromTimePicker, 2, 3);
+    generalLayout->addWidget(Label4, 3, 1, Qt::AlignRight);
+    generalLayout->addWidget(toDatePicker, 3, 2);
+    generalLayout->addWidget(toTimePicker, 3, 3);
+    generalLayout->setColumnStretch(4, 1);
+    generalLayout->setColumnMinimumWidth(0, 0);
+
+    auto* tabLayout = new QVBoxLayout(settingsTab);
+    tabLayout->addWidget(configPane);
+    tabLayout->addWidget(variantsPane);
+    tabLayout->addWidget(GroupBox1);
+    tabLayout->addStretch();
+
+    applyBtn = new QPushButton(this);
+    applyBtn->setObjectName("applyBtn");
+    applyBtn->setEnabled(false);
+    OkBtn = new QPushButton(this);
+    OkBtn->setObjectName("OkBtn");
+    CancelBtn = new QPushButton(this);
+    CancelBtn->setObjectName("CancelBtn");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(applyBtn);
+    buttons->addWidget(OkBtn);
+    buttons->addWidget(CancelBtn);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(pages);
+    layout->addLayout(buttons);
+
+    systrayMenu = new QMenu(this);
+    systrayMenu->setObjectName("systrayMenu");
+    Restore1 = systrayMenu->addAction(QString());
+    Restore1->setObjectName("Restore1");
+    N1 = systrayMenu->addSeparator();
+    N1->setObjectName("N1");
+    Exit1 = systrayMenu->addAction(QString());
+    Exit1->setObjectName("Exit1");
+    connect(Restore1, &QAction::triggered, this, [this] { Restore1Click(); });
+    connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+
+    setWindowIcon(FolderImages::application());
+}
+
+void TSettingForm::setCaptions() {
+    QString title = loc("settings.title");
+    QApplication::setApplicationDisplayName(title);
+    setWindowTitle(title);
+    pages->setTabText(0, loc("settings.tabProperties"));
+    configPane->setTitle(loc("settings.paneConfiguration"));
+    Label1->setText(loc("settings.currentState"));
+    configButton->setText(loc("settings.configureButton"));
+    variantsPane->setTitle(loc("settings.paneOptions"));
+    jobvariant1Radio->setText(loc("settings.jobvariant1"));
+    jobvariant2Radio->setText(loc("settings.jobvariant2"));
+    storemail1Radio->setText(loc("settings.storeemail1"));
+    storemail0Radio->setText(loc("settings.storeemail0"));
+    jobvariant3Radio->setText(loc("settings.jobvariant3"));
+    destFolderButton->setText(loc("settings.buttonDestFolder"));
+    fromLabel->setText(loc("settings.email"));
+    fromLabel->setToolTip(loc("settings.email.hint"));
+    fromEdit->setToolTip(fromLabel->toolTip());
+    GroupBox1->setTitle(loc("settings.paneGeneral"));
+    enabledCheck->setText(loc("settings.enabled"));
+    enabledAlwaysRadio->setText(loc("settings.useAlways"));
+    enabledPeriodRadio->setText(loc("settings.usePeriod"));
+    Label3->setText(loc("settings.usePeriod.from"));
+    Label4->setText(loc("settings.usePeriod.to"));
+    applyBtn->setText(loc("settings.buttonApply"));
+    OkBtn->setText(loc("settings.buttonOk"));
+    CancelBtn->setText(loc("settings.buttonCancel"));
+    Restore1->setText(loc("systray.restore"));
+    Exit1->setText(loc("systray.exit"));
+
+    bool configurable = static_cast<bool>(configurationWindow());
+    configButton->setEnabled(configurable);
+    configButton->setToolTip(configurable ? QString() : QString(configMissingHint));
+
+    // Fixed size: what the captions need, as a dialog frame of its own.
+    layout()->activate();
+    setFixedSize(sizeHint());
+}
+
+void TSettingForm::connectHandlers() {
+    for (QRadioButton* radio : {jobvariant1Radio, jobvariant2Radio, jobvariant3Radio})
+        connect(radio, &QRadioButton::clicked, this, [this] { jobvariant3RadioClick(); });
+    connect(enabledCheck, &QCheckBox::clicked, this, [this] { enabledCheckClick(); });
+    for (QRadioButton* radio : {enabledAlwaysRadio, enabledPeriodRadio})
+        connect(radio, &QRadioButton::clicked, this, [this] { enabledAlwaysRadioClick(); });
+    for (QDateEdit* picker : {fromDatePicker, toDatePicker})
+        connect(picker, &QDateEdit::dateChanged, this, [this] { fromDatePickerChange(); });
+    for (QTimeEdit* picker : {fromTimePicker, toTimePicker})
+        connect(picker, &QTimeEdit::timeChanged, this, [this] { fromDatePickerChange(); });
+    connect(fromEdit, &QLineEdit::textChanged, this, [this] { fromEditChange(); });
+    connect(applyBtn, &QPushButton::clicked, this, [this] { applyBtnClick(); });
+    connect(OkBtn, &QPushButton::clicked, this, [this] { OkBtnClick(); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
+    connect(configButton, &QPushButton::clicked, this, [this] { configButtonClick(); });
+    connect(destFolderButton, &QPushButton::clicked, this, [this] { destFolderButtonClick(); });
+}
+
+void TSettingForm::setModified(bool flag) {
+    if (flag == isModified)
+        return;
+    isModified = flag;
+    applyBtn->setEnabled(flag);
+}
+
+void TSettingForm::loadSettings() {
+    int jobVariant = runningNet->getJobVariant();
+    int storeMail = runningNet->getStoreMail();
+    int enabled = runningNet->getEnabled();
+    int period = runningNet->getEnabledPeriod();
+    DateTime from = runningNet->getPeriodFrom();
+    DateTime to = runningNet->getPeriodTo();
+    std::string address = runningNet->getFrom();
+
+    // Checking a radio runs its handler as the user's click would.
+    QRadioButton* variant = jobVariant == 3   ? jobvariant3Radio
+                            : jobVariant == 2 ? jobvariant2Radio
+                                              : jobvariant1Radio;
+    variant->setChecked(true);
+    jobvariant3RadioClick();
+    (storeMail != 0 ? storemail1Radio : storemail0Radio)->setChecked(true);
+    enabledCheck->setChecked(enabled != 0);
+    (period != 0 ? enabledPeriodRadio : enabledAlwaysRadio)->setChecked(true);
+    enabledAlwaysRadioClick();
+    fromDatePicker->setDate(dateOfDateTime(from));
+    fromTimePicker->setTime(timeOfDateTime(from));
+    toDatePicker->setDate(dateOfDateTime(to));
+    toTimePicker->setTime(timeOfDateTime(to));
+    fromEdit->setText(QString::fromStdString(address));
+    enabledCheckClick();
+    setModified(false);
+}
+
+void TSettingForm::applySettings() {
+    int jobVariant = jobvariant1Radio->isChecked() ? 1 : jobvariant2Radio->isChecked() ? 2 : 3;
+    int storeMail = storemail1Radio->isChecked() ? 1 : 0;
+    int enabled = enabledCheck->isChecked() ? 1 : 0;
+    int period = enabledPeriodRadio->isChecked() ? 1 : 0;
+    DateTime from = dateTimeOf(fromDatePicker->date(), fromTimePicker->time());
+    DateTime to = dateTimeOf(toDatePicker->date(), toTimePicker->time());
+    std::string address = fromEdit->text().toStdString();
+
+    bool written = runningNet->setJobVariant(jobVariant);
+    written = runningNet->setStoreMail(storeMail) && written;
+    written = runningNet->setEnabled(enabled) && written;
+    written = runningNet->setEnabledPeriod(period) && written;
+    written = runningNet->setPeriodFrom(from) && written;
+    written = runningNet->setPeriodTo(to) && written;
+    written = runningNet->setFrom(address) && written;
+    if (!written) {
+        // The changes are not saved: Apply stays available for another try.
+        reportError("Error", "The settings could not be written to " + runningNet->getFileName());
+        setModified(true);
+        return;
+    }
+    setModified(false);
+}
+
+void TSettingForm::updateState() {
+    QString text;
+    QColor colour;
+    if (runningNet->isLearned()) {
+        std::string date = formatLearnDate(runningNet->getLearnDate()).toStdString();
+        text = QString::fromStdString(locText("settings.currentState.ok", date));
+        colour = QColor(0, 0, 255);
+    } else {
+        text = loc("settings.currentState.no");
+        colour = QColor(255, 0, 0);
+    }
+    stateLabel->setText(text);
+    QPalette palette = stateLabel->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    stateLabel->setPalette(palette);
+    tray->setHint(text);
+}
+
+void TSettingForm::showMainWindow(bool shown) {
+    mainFormShown = shown;
+    if (!shown) {
+        hide();
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TSettingForm::setConfigurationWindow(ConfigurationWindow open) {
+    configurationWindow() = std::move(open);
+}
+
+void TSettingForm::configurationClosed(int result) {
+    if (result == 1) {
+        try {
+            runningNet->load();
+        } catch (const ComException& e) {
+            showComError(e, "Configure");
+        }
+        loadSettings();
+    }
+    updateState();
+}
+
+void TSettingForm::jobvariant3RadioClick() {
+    bool storeChoice = jobvariant2Radio->isChecked();
+    storemail1Radio->setEnabled(storeChoice);
+    storemail0Radio->setEnabled(storeChoice);
+    setModified(true);
+}
+
+void TSettingForm::enabledCheckClick() {
+    bool on = enabledCheck->isChecked();
+    enabledAlwaysRadio->setEnabled(on);
+    enabledPeriodRadio->setEnabled(on);
+    enabledAlwaysRadioClick();
+}
+
+void TSettingForm::enabledAlwaysRadioClick() {
+    bool period = enabledPeriodRadio->isChecked();
+    for (QWidget* picker :
+         {static_cast<QWidget*>(fromDatePicker), static_cast<QWidget*>(fromTimePicker),
+          static_cast<QWidget*>(toDatePicker), static_cast<QWidget*>(toTimePicker)})
+        picker->setEnabled(period);
+    setModified(true);
+}
+
+void TSettingForm::fromDatePickerChange() {
+    setModified(true);
+}
+
+void TSettingForm::fromEditChange() {
+    setModified(true);
+}
+
+void TSettingForm::applyBtnClick() {
+    applySettings();
+}
+
+void TSettingForm::OkBtnClick() {
+    applySettings();
+    showMainWindow(false);
+}
+
+void TSettingForm::CancelBtnClick() {
+    showMainWindow(false);
+}
+
+void TSettingForm::configButtonClick() {
+    const ConfigurationWindow& open = configurationWindow();
+    if (!open)
+        return;
+    configurationClosed(open(this, runningNet.get()));
+}
+
+void TSettingForm::destFolderButtonClick() {
+    try {
+        STOREFOLDERID current = static_cast<STOREFOLDERID>(toInt(runningNet->getDestFolder(), -1));
+        STOREFOLDERID chosen = chooseFolder(this, locText("selectfolder.title.settings"),
+                                            connection.store.get(), current);
+        if (chosen == FOLDERID_INVALID)
+            return;
+        runningNet->setDestFolder(formatString("%d", static_cast<int>(chosen)));
+    } catch (const ComException& e) {
+        showComError(e, "SelectDestFolder");
+    }
+}
+
+void TSettingForm::systrayLeftClick() {
+    showMainWindow(!isVisible());
+}
+
+void TSettingForm::Restore1Click() {
+    showMainWindow(true);
+}
+
+void TSettingForm::Exit1Click() {
+    close();
+}
+
+void TSettingForm::wmZelkoShow() {
+    debugLog("wmZelkoShow");
+    showMainWindow(true);
+}
+
+void TSettingForm::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    QCoreApplication::postEvent(this, new StoreNotifyEvent(message, wParam, lParam));
+}
+
+bool TSettingForm::event(QEvent* event) {
+    if (event->type() != StoreNotifyEvent::type())
+        return QWidget::event(event);
+    auto* notify = static_cast<StoreNotifyEvent*>(event);
+    handleStoreNotify(notify->message, notify->wParam, notify->lParam);
+    return true;
+}
+
+void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wParam,
+                                     std::intptr_t lParam) {
+    switch (message) {
+    case WM_NEWMSGS:
+    case WM_DELETEMSGS:
+    case WM_MARKEDASREAD:
+    case WM_MARKEDASUNREAD:
+        break;
+    default:
+        return;
+    }
+    try {
+        onStoreNotify(
+            SorterContext{connection.store.get(), connection.inbox.get(), runningNet.get()},
+            message, wParam, lParam);
+    } catch (const std::exception& e) {
+        // Nothing may leave an event handler: the message stays where it is.
+        reportError("Error", std::string("inbox notify: ") + e.what());
+    }
+}
+
+void TSettingForm::closeEvent(QCloseEvent* event) {
+    // The main window: closing it ends the program.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void TSettingForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        CancelBtnClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TSettingForm::registerNotifications() {
+    try {
+        registered = registerFolderWindow(connection.inbox.get(), this);
+    } catch (const ComException& e) {
+        reportError("error",
+                    formatString("com error %#x: %s", static_cast<unsigned>(e.hr()), e.what()));
+        return;
+    }
+    if (!registered)
+        return;
+    int handle = connection.store->NotificationHandle();
+    if (handle < 0)
+        return;
+    notifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        HRESULT hr = connection.store->DispatchNotifications();
+        if (FAILED(hr))
+            debugLog("DispatchNotifications failed: %#x", static_cast<unsigned>(hr));
+    });
+}
+
+void TSettingForm::unregisterNotifications() {
+    delete notifier;
+    notifier = nullptr;
+    if (!registered)
+        return;
+    registered = false;
+    try {
+        unregisterFolderWindow(connection.inbox.get(), this);
+    } catch (const ComException& e) {
+        reportError("Error", comErrorText(e, "unregister"));
+    }
+}

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "util/ComPtr.h"
+#include "util/DateTime.h"
+#include "util/Ref.h"
+#include "platform/Store.h"
+#include "mail/StoreAccess.h"
+#include "core/Net.h"
+#include "shell/ShellEnvironment.h"
+
+#include <QDate>
+#include <QString>
+#include <QTime>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QSocketNotifier;
+class QTabWidget;
+class QTimeEdit;
+class TSystray;
+
+// The settings window, which is also the program's main window: it holds the store
+// connection, the inbox, the running net and the tray icon, and receives the inbox's
+// notifications. Closing it ends the program; OK and Cancel only hide it.
+class TSettingForm : public QWidget, public INotifySink {
+public:
+    // Opens the store, the language file and the net, fills the controls and shows the
+    // tray icon, then registers for the inbox's notifications. When the store cannot be
+    // opened the error is shown ("error") and started() is false: the program ends.
+    explicit TSettingForm(const ShellEnvironment& environment, QWidget* parent = nullptr);
+    ~TSettingForm() override;
+
+    bool started() const { return isStarted; }
+    // False when the store declined (or failed) the registration.
+    bool notificationsRegistered() const { return registered; }
+
+    Net* net() const { return runningNet.get(); }
+    IStoreNamespace* store() const { return connection.store.get(); }
+    IStoreFolder* inbox() const { return connection.inbox.get(); }
+    TSystray* systray() const { return tray; }
+
+    bool modified() const { return isModified; }
+    // Stores the flag and enables Apply with it, when it changes.
+    void setModified(bool flag);
+    // Controls from the net file; Apply disabled afterwards.
+    void loadSettings();
+    // Controls to the net file, each key written at once; Apply disabled afterwards
+    // (kept enabled, with an error box, when the file could not be written).
+    void applySettings();
+    // The state line (blue when the net is learned, red otherwise) and the tray hint.
+    void updateState();
+    void showMainWindow(bool shown);
+    // Whether the window is to be shown when the loop starts ("-hide" clears it).
+    bool showMainForm() const { return mainFormShown; }
+
+    // The configuration window: opens it modally on the running net and answers its
+    // result (1 OK, 2 Cancel). Until one is installed Configure is disabled and says why.
+    using ConfigurationWindow = std::function<int(QWidget* owner, Net* net)>;
+    static void setConfigurationWindow(ConfigurationWindow open);
+    // What follows the configuration window's close: on OK the net is reloaded from the
+    // file and the controls refilled; in any case the state line is refreshed.
+    void configurationClosed(int result);
+
+    // Handlers.
+    void jobvariant3RadioClick();
+    void enabledCheckClick();
+    void enabledAlwaysRadioClick();
+    void fromDatePickerChange();
+    void fromEditChange();
+    void applyBtnClick();
+    void OkBtnClick();
+    void CancelBtnClick();
+    void configButtonClick();
+    void destFolderButtonClick();
+    void systrayLeftClick();
+    void Restore1Click();
+    void Exit1Click();
+    // The show request of other processes (1034).
+    void wmZelkoShow();
+
+    // The store's notifications, posted to the window as events.
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    QTabWidget* pages;
+    QWidget* settingsTab;
+    QGroupBox* configPane;
+    QLabel* Label1;
+    QLabel* stateLabel;
+    QPushButton* configButton;
+    QGroupBox* variantsPane;
+    QRadioButton* jobvariant1Radio;
+    QRadioButton* jobvariant2Radio;
+    QWidget* storemailPanel;
+    QRadioButton* storemail1Radio;
+    QRadioButton* storemail0Radio;
+    QRadioButton* jobvariant3Radio;
+    QPushButton* destFolderButton;
+    QLabel* fromLabel;
+    QLineEdit* fromEdit;
+    QGroupBox* GroupBox1;
+    QCheckBox* enabledCheck;
+    QRadioButton* enabledAlwaysRadio;
+    QRadioButton* enabledPeriodRadio;
+    QLabel* Label3;
+    QDateEdit* fromDatePicker;
+    QTimeEdit* fromTimePicker;
+    QLabel* Label4;
+    QDateEdit* toDatePicker;
+    QTimeEdit* toTimePicker;
+    QPushButton* applyBtn;
+    QPushButton* OkBtn;
+    QPushButton* CancelBtn;
+    QMenu* systrayMenu;
+    QAction* Restore1;
+    QAction* N1;
+    QAction* Exit1;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildLayout();
+    void setCaptions();
+    void connectHandlers();
+    void registerNotifications();
+    void unregisterNotifications();
+    void handleStoreNotify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    StoreConnection connection;
+    ref_ptr<Net> runningNet;
+    TSystray* tray = nullptr;
+    QSocketNotifier* notifier = nullptr;
+    bool isStarted = false;
+    bool registered = false;
+    bool isModified = false;
+    bool mainFormShown = true;
+};
+
+// The date and the time of day of a DateTime as the pickers show them, and back.
+QDate dateOfDateTime(DateTime value);
+QTime timeOfDateTime(DateTime value);
+DateTime dateTimeOf(const QDate& date, const QTime& time);
+// The learning date as the state line shows it: the short date, then the long time
+// unless it is exactly midnight.
+QString formatLearnDate(DateTime value);

@@ -1,0 +1,123 @@
+// brevalo: the tray program that sorts the mail arriving in the inbox.
+
+#include "util/ErrorReport.h"
+#include "util/Log.h"
+#include "platform/ComInit.h"
+#include "platform/lock/SingleInstance.h"
+#include "mail/HtmlText.h"
+#include "mail/OutgoingMail.h"
+#include "editor/FolderImages.h"
+#include "editor/TInputForm.h"
+#include "shell/ShellEnvironment.h"
+#include "shell/ShowRequestServer.h"
+#include "shell/TSettingForm.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <exception>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void showErrorBox(const std::string& caption, const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int) {
+    char byte = 1;
+    [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+// The end of a session (SIGTERM, SIGHUP) and Ctrl+C end the loop like "Exit", so the
+// notifications are unregistered and the icon removed on the way out.
+void quitOnSignals(QObject* owner) {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char byte;
+        while (read(signalPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        sigaction(signal, &action, nullptr);
+}
+
+int runProgram(int argc, char** argv, SingleInstance& guard) {
+    // Read before QApplication takes its own options out of argv.
+    bool hide = ShellEnvironment::startsHidden(argc, argv);
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Zelko");
+    QApplication::setApplicationDisplayName("Zelko");
+    QApplication::setWindowIcon(FolderImages::application());
+    // The window goes to the tray, not away: only the main window's close ends the run.
+    QApplication::setQuitOnLastWindowClosed(false);
+    setErrorReporter(showErrorBox);
+    quitOnSignals(&application);
+
+    ShellEnvironment environment =
+        ShellEnvironment::fromProcess(QCoreApplication::applicationDirPath().toStdString());
+    setSendmailCommand(environment.sendmail);
+    initMessageAccess();
+
+    int result = 0;
+    try {
+        TSettingForm form(environment);
+        if (!form.started()) {
+            finalizeMessageAccess();
+            return 0;
+        }
+        TInputForm::createShared();
+
+        ShowRequestServer requests(
+            ShowRequestServer::socketPathFor(QString::fromStdString(guard.path())),
+            [&form](std::uint32_t message) {
+                if (message == ShowRequestServer::showRequest)
+                    form.wmZelkoShow();
+            });
+        if (!requests.listen())
+            debugLog("no show requests: %s", requests.errorText().toStdString().c_str());
+
+        if (hide)
+            form.showMainWindow(false);
+        else
+            form.showMainWindow(true);
+        QApplication::exec();
+        TInputForm::destroyShared();
+    } catch (const std::exception& e) {
+        TInputForm::destroyShared();
+        reportError("Error", e.what());
+        result = 0;
+    }
+    finalizeMessageAccess();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CoInitialize(nullptr);
+    SingleInstance guard("__zelko");
+    if (!guard.acquire()) {
+        // Another instance runs: leave it alone and say nothing.
+        CoUninitialize();
+        return 2;
+    }
+    int result = runProgram(argc, argv, guard);
+    CoUninitialize();
+    return result;
+}

@@ -1,0 +1,164 @@
+// The program brevalo as a child process: single instance, show requests, "-hide" and
+// sorting of arriving mail end to end.
+
+#include "ShellFixture.h"
+
+#include "shell/ShellEnvironment.h"
+#include "shell/ShowRequestServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// --- "-hide"
+
+struct HideCase {
+    const char* name;
+    std::vector<const char*> arguments;
+    bool hidden;
+};
+
+class StartsHidden : public testing::TestWithParam<HideCase> {};
+
+TEST_P(StartsHidden, OnlyTheExactFirstArgument) {
+    std::vector<const char*> argv{"brevalo"};
+    argv.insert(argv.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    EXPECT_EQ(ShellEnvironment::startsHidden(static_cast<int>(argv.size()), argv.data()),
+              GetParam().hidden);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartsHidden,
+    testing::Values(HideCase{"no_arguments", {}, false}, HideCase{"first", {"-hide"}, true},
+                    HideCase{"first_of_two", {"-hide", "x"}, true},
+                    HideCase{"second", {"x", "-hide"}, false},
+                    HideCase{"capitals", {"-HIDE"}, false}, HideCase{"longer", {"-hidden"}, false},
+                    HideCase{"double_dash", {"--hide"}, false}),
+    [](const testing::TestParamInfo<HideCase>& info) { return std::string(info.param.name); });
+
+// --- The running program
+
+// Waits for a condition; the limit only keeps a broken program from hanging the test.
+template <typename Condition> bool waitFor(Condition condition, int limitMs = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+int filesIn(const QString& folder) {
+    return static_cast<int>(QDir(folder + "/new").entryList(QDir::Files).size() +
+                            QDir(folder + "/cur").entryList(QDir::Files).size());
+}
+
+class TrayProgram : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        home = dir.path() + "/home";
+        maildir = dir.path() + "/Maildir";
+        runtime = dir.path() + "/run";
+        QDir().mkpath(home);
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        shellFixture::copyStrings(home.toStdString());
+    }
+    void TearDown() override {
+        for (QProcess* process : {&first, &second}) {
+            if (process->state() == QProcess::NotRunning)
+                continue;
+            process->terminate();
+            if (!process->waitForFinished(10000))
+                process->kill();
+            process->waitForFinished(10000);
+        }
+    }
+    void start(QProcess& process, const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_RUNTIME_DIR", runtime);
+        environment.insert("BREVALO_HOME", home);
+        environment.insert("MAILDIR", maildir);
+        environment.insert("BREVALO_SENDMAIL", "/bin/false");
+        process.setProcessEnvironment(environment);
+        process.setProgram(QString(BREVALO_BIN_DIR) + "/brevalo");
+        process.setArguments(arguments);
+        process.start();
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+    QString socketPath() const { return runtime + "/__zelko.show"; }
+    // Up: the instance listens for show requests, which it does once the window exists
+    // and the notifications are registered.
+    bool up() {
+        return waitFor([this] {
+                   return QFile::exists(socketPath()) || first.state() == QProcess::NotRunning;
+               }) &&
+               first.state() == QProcess::Running;
+    }
+
+    QTemporaryDir dir;
+    QString home, maildir, runtime;
+    QProcess first, second;
+};
+
+TEST_F(TrayProgram, SecondInstanceExitsWithTwoAndTheFirstStillAnswers) {
+    start(first, {"-hide"});
+    ASSERT_TRUE(up()) << first.readAllStandardError().toStdString();
+
+    start(second, {});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 2);
+
+    EXPECT_EQ(first.state(), QProcess::Running);
+    ASSERT_TRUE(ShowRequestServer::send(socketPath(), ShowRequestServer::showRequest));
+    QByteArray log;
+    EXPECT_TRUE(waitFor([&] {
+        log += first.readAllStandardError();
+        return log.contains("wmZelkoShow");
+    })) << log.toStdString();
+    // Anything else on the socket is no show request.
+    ASSERT_TRUE(ShowRequestServer::send(socketPath(), 1035));
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // The end of the session ends the program as "Exit" does.
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(socketPath()));
+}
+
+TEST_F(TrayProgram, ArrivingMessageIsMovedToItsTargetFolder) {
+    shellFixture::writeLearnedNet(home.toStdString(), maildir.toStdString());
+    start(first, {"-hide"});
+    ASSERT_TRUE(up()) << first.readAllStandardError().toStdString();
+
+    shellFixture::deliver(maildir.toStdString(), shellFixture::invoiceMessage(42),
+                          "1800000000.M1P1.arrived");
+    QString target = maildir + "/.Brevalo.Sorted.Invoices";
+    QByteArray log;
+    bool sorted = waitFor([&] {
+        log += first.readAllStandardError();
+        return filesIn(target) == 1 && filesIn(maildir) == 0;
+    });
+    EXPECT_TRUE(sorted) << log.toStdString();
+    EXPECT_EQ(filesIn(maildir + "/.Brevalo.Sorted.Meetings"), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+} // namespace
