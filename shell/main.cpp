@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <csignal>
 #include <exception>
@@ -24,6 +25,14 @@
 namespace {
 
 void showErrorBox(const std::string& caption, const std::string& text) {
+    // The learning thread reports unreadable learning messages too: its boxes are shown by
+    // the user-interface thread, without making the run wait for the user.
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [caption, text] { showErrorBox(caption, text); },
+            Qt::QueuedConnection);
+        return;
+    }
     QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
                     QString::fromStdString(text), QMessageBox::Ok);
     box.exec();
