@@ -78,13 +78,15 @@ REPtr compilePattern(const std::string& text) {
     return REPtr(new pcrecpp::RE(wrapped, reOptions));
 }
 
-bool patternMatches(const pcrecpp::RE& pattern, const std::string& normalizedText) {
+bool findPattern(const pcrecpp::RE& pattern, const std::string& text, std::size_t offset,
+                 PatternMatch& match) {
     const pcre* code = pattern.*memberOf(PartialPattern{});
-    if (!code)
+    if (!code || offset > text.size())
         return false; // a pattern that did not compile never matches, silently
-    if (normalizedText.size() > static_cast<std::size_t>(INT_MAX)) {
+    std::size_t length = text.size() - offset;
+    if (length > static_cast<std::size_t>(INT_MAX)) {
         debugLog("pattern '%s': text of %zu bytes too long to match, counted as no match",
-                 pattern.pattern().c_str(), normalizedText.size());
+                 pattern.pattern().c_str(), length);
         return false;
     }
     pcre_extra extra{};
@@ -93,14 +95,23 @@ bool patternMatches(const pcrecpp::RE& pattern, const std::string& normalizedTex
         extra.flags = PCRE_EXTRA_MATCH_LIMIT_RECURSION;
         extra.match_limit_recursion = limit;
     }
-    int vector[3];
-    int rc = pcre_exec(code, &extra, normalizedText.data(), static_cast<int>(normalizedText.size()),
-                       0, 0, vector, 3);
-    // 0 only says that the vector could not take every group: still a match.
-    if (rc >= 0)
-        return true;
-    if (rc != PCRE_ERROR_NOMATCH)
-        debugLog("pattern '%s': match error %d, counted as no match", pattern.pattern().c_str(),
-                 rc);
-    return false;
+    int vector[6];
+    int rc =
+        pcre_exec(code, &extra, text.data() + offset, static_cast<int>(length), 0, 0, vector, 6);
+    if (rc < 0) {
+        if (rc != PCRE_ERROR_NOMATCH)
+            debugLog("pattern '%s': match error %d, counted as no match", pattern.pattern().c_str(),
+                     rc);
+        return false;
+    }
+    // rc 0 only says that the vector could not take every group: still a match.
+    match.end = offset + static_cast<std::size_t>(vector[1]);
+    match.groupLength =
+        rc >= 2 && vector[2] >= 0 ? static_cast<std::size_t>(vector[3] - vector[2]) : 0;
+    return true;
+}
+
+bool patternMatches(const pcrecpp::RE& pattern, const std::string& normalizedText) {
+    PatternMatch match;
+    return findPattern(pattern, normalizedText, 0, match);
 }

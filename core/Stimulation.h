@@ -18,6 +18,20 @@ std::string normalizeText(const std::string& text);
 // A pattern PCRE rejects is returned in its error state (it never matches).
 REPtr compilePattern(const std::string& text);
 
+// A match found by findPattern: where it ends in the text and how long capture group 1
+// (the whole user pattern) is.
+struct PatternMatch {
+    std::size_t end = 0;
+    std::size_t groupLength = 0;
+};
+
+// The first match in the rest of the text from offset on, the rest taken as a text of its
+// own (as a find-and-consume scan does: "^" matches at offset). False when there is none,
+// when the pattern is in error state, and when PCRE gives up on the match (match or
+// recursion limit), which is logged: a user's pattern never hangs or crashes a caller.
+bool findPattern(const pcrecpp::RE& pattern, const std::string& text, std::size_t offset,
+                 PatternMatch& match);
+
 // Unanchored match of an already normalised text. A pattern in error state never
 // matches; a match that PCRE gives up on (match or recursion limit) counts as no match
 // and is logged.

@@ -8,6 +8,7 @@
 #include "mail/OutgoingMail.h"
 #include "editor/FolderImages.h"
 #include "editor/TInputForm.h"
+#include "editor/TMain.h"
 #include "shell/ShellEnvironment.h"
 #include "shell/ShowRequestServer.h"
 #include "shell/TSettingForm.h"
@@ -82,6 +83,9 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
         ShellEnvironment::fromProcess(QCoreApplication::applicationDirPath().toStdString());
     setSendmailCommand(environment.sendmail);
     initMessageAccess();
+
+    // Configure opens the configuration window on the running net.
+    TSettingForm::setConfigurationWindow(&TMain::configure);
 
     int result = 0;
     try {

@@ -1,0 +1,197 @@
+#pragma once
+
+#include "util/ComPtr.h"
+#include "util/Ref.h"
+#include "platform/Store.h"
+#include "core/FileData.h"
+#include "core/Net.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QAction;
+class QGroupBox;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTextEdit;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The configuration window: edits a net of its own, loaded from the running net's file,
+// with its stimulations, target folders, learning folder and the assignment of each
+// learning message; starts the learning and the test dialogs and saves to the file.
+// OK answers 1, Cancel, Esc and the close box 2. While it shows a learning folder it is
+// registered for that folder's notifications and follows them.
+class TMain : public QDialog, public INotifySink {
+    Q_OBJECT
+public:
+    // The image of a node or row, in the user role after its data.
+    static constexpr int ImageRole = Qt::UserRole + 1;
+    // The deferred action update, posted to the window.
+    static constexpr int DeferredUpdateEvent = 1025;
+
+    explicit TMain(QWidget* owner = nullptr);
+    ~TMain() override;
+
+    // What the settings window runs for its Configure button: the window on a copy of
+    // net, modally; 1 for OK, 2 otherwise.
+    static int configure(QWidget* owner, Net* net);
+
+    // A net of its own for the running net's file and store, loaded and shown.
+    void openNet(Net* running);
+    const ref_ptr<Net>& editedNet() const { return net; }
+
+    bool modified() const { return isModified; }
+    void setModified(bool value);
+    void updateActions();
+    // Posts the update; it runs when the event arrives.
+    void updateActionsDeferred();
+
+    void fillInTree();
+    void fillOutTree();
+    void updateInNode(QTreeWidgetItem* node, NeuronIn* neuron);
+    void updateOutNode(QTreeWidgetItem* node, NeuronOut* folder);
+    void markTargets(FileData* entry, int image);
+    void fillFileList();
+    void addFileRow(FileData* entry);
+    void showFileContent();
+    void openLearnFolder(int id, bool store);
+    // True when every learning message is matched by a stimulation and assigned to a
+    // folder; otherwise the report is shown (caption "Error") and false returned.
+    bool checkFileAssignments();
+
+    // The data, image and level of nodes and rows.
+    static void* dataOf(const QTreeWidgetItem* item);
+    static int imageOf(const QTreeWidgetItem* item);
+    static int levelOf(const QTreeWidgetItem* item);
+    FileData* shownEntry() const { return shown.get(); }
+    FileData* entryOfRow(int row) const;
+    IStoreFolder* learnFolder() const { return folder.get(); }
+    QTreeWidgetItem* currentInNode() const { return inCurrent; }
+    QTreeWidgetItem* currentOutNode() const { return outCurrent; }
+    int heldNotifications() const { return static_cast<int>(held.size()); }
+    bool learningRunning() const { return learning; }
+
+    // Commands (run through their actions, which run them only while enabled).
+    void InAddExecute();
+    void InAddStimulationExecute();
+    void InEditExecute();
+    void InDelExecute();
+    void InExpandExecute();
+    void InColapseExecute();
+    void InExpandAllExecute();
+    void InColapseAllExecute();
+    void OutAddExecute();
+    void OutEditExecute();
+    void OutDelExecute();
+    void OutCatSelExecute();
+    void FileSelectFolderExecute();
+    void FileSaveExecute();
+    void FileExitExecute();
+    void NetLearnExecute();
+    void NetTestExecute();
+    void OkBtnClick();
+
+    // Handlers.
+    void inTreeChange(QTreeWidgetItem* node);
+    void outTreeChange(QTreeWidgetItem* node);
+    void fileListSelectItem();
+    void inTreeContextPopup(const QPoint& position);
+    void outTreeMouseDown(QTreeWidgetItem* node);
+    void configTabMarginPaneResize();
+    void FormPaint();
+    // Whether the window may close: asks about unsaved changes (Yes saves, No drops
+    // them, Cancel keeps the window open).
+    bool FormCloseQuery();
+
+    // The learning folder's notifications (2674 new message, 2675 deleted message,
+    // 2676 folder deleted), posted to the window as events. Any id a notification points
+    // to is read here, at once.
+    void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // Cancel, Esc and the close box answer 2.
+    void reject() override;
+    void done(int result) override;
+
+    QTabWidget* pages = nullptr;
+    QWidget* ConfigTab = nullptr;
+    QSplitter* paneSplitter = nullptr;
+    QSplitter* contentSplitter = nullptr;
+    QGroupBox* inPane = nullptr;
+    QToolBar* inToolbar = nullptr;
+    QTreeWidget* inTree = nullptr;
+    QGroupBox* filePane = nullptr;
+    QToolBar* fileToolbar = nullptr;
+    QTreeWidget* fileList = nullptr;
+    QGroupBox* outPane = nullptr;
+    QToolBar* outToolbar = nullptr;
+    QTreeWidget* outTree = nullptr;
+    QGroupBox* fileContentPane = nullptr;
+    QTextEdit* fileContentEdit = nullptr;
+    QPushButton* learnBtn = nullptr;
+    QPushButton* testBtn = nullptr;
+    QPushButton* OkBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+    QStatusBar* statusBar = nullptr;
+    QMenu* inTreePopup = nullptr;
+
+    QAction* InAdd = nullptr;
+    QAction* InAddStimulation = nullptr;
+    QAction* InEdit = nullptr;
+    QAction* InDel = nullptr;
+    QAction* InExpand = nullptr;
+    QAction* InColapse = nullptr;
+    QAction* InExpandAll = nullptr;
+    QAction* InColapseAll = nullptr;
+    QAction* OutAdd = nullptr;
+    QAction* OutEdit = nullptr;
+    QAction* OutDel = nullptr;
+    QAction* OutCatSel = nullptr;
+    QAction* FileSelectFolder = nullptr;
+    QAction* FileSave = nullptr;
+    QAction* FileExit = nullptr;
+    QAction* NetLearn = nullptr;
+    QAction* NetTest = nullptr;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct Notification {
+        std::uint32_t message;
+        std::uintptr_t value;
+    };
+
+    void buildLayout();
+    void createActions();
+    QAction* makeAction(const QString& caption, const QString& hint, int image,
+                        void (TMain::*command)());
+    void modifiedChanged();
+    void handleStoreNotify(const Notification& notification);
+    void setImage(QTreeWidgetItem* item, int image);
+    QTreeWidgetItem* firstSelectedRow() const;
+    // "<learning folder id>/<message id>"; the empty text when the folder cannot be read.
+    std::string contentPath(const FileData* entry) const;
+    void releaseLearnFolder();
+
+    ref_ptr<Net> net;
+    ref_ptr<FileData> shown;
+    com_ptr<IStoreFolder> folder;
+    QTreeWidgetItem* inCurrent = nullptr;
+    QTreeWidgetItem* outCurrent = nullptr;
+    std::vector<Notification> held;
+    bool isModified = false;
+    bool painted = false;
+    bool learning = false;
+    bool registered = false;
+};
