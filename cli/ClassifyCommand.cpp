@@ -62,8 +62,7 @@ void printListing(const std::string& path, Net* net, const DoublePtr& outputs, d
             bool chosen = percent >= threshold;
             if (chosen != (pass == 0))
                 continue;
-            std::printf("  %s %-30s %s\n", chosen ? "*" : " ",
-                        net->getOutput(o)->getName().c_str(),
+            std::printf("  %s %-30s %s\n", chosen ? "*" : " ", net->getOutput(o)->getName().c_str(),
                         formatString("%.01f%%", percent).c_str());
         }
     }
@@ -71,7 +70,7 @@ void printListing(const std::string& path, Net* net, const DoublePtr& outputs, d
 
 } // namespace
 
-int classifyCommand(const CliEnvironment& environment, const Arguments& arguments) {
+int classifyCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     bool tsv = false;
     bool thresholdGiven = false;
     double threshold = 0;
@@ -124,8 +123,7 @@ int classifyCommand(const CliEnvironment& environment, const Arguments& argument
         std::string bytes, error;
         FILETIME received;
         if (!readInput(path, bytes, received, error)) {
-            std::fprintf(stderr, "brevalo-cli: cannot read %s: %s\n", path.c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "brevalo-cli: cannot read %s: %s\n", path.c_str(), error.c_str());
             status = exitFailed;
             continue;
         }
@@ -141,9 +139,8 @@ int classifyCommand(const CliEnvironment& environment, const Arguments& argument
         }
         DoublePtr outputs = net->evaluate(text);
         if (!outputs) {
-            std::fprintf(stderr,
-                         "brevalo-cli: the net must be learned again: its stimulations or "
-                         "folders changed since it was learned\n");
+            std::fprintf(stderr, "brevalo-cli: the net must be learned again: its stimulations or "
+                                 "folders changed since it was learned\n");
             return exitRefused;
         }
         printListing(path, net, outputs, threshold, tsv);

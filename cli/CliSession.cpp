@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-CliSession::CliSession(const CliEnvironment& environment) : environment(environment) {
+CliSession::CliSession(const ProgramEnvironment& environment) : environment(environment) {
     CoInitialize(nullptr);
     // Error boxes become lines on standard error, in the boxes' own words.
     setErrorReporter([](const std::string&, const std::string& text) {

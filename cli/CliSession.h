@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CliEnvironment.h"
+#include "mail/ProgramEnvironment.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
 
@@ -10,7 +10,7 @@
 // net read from the net file. Errors are printed, not shown in boxes.
 class CliSession {
 public:
-    explicit CliSession(const CliEnvironment& environment);
+    explicit CliSession(const ProgramEnvironment& environment);
     ~CliSession();
 
     // Opens the store (creating the Maildir when missing) and loads the net; false,
@@ -24,7 +24,7 @@ public:
     Net* net() const { return netObject.get(); }
 
 private:
-    const CliEnvironment& environment;
+    const ProgramEnvironment& environment;
     StoreConnection connection;
     ref_ptr<Net> netObject;
 };

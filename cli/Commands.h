@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CliEnvironment.h"
+#include "mail/ProgramEnvironment.h"
 
 #include <string>
 #include <vector>
@@ -8,11 +8,11 @@
 // The subcommands of brevalo-cli; each returns the process's exit status.
 using Arguments = std::vector<std::string>;
 
-int sortCommand(const CliEnvironment& environment, const Arguments& arguments);
-int classifyCommand(const CliEnvironment& environment, const Arguments& arguments);
-int learnCommand(const CliEnvironment& environment, const Arguments& arguments);
-int checkCommand(const CliEnvironment& environment, const Arguments& arguments);
-int demoCommand(const CliEnvironment& environment, const Arguments& arguments);
+int sortCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int classifyCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 
 // Exit statuses shared by the commands.
 constexpr int exitOk = 0;

@@ -78,7 +78,7 @@ std::map<std::string, std::string> folderBySubject(const std::vector<DemoMessage
     return folders;
 }
 
-int runDemo(const CliEnvironment& demo, const std::string& dir) {
+int runDemo(const ProgramEnvironment& demo, const std::string& dir) {
     CliSession session(demo);
     if (!session.open())
         return exitFailed;
@@ -144,8 +144,8 @@ int runDemo(const CliEnvironment& demo, const std::string& dir) {
     STOREFOLDERID root = static_cast<STOREFOLDERID>(toInt(net->getDestFolder(), -1));
     for (const DemoFolder& folder : demoFolders()) {
         STOREFOLDERID id = findOrCreateFolder(store, root, folder.name, false);
-        com_ptr<IStoreFolder> target = id == FOLDERID_INVALID ? com_ptr<IStoreFolder>()
-                                                               : openFolder(store, id);
+        com_ptr<IStoreFolder> target =
+            id == FOLDERID_INVALID ? com_ptr<IStoreFolder>() : openFolder(store, id);
         if (!target)
             continue;
         for (auto& [messageId, subject] : listMessages(target.get()))
@@ -172,7 +172,7 @@ int runDemo(const CliEnvironment& demo, const std::string& dir) {
 
 } // namespace
 
-int demoCommand(const CliEnvironment& environment, const Arguments& arguments) {
+int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     if (arguments.size() != 1 || arguments[0].empty() || arguments[0][0] == '-') {
         std::fprintf(stderr, "brevalo-cli demo: name the folder to build the demonstration in\n");
         return exitUsage;
@@ -190,7 +190,7 @@ int demoCommand(const CliEnvironment& environment, const Arguments& arguments) {
                      dir.c_str());
         return exitFailed;
     }
-    CliEnvironment demo = environment;
+    ProgramEnvironment demo = environment;
     demo.home = dir.string() + "/";
     demo.storeRoot = (dir / "Maildir").string();
     try {

@@ -20,8 +20,8 @@ const std::vector<Kind>& kinds() {
         {"Invoices",
          {"Northwind Billing <billing@northwind.example>", "Acme Accounts <accounts@acme.example>",
           "City Power <invoices@citypower.example>"},
-         {"Invoice %d for your account", "Your invoice no. %d is ready", "Payment reminder: invoice %d",
-          "Statement of account %d"},
+         {"Invoice %d for your account", "Your invoice no. %d is ready",
+          "Payment reminder: invoice %d", "Statement of account %d"},
          {"Please find attached invoice %d for services rendered last month.",
           "Your monthly statement (invoice %d) is now available.",
           "This is a friendly reminder that invoice %d is still open."},
@@ -33,8 +33,8 @@ const std::vector<Kind>& kinds() {
         {"Travel",
          {"SkyWays <noreply@skyways.example>", "Hotel Lindenhof <booking@lindenhof.example>",
           "RailEurope Desk <tickets@rail.example>"},
-         {"Your booking confirmation %d", "Flight itinerary for trip %d", "Hotel reservation %d confirmed",
-          "Check-in now open for booking %d"},
+         {"Your booking confirmation %d", "Flight itinerary for trip %d",
+          "Hotel reservation %d confirmed", "Check-in now open for booking %d"},
          {"Thank you for booking with us: your reference is %d.",
           "Your flight itinerary for booking %d is below.",
           "We are pleased to confirm your hotel reservation %d."},
@@ -49,7 +49,8 @@ const std::vector<Kind>& kinds() {
          {"This week's newsletter, issue %d", "Weekly digest no. %d", "Our top stories of week %d",
           "News and offers, edition %d"},
          {"Welcome to issue %d of our weekly newsletter.",
-          "Here are the most read stories of week %d.", "In this edition (%d): seasonal tips and news."},
+          "Here are the most read stories of week %d.",
+          "In this edition (%d): seasonal tips and news."},
          {"Read %d new articles on our website, plus a special offer for subscribers.",
           "Top story: %d ways to get more from your weekend.",
           "Subscribers save %d percent this week only."},
@@ -82,20 +83,24 @@ template <class T> const T& pick(const std::vector<T>& items, unsigned& state) {
     return items[nextRandom(state) % items.size()];
 }
 
-std::string fill(const char* pattern, int number) { return formatString(pattern, number); }
+std::string fill(const char* pattern, int number) {
+    return formatString(pattern, number);
+}
 
 } // namespace
 
 std::vector<DemoMessage> demoMessages(int perFolder, unsigned seed) {
     std::vector<DemoMessage> messages;
     unsigned state = seed;
-    static const std::array<const char*, 7> days = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const std::array<const char*, 7> days = {"Mon", "Tue", "Wed", "Thu",
+                                                    "Fri", "Sat", "Sun"};
     for (int i = 0; i < perFolder; ++i) {
         for (const Kind& kind : kinds()) {
             int number = 1000 + static_cast<int>(nextRandom(state) % 9000);
             std::string subject = fill(pick(kind.subjects, state), number);
             std::string opening = fill(pick(kind.openings, state), number);
-            std::string middle = fill(pick(kind.middles, state), 2 + static_cast<int>(nextRandom(state) % 90));
+            std::string middle =
+                fill(pick(kind.middles, state), 2 + static_cast<int>(nextRandom(state) % 90));
             std::string closing = pick(kind.closings, state);
             bool html = (i + static_cast<int>(messages.size())) % 2 == 1;
             int day = 1 + static_cast<int>(nextRandom(state) % 28);
@@ -137,7 +142,6 @@ std::vector<DemoFolder> demoFolders() {
         {"Invoices", "Thank you, your invoice has been passed to accounting.", {}},
         {"Travel", "", {}},
         {"Newsletters", "", {}},
-        {"Support", "We have received your request and will answer within one working day.",
-         {}},
+        {"Support", "We have received your request and will answer within one working day.", {}},
     };
 }

@@ -26,7 +26,8 @@ bool readCount(const Arguments& arguments, std::size_t& i, const char* name, int
     char* end = nullptr;
     long number = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end || number < 1 || number > 1000000) {
-        std::fprintf(stderr, "brevalo-cli learn: %s takes a whole number from 1 to 1000000, not '%s'\n",
+        std::fprintf(stderr,
+                     "brevalo-cli learn: %s takes a whole number from 1 to 1000000, not '%s'\n",
                      name, text.c_str());
         return false;
     }
@@ -51,7 +52,7 @@ bool printCheck(Net* net) {
 
 } // namespace
 
-int checkCommand(const CliEnvironment& environment, const Arguments& arguments) {
+int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     if (!arguments.empty()) {
         std::fprintf(stderr, "brevalo-cli check: unknown option '%s'\n", arguments[0].c_str());
         return exitUsage;
@@ -62,7 +63,7 @@ int checkCommand(const CliEnvironment& environment, const Arguments& arguments) 
     return printCheck(session.net()) ? exitOk : exitFailed;
 }
 
-int learnCommand(const CliEnvironment& environment, const Arguments& arguments) {
+int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     int hidden = 0, iterations = 500;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--hidden") {
@@ -72,8 +73,7 @@ int learnCommand(const CliEnvironment& environment, const Arguments& arguments) 
             if (!readCount(arguments, i, "--iterations", iterations))
                 return exitUsage;
         } else {
-            std::fprintf(stderr, "brevalo-cli learn: unknown option '%s'\n",
-                         arguments[i].c_str());
+            std::fprintf(stderr, "brevalo-cli learn: unknown option '%s'\n", arguments[i].c_str());
             return exitUsage;
         }
     }

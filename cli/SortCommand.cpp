@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-int sortCommand(const CliEnvironment& environment, const Arguments& arguments) {
+int sortCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     bool once = false;
     for (const std::string& argument : arguments) {
         if (argument == "--once") {

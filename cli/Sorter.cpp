@@ -49,8 +49,7 @@ void Sorter::handle(Notification& notification) {
     if (notification.message == WM_NEWMSGS)
         reloadNetIfChanged();
     std::uintptr_t wParam = notification.wParam;
-    if (notification.message != WM_NEWMSGS && notification.message != WM_DELETEFOLDER &&
-        wParam)
+    if (notification.message != WM_NEWMSGS && notification.message != WM_DELETEFOLDER && wParam)
         wParam = reinterpret_cast<std::uintptr_t>(&notification.id);
     if (notification.message == WM_DELETEFOLDER)
         return; // the inbox itself cannot go away; nothing to sort

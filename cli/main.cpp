@@ -1,4 +1,4 @@
-#include "cli/CliEnvironment.h"
+#include "mail/ProgramEnvironment.h"
 #include "cli/Commands.h"
 
 #include <clocale>
@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     }
     std::string command = arguments.front();
     arguments.erase(arguments.begin());
-    CliEnvironment environment = CliEnvironment::fromProcess();
+    ProgramEnvironment environment =
+        ProgramEnvironment::fromProcess(ProgramEnvironment::executableFolder());
     if (command == "sort")
         return sortCommand(environment, arguments);
     if (command == "classify")

@@ -112,7 +112,7 @@ QString formatLearnDate(DateTime value) {
     return text + ' ' + locale.toString(time, longTimeFormat());
 }
 
-TSettingForm::TSettingForm(const ShellEnvironment& environment, QWidget* parent)
+TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                           Qt::MSWindowsFixedSizeDialogHint) {

@@ -6,7 +6,7 @@
 #include "platform/Store.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
-#include "shell/ShellEnvironment.h"
+#include "mail/ProgramEnvironment.h"
 
 #include <QDate>
 #include <QString>
@@ -38,7 +38,7 @@ public:
     // Opens the store, the language file and the net, fills the controls and shows the
     // tray icon, then registers for the inbox's notifications. When the store cannot be
     // opened the error is shown ("error") and started() is false: the program ends.
-    explicit TSettingForm(const ShellEnvironment& environment, QWidget* parent = nullptr);
+    explicit TSettingForm(const ProgramEnvironment& environment, QWidget* parent = nullptr);
     ~TSettingForm() override;
 
     bool started() const { return isStarted; }

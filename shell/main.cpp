@@ -6,10 +6,11 @@
 #include "platform/lock/SingleInstance.h"
 #include "mail/HtmlText.h"
 #include "mail/OutgoingMail.h"
+#include "mail/ProgramEnvironment.h"
 #include "editor/FolderImages.h"
 #include "editor/TInputForm.h"
 #include "editor/TMain.h"
-#include "shell/ShellEnvironment.h"
+#include "shell/StartOptions.h"
 #include "shell/ShowRequestServer.h"
 #include "shell/TSettingForm.h"
 
@@ -68,7 +69,7 @@ void quitOnSignals(QObject* owner) {
 
 int runProgram(int argc, char** argv, SingleInstance& guard) {
     // Read before QApplication takes its own options out of argv.
-    bool hide = ShellEnvironment::startsHidden(argc, argv);
+    bool hide = startsHidden(argc, argv);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Zelko");
@@ -79,8 +80,8 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
     setErrorReporter(showErrorBox);
     quitOnSignals(&application);
 
-    ShellEnvironment environment =
-        ShellEnvironment::fromProcess(QCoreApplication::applicationDirPath().toStdString());
+    ProgramEnvironment environment =
+        ProgramEnvironment::fromProcess(QCoreApplication::applicationDirPath().toStdString());
     setSendmailCommand(environment.sendmail);
     initMessageAccess();
 

@@ -93,7 +93,7 @@ TEST(ConfigSession, NewUserBuildsLearnsTestsAndTheProgramSorts) {
         });
     setLogToStderr(false);
 
-    ShellEnvironment environment;
+    ProgramEnvironment environment;
     environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
     environment.home = home + "/";
     environment.storeRoot = maildir;

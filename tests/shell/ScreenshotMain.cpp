@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     shellFixture::copyStrings(home);
     shellFixture::writeLearnedNet(home, maildir);
 
-    ShellEnvironment environment;
+    ProgramEnvironment environment;
     environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
     environment.home = home + "/";
     environment.storeRoot = maildir;

@@ -71,7 +71,7 @@ protected:
 
     QTemporaryDir dir;
     std::string home;
-    ShellEnvironment environment;
+    ProgramEnvironment environment;
     ErrorReporter previous;
     std::vector<std::string> errors;
     std::unique_ptr<TSettingForm> form;

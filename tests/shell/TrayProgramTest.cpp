@@ -3,7 +3,8 @@
 
 #include "ShellFixture.h"
 
-#include "shell/ShellEnvironment.h"
+#include "mail/ProgramEnvironment.h"
+#include "shell/StartOptions.h"
 #include "shell/ShowRequestServer.h"
 
 #include <QCoreApplication>
@@ -32,8 +33,7 @@ class StartsHidden : public testing::TestWithParam<HideCase> {};
 TEST_P(StartsHidden, OnlyTheExactFirstArgument) {
     std::vector<const char*> argv{"brevalo"};
     argv.insert(argv.end(), GetParam().arguments.begin(), GetParam().arguments.end());
-    EXPECT_EQ(ShellEnvironment::startsHidden(static_cast<int>(argv.size()), argv.data()),
-              GetParam().hidden);
+    EXPECT_EQ(startsHidden(static_cast<int>(argv.size()), argv.data()), GetParam().hidden);
 }
 
 INSTANTIATE_TEST_SUITE_P(
