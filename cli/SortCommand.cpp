@@ -28,6 +28,10 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
     CliSession session(environment);
     if (!session.open())
         return exitFailed;
+    if (!session.net()->isLearned())
+        std::fprintf(stderr, "brevalo-cli: the net in %s is not learned: every message stays in "
+                             "the inbox until it is (brevalo-cli learn)\n",
+                     environment.netFile().c_str());
     Sorter sorter(session.store(), session.inbox(), session.net());
     if (once) {
         int count = sorter.sortInbox();

@@ -1,6 +1,7 @@
 #include "cli/Sorter.h"
 
 #include "util/ComPtr.h"
+#include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
@@ -42,7 +43,11 @@ void Sorter::reloadNetIfChanged() {
         return;
     netFileState = now;
     debugLog("ZELKO: net file changed, loading it again");
-    context.net->load();
+    try {
+        context.net->load();
+    } catch (const ComException& e) {
+        showComError(e, "load");
+    }
 }
 
 void Sorter::handle(Notification& notification) {
