@@ -1,7 +1,10 @@
 // Mail store figures: listing a 10,000-message folder (headers only), copy+delete of one
-// message, and the time from a file's arrival in new/ to the WM_NEWMSGS post.
+// message, a copy into and a deletion from a folder that holds 10,000 messages, opening
+// a message by id after every folder object was released, and the time from a file's arrival in
+// new/ to the WM_NEWMSGS post.
 #include "util/ComPtr.h"
 #include "util/Log.h"
+#include "platform/Mime.h"
 #include "platform/Store.h"
 
 #include <benchmark/benchmark.h>
@@ -150,6 +153,105 @@ void BM_CopyDeleteOneMessage(benchmark::State& state) {
     fs::remove_all(fs::path(root).parent_path());
 }
 BENCHMARK(BM_CopyDeleteOneMessage)->Unit(benchmark::kMicrosecond);
+
+// A sort run fills its target folders: the copy's cost must not grow with the target.
+void BM_CopyIntoFolderOf10000(benchmark::State& state) {
+    std::string root = makeRoot();
+    com_ptr<IStoreNamespace> store;
+    createStoreNamespace(root, store.out());
+    auto inbox = openInbox(store.get());
+    STOREFOLDERID targetId = 0;
+    store->CreateFolder(FOLDERID_ROOT, "Big", 0, &targetId);
+    std::string targetPath = root + "/.Big";
+    for (int i = 0; i < 10000; ++i)
+        deliver(targetPath, "full" + std::to_string(i) + ".M1P1.bench", message(i));
+    com_ptr<IStoreFolder> target;
+    store->OpenFolder(targetId, 0, target.out());
+    if (listAll(target.get()) != 10000)
+        state.SkipWithError("target not filled");
+    int n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ++n;
+        deliver(root, "into" + std::to_string(n) + ".M1P1.bench", message(n));
+        MESSAGEPROPS props;
+        HENUMSTORE handle = nullptr;
+        inbox->GetFirstMessage(0, 0, MESSAGEID_FIRST, &props, &handle);
+        inbox->GetMessageClose(handle);
+        MESSAGEID id = props.dwMessageId;
+        MESSAGEIDLIST list{12, 1, &id};
+        state.ResumeTiming();
+        if (inbox->CopyMoveMessages(target.get(), &list, 0, 2, nullptr) != S_OK)
+            state.SkipWithError("copy failed");
+        state.PauseTiming();
+        inbox->DeleteMessages(&list, 0, nullptr);
+        state.ResumeTiming();
+    }
+    fs::remove_all(fs::path(root).parent_path());
+}
+BENCHMARK(BM_CopyIntoFolderOf10000)->Unit(benchmark::kMicrosecond)->Iterations(300);
+
+// A sort run empties the inbox one message at a time: a deletion must not cost O(inbox).
+void BM_DeleteFromFolderOf10000(benchmark::State& state) {
+    std::string root = makeRoot();
+    com_ptr<IStoreNamespace> store;
+    createStoreNamespace(root, store.out());
+    for (int i = 0; i < 10000; ++i)
+        deliver(root, "del" + std::to_string(i) + ".M1P1.bench", message(i));
+    auto inbox = openInbox(store.get());
+    std::vector<MESSAGEID> ids;
+    MESSAGEPROPS props;
+    HENUMSTORE handle = nullptr;
+    HRESULT hr = inbox->GetFirstMessage(0, 0, MESSAGEID_FIRST, &props, &handle);
+    while (hr == S_OK) {
+        ids.push_back(props.dwMessageId);
+        hr = inbox->GetNextMessage(handle, 0, &props);
+    }
+    inbox->GetMessageClose(handle);
+    size_t next = 0;
+    for (auto _ : state) {
+        MESSAGEIDLIST list{12, 1, &ids[next++ % ids.size()]};
+        if (inbox->DeleteMessages(&list, 0, nullptr) != S_OK)
+            state.SkipWithError("delete failed");
+    }
+    fs::remove_all(fs::path(root).parent_path());
+}
+BENCHMARK(BM_DeleteFromFolderOf10000)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// The sorter opens the inbox, takes a message by id and releases the folder again.
+void BM_OpenMessageAfterRelease(benchmark::State& state) {
+    std::string root = makeRoot();
+    com_ptr<IStoreNamespace> store;
+    createStoreNamespace(root, store.out());
+    for (int i = 0; i < 1000; ++i)
+        deliver(root, "open" + std::to_string(i) + ".M1P1.bench", message(i));
+    STOREFOLDERID inboxId = 0;
+    std::vector<MESSAGEID> ids;
+    {
+        auto inbox = openInbox(store.get());
+        MESSAGEPROPS props;
+        HENUMSTORE handle = nullptr;
+        HRESULT hr = inbox->GetFirstMessage(0, 0, MESSAGEID_FIRST, &props, &handle);
+        while (hr == S_OK) {
+            ids.push_back(props.dwMessageId);
+            hr = inbox->GetNextMessage(handle, 0, &props);
+        }
+        inbox->GetMessageClose(handle);
+        FOLDERPROPS folderProps;
+        inbox->GetFolderProps(0, &folderProps);
+        inboxId = folderProps.dwFolderId;
+    }
+    size_t next = 0;
+    for (auto _ : state) {
+        com_ptr<IStoreFolder> inbox;
+        com_ptr<IMimeMessage> mime;
+        if (store->OpenFolder(inboxId, 0, inbox.out()) != S_OK ||
+            inbox->OpenMessage(ids[next++ % ids.size()], mime.out()) != S_OK)
+            state.SkipWithError("open failed");
+    }
+    fs::remove_all(fs::path(root).parent_path());
+}
+BENCHMARK(BM_OpenMessageAfterRelease)->Unit(benchmark::kMicrosecond);
 
 class TimingSink : public INotifySink {
 public:

@@ -19,6 +19,10 @@ namespace {
 
 constexpr HRESULT vanished = hresultFromErrno(ENOENT);
 
+bool unread(const std::string& fileName) {
+    return MaildirFileName::flags(fileName).find('S') == std::string::npos;
+}
+
 // Copies the bytes of from into a new file to, keeping the modification time; used when
 // a hard link is not possible (another file system).
 HRESULT copyBytes(const std::string& from, const std::string& to) {
@@ -123,7 +127,8 @@ std::string MaildirFolder::messagePath(const MaildirMessage& message) const {
 
 HRESULT MaildirFolder::locate(MESSAGEID id, const char* call, MaildirMessage* message,
                               bool refresh) {
-    if (!refresh && list->find(id, message))
+    // Ids another process gave since are read first (a stat when there are none).
+    if (!refresh && SUCCEEDED(list->refresh()) && list->find(id, message))
         return S_OK;
     HRESULT hr = list->sync();
     if (FAILED(hr))
@@ -252,10 +257,6 @@ HRESULT MaildirFolder::OpenMessage(MESSAGEID id, IMimeMessage** message) {
 }
 
 HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* target) {
-    MaildirMessage existing;
-    // Already there from an earlier, interrupted run: the unique base name says so.
-    if (target->list->findBase(MaildirFileName::baseName(message.fileName), &existing))
-        return S_OK;
     std::string from = messagePath(message);
     const std::string& targetPath = target->list->path();
     std::string tmp = targetPath + "/tmp/" + MaildirFileName::uniqueName();
@@ -281,17 +282,31 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
         sys.unlink(tmp.c_str());
         return hr;
     }
-    if (sys.rename(tmp.c_str(), to.c_str()) != 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("rename(" + tmp + ", " + to + ")", error).c_str());
+    // The rename and the new id happen under the target's lock, so two processes never
+    // both move the same message in.
+    bool present = false;
+    hr = target->list->addFile(
+        message.subdir, message.fileName,
+        [&]() -> HRESULT {
+            std::string dirPath = targetPath + "/" + message.subdir;
+            struct stat before {};
+            struct stat after {};
+            bool stamped = sys.stat(dirPath.c_str(), &before) == 0;
+            if (sys.rename(tmp.c_str(), to.c_str()) != 0) {
+                int error = errno;
+                debugLog("%s", sysFailure("rename(" + tmp + ", " + to + ")", error).c_str());
+                return hresultFromErrno(error);
+            }
+            if (stamped && sys.stat(dirPath.c_str(), &after) == 0)
+                store->noteDirectoryChange(dirPath, before, after, 1, unread(message.fileName));
+            return MaildirIdFile::syncDirectory(dirPath);
+        },
+        &present);
+    // Already there from an earlier, interrupted run (the unique base name says so), or
+    // the move failed: the link in tmp/ is not needed.
+    if (present || FAILED(hr))
         sys.unlink(tmp.c_str());
-        return hresultFromErrno(error);
-    }
-    hr = MaildirIdFile::syncDirectory(targetPath + "/" + message.subdir);
-    if (FAILED(hr))
-        return hr;
-    target->list->noteFile(message.subdir, message.fileName);
-    return S_OK;
+    return hr;
 }
 
 HRESULT MaildirFolder::CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIST* ids,
@@ -305,9 +320,7 @@ HRESULT MaildirFolder::CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIS
     }
     if (targetFolder->list == list)
         return S_OK; // a copy into the folder itself is the message itself
-    HRESULT hr = targetFolder->list->sync();
-    if (FAILED(hr))
-        return hr;
+    HRESULT hr = S_OK;
     for (std::uint32_t i = 0; i < ids->cMsgs; ++i) {
         MESSAGEID id = ids->prgdwMsgId[i];
         hr = withMessage(id, "CopyMoveMessages", [&](const MaildirMessage& message) {
@@ -326,8 +339,18 @@ HRESULT MaildirFolder::DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t, v
         MESSAGEID id = ids->prgdwMsgId[i];
         HRESULT hr = withMessage(id, "DeleteMessages", [&](const MaildirMessage& message) {
             std::string path = messagePath(message);
-            if (sysCalls().unlink(path.c_str()) == 0)
+            std::string dirPath = list->path() + "/" + message.subdir;
+            struct stat before {};
+            struct stat after {};
+            bool stamped = sysCalls().stat(dirPath.c_str(), &before) == 0;
+            if (sysCalls().unlink(path.c_str()) == 0) {
+                if (stamped && sysCalls().stat(dirPath.c_str(), &after) == 0)
+                    store->noteDirectoryChange(dirPath, before, after, -1,
+                                               unread(message.fileName));
+                // The next listing would notice too; this keeps it O(1).
+                list->forgetFile(id);
                 return S_OK;
+            }
             int error = errno;
             debugLog("%s", sysFailure("unlink(" + path + ")", error).c_str());
             return hresultFromErrno(error);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -83,7 +84,7 @@ HRESULT MaildirNotifier::add(const void* key, STOREFOLDERID folderId,
             return E_FAIL;
         }
         for (const MaildirMessage& m : list->messages())
-            watched.announced.emplace(m.id, m.subdir + "/" + m.fileName);
+            announce(watched, m.id, m.subdir + "/" + m.fileName);
         for (int wd : {watched.wdDir, watched.wdNew, watched.wdCur})
             byWd[wd] = folderId;
         watchedFolders.emplace(folderId, std::move(watched));
@@ -142,9 +143,41 @@ void MaildirNotifier::removeAll(const void* key) {
         dropUnused(folderId);
 }
 
+void MaildirNotifier::announce(Watched& watched, MESSAGEID id, const std::string& location) {
+    watched.announced[id] = location;
+    watched.announcedBase[MaildirFileName::baseName(location.substr(4))] = id;
+}
+
+void MaildirNotifier::unannounce(Watched& watched, std::map<MESSAGEID, std::string>::iterator it) {
+    auto base = watched.announcedBase.find(MaildirFileName::baseName(it->second.substr(4)));
+    if (base != watched.announcedBase.end() && base->second == it->first)
+        watched.announcedBase.erase(base);
+    watched.announced.erase(it);
+}
+
+void MaildirNotifier::compare(STOREFOLDERID folderId, Watched& watched, const MaildirMessage& m,
+                              std::vector<Post>* posts) {
+    std::string location = m.subdir + "/" + m.fileName;
+    auto known = watched.announced.find(m.id);
+    if (known == watched.announced.end()) {
+        if (beingWritten(watched.list->path() + "/" + location))
+            return; // its IN_CLOSE_WRITE brings it back here
+        announce(watched, m.id, location);
+        posts->push_back(Post{folderId, WM_NEWMSGS, m.id});
+        return;
+    }
+    if (known->second == location)
+        return;
+    bool lostSeen = seen(known->second) && !seen(location);
+    announce(watched, m.id, location);
+    posts->push_back(Post{folderId, lostSeen ? WM_MARKEDASUNREAD : WM_MARKEDASREAD, keep(m.id)});
+}
+
 void MaildirNotifier::scanFolder(STOREFOLDERID folderId, Watched& watched,
                                  std::vector<Post>* posts) {
     watched.dirty = false;
+    watched.full = false;
+    watched.events.clear();
     const std::string& path = watched.list->path();
     if (!isMaildir(path)) {
         debugLog("folder %u removed: %s", folderId, path.c_str());
@@ -165,25 +198,51 @@ void MaildirNotifier::scanFolder(STOREFOLDERID folderId, Watched& watched,
             continue;
         }
         posts->push_back(Post{folderId, WM_DELETEMSGS, keep(it->first)});
-        it = watched.announced.erase(it);
+        unannounce(watched, it++);
     }
-    for (const MaildirMessage& m : current) {
-        std::string location = m.subdir + "/" + m.fileName;
-        auto known = watched.announced.find(m.id);
-        if (known == watched.announced.end()) {
-            if (beingWritten(path + "/" + location))
-                continue; // its IN_CLOSE_WRITE brings it back here
-            watched.announced.emplace(m.id, location);
-            posts->push_back(Post{folderId, WM_NEWMSGS, m.id});
-            continue;
+    for (const MaildirMessage& m : current)
+        compare(folderId, watched, m, posts);
+}
+
+void MaildirNotifier::scanNamed(STOREFOLDERID folderId, Watched& watched,
+                                std::vector<Post>* posts) {
+    HRESULT hr = watched.list->syncNamed(watched.events);
+    if (hr == S_FALSE) {
+        scanFolder(folderId, watched, posts);
+        return;
+    }
+    std::vector<MaildirEvent> events = std::move(watched.events);
+    watched.events.clear();
+    watched.dirty = false;
+    if (FAILED(hr)) {
+        watched.full = true; // the next event lists the whole folder
+        return;
+    }
+    std::set<std::string> bases;
+    for (const MaildirEvent& event : events) {
+        if (MaildirFileName::isMessageFile(event.fileName))
+            bases.insert(MaildirFileName::baseName(event.fileName));
+    }
+    std::vector<MaildirMessage> current;
+    for (const std::string& base : bases) {
+        MaildirMessage m;
+        bool present = watched.list->findBase(base, &m);
+        auto announced = watched.announcedBase.find(base);
+        if (announced != watched.announcedBase.end() && (!present || announced->second != m.id)) {
+            posts->push_back(Post{folderId, WM_DELETEMSGS, keep(announced->second)});
+            auto it = watched.announced.find(announced->second);
+            if (it != watched.announced.end())
+                unannounce(watched, it);
+            else
+                watched.announcedBase.erase(announced);
         }
-        if (known->second == location)
-            continue;
-        bool lostSeen = seen(known->second) && !seen(location);
-        known->second = location;
-        posts->push_back(
-            Post{folderId, lostSeen ? WM_MARKEDASUNREAD : WM_MARKEDASREAD, keep(m.id)});
+        if (present)
+            current.push_back(std::move(m));
     }
+    std::sort(current.begin(), current.end(),
+              [](const MaildirMessage& a, const MaildirMessage& b) { return a.id < b.id; });
+    for (const MaildirMessage& m : current)
+        compare(folderId, watched, m, posts);
 }
 
 HRESULT MaildirNotifier::dispatch() {
@@ -199,12 +258,27 @@ HRESULT MaildirNotifier::dispatch() {
             if (found == byWd.end())
                 continue;
             auto watched = watchedFolders.find(found->second);
-            if (watched != watchedFolders.end())
-                watched->second.dirty = true;
+            if (watched == watchedFolders.end())
+                continue;
+            Watched& folder = watched->second;
+            folder.dirty = true;
+            bool inNew = event.wd == folder.wdNew;
+            bool named = (inNew || event.wd == folder.wdCur) && !event.name.empty() &&
+                         !(event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED));
+            if (!named) {
+                folder.full = true;
+                continue;
+            }
+            folder.events.push_back(
+                MaildirEvent{inNew ? "new" : "cur", event.name, (event.mask & IN_MOVED_FROM) != 0});
         }
         for (auto& [folderId, watched] : watchedFolders) {
-            if (!watched.gone && (watched.dirty || overflow))
+            if (watched.gone || !(watched.dirty || overflow))
+                continue;
+            if (overflow || watched.full)
                 scanFolder(folderId, watched, &posts);
+            else
+                scanNamed(folderId, watched, &posts);
         }
     }
     // Sinks may register, unregister or call the store while handling a post: each post

@@ -9,11 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The notifications of registered folders. inotify watches each registered folder's
-// directory (its removal), new/ and cur/; DispatchNotifications reads the events, lists
-// every folder they touched and compares the listing with what its sinks were last told:
+// directory (its removal), new/ and cur/; DispatchNotifications reads the events, looks
+// at the files they name (a listing of the whole folder when a file moved away to an unknown
+// name, the folder itself changed, or the kernel's queue overflowed) and compares them
+// with what its sinks were last told:
 //   a message not announced before      -> WM_NEWMSGS        (wParam: its id)
 //   an announced message that is gone    -> WM_DELETEMSGS     (wParam: points to its id)
 //   a file renamed (move new/ -> cur/, a flag change): WM_MARKEDASUNREAD when it lost the
@@ -52,6 +55,9 @@ private:
         std::shared_ptr<MaildirUidList> list;
         int wdDir = -1, wdNew = -1, wdCur = -1;
         std::map<MESSAGEID, std::string> announced; // id -> "new/<file>" or "cur/<file>"
+        std::unordered_map<std::string, MESSAGEID> announcedBase; // unique base -> id
+        std::vector<MaildirEvent> events; // the files named since the last scan
+        bool full = false;                // events that need a listing of the folder
         bool dirty = false;
         bool gone = false;
     };
@@ -64,6 +70,12 @@ private:
     void unwatch(Watched& watched);
     void dropUnused(STOREFOLDERID folderId);
     void scanFolder(STOREFOLDERID folderId, Watched& watched, std::vector<Post>* posts);
+    // Only the files the events named: an arrival costs O(1), not O(folder).
+    void scanNamed(STOREFOLDERID folderId, Watched& watched, std::vector<Post>* posts);
+    void compare(STOREFOLDERID folderId, Watched& watched, const MaildirMessage& now,
+                 std::vector<Post>* posts);
+    static void announce(Watched& watched, MESSAGEID id, const std::string& location);
+    static void unannounce(Watched& watched, std::map<MESSAGEID, std::string>::iterator it);
     std::uintptr_t keep(MESSAGEID id);
 
     InotifyWatcher watcher;

@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,21 @@ void copyName(const std::string& name, char* target, size_t size) {
     std::memcpy(target, name.data(), length);
     target[length] = '\0';
 }
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+std::int64_t nanoseconds(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// File time stamps come from a clock that advances in ticks of a few milliseconds: a
+// directory listed this long after its time stamp changes its stamp with any later change.
+constexpr std::int64_t tickMargin = 50000000;
+// How long a count kept up to date by this process's own changes is trusted: another
+// program's change in the same tick as one of ours is caught by the next listing.
+constexpr std::int64_t ownChangesTrusted = 1000000000;
 
 } // namespace
 
@@ -111,12 +127,86 @@ HRESULT MaildirStore::Initialize(void*, std::uint32_t) {
 std::shared_ptr<MaildirUidList> MaildirStore::uidList(STOREFOLDERID id, const std::string& path) {
     std::lock_guard<std::mutex> guard(mutex);
     auto& slot = lists[id];
-    std::shared_ptr<MaildirUidList> list = slot.lock();
-    if (list && list->path() == path)
-        return list;
-    list = std::make_shared<MaildirUidList>(path);
-    slot = list;
-    return list;
+    if (!slot || slot->path() != path)
+        slot = std::make_shared<MaildirUidList>(path);
+    return slot;
+}
+
+void MaildirStore::dropUidList(STOREFOLDERID id) {
+    std::lock_guard<std::mutex> guard(mutex);
+    lists.erase(id);
+}
+
+void MaildirStore::countDirectory(const std::string& dirPath, FOLDERPROPS* props) {
+    struct stat st {};
+    if (sysCalls().stat(dirPath.c_str(), &st) != 0) {
+        debugLog("%s", sysFailure("stat(" + dirPath + ")", errno).c_str());
+        return;
+    }
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    {
+        std::lock_guard<std::mutex> guard(countMutex);
+        auto found = counts.find(dirPath);
+        if (found != counts.end()) {
+            const DirCount& cached = found->second;
+            bool trusted =
+                cached.ownChanges
+                    ? nanoseconds(now) - nanoseconds(cached.listedAt) < ownChangesTrusted
+                    : nanoseconds(cached.listedAt) - nanoseconds(cached.mtime) >= tickMargin;
+            if (cached.device == static_cast<std::uint64_t>(st.st_dev) &&
+                cached.inode == static_cast<std::uint64_t>(st.st_ino) &&
+                sameTime(cached.mtime, st.st_mtim) && trusted) {
+                props->cMessage += cached.count;
+                props->cUnread += cached.unread;
+                return;
+            }
+        }
+    }
+    DirCount fresh;
+    fresh.device = static_cast<std::uint64_t>(st.st_dev);
+    fresh.inode = static_cast<std::uint64_t>(st.st_ino);
+    fresh.mtime = st.st_mtim;
+    fresh.listedAt = now;
+    DIR* dir = opendir(dirPath.c_str());
+    if (!dir) {
+        debugLog("%s", sysFailure("opendir(" + dirPath + ")", errno).c_str());
+        return;
+    }
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_type == DT_DIR || !MaildirFileName::isMessageFile(entry->d_name))
+            continue;
+        ++fresh.count;
+        if (MaildirFileName::flags(entry->d_name).find('S') == std::string::npos)
+            ++fresh.unread;
+    }
+    closedir(dir);
+    props->cMessage += fresh.count;
+    props->cUnread += fresh.unread;
+    std::lock_guard<std::mutex> guard(countMutex);
+    counts[dirPath] = fresh;
+}
+
+void MaildirStore::noteDirectoryChange(const std::string& dirPath, const struct stat& before,
+                                       const struct stat& after, int delta, bool unread) {
+    std::lock_guard<std::mutex> guard(countMutex);
+    auto found = counts.find(dirPath);
+    if (found == counts.end())
+        return;
+    DirCount& cached = found->second;
+    bool current = cached.device == static_cast<std::uint64_t>(before.st_dev) &&
+                   cached.inode == static_cast<std::uint64_t>(before.st_ino) &&
+                   sameTime(cached.mtime, before.st_mtim) && (delta > 0 || cached.count > 0) &&
+                   (delta > 0 || !unread || cached.unread > 0);
+    if (!current) {
+        counts.erase(found); // changed by someone else as well: list it next time
+        return;
+    }
+    cached.mtime = after.st_mtim;
+    cached.ownChanges = true;
+    cached.count += delta;
+    if (unread)
+        cached.unread += delta;
 }
 
 HRESULT MaildirStore::fillFolderProps(const MaildirFolderInfo& info, FOLDERPROPS* props) {
@@ -129,22 +219,8 @@ HRESULT MaildirStore::fillFolderProps(const MaildirFolderInfo& info, FOLDERPROPS
     props->cUnread = 0;
     copyName(info.name, props->szName, sizeof props->szName);
     std::string path = table.folderPath(info.dirName);
-    for (const char* subdir : {"new", "cur"}) {
-        std::string dirPath = path + "/" + subdir;
-        DIR* dir = opendir(dirPath.c_str());
-        if (!dir) {
-            debugLog("%s", sysFailure("opendir(" + dirPath + ")", errno).c_str());
-            continue;
-        }
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_type == DT_DIR || !MaildirFileName::isMessageFile(entry->d_name))
-                continue;
-            ++props->cMessage;
-            if (MaildirFileName::flags(entry->d_name).find('S') == std::string::npos)
-                ++props->cUnread;
-        }
-        closedir(dir);
-    }
+    for (const char* subdir : {"new", "cur"})
+        countDirectory(path + "/" + subdir, props);
     return S_OK;
 }
 
@@ -208,6 +284,7 @@ HRESULT MaildirStore::OpenFolder(STOREFOLDERID id, std::uint32_t, IStoreFolder**
     if (FAILED(hr))
         return hr;
     if (id == FOLDERID_ROOT || !table.find(id, &info)) {
+        dropUidList(id);
         debugLog("OpenFolder(%u) failed: no such folder in %s", id, root.c_str());
         return hresultFromErrno(ENOENT);
     }

@@ -11,6 +11,9 @@
 #include <set>
 #include <string>
 
+#include <sys/stat.h>
+#include <time.h>
+
 // The store over a Maildir++ tree (see MaildirFolderTable for the folders and their ids,
 // MaildirUidList for the message ids, MaildirNames for the names on disk).
 // Thread-safe: the learning thread reads messages while the user-interface thread
@@ -39,18 +42,40 @@ public:
     // For the folder objects.
     HRESULT fillFolderProps(const MaildirFolderInfo& info, FOLDERPROPS* props);
     MaildirNotifier& notifier() { return notifications; }
+    // A message file this process moved into (delta 1) or removed from (delta -1) the
+    // directory, with the directory's stat before and after: keeps its cached count.
+    void noteDirectoryChange(const std::string& dirPath, const struct stat& before,
+                             const struct stat& after, int delta, bool unread);
     const std::string& rootPath() const { return root; }
 
 private:
     explicit MaildirStore(std::string root);
     ~MaildirStore() override;
 
+    // The message counts of new/ or cur/. Folder records are asked for per message when
+    // the sorter looks up its targets: a directory is listed again only when its time
+    // stamp changed other than by this process's own copies and deletions, and (as a
+    // change by another program in the same clock tick as one of ours keeps the stamp)
+    // at least once a second while this process keeps changing it.
+    struct DirCount {
+        std::uint64_t device = 0, inode = 0;
+        struct timespec mtime {};
+        struct timespec listedAt {};
+        std::uint32_t count = 0, unread = 0;
+        bool ownChanges = false;
+    };
+    void countDirectory(const std::string& dirPath, FOLDERPROPS* props);
     std::shared_ptr<MaildirUidList> uidList(STOREFOLDERID id, const std::string& path);
+    void dropUidList(STOREFOLDERID id);
 
     std::string root;
     MaildirFolderTable table;
     MaildirNotifier notifications;
     std::mutex mutex;
-    std::map<STOREFOLDERID, std::weak_ptr<MaildirUidList>> lists;
+    // Kept for the store's lifetime, so that reopening a folder does not list it again;
+    // dropped when the folder is gone.
+    std::map<STOREFOLDERID, std::shared_ptr<MaildirUidList>> lists;
     std::set<StoreEnum*> enums;
+    std::mutex countMutex;
+    std::map<std::string, DirCount> counts;
 };

@@ -13,6 +13,8 @@ MaildirSysCalls realCalls() {
     calls.open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
     calls.read = ::read;
     calls.write = ::write;
+    calls.pread = ::pread;
+    calls.ftruncate = ::ftruncate;
     calls.fsync = ::fsync;
     calls.close = ::close;
     calls.fstat = ::fstat;

@@ -12,6 +12,8 @@ struct MaildirSysCalls {
     int (*open)(const char* path, int flags, mode_t mode);
     ssize_t (*read)(int fd, void* buffer, size_t size);
     ssize_t (*write)(int fd, const void* buffer, size_t size);
+    ssize_t (*pread)(int fd, void* buffer, size_t size, off_t offset);
+    int (*ftruncate)(int fd, off_t size);
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*fstat)(int fd, struct stat* st);

@@ -1,6 +1,7 @@
 #include "platform/maildir/MaildirFolder.h"
 
 #include "util/Log.h"
+#include "platform/Mime.h"
 #include "platform/maildir/MaildirSysCalls.h"
 #include "tests/platform/maildir/TempMaildir.h"
 
@@ -288,6 +289,84 @@ TEST_F(MaildirCopy, KillDuringCopyAndDeleteLosesNothing) {
     check(99);
     EXPECT_TRUE(basesIn(dir.root).empty());
     EXPECT_EQ(basesIn(targetPath).size(), contents.size());
+}
+
+// The store keeps each folder's ids after the folder objects are released; what another
+// process did in between (an arrival with its new id, a deletion, a folder removed and
+// made again) must still be seen, and a remembered copy must never stand in for a file
+// that is gone.
+TEST_F(MaildirCopy, KeptIdsFollowAnotherProcesssChanges) {
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", TempMaildir::message("a"), 1700000000);
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", TempMaildir::message("b"), 1700000001);
+    ASSERT_EQ(messageIds(inbox.get()), (std::vector<MESSAGEID>{1, 2}));
+    ASSERT_EQ(copy(1), S_OK);
+    STOREFOLDERID inboxFolder = inboxId(store.get());
+    inbox.reset();
+    target.reset();
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        com_ptr<IStoreNamespace> other;
+        if (createStoreNamespace(dir.root, other.out()) != S_OK)
+            _exit(1);
+        com_ptr<IStoreFolder> folder;
+        if (other->OpenFolder(inboxFolder, 0, folder.out()) != S_OK)
+            _exit(2);
+        TempMaildir::deliver(dir.root, "new", "c.M1P1.h", TempMaildir::message("c"));
+        MESSAGEID gone = 2;
+        MESSAGEIDLIST list{12, 1, &gone};
+        if (messageIds(folder.get()).size() != 3 ||
+            folder->DeleteMessages(&list, 0, nullptr) != S_OK)
+            _exit(3);
+        fs::remove_all(targetPath);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    inbox = openFolderById(store.get(), inboxFolder);
+    com_ptr<IMimeMessage> message;
+    ASSERT_EQ(inbox->OpenMessage(3, message.out()), S_OK);
+    EXPECT_NE(inbox->OpenMessage(2, message.out()), S_OK);
+    FOLDERPROPS props;
+    ASSERT_EQ(inbox->GetFolderProps(0, &props), S_OK);
+    EXPECT_EQ(props.cMessage, 2u);
+    EXPECT_EQ(messageIds(inbox.get()), (std::vector<MESSAGEID>{1, 3}));
+
+    com_ptr<IStoreFolder> missing;
+    EXPECT_NE(store->OpenFolder(targetId, 0, missing.out()), S_OK);
+    STOREFOLDERID again = 0;
+    ASSERT_EQ(store->CreateFolder(FOLDERID_ROOT, "Target", 0, &again), S_OK);
+    target = openFolderById(store.get(), again);
+    ASSERT_EQ(copy(1), S_OK);
+    EXPECT_EQ(basesIn(targetPath), (std::map<std::string, int>{{"a.M1P1.h", 1}}));
+    EXPECT_EQ(messageIds(target.get()).size(), 1u);
+}
+
+// Folder records keep their counts through this process's own copies and deletions
+// (which update the kept counts instead of listing the folder again).
+TEST_F(MaildirCopy, CountsFollowOwnCopiesAndDeletions) {
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", TempMaildir::message("a"), 1700000000);
+    TempMaildir::deliver(dir.root, "cur", "b.M1P1.h:2,S", TempMaildir::message("b"), 1700000001);
+    TempMaildir::deliver(dir.root, "cur", "c.M1P1.h:2,", TempMaildir::message("c"), 1700000002);
+    auto counts = [](IStoreFolder* folder) {
+        FOLDERPROPS props;
+        EXPECT_EQ(folder->GetFolderProps(0, &props), S_OK);
+        return std::make_pair(props.cMessage, props.cUnread);
+    };
+    EXPECT_EQ(counts(inbox.get()), std::make_pair(3u, 2u));
+    EXPECT_EQ(counts(target.get()), std::make_pair(0u, 0u));
+    for (MESSAGEID id : {1u, 2u, 3u}) {
+        ASSERT_EQ(copy(id), S_OK);
+        ASSERT_EQ(remove(id), S_OK);
+        EXPECT_EQ(counts(target.get()), std::make_pair(id, id == 1 ? 1u : id - 1))
+            << "after message " << id;
+        EXPECT_EQ(counts(inbox.get()).first, 3 - id);
+    }
+    EXPECT_EQ(counts(inbox.get()), std::make_pair(0u, 0u));
+    EXPECT_EQ(counts(target.get()), std::make_pair(3u, 2u));
 }
 
 } // namespace

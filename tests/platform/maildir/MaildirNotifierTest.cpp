@@ -206,4 +206,37 @@ TEST_F(MaildirNotify, QueueOverflowStillAnnouncesEveryArrival) {
     EXPECT_TRUE(overflowed);
 }
 
+// Only the files the events name are looked at: a move out of the folder to another one
+// (which needs a listing to tell apart from a rename), a move in, and two renames of one
+// file before the dispatch, which must keep its id.
+TEST_F(MaildirNotify, MovesAcrossFoldersAndRenamesBeforeTheDispatch) {
+    STOREFOLDERID otherId = 0;
+    ASSERT_EQ(store->CreateFolder(FOLDERID_ROOT, "Other", 0, &otherId), S_OK);
+    std::string other = dir.root + "/.Other";
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", TempMaildir::message("a"), 1700000000);
+    TempMaildir::deliver(dir.root, "cur", "b.M1P1.h:2,", TempMaildir::message("b"), 1700000001);
+    TempMaildir::deliver(other, "cur", "c.M1P1.h:2,S", TempMaildir::message("c"));
+    ASSERT_EQ(inbox->RegisterNotification(0, &sink), S_OK);
+
+    fs::rename(dir.root + "/new/a.M1P1.h", other + "/cur/a.M1P1.h:2,");
+    pump(sink, 1);
+    EXPECT_EQ(sink.notes, (std::vector<Note>{{WM_DELETEMSGS, 1}}));
+
+    fs::rename(other + "/cur/c.M1P1.h:2,S", dir.root + "/cur/c.M1P1.h:2,S");
+    pump(sink, 2);
+    ASSERT_EQ(sink.notes.size(), 2u);
+    EXPECT_EQ(sink.notes[1], (Note{WM_NEWMSGS, 3}));
+
+    fs::rename(dir.root + "/cur/b.M1P1.h:2,", dir.root + "/cur/b.M1P1.h:2,F");
+    fs::rename(dir.root + "/cur/b.M1P1.h:2,F", dir.root + "/cur/b.M1P1.h:2,FS");
+    pump(sink, 3);
+    drain();
+    ASSERT_EQ(sink.notes.size(), 3u);
+    EXPECT_EQ(sink.notes[2], (Note{WM_MARKEDASREAD, 2}));
+    MESSAGEPROPS props;
+    ASSERT_EQ(inbox->GetMessageProps(2, 0, &props), S_OK);
+    EXPECT_EQ(props.pszSubject, "b");
+    EXPECT_EQ(messageIds(inbox.get()), (std::vector<MESSAGEID>{2, 3}));
+}
+
 } // namespace

@@ -183,4 +183,140 @@ TEST(MaildirUidList, TwoProcessesNeverGiveOneIdToTwoMessages) {
     }
 }
 
+std::string readFile(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// A writer that died in the middle of an append leaves a line without its end (or, with
+// blocks written out of order, a damaged one): both are ignored, no id is given twice,
+// and the next append starts on a clean line.
+TEST(MaildirUidList, TornAppendIsIgnoredAndCutOff) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x", 1700000000);
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x", 1700000001);
+    std::string file = dir.root + "/brevalo-uidlist";
+    {
+        MaildirUidList list(dir.root);
+        ASSERT_EQ(list.sync(), S_OK);
+    }
+    std::string clean = readFile(file);
+    ASSERT_EQ(clean.back(), '\n');
+    // Id 7 with a wrong checksum, then a torn record for id 9.
+    std::ofstream(file, std::ios::app) << "a 00000000 7 b.M1P1.h\na 1234abcd 9 c.M1";
+    TempMaildir::deliver(dir.root, "new", "c.M1P1.h", "x", 1700000002);
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    auto ids = idsByBase(list);
+    EXPECT_EQ(ids.at("a.M1P1.h"), 1u);
+    EXPECT_EQ(ids.at("b.M1P1.h"), 2u);
+    EXPECT_EQ(ids.at("c.M1P1.h"), 3u);
+    std::string after = readFile(file);
+    EXPECT_EQ(after.find("c.M1\n"), std::string::npos) << after;
+    EXPECT_EQ(after.substr(0, clean.size() + 22), clean + "a 00000000 7 b.M1P1.h\n");
+    EXPECT_EQ(after.back(), '\n');
+    MaildirUidList restarted(dir.root);
+    ASSERT_EQ(restarted.sync(), S_OK);
+    EXPECT_EQ(idsByBase(restarted), ids);
+}
+
+// A list kept in memory reads only what another process appended, and a later id of its
+// own follows the other's.
+TEST(MaildirUidList, SeesAnotherProcesssAppend) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x", 1700000000);
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x", 1700000001);
+        MaildirUidList other(dir.root);
+        _exit(other.sync() == S_OK ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::size_t before = list.fileRecords();
+    ASSERT_EQ(list.refresh(), S_OK);
+    EXPECT_EQ(list.fileRecords(), before + 1);
+    TempMaildir::deliver(dir.root, "new", "c.M1P1.h", "x", 1700000002);
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list), (std::map<std::string, MESSAGEID>{
+                                   {"a.M1P1.h", 1}, {"b.M1P1.h", 2}, {"c.M1P1.h", 3}}));
+}
+
+// Arrivals and deletions only append; once the records far outnumber the messages, the
+// file is rewritten whole, and no id of a deleted message comes back.
+TEST(MaildirUidList, RewritesTheFileWhenRecordsPileUp) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "keep.M1P1.h", "x", 1700000000);
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    std::string file = dir.root + "/brevalo-uidlist";
+    MESSAGEID last = 0;
+    std::size_t most = 0;
+    for (int i = 0; i < 700; ++i) {
+        std::string name = "m" + std::to_string(i) + ".M1P1.h";
+        TempMaildir::deliver(dir.root, "new", name, "x");
+        ASSERT_EQ(list.sync(), S_OK);
+        last = idsByBase(list).at(name);
+        fs::remove(dir.root + "/new/" + name);
+        ASSERT_EQ(list.forgetFile(last), S_OK);
+        most = std::max(most, list.fileRecords());
+    }
+    EXPECT_EQ(last, 701u);
+    EXPECT_GE(most, 1024u);
+    EXPECT_LT(list.fileRecords(), most);
+    EXPECT_LT(readFile(file).size(), 700u * 20);
+    MaildirUidList restarted(dir.root);
+    TempMaildir::deliver(dir.root, "new", "late.M1P1.h", "x");
+    ASSERT_EQ(restarted.sync(), S_OK);
+    EXPECT_EQ(idsByBase(restarted),
+              (std::map<std::string, MESSAGEID>{{"keep.M1P1.h", 1}, {"late.M1P1.h", 702}}));
+}
+
+// A copy that reached the folder but not the id file (a crash in between) is found by
+// its name and not made twice; the next listing gives it its id.
+TEST(MaildirUidList, CopyWithoutItsRecordIsNotPlacedTwice) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "w.M1P1.h", "w");
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    TempMaildir::deliver(dir.root, "cur", "x.M1P1.h:2,S", "x");
+    int placed = 0;
+    bool present = false;
+    auto place = [&] {
+        ++placed;
+        return S_OK;
+    };
+    ASSERT_EQ(list.addFile("cur", "x.M1P1.h:2,S", place, &present), S_OK);
+    EXPECT_TRUE(present);
+    EXPECT_EQ(placed, 0);
+    TempMaildir::deliver(dir.root, "tmp", "y.M1P1.h", "y");
+    ASSERT_EQ(list.addFile(
+                  "new", "y.M1P1.h",
+                  [&] {
+                      fs::rename(dir.root + "/tmp/y.M1P1.h", dir.root + "/new/y.M1P1.h");
+                      return place();
+                  },
+                  &present),
+              S_OK);
+    EXPECT_FALSE(present);
+    EXPECT_EQ(placed, 1);
+    MaildirMessage found;
+    ASSERT_TRUE(list.findBase("y.M1P1.h", &found));
+    EXPECT_EQ(found.id, 2u); // x has none yet
+    ASSERT_EQ(list.addFile("new", "y.M1P1.h", place, &present), S_OK);
+    EXPECT_TRUE(present);
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list), (std::map<std::string, MESSAGEID>{
+                                   {"w.M1P1.h", 1}, {"x.M1P1.h", 3}, {"y.M1P1.h", 2}}));
+}
+
 } // namespace
