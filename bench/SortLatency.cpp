@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <poll.h>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/wait.h>
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
             }
         }
     };
-    auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+    auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
     auto next = Clock::now();
     for (int i = 0; i < count; ++i) {
         std::string name = "latency" + std::to_string(i) + ".bench";
@@ -83,11 +85,21 @@ int main(int argc, char** argv) {
         arrived[name] = Clock::now();
         drain();
         next += interval;
-        std::this_thread::sleep_until(next);
+        // Wait for the next delivery while taking every removal as it happens.
+        for (auto now = Clock::now(); now < next; now = Clock::now()) {
+            pollfd fd{watch, POLLIN, 0};
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::microseconds>(next - now).count());
+            poll(&fd, 1, left / 1000);
+            drain();
+            if (left < 1000)
+                std::this_thread::sleep_until(next);
+        }
     }
     auto deadline = Clock::now() + std::chrono::seconds(30);
     while (!arrived.empty() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        pollfd fd{watch, POLLIN, 0};
+        poll(&fd, 1, 100);
         drain();
     }
     kill(sorter, SIGTERM);
@@ -98,12 +110,12 @@ int main(int argc, char** argv) {
     }
     std::sort(latencies.begin(), latencies.end());
     auto at = [&](double q) {
-        return latencies[std::min(latencies.size() - 1,
-                                  static_cast<std::size_t>(q * static_cast<double>(latencies.size())))];
+        return latencies[std::min(
+            latencies.size() - 1,
+            static_cast<std::size_t>(q * static_cast<double>(latencies.size())))];
     };
     std::printf("arrival to removal over %zu of %d messages at %.0f/s: median %.2f ms, "
                 "p99 %.2f ms, max %.2f ms; %zu not removed\n",
-                latencies.size(), count, rate, at(0.5), at(0.99), latencies.back(),
-                arrived.size());
+                latencies.size(), count, rate, at(0.5), at(0.99), latencies.back(), arrived.size());
     return 0;
 }
