@@ -943,7 +943,10 @@ void TMain::handleStoreNotify(const Notification& notification) {
         break;
     }
     case WM_DELETEMSGS: {
-        int index = net->findFile(formatString("%d", static_cast<int>(notification.value)));
+        // Written as the learning set writes its ids: a signed "%d" would miss every id
+        // above 2^31.
+        int index = net->findFile(
+            formatString("%ld", static_cast<long>(static_cast<MESSAGEID>(notification.value))));
         if (index < 0)
             break;
         ref_ptr<FileData> entry = net->getFile(index);

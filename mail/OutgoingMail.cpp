@@ -146,7 +146,10 @@ void sendHtmlMail(const std::string& from, const std::string& to, const std::str
 }
 
 std::string automaticMessageReason(IMimeMessage* message) {
+    // The keyword may be followed by parameters or a comment ("no; x=y", "no (person)"):
+    // only the keyword says whether a person sent it.
     std::string autoSubmitted = lowerText(trimText(namedHeaderText(message, "Auto-Submitted")));
+    autoSubmitted = trimText(autoSubmitted.substr(0, autoSubmitted.find_first_of(";(")));
     if (!autoSubmitted.empty() && autoSubmitted != "no")
         return "Auto-Submitted: " + autoSubmitted;
     std::string precedence = lowerText(trimText(namedHeaderText(message, "Precedence")));

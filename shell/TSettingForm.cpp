@@ -313,7 +313,7 @@ void TSettingForm::buildLayout() {
 
 void TSettingForm::setCaptions() {
     QString title = loc("settings.title");
-    QApplication::setApplicationDisplayName(title);
+    QApplication::setApplicationName(title);
     setWindowTitle(title);
     pages->setTabText(0, loc("settings.tabProperties"));
     configPane->setTitle(loc("settings.paneConfiguration"));

@@ -72,8 +72,9 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
     bool hide = startsHidden(argc, argv);
 
     QApplication application(argc, argv);
+    // The application's title; not Qt's display name, which window managers would append
+    // to every dialog's own title.
     QApplication::setApplicationName("Zelko");
-    QApplication::setApplicationDisplayName("Zelko");
     QApplication::setWindowIcon(FolderImages::application());
     // The window goes to the tray, not away: only the main window's close ends the run.
     QApplication::setQuitOnLastWindowClosed(false);

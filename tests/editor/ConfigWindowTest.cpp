@@ -513,6 +513,25 @@ TEST_F(ConfigWindow, NotificationsOfTheLearningFolder) {
     EXPECT_EQ(w.learnFolder(), nullptr);
 }
 
+TEST_F(ConfigWindow, DeletedNotificationFindsIdsAboveTheSignedRange) {
+    ref_ptr<Net> net = makeNet();
+    net->getLearnFolder();
+    // The folder hands out ids from above 2^31 on.
+    std::ofstream(learnDir() + "/brevalo-uidlist", std::ios::binary | std::ios::trunc)
+        << "brevalo-uidlist 2 3000000000\n";
+    deliver(learnDir(), message("Late", "Text of Late."), "1700000010.M1P1.sample");
+    net->loadLearningSet();
+    ASSERT_TRUE(net->save());
+    TMain& w = open();
+    ASSERT_EQ(w.fileList->topLevelItemCount(), 1);
+    ASSERT_EQ(w.editedNet()->getFile(0)->getId(), "3000000000");
+    MESSAGEID id = 3000000000u;
+    w.post(WM_DELETEMSGS, reinterpret_cast<std::uintptr_t>(&id), 0);
+    QApplication::processEvents();
+    EXPECT_EQ(w.fileList->topLevelItemCount(), 0);
+    EXPECT_EQ(w.editedNet()->fileCount(), 0);
+}
+
 TEST_F(ConfigWindow, NotificationsWaitWhileALearningRunIsOpen) {
     ref_ptr<Net> net = writeNet({"Invoice 1", "Invoice 2"}, {"invoice"}, {"Invoices"});
     for (int i = 0; i < net->fileCount(); ++i)

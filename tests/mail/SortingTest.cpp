@@ -204,6 +204,8 @@ TEST(Sorting, AutomaticMailIsFiledButNeverAnswered) {
     const Case cases[] = {
         {"Auto-Submitted: auto-replied\n", "Ann <ann@example.org>", false},
         {"Auto-Submitted: No\n", "Ann <ann@example.org>", true},
+        {"Auto-Submitted: no; owner=ann\n", "Ann <ann@example.org>", true},
+        {"Auto-Submitted: auto-generated (daily report)\n", "Ann <ann@example.org>", false},
         {"Precedence: bulk\n", "Ann <ann@example.org>", false},
         {"Precedence: list\n", "Ann <ann@example.org>", false},
         {"", "MAILER-DAEMON@example.org", false},

@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -267,6 +268,23 @@ TEST_F(SettingWindow, LeftClickTogglesTheWindow) {
     EXPECT_TRUE(f.isVisible());
     f.systray()->iconCallback(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(SettingWindow, ExitFromTheTrayEndsTheRunWhileTheWindowIsHidden) {
+    writeNet("");
+    TSettingForm& f = open();
+    f.showMainWindow(true);
+    f.CancelBtn->click();
+    ASSERT_FALSE(f.isVisible());
+    EXPECT_TRUE(f.systray()->shown());
+    // Only a guard against a hang: the loop must end through "Exit" long before.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(60000);
+    QTimer::singleShot(0, f.Exit1, [&f] { f.Exit1->trigger(); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    guard.stop();
 }
 
 // --- TSystray alone
