@@ -353,10 +353,10 @@ RefsPtr Net::readLearningSet(const NetFile& file, const RefsPtr& outputList) con
 RefsPtr Net::listLearnFolder(const std::string& folder) const {
     RefsPtr entries(new Refs);
     std::string folderText = folder.empty() ? getLearnFolder() : folder;
-    int folderId = toInt(folderText, -1);
-    if (folderId == -1 || !store)
+    STOREFOLDERID folderId = storeIdFromText(folderText);
+    if (folderId == FOLDERID_INVALID || !store)
         return entries;
-    com_ptr<IStoreFolder> opened = openFolder(store, static_cast<STOREFOLDERID>(folderId));
+    com_ptr<IStoreFolder> opened = openFolder(store, folderId);
     if (!opened)
         return entries;
     MESSAGEPROPS props;
@@ -376,10 +376,10 @@ RefsPtr Net::listLearnFolder(const std::string& folder) const {
 }
 
 ref_ptr<FileData> Net::addFile(int messageId) {
-    int folderId = toInt(getLearnFolder(), -1);
-    if (folderId == -1 || !store)
+    STOREFOLDERID folderId = storeIdFromText(getLearnFolder());
+    if (folderId == FOLDERID_INVALID || !store)
         return {};
-    com_ptr<IStoreFolder> opened = openFolder(store, static_cast<STOREFOLDERID>(folderId));
+    com_ptr<IStoreFolder> opened = openFolder(store, folderId);
     if (!opened)
         return {};
     MESSAGEPROPS props;
@@ -393,17 +393,17 @@ ref_ptr<FileData> Net::addFile(int messageId) {
 
 std::string Net::getFileContent(const std::string& path) const {
     std::vector<std::string> pieces = splitText(replaceAll(path, "\\", "/"), "/");
-    int folderId = pieces.size() > 0 ? toInt(pieces[0], -1) : -1;
-    int messageId = pieces.size() > 1 ? toInt(pieces[1], -1) : -1;
-    if (folderId == -1 || messageId == -1)
+    STOREFOLDERID folderId = pieces.size() > 0 ? storeIdFromText(pieces[0]) : FOLDERID_INVALID;
+    MESSAGEID messageId = pieces.size() > 1 ? storeIdFromText(pieces[1]) : FOLDERID_INVALID;
+    if (folderId == FOLDERID_INVALID || messageId == FOLDERID_INVALID)
         return {};
     try {
         if (!store)
             throw ComException(E_POINTER, "no mail store");
         com_ptr<IStoreFolder> folder;
-        checkHr(store->OpenFolder(static_cast<STOREFOLDERID>(folderId), 0, folder.out()));
+        checkHr(store->OpenFolder(folderId, 0, folder.out()));
         com_ptr<IMimeMessage> message;
-        checkHr(folder->OpenMessage(static_cast<MESSAGEID>(messageId), message.out()));
+        checkHr(folder->OpenMessage(messageId, message.out()));
         return messageText(message.get());
     } catch (const ComException& e) {
         showComError(e, formatString("getFileContent(%s)", path.c_str()));
@@ -412,10 +412,10 @@ std::string Net::getFileContent(const std::string& path) const {
 }
 
 com_ptr<IStoreFolder> Net::holdFolder(const std::string& folder) const {
-    int folderId = toInt(folder, -1);
-    if (folderId == -1 || !store)
+    STOREFOLDERID folderId = storeIdFromText(folder);
+    if (folderId == FOLDERID_INVALID || !store)
         return {};
-    return openFolder(store, static_cast<STOREFOLDERID>(folderId));
+    return openFolder(store, folderId);
 }
 
 std::string Net::defaultFolder(const char* locKey) const {

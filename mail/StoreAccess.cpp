@@ -1,5 +1,8 @@
 #include "mail/StoreAccess.h"
 
+#include <charconv>
+#include <cstdint>
+
 #include "util/ComException.h"
 #include "util/Hex.h"
 #include "util/Log.h"
@@ -155,4 +158,14 @@ std::string messageUid(IStoreFolder* folder, MESSAGEID id) {
     }
     folder->FreeMessageProps(&props);
     return bytesToHex(bytes, sizeof bytes);
+}
+
+std::uint32_t storeIdFromText(const std::string& text) {
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    auto [at, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || at != end || value < INT32_MIN ||
+        value > static_cast<long long>(UINT32_MAX))
+        return FOLDERID_INVALID;
+    return static_cast<std::uint32_t>(value);
 }

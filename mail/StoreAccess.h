@@ -44,3 +44,8 @@ bool unregisterFolderWindow(IStoreFolder* folder, INotifySink* window);
 // The message's received time as 16 hexadecimal digits in memory order (low word first,
 // little-endian); empty, and a log line, when the store cannot read the message.
 std::string messageUid(IStoreFolder* folder, MESSAGEID id);
+
+// A folder or message id stored as decimal text: folder ids are written with "%d" (so
+// above 2^31 they read negative) and message ids with "%ld" (up to 2^32 - 1); both give
+// the id back. Anything else, -1 included, gives FOLDERID_INVALID.
+std::uint32_t storeIdFromText(const std::string& text);

@@ -521,6 +521,8 @@ TEST_F(ConfigWindow, DeletedNotificationFindsIdsAboveTheSignedRange) {
         << "brevalo-uidlist 2 3000000000\n";
     deliver(learnDir(), message("Late", "Text of Late."), "1700000010.M1P1.sample");
     net->loadLearningSet();
+    EXPECT_NE(net->getFileContent(net->getLearnFolder() + "/3000000000").find("Text of Late"),
+              std::string::npos);
     ASSERT_TRUE(net->save());
     TMain& w = open();
     ASSERT_EQ(w.fileList->topLevelItemCount(), 1);
