@@ -87,20 +87,7 @@ HRESULT copyBytes(const std::string& from, const std::string& to) {
 // Makes sure a hard-linked file's data is on disk (the source may have been written by a
 // program that did not fsync).
 HRESULT syncFile(const std::string& path) {
-    int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + path + ")", error).c_str());
-        return hresultFromErrno(error);
-    }
-    if (sysCalls().fsync(fd) != 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("fsync(" + path + ")", error).c_str());
-        sysCalls().close(fd);
-        return hresultFromErrno(error);
-    }
-    sysCalls().close(fd);
-    return S_OK;
+    return MaildirIdFile::syncPath(path, false);
 }
 
 } // namespace

@@ -128,7 +128,11 @@ HRESULT MaildirIdFile::writeAtomically(const std::string& path, const std::strin
 }
 
 HRESULT MaildirIdFile::syncDirectory(const std::string& path) {
-    int fd = sysCalls().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    return syncPath(path, true);
+}
+
+HRESULT MaildirIdFile::syncPath(const std::string& path, bool directory) {
+    int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0), 0);
     if (fd < 0) {
         int error = errno;
         debugLog("%s", sysFailure("open(" + path + ")", error).c_str());

@@ -35,6 +35,8 @@ public:
     static HRESULT writeAtomically(const std::string& path, const std::string& content);
     // fsync of a directory after a rename or link into it.
     static HRESULT syncDirectory(const std::string& path);
+    // fsync of a file by its path (or of a directory, with directory set).
+    static HRESULT syncPath(const std::string& path, bool directory);
 
 private:
     std::string path;
