@@ -1,6 +1,7 @@
 #include "mail/MessageText.h"
 
 #include "util/ComException.h"
+#include "util/Log.h"
 #include "mail/HtmlText.h"
 
 namespace {
@@ -36,9 +37,17 @@ std::string messageText(IMimeMessage* message) {
     MessageBody body = messageBody(message);
     if (!body.found)
         return {};
-    if (body.isHtml)
-        return wideToBytes(htmlToText(body.text, false), CP_ACP);
-    return wideToBytes(body.text, CP_ACP);
+    if (!body.isHtml)
+        return wideToBytes(body.text, CP_ACP);
+    // The HTML parser needs some forty bytes per character of source: a 50 MB body would
+    // take gigabytes, and a sorter that runs out of memory on it would meet the same
+    // message again at every start. Its first millions of characters classify it as well.
+    if (body.text.size() > maxClassifiedHtml) {
+        debugLog("messageText: HTML body of %zu characters read up to %zu", body.text.size(),
+                 maxClassifiedHtml);
+        body.text.resize(maxClassifiedHtml);
+    }
+    return wideToBytes(htmlToText(body.text, false), CP_ACP);
 }
 
 std::string headerText(IMimeMessage* message, std::uint32_t header) {

@@ -5,6 +5,7 @@
 #include "util/Encoding.h"
 #include "platform/Mime.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,10 @@ struct MessageBody {
 
 // The HTML body when there is one, else the plain-text body.
 MessageBody messageBody(IMimeMessage* message);
+
+// The most HTML source characters messageText turns into text; the rest of a larger
+// body is not read.
+constexpr std::size_t maxClassifiedHtml = std::size_t(4) << 20;
 
 // The text the classifier reads: the HTML body turned into its visible text, else the
 // plain-text body unchanged; in the system code page (characters it lacks become "?").
