@@ -33,6 +33,7 @@ TEST(SingleInstance, ASecondProcessIsRefusedUntilTheFirstReleases) {
     EXPECT_FALSE(childAcquires(uniqueName()));
     guard.release();
     EXPECT_TRUE(childAcquires(uniqueName()));
+    unlink(guard.path().c_str());
 }
 
 TEST(SingleInstance, AKilledHolderDoesNotBlockTheNextStart) {
@@ -56,4 +57,5 @@ TEST(SingleInstance, AKilledHolderDoesNotBlockTheNextStart) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     EXPECT_TRUE(guard.acquire()) << guard.error();
+    unlink(guard.path().c_str());
 }
