@@ -68,6 +68,34 @@ bool checkedBody(std::string_view line, std::string_view* body) {
     return checksum(*body) == sum;
 }
 
+// A file seen for the first time, and where (for a file an event named).
+struct Arrival {
+    std::int64_t seconds, nanoseconds;
+    const std::string* base;
+    const MaildirEvent* where = nullptr;
+};
+
+// Gives the arrivals ids from next on, in the order they arrived (modification time,
+// then name), appending their addition records to changes and each id with its place to
+// given. False when the id space is used up.
+bool giveIds(std::vector<Arrival>& arrivals, MESSAGEID next, const std::string& folderPath,
+             std::string& changes, std::vector<std::pair<MESSAGEID, const MaildirEvent*>>& given) {
+    std::sort(arrivals.begin(), arrivals.end(), [](const Arrival& a, const Arrival& b) {
+        return std::tie(a.seconds, a.nanoseconds, *a.base) <
+               std::tie(b.seconds, b.nanoseconds, *b.base);
+    });
+    MESSAGEID id = next;
+    for (const Arrival& arrival : arrivals) {
+        if (id >= lastId) {
+            debugLog("no message id left in %s", folderPath.c_str());
+            return false;
+        }
+        changes += addition(id, *arrival.base);
+        given.emplace_back(id++, arrival.where);
+    }
+    return true;
+}
+
 HRESULT fail(const std::string& call, const std::string& path) {
     int error = errno;
     debugLog("%s", sysFailure(call + "(" + path + ")", error).c_str());
@@ -406,11 +434,7 @@ HRESULT MaildirUidList::syncLocked() {
         if (!files.count(entry.base))
             changes += deletion(id);
     }
-    struct Fresh {
-        std::int64_t seconds, nanoseconds;
-        const std::string* base;
-    };
-    std::vector<Fresh> fresh;
+    std::vector<Arrival> fresh;
     for (const auto& [base, listed] : files) {
         if (byBase.count(base))
             continue;
@@ -418,20 +442,11 @@ HRESULT MaildirUidList::syncLocked() {
         std::string path = folderPath + "/" + listed.subdir + "/" + listed.fileName;
         if (sysCalls().stat(path.c_str(), &st) != 0)
             st = {};
-        fresh.push_back(Fresh{st.st_mtim.tv_sec, st.st_mtim.tv_nsec, &base});
+        fresh.push_back(Arrival{st.st_mtim.tv_sec, st.st_mtim.tv_nsec, &base});
     }
-    std::sort(fresh.begin(), fresh.end(), [](const Fresh& a, const Fresh& b) {
-        return std::tie(a.seconds, a.nanoseconds, *a.base) <
-               std::tie(b.seconds, b.nanoseconds, *b.base);
-    });
-    MESSAGEID id = next;
-    for (const Fresh& entry : fresh) {
-        if (id >= lastId) {
-            debugLog("no message id left in %s", folderPath.c_str());
-            return E_FAIL;
-        }
-        changes += addition(id++, *entry.base);
-    }
+    std::vector<std::pair<MESSAGEID, const MaildirEvent*>> given;
+    if (!giveIds(fresh, next, folderPath, changes, given))
+        return E_FAIL;
     if (!changes.empty()) {
         hr = append(changes, !fresh.empty());
         if (FAILED(hr))
@@ -485,12 +500,7 @@ HRESULT MaildirUidList::syncNamed(const std::vector<MaildirEvent>& events) {
         byName[MaildirFileName::baseName(event.fileName)].push_back(&event);
     }
     std::string changes;
-    struct Fresh {
-        std::int64_t seconds, nanoseconds;
-        const std::string* base;
-        const MaildirEvent* where;
-    };
-    std::vector<Fresh> fresh;
+    std::vector<Arrival> fresh;
     std::vector<std::pair<MESSAGEID, const MaildirEvent*>> moved;
     for (const auto& [base, named] : byName) {
         struct stat st {};
@@ -506,7 +516,7 @@ HRESULT MaildirUidList::syncNamed(const std::vector<MaildirEvent>& events) {
             if (known != byBase.end())
                 moved.emplace_back(known->second, where);
             else
-                fresh.push_back(Fresh{st.st_mtim.tv_sec, st.st_mtim.tv_nsec, &base, where});
+                fresh.push_back(Arrival{st.st_mtim.tv_sec, st.st_mtim.tv_nsec, &base, where});
             continue;
         }
         if (known == byBase.end())
@@ -522,19 +532,8 @@ HRESULT MaildirUidList::syncNamed(const std::vector<MaildirEvent>& events) {
             return S_FALSE;
         changes += deletion(known->second);
     }
-    std::sort(fresh.begin(), fresh.end(), [](const Fresh& a, const Fresh& b) {
-        return std::tie(a.seconds, a.nanoseconds, *a.base) <
-               std::tie(b.seconds, b.nanoseconds, *b.base);
-    });
-    MESSAGEID id = next;
-    for (const Fresh& entry : fresh) {
-        if (id >= lastId) {
-            debugLog("no message id left in %s", folderPath.c_str());
-            return E_FAIL;
-        }
-        changes += addition(id, *entry.base);
-        moved.emplace_back(id++, entry.where);
-    }
+    if (!giveIds(fresh, next, folderPath, changes, moved))
+        return E_FAIL;
     if (!changes.empty()) {
         hr = append(changes, !fresh.empty());
         if (FAILED(hr))
