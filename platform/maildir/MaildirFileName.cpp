@@ -1,5 +1,6 @@
 #include "platform/maildir/MaildirFileName.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -27,7 +28,7 @@ std::string MaildirFileName::uniqueName() {
 }
 
 std::string MaildirFileName::baseName(const std::string& fileName) {
-    return fileName.substr(0, fileName.find(':'));
+    return withoutSyncUid(fileName.substr(0, fileName.find(':')));
 }
 
 std::string MaildirFileName::flags(const std::string& fileName) {
@@ -39,4 +40,17 @@ std::string MaildirFileName::flags(const std::string& fileName) {
 
 bool MaildirFileName::isMessageFile(const std::string& fileName) {
     return !fileName.empty() && fileName[0] != '.' && fileName.find('\n') == std::string::npos;
+}
+
+std::string MaildirFileName::withoutSyncUid(const std::string& fileName) {
+    size_t baseEnd = std::min(fileName.find(':'), fileName.size());
+    for (size_t at = fileName.find(",U="); at < baseEnd; at = fileName.find(",U=", at + 1)) {
+        size_t end = at + 3;
+        while (end < baseEnd && fileName[end] >= '0' && fileName[end] <= '9')
+            ++end;
+        // Only ",U=<digits>" as a whole field (up to the next "," or the end of the base).
+        if (end > at + 3 && (end == baseEnd || fileName[end] == ','))
+            return fileName.substr(0, at) + fileName.substr(end);
+    }
+    return fileName;
 }

@@ -5,6 +5,7 @@
 #include "platform/maildir/MaildirFileName.h"
 #include "platform/maildir/MaildirHeaderReader.h"
 #include "platform/maildir/MaildirIdFile.h"
+#include "platform/maildir/MaildirKeywords.h"
 #include "platform/maildir/MaildirStore.h"
 #include "platform/maildir/MaildirSysCalls.h"
 #include "platform/maildir/StoreEnum.h"
@@ -88,6 +89,19 @@ HRESULT copyBytes(const std::string& from, const std::string& to) {
 // program that did not fsync).
 HRESULT syncFile(const std::string& path) {
     return MaildirIdFile::syncPath(path, false);
+}
+
+// The copy's file name in the target: the source's unique base and flags, without what
+// belongs to the source folder alone (mbsync's number, keyword letters the target reads
+// otherwise).
+std::string copyName(const std::string& fileName, const std::string& sourcePath,
+                     const std::string& targetPath) {
+    std::string name = MaildirFileName::withoutSyncUid(fileName);
+    size_t info = name.find(":2,");
+    if (info == std::string::npos)
+        return name;
+    return name.substr(0, info + 3) +
+           MaildirKeywords::flagsForCopy(name.substr(info + 3), sourcePath, targetPath);
 }
 
 } // namespace
@@ -247,7 +261,8 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
     std::string from = messagePath(message);
     const std::string& targetPath = target->list->path();
     std::string tmp = targetPath + "/tmp/" + MaildirFileName::uniqueName();
-    std::string to = targetPath + "/" + message.subdir + "/" + message.fileName;
+    std::string name = copyName(message.fileName, list->path(), targetPath);
+    std::string to = targetPath + "/" + message.subdir + "/" + name;
     MaildirSysCalls& sys = sysCalls();
     HRESULT hr = S_OK;
     if (sys.link(from.c_str(), tmp.c_str()) == 0) {
@@ -273,7 +288,7 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
     // both move the same message in.
     bool present = false;
     hr = target->list->addFile(
-        message.subdir, message.fileName,
+        message.subdir, name,
         [&]() -> HRESULT {
             std::string dirPath = targetPath + "/" + message.subdir;
             struct stat before {};
@@ -285,7 +300,7 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
                 return hresultFromErrno(error);
             }
             if (stamped && sys.stat(dirPath.c_str(), &after) == 0)
-                store->noteDirectoryChange(dirPath, before, after, 1, unread(message.fileName));
+                store->noteDirectoryChange(dirPath, before, after, 1, unread(name));
             return MaildirIdFile::syncDirectory(dirPath);
         },
         &present);

@@ -18,7 +18,10 @@ class MaildirStore;
 // byte copy keeping the modification time) under a new unique name in the target's tmp/,
 // fsync, rename to the source's own file name in the same subfolder (new/ or cur/, flags
 // kept), fsync of that directory. The kept unique base name makes a repeated copy (after
-// an interrupted run) a no-op. An enumeration skips messages deleted since it started.
+// an interrupted run) a no-op. What names the message in the source folder alone is left
+// out: mbsync's ",U=<uid>" (so mbsync uploads the copy as a new message) and keyword
+// letters the target's "dovecot-keywords" reads as other keywords (MaildirKeywords).
+// An enumeration skips messages deleted since it started.
 class MaildirFolder : public ComObject<IStoreFolder> {
 public:
     MaildirFolder(MaildirStore* store, MaildirFolderInfo info,

@@ -113,7 +113,7 @@ HRESULT MaildirStore::create(const std::string& root, MaildirStore** store) {
     return S_OK;
 }
 
-MaildirStore::MaildirStore(std::string root) : root(root), table(root) {}
+MaildirStore::MaildirStore(std::string root) : root(root), table(root), subscriptions(root) {}
 
 MaildirStore::~MaildirStore() {
     for (StoreEnum* e : enums)
@@ -321,6 +321,11 @@ HRESULT MaildirStore::CreateFolder(STOREFOLDERID parent, const char* name, std::
                  parent, name);
         return E_INVALIDARG;
     }
+    MaildirFolderInfo existing;
+    if (table.findDir(dirName, &existing)) {
+        *newId = existing.id;
+        return S_OK;
+    }
     std::string path = root + "/" + dirName;
     // maildirfolder before cur/: a half-made folder (no cur/) is no folder yet, and the
     // next attempt completes it.
@@ -353,6 +358,9 @@ HRESULT MaildirStore::CreateFolder(STOREFOLDERID parent, const char* name, std::
         return hresultFromErrno(ENOENT);
     }
     *newId = created.id;
+    // Mail programs reading the store through an IMAP server list it; not being able to
+    // say so (logged) takes nothing from the folder.
+    subscriptions.add(dirName);
     return S_OK;
 }
 

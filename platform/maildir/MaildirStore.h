@@ -3,6 +3,7 @@
 #include "platform/Store.h"
 #include "platform/maildir/MaildirFolderTable.h"
 #include "platform/maildir/MaildirNotifier.h"
+#include "platform/maildir/MaildirSubscriptions.h"
 #include "platform/maildir/MaildirUidList.h"
 
 #include <map>
@@ -20,8 +21,9 @@
 // dispatches notifications.
 // Beyond the interface's rules: an enumeration without records answers S_FALSE with a
 // null handle (closing a null handle is S_OK); CreateFolder of a name that exists gives
-// the existing folder's id (two processes may create it at once); the inbox holds no
-// folders (CreateFolder under it is E_INVALIDARG); failures are errno codes
+// the existing folder's id (two processes may create it at once); a folder it makes is
+// subscribed (MaildirSubscriptions), so IMAP clients of a server on the store list it; the inbox
+// holds no folders (CreateFolder under it is E_INVALIDARG); failures are errno codes
 // (hresultFromErrno) with a log line naming the call, the path and the reason.
 class MaildirStore : public ComObject<IStoreNamespace> {
 public:
@@ -70,6 +72,7 @@ private:
 
     std::string root;
     MaildirFolderTable table;
+    MaildirSubscriptions subscriptions;
     MaildirNotifier notifications;
     std::mutex mutex;
     // Kept for the store's lifetime, so that reopening a folder does not list it again;

@@ -173,7 +173,7 @@ std::size_t MaildirUidList::apply(std::string_view text, bool fromStart) {
             // First version: "<id> <base>".
             MESSAGEID id = parseId(line, &length);
             if (id && length + 1 < line.size())
-                addRecord(id, std::string(line.substr(length + 1)));
+                addRecord(id, MaildirFileName::baseName(std::string(line.substr(length + 1))));
             continue;
         }
         if (line.empty() || !checkedBody(line, &body))
@@ -181,8 +181,9 @@ std::size_t MaildirUidList::apply(std::string_view text, bool fromStart) {
         MESSAGEID id = parseId(body, &length);
         if (!id)
             continue;
+        // Records written before mbsync's ",U=<uid>" left the base name have it still.
         if (line[0] == 'a' && length + 1 < body.size())
-            addRecord(id, std::string(body.substr(length + 1)));
+            addRecord(id, MaildirFileName::baseName(std::string(body.substr(length + 1))));
         else if (line[0] == 'd' && length == body.size())
             dropRecord(id);
     }
