@@ -115,6 +115,61 @@ TEST_F(MaildirCopy, CopyOfAnEarlierInterruptedRunIsNotMadeTwice) {
     EXPECT_EQ(basesIn(targetPath), (std::map<std::string, int>{{"3.M1P1.h", 1}}));
 }
 
+struct CopyNameCase {
+    const char* label;
+    std::string subdir;
+    std::string sourceName;
+    std::string sourceKeywords; // the folders' dovecot-keywords ("" for none)
+    std::string targetKeywords;
+    std::string copyName;
+};
+
+class MaildirCopyName : public MaildirCopy, public testing::WithParamInterface<CopyNameCase> {};
+
+TEST_P(MaildirCopyName, LeavesOutWhatNamesTheMessageInTheSourceFolderAlone) {
+    const CopyNameCase& c = GetParam();
+    std::map<std::string, std::string> tables{{dir.root, c.sourceKeywords},
+                                              {targetPath, c.targetKeywords}};
+    for (const auto& [folder, table] : tables)
+        if (!table.empty())
+            std::ofstream(folder + "/dovecot-keywords") << table;
+    TempMaildir::deliver(dir.root, c.subdir, c.sourceName, TempMaildir::message("name"));
+    ASSERT_EQ(copy(1), S_OK);
+    EXPECT_EQ(TempMaildir::files(targetPath + "/" + c.subdir),
+              std::vector<std::string>{c.copyName});
+    for (const auto& [folder, table] : tables) {
+        if (table.empty())
+            EXPECT_FALSE(fs::exists(folder + "/dovecot-keywords")) << folder;
+        else
+            EXPECT_EQ(readFile(folder + "/dovecot-keywords"), table) << folder;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, MaildirCopyName,
+    testing::Values(
+        CopyNameCase{"plain_name_and_flags_kept", "cur", "1.M1P1.h:2,FS", "", "", "1.M1P1.h:2,FS"},
+        CopyNameCase{"mbsync_uid_left_out", "cur", "1.2_3.h,U=17:2,RS", "", "", "1.2_3.h:2,RS"},
+        CopyNameCase{"mbsync_uid_left_out_in_new", "new", "1.2_3.h,U=4", "", "", "1.2_3.h"},
+        CopyNameCase{"keyword_named_alike_kept", "cur", "1.h,S=9:2,Sa", "0 $Label1\n",
+                     "0 $Label1\n1 $Junk\n", "1.h,S=9:2,Sa"},
+        CopyNameCase{"keyword_read_otherwise_dropped", "cur", "1.h:2,Sab", "0 $Label1\n1 $Work\n",
+                     "0 $Junk\n1 $Work\n", "1.h:2,Sb"},
+        CopyNameCase{"keyword_the_target_lacks_dropped", "cur", "1.h:2,Fa", "0 $Label1\n", "",
+                     "1.h:2,F"},
+        CopyNameCase{"letters_no_table_names_kept", "cur", "1.h:2,Sa", "", "", "1.h:2,Sa"}),
+    [](const testing::TestParamInfo<CopyNameCase>& info) { return std::string(info.param.label); });
+
+TEST_F(MaildirCopy, CopyMbsyncNumberedSinceIsNotMadeTwice) {
+    TempMaildir::deliver(dir.root, "cur", "8.1_1.h,U=17:2,S", TempMaildir::message("once"));
+    ASSERT_EQ(copy(1), S_OK);
+    // mbsync numbers the copy in the target before an interrupted run copies it again.
+    fs::rename(targetPath + "/cur/8.1_1.h:2,S", targetPath + "/cur/8.1_1.h,U=1:2,S");
+    ASSERT_EQ(copy(1), S_OK);
+    EXPECT_EQ(TempMaildir::files(targetPath + "/cur"), std::vector<std::string>{"8.1_1.h,U=1:2,S"});
+    EXPECT_EQ(messageIds(target.get()), (std::vector<MESSAGEID>{1}));
+}
+
 TEST_F(MaildirCopy, FallsBackToCopyingBytesWhenNoHardLinkIsPossible) {
     std::string source = TempMaildir::deliver(dir.root, "cur", "4.M1P1.h:2,",
                                               TempMaildir::message("bytes"), 1600000000);

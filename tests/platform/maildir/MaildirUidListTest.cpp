@@ -68,6 +68,34 @@ TEST(MaildirUidList, IdsStableAcrossRestartMoveAndFlagChange) {
     EXPECT_EQ(found.fileName, "m3.M1P1.h:2,RS");
 }
 
+// mbsync gives a message it has not numbered yet its ",U=<uid>" by renaming the file: the
+// message, and so its id (the learning set holds it), stays the same.
+TEST(MaildirUidList, IdsStableWhenMbsyncNumbersTheFiles) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "cur", "a.M1P1.h:2,S", "x", 1700000000);
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x", 1700000001);
+    // Written by a version that kept the uid in the base.
+    std::ofstream(dir.root + "/" + MaildirUidList::fileName) << "brevalo-uidlist 1 8\n"
+                                                             << "7 c.1_1.h,U=3\n";
+    TempMaildir::deliver(dir.root, "cur", "c.1_1.h,U=3:2,F", "x", 1700000002);
+    std::map<std::string, MESSAGEID> before;
+    {
+        MaildirUidList list(dir.root);
+        ASSERT_EQ(list.sync(), S_OK);
+        before = idsByBase(list);
+    }
+    EXPECT_EQ(before.at("c.1_1.h,U=3"), 7u);
+    fs::rename(dir.root + "/cur/a.M1P1.h:2,S", dir.root + "/cur/a.M1P1.h,U=1:2,S");
+    fs::rename(dir.root + "/new/b.M1P1.h", dir.root + "/new/b.M1P1.h,U=2");
+    MaildirUidList restarted(dir.root);
+    ASSERT_EQ(restarted.sync(), S_OK);
+    EXPECT_EQ(idsByBase(restarted),
+              (std::map<std::string, MESSAGEID>{{"a.M1P1.h,U=1", before.at("a.M1P1.h")},
+                                                {"b.M1P1.h,U=2", before.at("b.M1P1.h")},
+                                                {"c.1_1.h,U=3", 7}}));
+}
+
 TEST(MaildirUidList, DamagedFileNeverLeadsToReuse) {
     TempMaildir dir;
     dir.open();
