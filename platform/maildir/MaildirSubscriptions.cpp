@@ -110,7 +110,7 @@ HRESULT MaildirSubscriptions::add(const std::string& dirName) const {
         bool stale = time(nullptr) - lock.st_mtim.tv_sec > staleLock.count();
         if (stale || std::chrono::steady_clock::now() >= deadline) {
             debugLog("%s is held by another program%s; %s not subscribed", lockPath.c_str(),
-                     stale ? " since long" : "", dirName.c_str());
+                     stale ? " and has not changed for long" : "", dirName.c_str());
             return hresultFromErrno(EAGAIN);
         }
         std::this_thread::sleep_for(pause);

@@ -127,7 +127,7 @@ TEST_F(Subscriptions, HeldLockIsWaitedOnBrieflyAndLeftAlone) {
     EXPECT_TRUE(fs::exists(dir.root + "/.C/cur"));
     EXPECT_EQ(readFile(file), "V\t2\n\nA\n");
     EXPECT_EQ(readFile(lock), "V\t2\n\nA\nB\n");
-    EXPECT_NE(log.find("since long; .C not subscribed"), std::string::npos) << log;
+    EXPECT_NE(log.find("has not changed for long; .C not subscribed"), std::string::npos) << log;
 
     fs::remove(lock);
     EXPECT_EQ(MaildirSubscriptions(dir.root).add(".C"), S_OK);
