@@ -28,9 +28,11 @@ bool listening(int port) {
     return connected;
 }
 
-// The harness the other server tests stand on: Dovecot serves what IMAP puts in, POP3
-// hands it to fetchmail's delivery command, and stopping it frees its ports.
-TEST(Harness, DovecotServesImapAndPop3ThenStopsCompletely) {
+class Harness : public testing::TestWithParam<const char*> {};
+
+// The harness the other server tests stand on: Dovecot serves what IMAP puts in, fetchmail
+// hands it (over POP3 or IMAP) to its delivery command, and stopping Dovecot frees its ports.
+TEST_P(Harness, DovecotServesWhatFetchmailDeliversThenStopsCompletely) {
     if (std::string missing = DovecotServer::missing() + FetchmailRun::missing(); !missing.empty())
         GTEST_SKIP() << missing;
     ScratchFolder delivered("delivered");
@@ -53,7 +55,7 @@ TEST(Harness, DovecotServesImapAndPop3ThenStopsCompletely) {
                                                     {"<two@example.org>", {"\\Flagged"}}}));
         imap.logout();
 
-        FetchmailRun fetch(server, mda);
+        FetchmailRun fetch(server, mda, GetParam());
         ASSERT_EQ(fetch.run(), 0) << fetch.output() << server.log();
         std::set<std::string> ids;
         for (const auto& entry : fs::directory_iterator(delivered.path())) {
@@ -74,5 +76,10 @@ TEST(Harness, DovecotServesImapAndPop3ThenStopsCompletely) {
     EXPECT_FALSE(listening(imapPort));
     EXPECT_FALSE(listening(pop3Port));
 }
+
+INSTANTIATE_TEST_SUITE_P(Protocols, Harness, testing::Values("POP3", "IMAP"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 } // namespace
