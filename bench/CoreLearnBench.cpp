@@ -63,6 +63,7 @@ struct LearningBench {
             return;
         folder = pattern;
         std::string root = folder + "/Maildir";
+        createStoreRoot(root);
         createStoreNamespace(root, store.out());
         STOREFOLDERID learn = FOLDERID_INVALID;
         store->CreateFolder(FOLDERID_ROOT, "Learn", 0, &learn);

@@ -26,7 +26,9 @@ namespace {
 
 std::string makeRoot() {
     std::string pattern = (fs::temp_directory_path() / "brevalo-bench-XXXXXX").string();
-    return std::string(mkdtemp(pattern.data())) + "/Maildir";
+    std::string root = std::string(mkdtemp(pattern.data())) + "/Maildir";
+    createStoreRoot(root);
+    return root;
 }
 
 std::string message(int i) {

@@ -8,6 +8,7 @@
 #include "platform/Mime.h"
 #include "platform/profile/Loc.h"
 #include "mail/MessageText.h"
+#include "core/Classification.h"
 #include "core/NeuronOut.h"
 
 #include <cerrno>
@@ -42,28 +43,31 @@ bool readInput(const std::string& path, std::string& bytes, FILETIME& received,
     return true;
 }
 
-void printListing(const std::string& path, Net* net, const DoublePtr& outputs, double threshold,
+void printListing(const std::string& path, Net* net, const Classification& result, double threshold,
                   bool tsv) {
-    int count = net->outputCount();
+    int count = result.outputCount();
     if (tsv) {
-        for (int o = 0; o < count; ++o) {
-            double percent = outputs[o] * 100;
+        // The rows stay for every message; without evidence none is chosen.
+        for (int o = 0; o < count; ++o)
             std::printf("%s\t%s\t%.1f\t%d\n", path.c_str(), net->getOutput(o)->getName().c_str(),
-                        percent, percent >= threshold ? 1 : 0);
-        }
+                        result.percent(o), result.isChosen(o, threshold) ? 1 : 0);
+        return;
+    }
+    std::printf("%s\n", path.c_str());
+    if (!result.hasEvidence()) {
+        // The sorter leaves such a message in the inbox: its percentages mean nothing.
+        std::printf("  no stimulation matches\n");
         return;
     }
     // As the test dialog lists them: the chosen folders first, both groups in the
     // network's order.
-    std::printf("%s\n", path.c_str());
     for (int pass = 0; pass < 2; ++pass) {
         for (int o = 0; o < count; ++o) {
-            double percent = outputs[o] * 100;
-            bool chosen = percent >= threshold;
+            bool chosen = result.isChosen(o, threshold);
             if (chosen != (pass == 0))
                 continue;
             std::printf("  %s %-30s %s\n", chosen ? "*" : " ", net->getOutput(o)->getName().c_str(),
-                        formatString("%.01f%%", percent).c_str());
+                        formatString("%.01f%%", result.percent(o)).c_str());
         }
     }
 }
@@ -137,13 +141,13 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
             status = exitFailed;
             continue;
         }
-        DoublePtr outputs = net->evaluate(text);
-        if (!outputs) {
+        Classification result = net->classification(text);
+        if (!result.hasResult()) {
             std::fprintf(stderr, "brevalo-cli: the net must be learned again: its stimulations or "
                                  "folders changed since it was learned\n");
             return exitRefused;
         }
-        printListing(path, net, outputs, threshold, tsv);
+        printListing(path, net, result, threshold, tsv);
     }
     return status;
 }

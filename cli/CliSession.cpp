@@ -1,12 +1,26 @@
 #include "cli/CliSession.h"
+#include "cli/Commands.h"
 
 #include "util/ErrorReport.h"
 #include "platform/ComInit.h"
+#include "platform/Store.h"
 #include "platform/profile/Loc.h"
 #include "mail/HtmlText.h"
 #include "mail/OutgoingMail.h"
 
 #include <cstdio>
+
+namespace {
+
+// For a command the person can paste: every path in single quotes.
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
 
 CliSession::CliSession(const ProgramEnvironment& environment) : environment(environment) {
     CoInitialize(nullptr);
@@ -26,13 +40,26 @@ CliSession::~CliSession() {
     CoUninitialize();
 }
 
-bool CliSession::open() {
+int CliSession::open() {
+    if (!storeRootExists(environment.storeRoot)) {
+        std::string quoted = shellQuoted(environment.storeRoot);
+        std::fprintf(stderr,
+                     "brevalo-cli: there is no mail store at %s (%s).\n"
+                     "  Set MAILDIR to the folder of your Maildir, or make an empty store there:\n"
+                     "    mkdir -p %s/cur %s/new %s/tmp\n"
+                     "  or build a sample store to try: brevalo-cli demo DIR\n",
+                     environment.storeRoot.c_str(),
+                     environment.storeRootChosen ? "named by MAILDIR"
+                                                 : "the default, as MAILDIR is not set",
+                     quoted.c_str(), quoted.c_str(), quoted.c_str());
+        return exitNoStore;
+    }
     try {
         connection = connectStore(environment.storeRoot);
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot open the mail store %s: %s\n",
                      environment.storeRoot.c_str(), comErrorText(e, "store").c_str());
-        return false;
+        return exitFailed;
     }
     netObject = new Net(environment.netFile(), connection.store.get());
     try {
@@ -40,9 +67,9 @@ bool CliSession::open() {
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot load the net %s: %s\n",
                      environment.netFile().c_str(), comErrorText(e, "load").c_str());
-        return false;
+        return exitFailed;
     }
-    return true;
+    return exitOk;
 }
 
 void CliSession::openNetOnly() {

@@ -13,9 +13,10 @@ public:
     explicit CliSession(const ProgramEnvironment& environment);
     ~CliSession();
 
-    // Opens the store (creating the Maildir when missing) and loads the net; false,
-    // after a message on standard error, when the store cannot be used.
-    bool open();
+    // Opens the store and loads the net: exitOk, else (after a message on standard
+    // error) exitNoStore when the store root holds no store (nothing is created: a
+    // mistyped root must not become an empty store) or exitFailed.
+    int open();
     // Loads the net without touching the store (classify needs no mail store).
     void openNetOnly();
 

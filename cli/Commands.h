@@ -19,3 +19,4 @@ constexpr int exitOk = 0;
 constexpr int exitFailed = 1;
 constexpr int exitRefused = 2; // another sorter runs, or the net is not learned
 constexpr int exitUsage = 64;
+constexpr int exitNoStore = 66; // the store root holds no mail store (EX_NOINPUT)

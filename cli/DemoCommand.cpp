@@ -79,9 +79,11 @@ std::map<std::string, std::string> folderBySubject(const std::vector<DemoMessage
 }
 
 int runDemo(const ProgramEnvironment& demo, const std::string& dir) {
+    // The one command that makes a store: the person asked for a new one here.
+    checkHr(createStoreRoot(demo.storeRoot), "create the mail store " + demo.storeRoot);
     CliSession session(demo);
-    if (!session.open())
-        return exitFailed;
+    if (int status = session.open())
+        return status;
     IStoreNamespace* store = session.store();
     Net* net = session.net();
 
@@ -192,7 +194,9 @@ int demoCommand(const ProgramEnvironment& environment, const Arguments& argument
     }
     ProgramEnvironment demo = environment;
     demo.home = dir.string() + "/";
+    demo.stateFolder = demo.home;
     demo.storeRoot = (dir / "Maildir").string();
+    demo.storeRootChosen = true;
     try {
         return runDemo(demo, dir.string());
     } catch (const ComException& e) {

@@ -58,8 +58,8 @@ int checkCommand(const ProgramEnvironment& environment, const Arguments& argumen
         return exitUsage;
     }
     CliSession session(environment);
-    if (!session.open())
-        return exitFailed;
+    if (int status = session.open())
+        return status;
     return printCheck(session.net()) ? exitOk : exitFailed;
 }
 
@@ -78,8 +78,8 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
         }
     }
     CliSession session(environment);
-    if (!session.open())
-        return exitFailed;
+    if (int status = session.open())
+        return status;
     Net* net = session.net();
     if (net->fileCount() == 0) {
         std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");

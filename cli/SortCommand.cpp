@@ -3,6 +3,7 @@
 #include "cli/Sorter.h"
 
 #include "platform/lock/SingleInstance.h"
+#include "mail/InboxMark.h"
 
 #include <cstdio>
 
@@ -26,13 +27,24 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
         return exitRefused;
     }
     CliSession session(environment);
-    if (!session.open())
-        return exitFailed;
-    if (!session.net()->isLearned())
-        std::fprintf(stderr, "brevalo-cli: the net in %s is not learned: every message stays in "
-                             "the inbox until it is (brevalo-cli learn)\n",
+    if (int status = session.open())
+        return status;
+    if (!session.net()->isLearned()) {
+        if (once) {
+            // Nothing could be sorted: a refusal, as classify's, not a success.
+            std::fprintf(stderr,
+                         "brevalo-cli: the net in %s is not learned; run 'brevalo-cli learn' "
+                         "first\n",
+                         environment.netFile().c_str());
+            return exitRefused;
+        }
+        std::fprintf(stderr,
+                     "brevalo-cli: the net in %s is not learned: new mail stays in the "
+                     "inbox until it is (brevalo-cli learn)\n",
                      environment.netFile().c_str());
-    Sorter sorter(session.store(), session.inbox(), session.net());
+    }
+    InboxMark mark(environment.inboxMarkFile(), environment.storeRoot);
+    Sorter sorter(session.store(), session.inbox(), session.net(), &mark);
     if (once) {
         int count = sorter.sortInbox();
         std::fprintf(stderr, "brevalo-cli: looked at %d message%s in the inbox\n", count,

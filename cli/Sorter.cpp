@@ -3,6 +3,7 @@
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
+#include "mail/InboxMark.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
 
@@ -23,10 +24,11 @@ bool sameState(const struct stat& a, const struct stat& b) {
 
 } // namespace
 
-Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net) {
+Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark) {
     context.store = store;
     context.inbox = inbox;
     context.net = net;
+    context.mark = mark;
     stat(net->getFileName().c_str(), &netFileState);
 }
 
@@ -96,6 +98,14 @@ int Sorter::run() {
         std::fprintf(stderr, "cannot watch the inbox for new mail\n");
         close(signalFd);
         return 1;
+    }
+    // Registered first: what arrives while the catch-up runs is announced, and the mark
+    // drops the announcement of what the catch-up sorted itself.
+    if (context.mark) {
+        for (MESSAGEID id : context.mark->catchUp(context.inbox)) {
+            Notification notification{WM_NEWMSGS, id, 0, id};
+            handle(notification);
+        }
     }
     std::fprintf(stderr, "brevalo-cli: sorting new mail; stop with Ctrl+C\n");
     int status = 0;

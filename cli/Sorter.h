@@ -7,19 +7,22 @@
 #include <string>
 #include <sys/stat.h>
 
+class InboxMark;
 class Net;
 
 // The main job without windows: receives the inbox's notifications, queues them and
 // sorts every arriving message exactly as the tray program does.
 class Sorter : public INotifySink {
 public:
-    Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net);
+    // mark (may be null) remembers what was looked at, across runs.
+    Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark = nullptr);
 
     // Sorts every message now in the inbox, in store order, as if each had just arrived.
     // Returns how many messages were handed to the processing.
     int sortInbox();
-    // Registers for the inbox's notifications and sorts arrivals until SIGINT or SIGTERM.
-    // Returns the exit status (0 on a clean stop).
+    // Registers for the inbox's notifications, sorts what arrived since the mark (the
+    // catch-up), then sorts arrivals until SIGINT or SIGTERM. Returns the exit status
+    // (0 on a clean stop).
     int run();
 
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;

@@ -14,7 +14,8 @@ const char* const usage =
     "Sorts the mail arriving in a Maildir inbox with the network built in Brevalo.\n"
     "\n"
     "Commands:\n"
-    "  sort [--once]          sort new mail until stopped (SIGINT, SIGTERM); with --once\n"
+    "  sort [--once]          sort the mail that arrived since the last sorter stopped,\n"
+    "                         then new mail until stopped (SIGINT, SIGTERM); with --once\n"
     "                         sort every message now in the inbox, then exit\n"
     "  classify [--threshold P] [--tsv] FILE...\n"
     "                         show how the net classifies messages (RFC 822 files, - for\n"
@@ -32,9 +33,12 @@ const char* const usage =
     "  BREVALO_HOME      folder of zelko.ini and strings.ini (default: the program's folder)\n"
     "  MAILDIR           the mail store root (default: ~/Maildir)\n"
     "  BREVALO_SENDMAIL  command that sends mail (default: /usr/sbin/sendmail -t -oi)\n"
+    "  XDG_STATE_HOME    where sort keeps the newest inbox message it looked at, in\n"
+    "                    brevalo/inbox-seen (default: ~/.local/state; with BREVALO_HOME\n"
+    "                    set, in that folder)\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 refused (another sorter runs, or the net is not\n"
-    "learned), 64 bad usage.\n";
+    "learned), 64 bad usage, 66 no mail store at the store root (only demo makes one).\n";
 
 } // namespace
 

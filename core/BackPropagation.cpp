@@ -77,6 +77,10 @@ int BackPropagation::nextRandom() {
     return static_cast<int>((randomState >> 16) & 0x7FFF);
 }
 
+void BackPropagation::restartRandom() {
+    randomState = 1;
+}
+
 double BackPropagation::randomValue(double lo, double hi) {
     return lo + (hi - lo) * (nextRandom() * (1.0 / 32767));
 }

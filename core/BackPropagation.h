@@ -44,6 +44,10 @@ public:
     // The generator of the current thread: its state starts at 1 in every thread and
     // each call advances it (s = s * 22695477 + 1); the result lies in 0 ... 32767.
     static int nextRandom();
+    // Starts the current thread's generator afresh (state 1, as in a new thread). A
+    // learning run begins with it, so that its initial weights do not depend on what the
+    // thread drew before (loading a stored network draws too).
+    static void restartRandom();
     // lo + (hi - lo) * (nextRandom() * (1 / 32767)).
     static double randomValue(double lo, double hi);
 

@@ -11,6 +11,7 @@
 #include "platform/profile/ProfileBatch.h"
 #include "mail/MessageText.h"
 #include "mail/StoreAccess.h"
+#include "core/LearningOrder.h"
 #include "core/NetFile.h"
 #include "core/Stimulation.h"
 
@@ -196,7 +197,7 @@ bool Net::anyStimulationMatches(const std::string& text) const {
     return false;
 }
 
-DoublePtr Net::evaluate(const std::string& text) const {
+Classification Net::classification(const std::string& text) const {
     if (!network)
         return {};
     // Neurons added or removed since learning leave the network with sizes of its own:
@@ -209,19 +210,28 @@ DoublePtr Net::evaluate(const std::string& text) const {
         return {};
     }
     DoublePtr input = getInputVector(text);
+    bool evidence = false;
+    for (int i = 0; i < doubleCount(input) && !evidence; ++i)
+        evidence = input[i] >= levelHigh;
     DoublePtr output = makeDoubles(outputCount());
     network->run(input.get(), output.get());
-    return output;
+    return Classification(output, evidence);
+}
+
+DoublePtr Net::evaluate(const std::string& text) const {
+    return classification(text).outputs();
 }
 
 RefsPtr Net::classify(const std::string& text, double threshold) const {
-    double limit = threshold * 0.01;
-    DoublePtr output = evaluate(text);
-    if (!output)
+    return chosenFolders(classification(text), threshold);
+}
+
+RefsPtr Net::chosenFolders(const Classification& result, double threshold) const {
+    if (!result.hasResult() || result.outputCount() != outputCount())
         return {};
     RefsPtr chosen(new Refs);
-    for (int o = 0; o < doubleCount(output); ++o) {
-        if (output[o] >= limit)
+    for (int o = 0; o < result.outputCount(); ++o) {
+        if (result.isChosen(o, threshold))
             chosen->push_back((*outputs)[o]);
     }
     return chosen;
@@ -455,6 +465,9 @@ double Net::learn(int hiddenCount, int iterations, ProgressCallback callback, in
         throw Exception(formatString("a network of %d inputs, %d hidden units and %d outputs "
                                      "is too large to learn",
                                      inputCount(), hiddenCount, outputCount()));
+    // The same learning set gives the same network in any thread and after any earlier
+    // use of the generator (a loaded network drew from it).
+    BackPropagation::restartRandom();
     BackPropagationPtr fresh(new BackPropagation(inputCount(), hiddenCount, outputCount()));
     network = fresh;
     fresh->setLearningRate(learningRate);
@@ -462,24 +475,25 @@ double Net::learn(int hiddenCount, int iterations, ProgressCallback callback, in
     std::string folder = getLearnFolder();
     com_ptr<IStoreFolder> held = holdFolder(folder);
 
-    int count = fileCount();
+    // Every message is read and matched once, in store order, before the first iteration
+    // trains: the order of training needs all patterns.
+    int count = iterations > 0 ? fileCount() : 0;
     std::vector<DoublePtr> inputVectors(count);
     std::vector<DoublePtr> targetVectors(count);
+    for (int j = 0; j < count; ++j) {
+        ref_ptr<FileData> entry = getFile(j);
+        std::string text = getFileContent(folder + "/" + entry->getId());
+        inputVectors[j] = getInputVector(text);
+        targetVectors[j] = getTargetVector(entry.get());
+        debugLog("file '%s' in '%s' out '%s'", entry->getId().c_str(),
+                 levelPattern(inputVectors[j]).c_str(), levelPattern(targetVectors[j]).c_str());
+    }
+    LearningOrder order(inputVectors, targetVectors);
     double error = 0;
     for (int it = 0; it < iterations; ++it) {
         error = 0;
-        for (int j = 0; j < count; ++j) {
-            if (!inputVectors[j]) {
-                ref_ptr<FileData> entry = getFile(j);
-                std::string text = getFileContent(folder + "/" + entry->getId());
-                inputVectors[j] = getInputVector(text);
-                targetVectors[j] = getTargetVector(entry.get());
-                debugLog("file '%s' in '%s' out '%s'", entry->getId().c_str(),
-                         levelPattern(inputVectors[j]).c_str(),
-                         levelPattern(targetVectors[j]).c_str());
-            }
+        for (int j : order.shuffled())
             error += fresh->train(inputVectors[j].get(), targetVectors[j].get());
-        }
         if (callback)
             callback(user, it, error);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/BackPropagation.h"
+#include "core/Classification.h"
 #include "core/FileData.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
@@ -76,12 +77,18 @@ public:
     DoublePtr getInputVector(const std::string& text) const;
     // Whether some input neuron matches; stops at the first that does.
     bool anyStimulationMatches(const std::string& text) const;
-    // The network outputs (0 ... 1), one per output neuron; empty when the net is not
-    // learned or the network no longer fits the neuron lists.
+    // The network's outputs for the text and whether any stimulation matched it; no
+    // result when the net is not learned or the network no longer fits the neuron lists.
+    Classification classification(const std::string& text) const;
+    // The network outputs (0 ... 1), one per output neuron, evidence or not; empty
+    // whenever classification has no result.
     DoublePtr evaluate(const std::string& text) const;
-    // A new list of the output neurons whose output reaches threshold percent, in
-    // output order (possibly none); empty whenever evaluate is.
+    // A new list of the output neurons the classification chooses at threshold percent,
+    // in output order (none for a text no stimulation matches); empty whenever
+    // classification has no result.
     RefsPtr classify(const std::string& text, double threshold) const;
+    // The same for a classification of this net: empty when it has no result.
+    RefsPtr chosenFolders(const Classification& result, double threshold) const;
 
     // --- The net file (sections "NeuronsIn", "NeuronsOut", "Files", "NeuronsHidden")
 
@@ -133,8 +140,11 @@ public:
 
     // Trains a fresh network of inputCount x hiddenCount x outputCount (installed at once,
     // so the net counts as learned from here on, also when the run ends by an exception)
-    // on every learning-set entry, for all iterations; message texts are read and matched
-    // once, in the first iteration. The callback (may be null) gets every iteration's
+    // on every learning-set entry, for all iterations, each iteration in a new order of
+    // the entries (LearningOrder). Message texts are read and matched once, before the
+    // first iteration. The result depends only on the learning set (the messages' texts
+    // and targets), the sizes and the parameters: not on the order the messages arrived
+    // in, the thread, or what ran before. The callback (may be null) gets every iteration's
     // summed error and then once more the iteration number `iterations` with the last
     // error. Returns the last iteration's error (0 when none ran). Sizes beyond
     // isSaneNetworkSize raise Exception before anything changes.

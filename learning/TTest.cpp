@@ -191,6 +191,7 @@ void TTest::thresholdBarChange() {
 void TTest::setText(const std::string& text) {
     contentMemo->setPlainText(memoFromText(text));
     contentanswerTabs->setCurrentWidget(contentTab);
+    folderList->clearSpans();
     folderList->setRowCount(0);
     propagateBtn->setFocus();
 }
@@ -206,23 +207,34 @@ std::string TTest::answerText() const {
 void TTest::propagateBtnClick() {
     if (!net)
         return;
-    DoublePtr outputs = net->evaluate(contentText());
-    if (!outputs)
+    Classification result = net->classification(contentText());
+    if (!result.hasResult())
         return;
+    folderList->clearSpans();
+    folderList->setRowCount(0);
+    if (!result.hasEvidence()) {
+        // What the sorter does with it: nothing. Percentages would only show the biases.
+        QString text = loc("test.nostimulation");
+        folderList->insertRow(0);
+        folderList->setItem(0, 0, new QTableWidgetItem(text));
+        folderList->setSpan(0, 0, 1, 2);
+        answerMemo->setPlainText(text);
+        contentanswerTabs->setCurrentWidget(answerTab);
+        propagateBtn->setFocus();
+        return;
+    }
     int threshold = thresholdBar->value();
     std::string body;
     int chosen = 0;
-    folderList->setRowCount(0);
-    int count = std::min<int>(doubleCount(outputs), net->outputCount());
+    int count = std::min<int>(result.outputCount(), net->outputCount());
     for (int i = 0; i < count; ++i) {
         ref_ptr<NeuronOut> folder = net->getOutput(i);
-        double percent = outputs[i] * 100;
-        bool isChosen = percent >= threshold;
+        bool isChosen = result.isChosen(i, threshold);
         int row = isChosen ? chosen++ : folderList->rowCount();
         folderList->insertRow(row);
         folderList->setItem(row, 0,
                             new QTableWidgetItem(QString::fromStdString(folder->getName())));
-        auto* value = new QTableWidgetItem(QString::asprintf("%.01f%%", percent));
+        auto* value = new QTableWidgetItem(QString::asprintf("%.01f%%", result.percent(i)));
         if (isChosen)
             value->setIcon(folderImages.value(0));
         folderList->setItem(row, 1, value);

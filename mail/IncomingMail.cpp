@@ -5,6 +5,7 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "mail/InboxMark.h"
 #include "mail/MessageText.h"
 #include "mail/OutgoingMail.h"
 #include "mail/StoreAccess.h"
@@ -59,11 +60,17 @@ void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uin
              static_cast<int>(wParam), static_cast<int>(lParam), static_cast<int>(id), uid.c_str());
     if (message != WM_NEWMSGS)
         return;
+    if (context.mark && !context.mark->takes(id)) {
+        debugLog("ZELKO: message %u was sorted at start already", static_cast<unsigned>(id));
+        return;
+    }
     try {
         processNewMessage(context.store, context.net, id);
     } catch (const ComException& e) {
         showComError(e, "inbox notify");
     }
+    if (context.mark)
+        context.mark->lookedAt(id);
 }
 
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id) {
@@ -95,8 +102,12 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id) {
     com_ptr<IMimeMessage> message;
     checkHr(inbox->OpenMessage(id, message.out()));
     std::string text = messageText(message.get());
-    double threshold = net->getThreshold();
-    RefsPtr chosen = net->classify(text, threshold);
+    Classification result = net->classification(text);
+    if (result.hasResult() && !result.hasEvidence()) {
+        debugLog("ZELKO: no stimulation matches '%s', leaving it in the inbox", subject.c_str());
+        return;
+    }
+    RefsPtr chosen = net->chosenFolders(result, net->getThreshold());
     if (refsCount(chosen) == 0) {
         debugLog("Message '%s' was not clasified to any category, so leaving it...",
                  subject.c_str());
@@ -175,7 +186,9 @@ void removeFromInbox(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId
     checkHr(inbox->DeleteMessages(&ids, 0, nullptr));
 }
 
-void setSorterClock(SorterClock clock) { sorterClock() = clock ? std::move(clock) : nowLocal; }
+void setSorterClock(SorterClock clock) {
+    sorterClock() = clock ? std::move(clock) : nowLocal;
+}
 
 STOREFOLDERID rootTargetFolderId(Net* net) {
     int id = toInt(net->getDestFolder(), -1);

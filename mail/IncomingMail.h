@@ -8,22 +8,26 @@
 #include <cstdint>
 #include <functional>
 
+class InboxMark;
 class Net;
 
 // What the sorter does with every message that arrives in the inbox: check that
 // sorting is on, classify the text, then by job variant copy the message into its
 // target folders, forward it or answer it, and remove it from the inbox.
 
-// What a store notification is handled with: the store, the inbox the window holds
-// and the running net.
+// What a store notification is handled with: the store, the inbox the window holds,
+// the running net and the sorter's inbox mark (none: nothing is remembered).
 struct SorterContext {
     IStoreNamespace* store = nullptr;
     IStoreFolder* inbox = nullptr;
     Net* net = nullptr;
+    InboxMark* mark = nullptr;
 };
 
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
-// sorts new messages. A ComException is shown with showComError and "inbox notify".
+// sorts new messages, each once (with a mark: the catch-up at start hands out messages
+// whose notifications may follow) and then counts it as looked at. A ComException is
+// shown with showComError and "inbox notify".
 void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam);
 

@@ -4,6 +4,7 @@
 #include "platform/Store.h"
 
 #include <cstdlib>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -12,6 +13,19 @@ std::string withSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     return folder;
+}
+
+std::string variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string userHome() {
+    std::string home = variable("HOME");
+    if (!home.empty())
+        return home;
+    passwd* entry = getpwuid(getuid());
+    return entry && entry->pw_dir ? entry->pw_dir : "/";
 }
 
 } // namespace
@@ -26,9 +40,13 @@ std::string ProgramEnvironment::stringsFile() const {
 ProgramEnvironment ProgramEnvironment::fromProcess(const std::string& programFolder) {
     ProgramEnvironment environment;
     environment.programFolder = withSlash(programFolder);
-    const char* home = std::getenv("BREVALO_HOME");
-    environment.home = withSlash(home && *home ? home : environment.programFolder);
+    std::string home = variable("BREVALO_HOME");
+    environment.home = withSlash(home.empty() ? environment.programFolder : home);
     environment.storeRoot = defaultStoreRoot();
+    environment.storeRootChosen = !variable("MAILDIR").empty();
+    environment.stateFolder =
+        home.empty() ? withSlash(xdgFolder("XDG_STATE_HOME", ".local/state") + "/brevalo")
+                     : environment.home;
     environment.sendmail = defaultSendmailCommand();
     return environment;
 }
@@ -40,4 +58,15 @@ std::string ProgramEnvironment::executableFolder() {
         return "./";
     std::string exe(path, static_cast<std::size_t>(n));
     return exe.substr(0, exe.rfind('/') + 1);
+}
+
+std::string ProgramEnvironment::xdgFolder(const char* name, const char* fallback) {
+    std::string value = variable(name);
+    if (!value.empty() && value.front() == '/') {
+        while (value.size() > 1 && value.back() == '/')
+            value.pop_back();
+        return value;
+    }
+    std::string home = userHome();
+    return (home.back() == '/' ? home : home + "/") + fallback;
 }

@@ -5,19 +5,31 @@
 // Where the programs find their files, resolved once at start-up, the same for the tray
 // program and the command-line tool: BREVALO_HOME (the folder of "zelko.ini" and
 // "strings.ini", default the program's folder), MAILDIR (the store root, default
-// ~/Maildir) and BREVALO_SENDMAIL (the sending command).
+// ~/Maildir), BREVALO_SENDMAIL (the sending command) and the state folder (below).
 struct ProgramEnvironment {
     std::string programFolder; // with a trailing slash
     std::string home;          // with a trailing slash
     std::string storeRoot;
+    // Whether the person named the store (MAILDIR), rather than taking the default.
+    bool storeRootChosen = false;
+    // What the programs remember between runs, with a trailing slash: the home folder
+    // when BREVALO_HOME is set (a home of its own, as tests and second setups use), else
+    // "brevalo" in the XDG state folder. Made when first written to.
+    std::string stateFolder;
     std::string sendmail;
 
     std::string netFile() const { return home + "zelko.ini"; }
     // "strings.ini" of the home folder, else the one shipped next to the program.
     std::string stringsFile() const;
+    // The newest inbox message ids the sorters have looked at (InboxMark).
+    std::string inboxMarkFile() const { return stateFolder + "inbox-seen"; }
 
     // programFolder is given, the rest comes from the environment.
     static ProgramEnvironment fromProcess(const std::string& programFolder);
     // The folder of the running executable, with a trailing slash.
     static std::string executableFolder();
+    // An XDG base folder: $variable when it holds an absolute path (relative ones are
+    // invalid and ignored), else fallback inside the user's home; without a trailing
+    // slash. xdgFolder("XDG_STATE_HOME", ".local/state") is the state base.
+    static std::string xdgFolder(const char* variable, const char* fallback);
 };

@@ -133,5 +133,14 @@ public:
 // The store root: $MAILDIR when set, else ~/Maildir.
 std::string defaultStoreRoot();
 
-// Creates the store object over the Maildir++ tree at root (created when missing).
+// Whether root holds a store: a directory with the maildir folders cur/ and new/.
+bool storeRootExists(const std::string& root);
+// Makes root a store: the folder (with its parents) and its cur/, new/ and tmp/, each
+// made when missing. Only a person's explicit choice makes a store: a mistyped root
+// must give an error, not an empty store that reports success.
+HRESULT createStoreRoot(const std::string& root);
+
+// Creates the store object over the Maildir++ tree at root, which must hold a store
+// (storeRootExists; a missing tmp/ is made): otherwise it fails with ENOENT, creating
+// nothing.
 HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store);

@@ -4,6 +4,7 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/profile/Loc.h"
+#include "mail/InboxMark.h"
 #include "mail/IncomingMail.h"
 #include "editor/FolderImages.h"
 #include "editor/TSelectFolderForm.h"
@@ -145,6 +146,12 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     isStarted = true;
 
     registerNotifications();
+    if (!environment.stateFolder.empty()) {
+        mark = std::make_unique<InboxMark>(environment.inboxMarkFile(), environment.storeRoot);
+        // Posted now, so they are handled before any notification the loop dispatches.
+        for (MESSAGEID id : mark->catchUp(connection.inbox.get()))
+            QCoreApplication::postEvent(this, new StoreNotifyEvent(WM_NEWMSGS, id, 0));
+    }
 }
 
 TSettingForm::~TSettingForm() {
@@ -579,9 +586,9 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
         return;
     }
     try {
-        onStoreNotify(
-            SorterContext{connection.store.get(), connection.inbox.get(), runningNet.get()},
-            message, wParam, lParam);
+        onStoreNotify(SorterContext{connection.store.get(), connection.inbox.get(),
+                                    runningNet.get(), mark.get()},
+                      message, wParam, lParam);
     } catch (const std::exception& e) {
         // Nothing may leave an event handler: the message stays where it is.
         reportError("Error", std::string("inbox notify: ") + e.what());

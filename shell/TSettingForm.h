@@ -15,7 +15,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+class InboxMark;
 class QAction;
 class QCheckBox;
 class QDateEdit;
@@ -36,8 +38,10 @@ class TSystray;
 class TSettingForm : public QWidget, public INotifySink {
 public:
     // Opens the store, the language file and the net, fills the controls and shows the
-    // tray icon, then registers for the inbox's notifications. When the store cannot be
-    // opened the error is shown ("error") and started() is false: the program ends.
+    // tray icon, then registers for the inbox's notifications and posts the messages that
+    // arrived since the inbox mark (in the state folder; none when that is not set) ahead
+    // of any notification. When the store cannot be opened the error is shown ("error")
+    // and started() is false: the program ends.
     explicit TSettingForm(const ProgramEnvironment& environment, QWidget* parent = nullptr);
     ~TSettingForm() override;
 
@@ -141,6 +145,7 @@ private:
 
     StoreConnection connection;
     ref_ptr<Net> runningNet;
+    std::unique_ptr<InboxMark> mark;
     TSystray* tray = nullptr;
     QSocketNotifier* notifier = nullptr;
     bool isStarted = false;

@@ -4,6 +4,7 @@
 #include "util/Log.h"
 #include "platform/ComInit.h"
 #include "platform/lock/SingleInstance.h"
+#include "platform/profile/Loc.h"
 #include "mail/HtmlText.h"
 #include "mail/OutgoingMail.h"
 #include "mail/ProgramEnvironment.h"
@@ -12,6 +13,7 @@
 #include "editor/TMain.h"
 #include "shell/StartOptions.h"
 #include "shell/ShowRequestServer.h"
+#include "shell/StoreRootCheck.h"
 #include "shell/TSettingForm.h"
 
 #include <QApplication>
@@ -20,6 +22,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstdio>
 #include <exception>
 #include <fcntl.h>
 #include <unistd.h>
@@ -83,6 +86,11 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
 
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(QCoreApplication::applicationDirPath().toStdString());
+    // The boxes about the store speak the person's language.
+    locOpen(environment.stringsFile());
+    int storeStatus = checkStoreRoot(environment);
+    if (storeStatus >= 0)
+        return storeStatus;
     setSendmailCommand(environment.sendmail);
     initMessageAccess();
 
@@ -93,8 +101,9 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
     try {
         TSettingForm form(environment);
         if (!form.started()) {
+            // The box has said why: nothing can be sorted without the store.
             finalizeMessageAccess();
-            return 0;
+            return 1;
         }
         TInputForm::createShared();
 
@@ -125,6 +134,11 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before the single-instance guard: help is for anyone who asks, running copy or not.
+    if (wantsHelp(argc, argv)) {
+        std::fputs(trayUsage(), stdout);
+        return 0;
+    }
     CoInitialize(nullptr);
     SingleInstance guard("__zelko");
     if (!guard.acquire()) {

@@ -49,6 +49,12 @@ HRESULT makeMaildir(const std::string& path, bool parents) {
     return S_OK;
 }
 
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
 // Cuts UTF-8 text to at most size bytes without splitting a character.
 void copyName(const std::string& name, char* target, size_t size) {
     size_t length = std::min(name.size(), size - 1);
@@ -88,6 +94,21 @@ std::string defaultStoreRoot() {
     return std::string(home) + "/Maildir";
 }
 
+bool storeRootExists(const std::string& root) {
+    struct stat st {};
+    for (const char* sub : {"/cur", "/new"}) {
+        if (root.empty() || sysCalls().stat((root + sub).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return false;
+    }
+    return true;
+}
+
+HRESULT createStoreRoot(const std::string& root) {
+    if (root.empty())
+        return E_INVALIDARG;
+    return makeMaildir(withoutTrailingSlashes(root), true);
+}
+
 HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store) {
     MaildirStore* created = nullptr;
     HRESULT hr = MaildirStore::create(root, &created);
@@ -103,10 +124,13 @@ HRESULT MaildirStore::create(const std::string& root, MaildirStore** store) {
         debugLog("createStoreNamespace: empty store root");
         return E_INVALIDARG;
     }
-    std::string path = root;
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    HRESULT hr = makeMaildir(path, true);
+    std::string path = withoutTrailingSlashes(root);
+    if (!storeRootExists(path)) {
+        debugLog("createStoreNamespace: no mail store at %s (no folders cur/ and new/)",
+                 path.c_str());
+        return hresultFromErrno(ENOENT);
+    }
+    HRESULT hr = makeMaildir(path, false);
     if (FAILED(hr))
         return hr;
     *store = new MaildirStore(path);

@@ -27,7 +27,7 @@
 // (hresultFromErrno) with a log line naming the call, the path and the reason.
 class MaildirStore : public ComObject<IStoreNamespace> {
 public:
-    // Creates the root with cur/, new/ and tmp/ when missing.
+    // Over an existing store root (cur/ and new/ present; tmp/ is made when missing).
     static HRESULT create(const std::string& root, MaildirStore** store);
 
     HRESULT Initialize(void* ownerWindow, std::uint32_t flags) override;

@@ -28,7 +28,9 @@ CoreTestFolder::~CoreTestFolder() {
 
 IStoreNamespace* CoreTestFolder::store() {
     if (!opened) {
-        HRESULT hr = createStoreNamespace(maildir(), opened.out());
+        HRESULT hr = createStoreRoot(maildir());
+        if (SUCCEEDED(hr))
+            hr = createStoreNamespace(maildir(), opened.out());
         if (FAILED(hr))
             throw std::runtime_error("createStoreNamespace failed");
         opened->Initialize(nullptr, 1);

@@ -25,10 +25,12 @@ void zero(BackPropagation& network) {
     }
 }
 
-// A net without stimulations whose outputs are the logistic of the given biases.
-ref_ptr<Net> netWithOutputBiases(std::initializer_list<double> biases) {
+// A net whose outputs are the logistic of the given biases, whatever the text; its one
+// stimulation matches every text ("^"), or the one pattern given.
+ref_ptr<Net> netWithOutputBiases(std::initializer_list<double> biases, const char* pattern = "^") {
     ref_ptr<Net> net(new Net("/tmp/zelko.ini", nullptr));
-    BackPropagationPtr network(new BackPropagation(0, 0, static_cast<int>(biases.size())));
+    net->addInput(stimulation("evidence", {pattern}).get());
+    BackPropagationPtr network(new BackPropagation(1, 0, static_cast<int>(biases.size())));
     int o = 0;
     for (double bias : biases) {
         net->addOutput(new NeuronOut("out" + std::to_string(o)));
@@ -162,6 +164,43 @@ TEST(Net, ThresholdIsInclusive) {
     for (int o = 0; o < 3; ++o)
         EXPECT_EQ((*chosen)[o].get(), net->getOutput(o).get());
 }
+
+// A text no stimulation matches gives the network nothing to go on: whatever its
+// outputs, it chooses no folder, at any threshold.
+struct EvidenceCase {
+    const char* name;
+    const char* text;
+    bool evidence;
+};
+
+class NetEvidence : public testing::TestWithParam<EvidenceCase> {};
+
+TEST_P(NetEvidence, OnlyAMatchedStimulationChoosesFolders) {
+    const EvidenceCase& c = GetParam();
+    ref_ptr<Net> net = netWithOutputBiases({8.0, 0.0}, "invoice");
+    Classification result = net->classification(c.text);
+    ASSERT_TRUE(result.hasResult());
+    EXPECT_EQ(result.hasEvidence(), c.evidence);
+    // The outputs are the network's either way; only the choice follows the evidence.
+    ASSERT_EQ(doubleCount(net->evaluate(c.text)), 2);
+    EXPECT_GT(result.percent(0), 99.0);
+    for (double threshold : {0.0, 80.0}) {
+        RefsPtr chosen = net->classify(c.text, threshold);
+        ASSERT_TRUE(chosen);
+        EXPECT_EQ(refsCount(chosen), c.evidence ? (threshold == 0 ? 2 : 1) : 0) << threshold;
+        EXPECT_EQ(result.isChosen(0, threshold), c.evidence);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, NetEvidence,
+                         testing::Values(EvidenceCase{"matched", "Your invoice.", true},
+                                         EvidenceCase{"matched_in_capitals", "INVOICE 12", true},
+                                         EvidenceCase{"unmatched", "Cheap watches", false},
+                                         EvidenceCase{"empty", "", false},
+                                         EvidenceCase{"bytes", "\xc3\x28\xff\x01\x7f", false}),
+                         [](const testing::TestParamInfo<EvidenceCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Net, NetworkThatNoLongerFitsTheNeuronsClassifiesNothing) {
     Net net("/tmp/zelko.ini", nullptr);

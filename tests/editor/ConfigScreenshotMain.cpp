@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
     shellFixture::copyStrings(home);
     shellFixture::writeLearnedNet(home, maildir);
     locOpen(home + "/strings.ini");
+    createStoreRoot(maildir);
     StoreConnection connection = connectStore(maildir);
     ref_ptr<Net> running(new Net(home + "/zelko.ini", connection.store.get()));
     {

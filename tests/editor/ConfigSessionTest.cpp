@@ -97,6 +97,7 @@ TEST(ConfigSession, NewUserBuildsLearnsTestsAndTheProgramSorts) {
     environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
     environment.home = home + "/";
     environment.storeRoot = maildir;
+    ASSERT_EQ(createStoreRoot(maildir), S_OK);
     TSettingForm::setConfigurationWindow(&TMain::configure);
     auto form = std::make_unique<TSettingForm>(environment);
     ASSERT_TRUE(form->started());

@@ -58,6 +58,7 @@ protected:
         maildir = home + "/Maildir";
         shellFixture::copyStrings(home);
         locOpen(home + "/strings.ini");
+        ASSERT_EQ(createStoreRoot(maildir), S_OK);
         connection = connectStore(maildir);
         previous = setErrorReporter([this](const std::string& caption, const std::string& text) {
             errors.push_back(caption + ": " + text);

@@ -132,6 +132,7 @@ class FolderChooser : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(createStoreRoot(dir.path().toStdString() + "/Maildir"), S_OK);
         connection = connectStore(dir.path().toStdString() + "/Maildir");
         work = findOrCreateFolder(store(), FOLDERID_ROOT, "Work", true);
         reports = findOrCreateFolder(store(), work, "Reports", true);

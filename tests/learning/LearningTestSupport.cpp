@@ -37,7 +37,8 @@ LearningFolder::~LearningFolder() {
 
 IStoreNamespace* LearningFolder::store() {
     if (!opened) {
-        if (FAILED(createStoreNamespace(maildir(), opened.out())))
+        if (FAILED(createStoreRoot(maildir())) ||
+            FAILED(createStoreNamespace(maildir(), opened.out())))
             throw std::runtime_error("createStoreNamespace failed for " + maildir());
         opened->Initialize(nullptr, 1);
     }
@@ -81,9 +82,12 @@ void LearningFolder::breakStore() {
 
 ref_ptr<Net> netWithOutputs(const std::string& netFile,
                             const std::vector<std::pair<std::string, std::string>>& folders,
-                            const std::vector<double>& outputs) {
+                            const std::vector<double>& outputs, const std::string& pattern) {
     ref_ptr<Net> net(new Net(netFile, nullptr));
-    BackPropagationPtr network(new BackPropagation(0, 0, static_cast<int>(outputs.size())));
+    ref_ptr<NeuronIn> stimulation(new NeuronIn("evidence"));
+    stimulation->addRegex(pattern);
+    net->addInput(stimulation.get());
+    BackPropagationPtr network(new BackPropagation(1, 0, static_cast<int>(outputs.size())));
     for (std::size_t o = 0; o < outputs.size(); ++o) {
         ref_ptr<NeuronOut> folder(new NeuronOut(folders[o].first));
         folder->setAnswer(folders[o].second);

@@ -42,11 +42,11 @@ private:
     com_ptr<IStoreNamespace> opened;
 };
 
-// A net with the given stimulations and folders (name, answer) whose network gives the
-// given outputs for every text.
+// A net with the given folders (name, answer) whose network gives the given outputs for
+// every text; its one stimulation matches every text ("^"), or the one pattern given.
 ref_ptr<Net> netWithOutputs(const std::string& netFile,
                             const std::vector<std::pair<std::string, std::string>>& folders,
-                            const std::vector<double>& outputs);
+                            const std::vector<double>& outputs, const std::string& pattern = "^");
 // A net of that many stimulations and folders, not learned.
 ref_ptr<Net> netOfSize(const std::string& netFile, int inputs, int outputs);
 

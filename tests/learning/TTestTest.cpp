@@ -224,6 +224,28 @@ TEST_F(TTestTest, NoFolderAtHundredGivesTheNoAnswerText) {
               "No folder reached the threshold, so there is no suggested response.");
 }
 
+TEST_F(TTestTest, TextNoStimulationMatchesShowsNoPercentages) {
+    ref_ptr<Net> net =
+        netWithOutputs(folder.netFile(), {{"A", "a"}, {"B", "b"}}, {0.99, 0.9}, "invoice");
+    TTest dialog;
+    dialog.setNet(net);
+    const std::string said =
+        "No stimulation matches this text: the message stays in the inbox, and there is no "
+        "suggested response.";
+    dialog.setText("Cheap watches, today only");
+    child<QPushButton>(dialog, "propagateBtn")->click();
+    auto* list = child<QTableWidget>(dialog, "folderList");
+    ASSERT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->item(0, 0)->text().toStdString(), said);
+    EXPECT_EQ(list->columnSpan(0, 0), 2);
+    EXPECT_EQ(dialog.answerText(), said);
+    // A text that matches lists the folders again, one per row.
+    dialog.setText("Your invoice");
+    child<QPushButton>(dialog, "propagateBtn")->click();
+    EXPECT_EQ(rows(dialog), (std::vector<Row>{{"A", "99.0%", true}, {"B", "90.0%", true}}));
+    EXPECT_EQ(list->columnSpan(0, 0), 1);
+}
+
 TEST_F(TTestTest, EvaluationWithoutResultLeavesEverythingAsItWas) {
     ref_ptr<Net> net = netWithOutputs(folder.netFile(), {{"A", "a"}}, {0.9});
     TTest dialog;

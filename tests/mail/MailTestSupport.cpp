@@ -18,6 +18,7 @@ TempStore::TempStore() {
     std::string pattern = (fs::temp_directory_path() / "brevalo-mail-XXXXXX").string();
     base = mkdtemp(pattern.data());
     rootPath = base + "/Maildir";
+    EXPECT_EQ(createStoreRoot(rootPath), S_OK);
 }
 
 TempStore::~TempStore() {

@@ -64,7 +64,7 @@ TEST_F(OutgoingMail, MessageWithoutDateHasNoSentRow) {
 TEST_F(OutgoingMail, AnswersAreTrimmedAndEmptyOnesNameTheFolder) {
     std::string text = composeReplyText(
         folders({{"Invoices", "\r\n\r\n  Paid <soon>.\r\nBye\r\n \t"}, {"Travel", ""}}));
-    EXPECT_EQ(text, "Thank you for your message."
+    EXPECT_EQ(text, "Thank you for your message.<br>"
                     "Paid &lt;soon&gt;.<br>Bye<br><br>"
                     "Your message has been passed on to: Travel.<br><br>"
                     "This reply was sent automatically by Brevalo.");

@@ -83,7 +83,7 @@ TEST(Sorting, Variant3CopiesAlwaysAndAnswersOnceWithEveryBlock) {
     EXPECT_EQ(sent[0].to, "replies@example.org");
     EXPECT_NE(sent[0].raw.find("Auto-Submitted: auto-replied"), std::string::npos);
     const std::string& body = sent[0].htmlBody;
-    std::string expected = "<p>Thank you for your message.Your invoice is with accounting.<br>"
+    std::string expected = "<p>Thank you for your message.<br>Your invoice is with accounting.<br>"
                            "Thank you.<br><br>Your message has been passed on to: Travel.<br><br>"
                            "This reply was sent automatically by Brevalo.</p><table>";
     EXPECT_NE(body.find(expected), std::string::npos) << body;
@@ -156,13 +156,51 @@ TEST(Sorting, PeriodEndsAreInclusive) {
     EXPECT_EQ(world.inboxSubjects(), Subjects{"Too late"});
 }
 
-TEST(Sorting, UnclassifiedMessageWithoutSubjectStays) {
+// A network whose outputs are high for every input: only the evidence of a matched
+// stimulation lets it move a message.
+struct EvidenceCase {
+    const char* name;
+    const char* subject;
+    const char* body;
+    double threshold;
+    const char* line; // the log line of a message that stays; null: it is moved
+};
+
+class SortingEvidence : public testing::TestWithParam<EvidenceCase> {};
+
+TEST_P(SortingEvidence, OnlyAMatchedStimulationMovesTheMessage) {
+    const EvidenceCase& c = GetParam();
     SortingWorld world;
+    BackPropagationPtr network(new BackPropagation(2, 0, 2));
+    network->getOb()[0] = network->getOb()[1] = 10.0; // 99.995 % for every text
+    world.net->setNetwork(network);
+    world.net->setThreshold(c.threshold);
     LogRecorder log;
-    world.arrive(world.deliver(mailText("", "Just a note.")));
-    EXPECT_TRUE(logged(log, "Message '' was not clasified to any category, so leaving it..."));
-    EXPECT_EQ(world.inboxSubjects().size(), 1u);
+    world.arrive(world.deliver(mailText(c.subject, c.body)));
+    if (c.line) {
+        EXPECT_TRUE(logged(log, c.line)) << testing::PrintToString(log.lines());
+        EXPECT_EQ(world.inboxSubjects(), Subjects{c.subject});
+        EXPECT_FALSE(world.folderExists("Invoices"));
+        return;
+    }
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{c.subject});
+    EXPECT_EQ(world.folderSubjects("Travel"), Subjects{c.subject});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, SortingEvidence,
+    testing::Values(
+        EvidenceCase{"matched", "Bill", "An invoice.", 80, nullptr},
+        EvidenceCase{"unmatched", "Watches", "Cheap watches, today only.", 80,
+                     "ZELKO: no stimulation matches 'Watches', leaving it in the inbox"},
+        EvidenceCase{"unmatched_at_threshold_zero", "Watches", "Cheap watches.", 0,
+                     "ZELKO: no stimulation matches 'Watches', leaving it in the inbox"},
+        EvidenceCase{"empty_without_subject", "", "", 80,
+                     "ZELKO: no stimulation matches '', leaving it in the inbox"},
+        EvidenceCase{"matched_below_threshold", "Bill", "An invoice.", 100,
+                     "Message 'Bill' was not clasified to any category, so leaving it..."}),
+    [](const testing::TestParamInfo<EvidenceCase>& info) { return std::string(info.param.name); });
 
 TEST(Sorting, FailingSendmailKeepsTheMessageAndShowsTheError) {
     SortingWorld world;

@@ -47,6 +47,7 @@ protected:
         environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
         environment.home = home + "/";
         environment.storeRoot = home + "/Maildir";
+        ASSERT_EQ(createStoreRoot(environment.storeRoot), S_OK);
         previous = setErrorReporter([this](const std::string& caption, const std::string& text) {
             errors.push_back(caption + ": " + text);
         });

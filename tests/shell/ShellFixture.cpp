@@ -47,6 +47,8 @@ std::string invoiceMessage(int number) {
 
 void writeLearnedNet(const std::string& home, const std::string& maildir) {
     locOpen(home + "/strings.ini");
+    if (FAILED(createStoreRoot(maildir)))
+        throw std::runtime_error("cannot create the mail store " + maildir);
     StoreConnection connection = connectStore(maildir);
     ref_ptr<Net> net(new Net(home + "/zelko.ini", connection.store.get()));
 

@@ -3,6 +3,7 @@
 
 #include "ShellFixture.h"
 
+#include "platform/Store.h"
 #include "mail/ProgramEnvironment.h"
 #include "shell/StartOptions.h"
 #include "shell/ShowRequestServer.h"
@@ -74,6 +75,7 @@ protected:
         runtime = dir.path() + "/run";
         QDir().mkpath(home);
         QDir().mkpath(runtime);
+        ASSERT_EQ(createStoreRoot(maildir.toStdString()), S_OK);
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         shellFixture::copyStrings(home.toStdString());
     }

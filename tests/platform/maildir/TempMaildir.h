@@ -23,6 +23,7 @@ public:
             (std::filesystem::temp_directory_path() / "brevalo-store-XXXXXX").string();
         root = mkdtemp(pattern.data());
         root += "/Maildir";
+        EXPECT_EQ(createStoreRoot(root), S_OK);
     }
     ~TempMaildir() { std::filesystem::remove_all(std::filesystem::path(root).parent_path()); }
 

@@ -43,6 +43,9 @@ const KeyEntry keys[] = {
     {"settings.buttonOk", false},
     {"settings.buttonCancel", false},
     {"settings.buttonApply", false},
+    {"store.missing", true},
+    {"store.create", true},
+    {"store.createFailed", true},
     {"systray.restore", false},
     {"systray.exit", false},
     {"learn.title", false},
@@ -69,6 +72,7 @@ const KeyEntry keys[] = {
     {"test.answer.header", false},
     {"test.answer.footer", false},
     {"test.noanswer", false},
+    {"test.nostimulation", false},
     {"main.title", false},
     {"main.tabConfiguration", false},
     {"main.paneIn", false},
@@ -160,7 +164,7 @@ std::string conversions(const std::string& value) {
 }
 
 TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
-    ASSERT_EQ(std::size(keys), 125u);
+    ASSERT_EQ(std::size(keys), 129u);
     char names[65536];
     unsigned size =
         GetPrivateProfileStringA("en", nullptr, "", names, sizeof names, shipped.c_str());
@@ -171,7 +175,7 @@ TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
     std::multiset<std::string> expected;
     for (const KeyEntry& entry : keys)
         expected.insert(entry.key);
-    EXPECT_EQ(expected.size(), 125u);
+    EXPECT_EQ(expected.size(), 129u);
     EXPECT_EQ(inFile, expected);
 }
 
@@ -190,6 +194,8 @@ TEST(StringsFile, FolderNamesAndTitleThroughLoc) {
     EXPECT_EQ(locText("outlookexpress.folder.learningset"), "Learning set");
     EXPECT_EQ(locText("settings.title"), "Brevalo");
     EXPECT_EQ(locText("mail.answer.folder", "Sales"), "Your message has been passed on to: Sales.");
+    // Composed replies break lines at CR LF only: the header's sentence ends with one.
+    EXPECT_EQ(locText("mail.answer.header"), "Thank you for your message.\r\n");
     locClose();
 }
 

@@ -1,0 +1,150 @@
+#include "mail/InboxMark.h"
+
+#include "util/Log.h"
+#include "platform/maildir/MaildirIdFile.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+namespace {
+
+// The highest id the store gives.
+constexpr MESSAGEID lastId = 0xFFFFFFFEu;
+
+std::string realRoot(const std::string& root) {
+    char* resolved = realpath(root.c_str(), nullptr);
+    if (!resolved) {
+        std::string path = root;
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+    std::string path = resolved;
+    std::free(resolved);
+    return path;
+}
+
+// Every message id of the folder from first on, in store order; empty (and a log line)
+// when the folder cannot be listed.
+std::vector<MESSAGEID> messageIds(IStoreFolder* folder, MESSAGEID first) {
+    std::vector<MESSAGEID> ids;
+    MESSAGEPROPS props;
+    HENUMSTORE handle = nullptr;
+    HRESULT hr = folder->GetFirstMessage(0, 0, first, &props, &handle);
+    while (hr == S_OK) {
+        ids.push_back(props.dwMessageId);
+        folder->FreeMessageProps(&props);
+        hr = folder->GetNextMessage(handle, 0, &props);
+    }
+    if (handle)
+        folder->GetMessageClose(handle);
+    if (FAILED(hr))
+        debugLog("inbox mark: cannot list the inbox: %#x", static_cast<unsigned>(hr));
+    return ids;
+}
+
+} // namespace
+
+InboxMark::InboxMark(std::string stateFile, const std::string& storeRoot)
+    : file(std::move(stateFile)), root(realRoot(storeRoot)) {}
+
+std::map<std::string, MESSAGEID> InboxMark::readMarks() const {
+    std::map<std::string, MESSAGEID> marks;
+    std::string content;
+    if (FAILED(MaildirIdFile(file).read(&content)))
+        return marks;
+    std::size_t at = 0;
+    while (at < content.size()) {
+        std::size_t end = content.find('\n', at);
+        if (end == std::string::npos)
+            break; // no line end: not written by us
+        std::string_view line(content.data() + at, end - at);
+        at = end + 1;
+        std::size_t space = line.find(' ');
+        unsigned long id = 0;
+        if (space == std::string_view::npos || space + 1 == line.size())
+            continue;
+        auto [stop, error] = std::from_chars(line.data(), line.data() + space, id);
+        if (error != std::errc() || stop != line.data() + space || id > lastId)
+            continue;
+        marks[std::string(line.substr(space + 1))] = static_cast<MESSAGEID>(id);
+    }
+    return marks;
+}
+
+std::optional<MESSAGEID> InboxMark::stored() const {
+    std::map<std::string, MESSAGEID> marks = readMarks();
+    auto found = marks.find(root);
+    if (found == marks.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void InboxMark::store(MESSAGEID id) {
+    mark = id;
+    if (root.find('\n') != std::string::npos) {
+        debugLog("inbox mark: the store root %s cannot be named in %s", root.c_str(), file.c_str());
+        return;
+    }
+    std::map<std::string, MESSAGEID> marks = readMarks();
+    marks[root] = id;
+    std::string content;
+    for (const auto& [storeRoot, storeMark] : marks)
+        content += std::to_string(storeMark) + " " + storeRoot + "\n";
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, error);
+    if (error || FAILED(MaildirIdFile::writeAtomically(file, content)))
+        debugLog("inbox mark: cannot write %s%s%s", file.c_str(), error ? ": " : "",
+                 error ? error.message().c_str() : "");
+}
+
+std::vector<MESSAGEID> InboxMark::catchUp(IStoreFolder* inbox) {
+    mark = stored();
+    loaded = true;
+    if (!mark) {
+        std::vector<MESSAGEID> present = messageIds(inbox, MESSAGEID_FIRST);
+        MESSAGEID newest = present.empty() ? 0 : *std::max_element(present.begin(), present.end());
+        debugLog("inbox mark: first start on %s, leaving the %zu messages in the inbox as they are",
+                 root.c_str(), present.size());
+        store(newest);
+        return {};
+    }
+    if (*mark >= lastId)
+        return {};
+    std::vector<MESSAGEID> ids;
+    for (MESSAGEID id : messageIds(inbox, *mark + 1)) {
+        if (id > *mark)
+            ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    pending.insert(ids.begin(), ids.end());
+    if (!ids.empty())
+        debugLog("inbox mark: %zu messages arrived since message %u, sorting them first",
+                 ids.size(), *mark);
+    return ids;
+}
+
+bool InboxMark::takes(MESSAGEID id) {
+    if (pending.erase(id)) {
+        taken.insert(id);
+        return true;
+    }
+    return taken.erase(id) == 0;
+}
+
+void InboxMark::lookedAt(MESSAGEID id) {
+    if (!loaded) {
+        // Without a catch-up (sort --once), the stored mark is the one to raise.
+        mark = stored();
+        loaded = true;
+    }
+    if (mark && id <= *mark)
+        return;
+    store(id);
+}
