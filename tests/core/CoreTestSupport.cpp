@@ -115,6 +115,17 @@ std::vector<std::string> ErrorRecorder::texts() const {
     return recorded;
 }
 
+std::vector<double> networkWeights(const BackPropagation& network) {
+    std::vector<double> all;
+    for (int h = 0; h < network.getHiddenCount(); ++h)
+        all.insert(all.end(), network.hwRow(h), network.hwRow(h) + network.getInputCount());
+    for (int o = 0; o < network.getOutputCount(); ++o)
+        all.insert(all.end(), network.owRow(o), network.owRow(o) + network.getHiddenCount());
+    all.insert(all.end(), network.getHb(), network.getHb() + network.getHiddenCount());
+    all.insert(all.end(), network.getOb(), network.getOb() + network.getOutputCount());
+    return all;
+}
+
 ref_ptr<NeuronIn> stimulationOf(const std::string& name, std::vector<std::string> patterns) {
     ref_ptr<NeuronIn> neuron(new NeuronIn(name));
     for (const std::string& pattern : patterns)

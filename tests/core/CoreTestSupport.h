@@ -71,6 +71,9 @@ private:
     ErrorReporter previous;
 };
 
+// Every weight and bias of the network, rows first, for comparing networks bit for bit.
+std::vector<double> networkWeights(const BackPropagation& network);
+
 // Builders of test nets.
 ref_ptr<NeuronIn> stimulationOf(const std::string& name, std::vector<std::string> patterns);
 ref_ptr<NeuronOut> folderOf(const std::string& name, const std::string& answer = {},

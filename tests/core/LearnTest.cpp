@@ -154,6 +154,56 @@ TEST_F(Learning, UnreadableMessageIsLearnedAsAnEmptyText) {
     EXPECT_TRUE(log.contains("in '[0]' out '[0]'"));
 }
 
+// The same learning set gives the same network whatever the thread drew before: the
+// learning dialog runs on a fresh thread, brevalo-cli learn after loading the net file,
+// whose stored network draws from the same generator.
+struct BeforeCase {
+    const char* name;
+    void (*before)(Net& net);
+};
+
+class LearningAfter : public Learning, public testing::WithParamInterface<BeforeCase> {};
+
+TEST_P(LearningAfter, GivesTheWeightsOfAFreshThread) {
+    deliver("1.M1P1.h", "offer", "A cheap offer for you", 1700000001);
+    deliver("2.M1P1.h", "jam", "The printer jams", 1700000002);
+    net->addInput(stimulationOf("offer", {"offer"}).get());
+    net->addInput(stimulationOf("jam", {"jams"}).get());
+    net->addOutput(folderOf("Sales").get());
+    net->addOutput(folderOf("Help").get());
+    net->loadLearningSet();
+    net->getFile(0)->addTarget(net->getOutput(0).get());
+    net->getFile(1)->addTarget(net->getOutput(1).get());
+    LogRecorder quiet;
+    std::vector<double> reference;
+    std::thread([&] {
+        net->learn(3, 20, nullptr, 0, 0.3, 1.0);
+        reference = networkWeights(*net->getNetwork());
+    }).join();
+
+    GetParam().before(*net);
+    net->learn(3, 20, nullptr, 0, 0.3, 1.0);
+    EXPECT_EQ(networkWeights(*net->getNetwork()), reference);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Before, LearningAfter,
+    testing::Values(BeforeCase{"nothing", [](Net&) {}},
+                    BeforeCase{"draws_of_the_generator",
+                               [](Net&) {
+                                   for (int i = 0; i < 1000; ++i)
+                                       BackPropagation::nextRandom();
+                               }},
+                    BeforeCase{"loading_a_stored_network",
+                               [](Net& net) {
+                                   ASSERT_TRUE(net.save());
+                                   net.load();
+                                   ASSERT_TRUE(net.isLearned());
+                               }},
+                    BeforeCase{"a_first_run",
+                               [](Net& net) { net.learn(3, 20, nullptr, 0, 0.3, 1.0); }}),
+    [](const testing::TestParamInfo<BeforeCase>& info) { return std::string(info.param.name); });
+
 // The learning thread: its own object-layer start, an HTML message read there, and the
 // same weights as any other fresh thread.
 TEST_F(Learning, RunsOnALearningThread) {
