@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
@@ -30,8 +31,12 @@ std::string readFile(const fs::path& path) {
 // itself, copied for each test.
 class CliWorld : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        templateDir = fs::temp_directory_path() / ("brevalo-cli-template-" + std::to_string(getpid()));
+    // Made by the first test that needs it (the parameterised suites share it).
+    static void makeTemplate() {
+        templateDir =
+            fs::temp_directory_path() / ("brevalo-cli-template-" + std::to_string(getpid()));
+        if (fs::exists(templateDir / "zelko.ini"))
+            return;
         fs::remove_all(templateDir);
         std::string command = std::string(BREVALO_BIN_DIR) + "/brevalo-cli demo " +
                               templateDir.string() + " > /dev/null 2>&1";
@@ -40,9 +45,10 @@ protected:
     static void TearDownTestSuite() { fs::remove_all(templateDir); }
 
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("brevalo-cli-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        makeTemplate();
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_'); // parameterised names hold slashes
+        dir = fs::temp_directory_path() / ("brevalo-cli-" + std::to_string(getpid()) + "-" + name);
         fs::remove_all(dir);
         fs::copy(templateDir, dir, fs::copy_options::recursive);
         fs::create_directories(dir / "run");
@@ -57,11 +63,14 @@ protected:
         fs::remove_all(dir);
     }
 
-    // Runs the tool; returns its exit status, with standard output in out.
-    int run(const std::string& arguments, std::string* out = nullptr) {
+    // Runs the tool; returns its exit status, with standard output in out. With a limit,
+    // a tool that would run on is stopped (status 124) instead of hanging the test.
+    int run(const std::string& arguments, std::string* out = nullptr, int limitSeconds = 0) {
         fs::path output = dir / "out.txt";
-        std::string command = std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + arguments + " > " +
-                              output.string() + " 2> " + (dir / "err.txt").string();
+        std::string command =
+            (limitSeconds ? "timeout " + std::to_string(limitSeconds) + " " : "") +
+            std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + arguments + " > " + output.string() +
+            " 2> " + (dir / "err.txt").string();
         int status = std::system(command.c_str());
         if (out)
             *out = readFile(output);
@@ -98,6 +107,54 @@ protected:
         return counts;
     }
 
+    // Starts brevalo-cli sort in the background (standard error into sort.err) and waits
+    // until it sorts new mail: its catch-up is done by then.
+    pid_t startSorter() {
+        fs::path log = dir / "sort.err";
+        fs::remove(log);
+        std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen(log.c_str(), "w", stderr);
+            execl(cli.c_str(), cli.c_str(), "sort", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // The limit only keeps a broken sorter from hanging the test.
+        for (int i = 0; i < 3000 && readFile(log).find("sorting new mail") == std::string::npos;
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return pid;
+    }
+    static int stopSorter(pid_t pid) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The files of the inbox (new/ and cur/).
+    std::vector<std::string> inboxFiles() {
+        std::vector<std::string> names;
+        for (const char* sub : {"new", "cur"})
+            for (const auto& entry : fs::directory_iterator(dir / "Maildir" / sub))
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The stored network: the section's lines without the time it was learned.
+    std::string storedNetwork() {
+        std::string text = readFile(dir / "zelko.ini"), section;
+        std::size_t at = text.find("[NeuronsHidden]");
+        if (at == std::string::npos)
+            return {};
+        std::istringstream lines(text.substr(at + 1));
+        for (std::string line; std::getline(lines, line) && (line.empty() || line[0] != '[');)
+            if (line.rfind("learnDate=", 0) != 0)
+                section += line + "\n";
+        return section;
+    }
+
     static fs::path templateDir;
     fs::path dir;
 };
@@ -105,9 +162,11 @@ protected:
 fs::path CliWorld::templateDir;
 
 std::string sampleMail(int n, const std::string& body) {
-    return "From: Sender <s" + std::to_string(n) + "@example.org>\nTo: sam@home.example\n"
-           "Subject: message " + std::to_string(n) + "\nMessage-ID: <reliable-" +
-           std::to_string(n) + "@example.org>\n\n" + body + "\n";
+    return "From: Sender <s" + std::to_string(n) +
+           "@example.org>\nTo: sam@home.example\n"
+           "Subject: message " +
+           std::to_string(n) + "\nMessage-ID: <reliable-" + std::to_string(n) +
+           "@example.org>\n\n" + body + "\n";
 }
 
 } // namespace
@@ -208,7 +267,8 @@ TEST_F(CliWorld, KilledSorterLosesAndDuplicatesNothing) {
     for (int round = 0; round < 5; ++round) {
         int batch = total / 5;
         for (int i = 0; i < batch; ++i, ++delivered) {
-            deliver(std::to_string(delivered) + ".host", sampleMail(delivered, bodies[delivered % 5]));
+            deliver(std::to_string(delivered) + ".host",
+                    sampleMail(delivered, bodies[delivered % 5]));
             if (i % 50 == 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
         }
@@ -238,4 +298,115 @@ TEST_F(CliWorld, KilledSorterLosesAndDuplicatesNothing) {
         for (const auto& entry : fs::directory_iterator(dir / "Maildir" / sub))
             inInbox += readFile(entry.path()).find("reliable-") != std::string::npos;
     EXPECT_EQ(inInbox, total / 5); // the "nothing to see" messages stay
+}
+
+// The mail store root holds no store: every command that needs one says where it looked
+// and how to make one, exits 66, and creates nothing.
+struct MissingStoreCase {
+    const char* name;
+    const char* arguments;
+    bool maildirSet;
+};
+
+class CliMissingStore : public CliWorld, public testing::WithParamInterface<MissingStoreCase> {};
+
+TEST_P(CliMissingStore, ExitsWithSixtySixAndCreatesNothing) {
+    const MissingStoreCase& c = GetParam();
+    fs::path typo = dir / "Mialdir";
+    std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    if (c.maildirSet) {
+        setenv("MAILDIR", typo.c_str(), 1);
+    } else {
+        unsetenv("MAILDIR");
+        setenv("HOME", dir.c_str(), 1); // the default ~/Maildir is missing too
+    }
+    fs::path missing = c.maildirSet ? typo : dir / "Maildir";
+    if (!c.maildirSet)
+        fs::remove_all(missing);
+    std::string before = readFile(dir / "zelko.ini");
+    EXPECT_EQ(run(c.arguments, nullptr, 60), 66) << errors();
+    std::string error = errors();
+    EXPECT_NE(error.find("no mail store at " + missing.string()), std::string::npos) << error;
+    EXPECT_NE(error.find(c.maildirSet ? "named by MAILDIR" : "MAILDIR is not set"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find("mkdir -p '" + missing.string() + "'/cur"), std::string::npos) << error;
+    EXPECT_NE(error.find("brevalo-cli demo"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_EQ(readFile(dir / "zelko.ini"), before);
+    setenv("HOME", home.c_str(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CliMissingStore,
+                         testing::Values(MissingStoreCase{"sort", "sort", true},
+                                         MissingStoreCase{"sort_once", "sort --once", true},
+                                         MissingStoreCase{"learn", "learn --iterations 5", true},
+                                         MissingStoreCase{"check", "check", true},
+                                         MissingStoreCase{"default_root", "sort --once", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliWorld, SortOnceOfAnUnlearnedNetIsRefused) {
+    std::string text = readFile(dir / "zelko.ini");
+    std::ofstream(dir / "zelko.ini", std::ios::binary)
+        << text.substr(0, text.find("[NeuronsHidden]"));
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    EXPECT_EQ(run("sort --once"), 2);
+    EXPECT_NE(errors().find("not learned"), std::string::npos) << errors();
+    EXPECT_TRUE(fs::exists(dir / "Maildir/new/1.host"));
+}
+
+TEST_F(CliWorld, ClassifyShowsAMessageNoStimulationMatches) {
+    fs::path file = writeMessage("watches.eml", "Cheap watches, only today.");
+    std::string out;
+    ASSERT_EQ(run("classify " + file.string(), &out), 0) << errors();
+    EXPECT_EQ(out, file.string() + "\n  no stimulation matches\n");
+    ASSERT_EQ(run("classify --tsv --threshold 0 " + file.string(), &out), 0) << errors();
+    std::istringstream rows(out);
+    int count = 0;
+    for (std::string row; std::getline(rows, row); ++count)
+        EXPECT_EQ(row.substr(row.rfind('\t')), "\t0") << row;
+    EXPECT_EQ(count, 4);
+}
+
+// The same learning set gives the same network: from a net file without a network and
+// from one that holds one, in any number of runs.
+TEST_F(CliWorld, LearnRunsGiveIdenticalWeights) {
+    std::string text = readFile(dir / "zelko.ini");
+    std::ofstream(dir / "zelko.ini", std::ios::binary)
+        << text.substr(0, text.find("[NeuronsHidden]"));
+    ASSERT_EQ(storedNetwork(), "");
+    std::vector<std::string> networks;
+    for (int runs = 0; runs < 3; ++runs) {
+        ASSERT_EQ(run("learn --iterations 40 --hidden 5"), 0) << errors();
+        networks.push_back(storedNetwork());
+    }
+    EXPECT_NE(networks[0].find("hiddenCount=_5_"), std::string::npos) << networks[0];
+    EXPECT_EQ(networks[1], networks[0]);
+    EXPECT_EQ(networks[2], networks[0]);
+}
+
+// Mail delivered while no sorter ran is sorted when the next one starts, before it waits
+// for notifications; what was in the inbox before the very first start stays.
+TEST_F(CliWorld, SortCatchesUpWithMailThatArrivedWhileStopped) {
+    deliver("before.host", sampleMail(1, "invoice amount due"));
+    pid_t first = startSorter();
+    EXPECT_EQ(stopSorter(first), 0) << readFile(dir / "sort.err");
+    EXPECT_TRUE(fs::exists(dir / "inbox-seen"));
+
+    deliver("stopped.host", sampleMail(2, "flight booking"));
+    deliver("stopped-too.host", sampleMail(3, "nothing to see"));
+    pid_t second = startSorter();
+    std::vector<std::string> inbox = inboxFiles();
+    EXPECT_EQ(stopSorter(second), 0);
+    std::string log = readFile(dir / "sort.err");
+    EXPECT_EQ(inbox, (std::vector<std::string>{"before.host", "stopped-too.host"})) << log;
+    EXPECT_NE(log.find("ZELKO: no stimulation matches 'message 3', leaving it in the inbox"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(messageIdCounts()["<reliable-2@example.org>"], 1);
+
+    // A third start finds nothing new: the message left in the inbox is not looked at again.
+    pid_t third = startSorter();
+    EXPECT_EQ(stopSorter(third), 0);
+    EXPECT_EQ(readFile(dir / "sort.err").find("no stimulation matches"), std::string::npos);
 }
