@@ -163,4 +163,54 @@ TEST_F(TrayProgram, ArrivingMessageIsMovedToItsTargetFolder) {
     EXPECT_EQ(first.state(), QProcess::Running);
 }
 
+// Mail delivered while the program was not running is sorted at its next start, before
+// it waits for notifications; what was in the inbox at the very first start stays.
+TEST_F(TrayProgram, SortsWhatArrivedWhileItWasNotRunning) {
+    shellFixture::writeLearnedNet(home.toStdString(), maildir.toStdString());
+    shellFixture::deliver(maildir.toStdString(), shellFixture::invoiceMessage(1),
+                          "1800000000.M1P1.before");
+    QString target = maildir + "/.Brevalo.Sorted.Invoices";
+    const char* stopped = "1800000001.M1P1.stopped";
+    for (const char* delivered : {static_cast<const char*>(nullptr), stopped}) {
+        if (delivered)
+            shellFixture::deliver(maildir.toStdString(), shellFixture::invoiceMessage(2),
+                                  delivered);
+        start(first, {"-hide"});
+        ASSERT_TRUE(up()) << first.readAllStandardError().toStdString();
+        QByteArray log;
+        bool settled = waitFor([&] {
+            log += first.readAllStandardError();
+            return log.contains(delivered ? "ZELKO: jobvariant 1" : "inbox mark: first start");
+        });
+        first.terminate();
+        ASSERT_TRUE(first.waitForFinished(20000));
+        EXPECT_TRUE(settled) << log.toStdString();
+        EXPECT_EQ(filesIn(maildir), 1); // the message of before the first start
+        EXPECT_EQ(filesIn(target), delivered ? 1 : 0);
+    }
+}
+
+struct HelpCase {
+    const char* name;
+    QStringList arguments;
+};
+
+class TrayHelp : public TrayProgram, public testing::WithParamInterface<HelpCase> {};
+
+TEST_P(TrayHelp, PrintsTheUsageAndExitsWithoutStarting) {
+    start(first, GetParam().arguments);
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    QString usage = QString::fromUtf8(first.readAllStandardOutput());
+    EXPECT_TRUE(usage.startsWith("Usage: brevalo [-hide]")) << usage.toStdString();
+    EXPECT_TRUE(usage.contains("MAILDIR")) << usage.toStdString();
+    EXPECT_FALSE(QFile::exists(socketPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, TrayHelp,
+                         testing::Values(HelpCase{"long", {"--help"}}, HelpCase{"short", {"-h"}},
+                                         HelpCase{"after_hide", {"-hide", "--help"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace

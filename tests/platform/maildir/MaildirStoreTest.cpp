@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -41,7 +42,7 @@ public:
     std::vector<std::string> lines;
 };
 
-TEST(MaildirStore, CreatesTheRootMaildirWhenMissing) {
+TEST(MaildirStore, NewRootHoldsTheInboxAlone) {
     TempMaildir dir;
     auto store = dir.open();
     for (const char* sub : {"cur", "new", "tmp"})
@@ -52,6 +53,58 @@ TEST(MaildirStore, CreatesTheRootMaildirWhenMissing) {
     EXPECT_EQ(folders[0].sfType, FOLDER_INBOX);
     EXPECT_NE(folders[0].dwFolderId, FOLDERID_ROOT);
     EXPECT_TRUE(subFolders(store.get(), folders[0].dwFolderId).empty());
+}
+
+// A root that holds no store is never made into one by opening it: a mistyped path
+// must fail, not turn into an empty store.
+struct RootCase {
+    const char* name;
+    std::vector<const char*> made; // below the root ("" the root itself); none: no root
+    HRESULT opened;
+    std::vector<const char*> after; // what is there afterwards
+};
+
+class MaildirStoreRoot : public testing::TestWithParam<RootCase> {};
+
+TEST_P(MaildirStoreRoot, OpensOnlyAStore) {
+    const RootCase& c = GetParam();
+    TempMaildir dir;
+    fs::path root = fs::path(dir.root).parent_path() / "Other";
+    for (const char* sub : c.made)
+        fs::create_directories(root / sub);
+    com_ptr<IStoreNamespace> store;
+    LogRecorder log;
+    EXPECT_EQ(createStoreNamespace(root.string(), store.out()), c.opened);
+    EXPECT_EQ(static_cast<bool>(store), c.opened == S_OK);
+    EXPECT_EQ(storeRootExists(root.string()), c.opened == S_OK);
+    std::vector<std::string> present;
+    if (fs::exists(root))
+        for (const auto& entry : fs::directory_iterator(root))
+            present.push_back(entry.path().filename().string());
+    std::sort(present.begin(), present.end());
+    EXPECT_EQ(present, std::vector<std::string>(c.after.begin(), c.after.end()));
+    EXPECT_EQ(log.contains("no mail store at " + root.string()), c.opened != S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roots, MaildirStoreRoot,
+    testing::Values(RootCase{"missing", {}, hresultFromErrno(ENOENT), {}},
+                    RootCase{"empty_folder", {""}, hresultFromErrno(ENOENT), {}},
+                    RootCase{
+                        "without_new", {"cur", "tmp"}, hresultFromErrno(ENOENT), {"cur", "tmp"}},
+                    RootCase{"without_tmp", {"cur", "new"}, S_OK, {"cur", "new", "tmp"}},
+                    RootCase{"complete", {"cur", "new", "tmp"}, S_OK, {"cur", "new", "tmp"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MaildirStore, CreateStoreRootMakesTheParentsAndKeepsWhatIsThere) {
+    TempMaildir dir;
+    std::string root = fs::path(dir.root).parent_path().string() + "/a/b/Maildir/";
+    EXPECT_EQ(createStoreRoot(root), S_OK);
+    EXPECT_TRUE(storeRootExists(root));
+    TempMaildir::deliver(root, "new", "1.M1P1.host", TempMaildir::message("kept"));
+    EXPECT_EQ(createStoreRoot(root), S_OK);
+    EXPECT_TRUE(fs::exists(root + "new/1.M1P1.host"));
+    EXPECT_EQ(createStoreRoot(""), E_INVALIDARG);
 }
 
 TEST(MaildirStore, DefaultRootFollowsMaildirVariable) {
