@@ -4,5 +4,6 @@ brevalo_bench(bench_core
     CoreClassifyBench.cpp
     CoreNetFileBench.cpp
     CoreLearnBench.cpp
+    CoreLearningOrderBench.cpp
     CoreBenchMain.cpp
   LIBS brevalo_core)
