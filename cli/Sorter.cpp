@@ -111,7 +111,14 @@ int Sorter::run() {
     int status = 0;
     for (;;) {
         pollfd fds[2] = {{context.store->NotificationHandle(), POLLIN, 0}, {signalFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        // A mark ahead of its file is stored once the mail has stopped coming for a second.
+        bool unsaved = context.mark && context.mark->unsaved();
+        int ready = poll(fds, 2, unsaved ? 1000 : -1);
+        if (ready == 0) {
+            context.mark->flush();
+            continue;
+        }
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "poll failed: %s\n", std::strerror(errno));

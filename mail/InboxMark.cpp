@@ -52,6 +52,10 @@ std::vector<MESSAGEID> messageIds(IStoreFolder* folder, MESSAGEID first) {
 InboxMark::InboxMark(std::string stateFile, const std::string& storeRoot)
     : file(std::move(stateFile)), root(realRoot(storeRoot)) {}
 
+InboxMark::~InboxMark() {
+    flush();
+}
+
 std::map<std::string, MESSAGEID> InboxMark::readMarks() const {
     std::map<std::string, MESSAGEID> marks;
     std::string content;
@@ -86,6 +90,8 @@ std::optional<MESSAGEID> InboxMark::stored() const {
 
 void InboxMark::store(MESSAGEID id) {
     mark = id;
+    dirty = false;
+    lastWrite = std::chrono::steady_clock::now();
     if (root.find('\n') != std::string::npos) {
         debugLog("inbox mark: the store root %s cannot be named in %s", root.c_str(), file.c_str());
         return;
@@ -146,5 +152,13 @@ void InboxMark::lookedAt(MESSAGEID id) {
     }
     if (mark && id <= *mark)
         return;
-    store(id);
+    mark = id;
+    dirty = true;
+    if (std::chrono::steady_clock::now() - lastWrite >= std::chrono::seconds(1))
+        flush();
+}
+
+void InboxMark::flush() {
+    if (dirty && mark)
+        store(*mark);
 }

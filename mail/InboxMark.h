@@ -2,6 +2,7 @@
 
 #include "platform/Store.h"
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
@@ -17,11 +18,20 @@
 // path), and is replaced whole (written beside it, synced, renamed), so a crash leaves
 // the old or the new marks, never a torn file. Only one sorter runs at a time (the
 // single-instance lock), so there is one writer.
+//
+// The stored mark may lag behind, never run ahead: a message above it that is still in
+// the inbox is only looked at again at the next start (sorted messages have left the
+// inbox, and copying is idempotent). So the file is written at most once a second while
+// messages keep coming (a synced write per message would cost more than the sorting),
+// and at the end (flush, or the destructor).
 class InboxMark {
 public:
     // storeRoot names the store (resolved to its real path, so two spellings of one
     // store share their mark). Nothing is read or written yet.
     InboxMark(std::string stateFile, const std::string& storeRoot);
+    ~InboxMark();
+    InboxMark(const InboxMark&) = delete;
+    InboxMark& operator=(const InboxMark&) = delete;
 
     // At start, after the inbox's notifications are registered: the ids to sort before
     // any notification, ascending. On the very first start for this store (no mark)
@@ -32,10 +42,13 @@ public:
     // has handed out already, whose notification may follow (it arrived while the
     // catch-up listed the inbox).
     bool takes(MESSAGEID id);
-    // Raises the mark to id (a lower id changes nothing) and stores it; a state file that
-    // cannot be written is logged and the run goes on (the next start sorts again what
-    // is still in the inbox above the stored mark).
+    // Raises the mark to id (a lower id changes nothing); stores it when the last write
+    // is a second old. A state file that cannot be written is logged and the run goes on.
     void lookedAt(MESSAGEID id);
+    // Whether the mark is ahead of the file: flush within a second or so.
+    bool unsaved() const { return dirty; }
+    // Stores the mark when it is ahead of the file.
+    void flush();
 
     // The mark stored for this store; none when the file holds none (or is unreadable).
     std::optional<MESSAGEID> stored() const;
@@ -47,7 +60,9 @@ private:
     std::string file;
     std::string root;
     std::optional<MESSAGEID> mark;
-    bool loaded = false;         // mark holds what the file held
+    bool loaded = false; // mark holds what the file held
+    bool dirty = false;  // mark is ahead of the file
+    std::chrono::steady_clock::time_point lastWrite{};
     std::set<MESSAGEID> pending; // handed out by the catch-up, not yet taken
     std::set<MESSAGEID> taken;   // taken from the catch-up; their notifications are dropped
 };

@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QSocketNotifier>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
@@ -148,6 +149,11 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     registerNotifications();
     if (!environment.stateFolder.empty()) {
         mark = std::make_unique<InboxMark>(environment.inboxMarkFile(), environment.storeRoot);
+        // The mark reaches its file within a second of the last message looked at.
+        markTimer = new QTimer(this);
+        markTimer->setSingleShot(true);
+        markTimer->setInterval(1000);
+        connect(markTimer, &QTimer::timeout, this, [this] { mark->flush(); });
         // Posted now, so they are handled before any notification the loop dispatches.
         for (MESSAGEID id : mark->catchUp(connection.inbox.get()))
             QCoreApplication::postEvent(this, new StoreNotifyEvent(WM_NEWMSGS, id, 0));
@@ -589,6 +595,8 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
         onStoreNotify(SorterContext{connection.store.get(), connection.inbox.get(),
                                     runningNet.get(), mark.get()},
                       message, wParam, lParam);
+        if (mark && mark->unsaved() && !markTimer->isActive())
+            markTimer->start();
     } catch (const std::exception& e) {
         // Nothing may leave an event handler: the message stays where it is.
         reportError("Error", std::string("inbox notify: ") + e.what());

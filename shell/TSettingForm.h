@@ -30,6 +30,7 @@ class QRadioButton;
 class QSocketNotifier;
 class QTabWidget;
 class QTimeEdit;
+class QTimer;
 class TSystray;
 
 // The settings window, which is also the program's main window: it holds the store
@@ -146,6 +147,7 @@ private:
     StoreConnection connection;
     ref_ptr<Net> runningNet;
     std::unique_ptr<InboxMark> mark;
+    QTimer* markTimer = nullptr;
     TSystray* tray = nullptr;
     QSocketNotifier* notifier = nullptr;
     bool isStarted = false;
