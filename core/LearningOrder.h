@@ -15,7 +15,8 @@
 // order that depends only on what the network is taught, the patterns (input vector,
 // target vector) sorted as number sequences, and draw from a generator of their own,
 // seeded the same way in every run (not the network's weight generator: its draws of
-// 15 bits could not reach most orders of a large set, and its sequence is the weights').
+// 15 bits could not reach most orders of a large set, and the initial weights keep the
+// sequence they always had).
 class LearningOrder {
 public:
     // Indexes into the two lists (of equal length, every vector of the same length per

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -28,10 +27,9 @@ std::string realRoot(const std::string& root) {
     return path;
 }
 
-// Every message id of the folder from first on, in store order; empty (and a log line)
+// Every message id of the folder from first on, in store order; false (and a log line)
 // when the folder cannot be listed.
-std::vector<MESSAGEID> messageIds(IStoreFolder* folder, MESSAGEID first) {
-    std::vector<MESSAGEID> ids;
+bool messageIds(IStoreFolder* folder, MESSAGEID first, std::vector<MESSAGEID>& ids) {
     MESSAGEPROPS props;
     HENUMSTORE handle = nullptr;
     HRESULT hr = folder->GetFirstMessage(0, 0, first, &props, &handle);
@@ -42,9 +40,11 @@ std::vector<MESSAGEID> messageIds(IStoreFolder* folder, MESSAGEID first) {
     }
     if (handle)
         folder->GetMessageClose(handle);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         debugLog("inbox mark: cannot list the inbox: %#x", static_cast<unsigned>(hr));
-    return ids;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -56,11 +56,12 @@ InboxMark::~InboxMark() {
     flush();
 }
 
-std::map<std::string, MESSAGEID> InboxMark::readMarks() const {
+std::optional<std::map<std::string, MESSAGEID>> InboxMark::readMarks() const {
     std::map<std::string, MESSAGEID> marks;
     std::string content;
     if (FAILED(MaildirIdFile(file).read(&content)))
-        return marks;
+        return std::nullopt; // logged; a missing file reads as empty
+
     std::size_t at = 0;
     while (at < content.size()) {
         std::size_t end = content.find('\n', at);
@@ -81,9 +82,11 @@ std::map<std::string, MESSAGEID> InboxMark::readMarks() const {
 }
 
 std::optional<MESSAGEID> InboxMark::stored() const {
-    std::map<std::string, MESSAGEID> marks = readMarks();
-    auto found = marks.find(root);
-    if (found == marks.end())
+    std::optional<std::map<std::string, MESSAGEID>> marks = readMarks();
+    if (!marks)
+        return std::nullopt;
+    auto found = marks->find(root);
+    if (found == marks->end())
         return std::nullopt;
     return found->second;
 }
@@ -96,10 +99,15 @@ void InboxMark::store(MESSAGEID id) {
         debugLog("inbox mark: the store root %s cannot be named in %s", root.c_str(), file.c_str());
         return;
     }
-    std::map<std::string, MESSAGEID> marks = readMarks();
-    marks[root] = id;
+    std::optional<std::map<std::string, MESSAGEID>> marks = readMarks();
+    if (!marks) {
+        // Replacing a file that could not be read would lose the other stores' marks.
+        debugLog("inbox mark: %s cannot be read, so it is left as it is", file.c_str());
+        return;
+    }
+    (*marks)[root] = id;
     std::string content;
-    for (const auto& [storeRoot, storeMark] : marks)
+    for (const auto& [storeRoot, storeMark] : *marks)
         content += std::to_string(storeMark) + " " + storeRoot + "\n";
     std::error_code error;
     std::filesystem::path folder = std::filesystem::path(file).parent_path();
@@ -114,7 +122,11 @@ std::vector<MESSAGEID> InboxMark::catchUp(IStoreFolder* inbox) {
     mark = stored();
     loaded = true;
     if (!mark) {
-        std::vector<MESSAGEID> present = messageIds(inbox, MESSAGEID_FIRST);
+        // A failed listing must not become a mark of 0: the next start would sort the
+        // person's whole inbox.
+        std::vector<MESSAGEID> present;
+        if (!messageIds(inbox, MESSAGEID_FIRST, present))
+            return {};
         MESSAGEID newest = present.empty() ? 0 : *std::max_element(present.begin(), present.end());
         debugLog("inbox mark: first start on %s, leaving the %zu messages in the inbox as they are",
                  root.c_str(), present.size());
@@ -123,8 +135,9 @@ std::vector<MESSAGEID> InboxMark::catchUp(IStoreFolder* inbox) {
     }
     if (*mark >= lastId)
         return {};
-    std::vector<MESSAGEID> ids;
-    for (MESSAGEID id : messageIds(inbox, *mark + 1)) {
+    std::vector<MESSAGEID> listed, ids;
+    messageIds(inbox, *mark + 1, listed);
+    for (MESSAGEID id : listed) {
         if (id > *mark)
             ids.push_back(id);
     }

@@ -50,11 +50,13 @@ public:
     // Stores the mark when it is ahead of the file.
     void flush();
 
-    // The mark stored for this store; none when the file holds none (or is unreadable).
+    // The mark stored for this store; none when the file holds none (or cannot be read:
+    // then it is not written either, and every start counts as the first).
     std::optional<MESSAGEID> stored() const;
 
 private:
-    std::map<std::string, MESSAGEID> readMarks() const;
+    // Every store's mark; none when the file exists but cannot be read.
+    std::optional<std::map<std::string, MESSAGEID>> readMarks() const;
     void store(MESSAGEID id);
 
     std::string file;

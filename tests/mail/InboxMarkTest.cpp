@@ -149,4 +149,21 @@ INSTANTIATE_TEST_SUITE_P(
                     MarkFileCase{"garbage_before", "\x01\x02 junk\n\n9 ROOT\n", 9}),
     [](const testing::TestParamInfo<MarkFileCase>& info) { return std::string(info.param.name); });
 
+TEST(InboxMark, StateFileThatCannotBeReadIsLeftAlone) {
+    TempStore temp;
+    std::string file = fs::path(temp.root()).parent_path().string() + "/inbox-seen";
+    fs::create_directories(file + "/inside"); // a folder where the file should be
+    temp.deliver(mailText("Mine", "An invoice."));
+    com_ptr<IStoreNamespace> store;
+    ASSERT_EQ(createStoreNamespace(temp.root(), store.out()), S_OK);
+    ASSERT_EQ(store->Initialize(nullptr, 1), S_OK);
+    com_ptr<IStoreFolder> inbox = openInbox(store.get());
+    InboxMark mark(file, temp.root());
+    EXPECT_TRUE(mark.catchUp(inbox.get()).empty()); // as on a first start: nothing touched
+    mark.lookedAt(40);
+    mark.flush();
+    EXPECT_FALSE(mark.stored());
+    EXPECT_TRUE(fs::is_directory(file + "/inside"));
+}
+
 } // namespace
