@@ -91,17 +91,44 @@ BackPropagationPtr readNetwork(const NetFile& file) {
                  file.fileName().c_str(), inputCount, hiddenCount, outputCount);
         return {};
     }
+    // Every row is checked before the network is built: a damaged one (cut short, a
+    // value that is no number or not finite) would classify with random or absurd
+    // weights, and a file cannot make the reader allocate more than its rows hold.
+    // Rows are read again to fill the network rather than kept, so a large net's text is
+    // held one row at a time. Rows in file order: hw.*, ow.*, hb, ob.
+    const int rowCount = hiddenCount + outputCount + 2;
+    auto rowKey = [&](int r) {
+        if (r < hiddenCount)
+            return formatString("hw.%d", r);
+        if (r < hiddenCount + outputCount)
+            return formatString("ow.%d", r - hiddenCount);
+        return std::string(r == hiddenCount + outputCount ? "hb" : "ob");
+    };
+    auto rowLength = [&](int r) {
+        if (r < hiddenCount)
+            return inputCount;
+        return r == rowCount - 1 ? outputCount : hiddenCount;
+    };
+    for (int r = 0; r < rowCount; ++r) {
+        std::string key = rowKey(r);
+        std::optional<std::string> text = file.findText(sectionHidden, key);
+        std::string problem = text ? checkNumbers(*text, rowLength(r)) : "is missing";
+        if (!problem.empty()) {
+            debugLog("net file %s: network row \"%s\": %s, net loaded unlearned",
+                     file.fileName().c_str(), key.c_str(), problem.c_str());
+            return {};
+        }
+    }
     BackPropagationPtr network(new BackPropagation(inputCount, hiddenCount, outputCount));
     network->setLearningRate(0.3);
     network->setDecay(1.0);
-    for (int h = 0; h < hiddenCount; ++h)
-        decodeNumbers(file.readText(sectionHidden, formatString("hw.%d", h), ""), network->hwRow(h),
-                      inputCount);
-    for (int o = 0; o < outputCount; ++o)
-        decodeNumbers(file.readText(sectionHidden, formatString("ow.%d", o), ""), network->owRow(o),
-                      hiddenCount);
-    decodeNumbers(file.readText(sectionHidden, "hb", ""), network->getHb(), hiddenCount);
-    decodeNumbers(file.readText(sectionHidden, "ob", ""), network->getOb(), outputCount);
+    for (int r = 0; r < rowCount; ++r) {
+        double* slots = r < hiddenCount                 ? network->hwRow(r)
+                        : r < hiddenCount + outputCount ? network->owRow(r - hiddenCount)
+                        : r == rowCount - 2             ? network->getHb()
+                                                        : network->getOb();
+        decodeNumbers(file.readText(sectionHidden, rowKey(r), ""), slots, rowLength(r));
+    }
     return network;
 }
 

@@ -95,7 +95,9 @@ public:
     // Replaces inputs, outputs, learning set and network with what the file holds, read
     // from one consistent copy of it. The lists end at the first missing name key (an
     // empty name is kept); network counts of 0 give an unlearned net, and so do counts
-    // that are negative or beyond maxNetworkCount / maxNetworkWeights (with a log line).
+    // that are negative or beyond maxNetworkCount / maxNetworkWeights, and a weight row
+    // that is missing, cut short, too long, not hexadecimal or holds a NaN or an
+    // infinity (each with a log line naming the count or the row).
     // Store failures while the default learning folder is looked up raise ComException
     // and leave the net unchanged.
     void load();

@@ -6,6 +6,7 @@
 #include "platform/profile/ProfileBatch.h"
 #include "platform/profile/ProfileCache.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -118,12 +119,38 @@ int decodeNumbers(std::string_view text, double* slots, int count) {
     return filled;
 }
 
+std::string checkNumbers(std::string_view text, int count) {
+    int found = 0;
+    std::size_t at = 0;
+    while (at <= text.size() && !text.empty()) {
+        std::size_t bar = text.find('|', at);
+        std::size_t end = bar == std::string_view::npos ? text.size() : bar;
+        std::string_view piece = text.substr(at, end - at);
+        ++found;
+        if (found <= count) {
+            bool digits = piece.size() == 16;
+            for (std::size_t i = 0; digits && i < piece.size(); ++i)
+                digits = hexDigit(piece[i]) >= 0;
+            if (!digits)
+                return formatString("number %d is not 16 hexadecimal digits", found);
+            if (!std::isfinite(decodeNumber(piece)))
+                return formatString("number %d is not finite", found);
+        }
+        at = end + 1;
+    }
+    if (found != count)
+        return formatString("holds %d numbers instead of %d", found, count);
+    return {};
+}
+
 std::string joinAddresses(const std::vector<std::string>& addresses) {
     return joinTexts(addresses, ";");
 }
 
 std::vector<std::string> splitAddresses(const std::string& text) {
-    return splitText(text, ";");
+    std::vector<std::string> addresses = splitText(text, ";");
+    std::erase_if(addresses, [](const std::string& address) { return address.empty(); });
+    return addresses;
 }
 
 NetFile::NetFile(std::string fileName) : name(std::move(fileName)) {}

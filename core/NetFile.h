@@ -35,9 +35,13 @@ double decodeNumber(std::string_view piece);
 // Fills up to count slots from the pieces between "|" and returns how many it filled;
 // slots without a piece keep what they held.
 int decodeNumbers(std::string_view text, double* slots, int count);
+// Why the text is not a list of exactly count finite numbers as encodeNumbers writes
+// them (16 hexadecimal digits each, either case), or empty when it is one.
+std::string checkNumbers(std::string_view text, int count);
 
-// Addresses joined by ";"; on reading an empty text gives none, a trailing ";" adds
-// nothing and two adjacent ";" give an empty address.
+// Addresses joined by ";"; on reading, empty pieces (an empty text, a ";" at either end,
+// two adjacent ";") give no address: an empty one is nobody to write to, and could not
+// be stored at the end of a list.
 std::string joinAddresses(const std::vector<std::string>& addresses);
 std::vector<std::string> splitAddresses(const std::string& text);
 

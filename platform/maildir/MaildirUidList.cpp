@@ -340,8 +340,11 @@ HRESULT MaildirUidList::rewrite(const std::string& extra) {
 }
 
 HRESULT MaildirUidList::append(const std::string& text, bool durable) {
-    if (fd < 0)
-        return rewrite(text); // no file yet: it starts with its header
+    // No file yet, or one without a complete first line (empty, or torn before its header
+    // was written): it must start with its header, or the reader would take the first
+    // record for it and the message would get another id there.
+    if (fd < 0 || consumed == 0)
+        return rewrite(text);
     std::string path = idFilePath();
     MaildirSysCalls& sys = sysCalls();
     // A crashed writer's torn line is cut off, so the new records start on a line of

@@ -21,12 +21,14 @@ unsigned GetPrivateProfileStringA(const char* section, const char* key, const ch
                                   char* buffer, unsigned size, const char* fileName);
 
 // Sets `key` in `section` to `value`; a null `value` deletes the key and a null `key`
-// deletes the whole section. The first write creates the file; lines nobody changed,
-// comments included, stay as they were. The file is replaced atomically under a lock
-// shared with every other writer. Returns false, after a debugLog line naming this
-// call, the path and the reason, when the file could not be written (it then keeps
-// its old content) or when the names or value cannot be stored as given (a line break,
-// "]" in a section name, "=" in a key, a key starting with "[" or ";").
+// deletes the whole section. The value reads back exactly as given: one with blanks
+// at either end or in a pair of quotes is written inside double quotes. The first write
+// creates the file; lines nobody changed, comments included, stay as they were. The file
+// is replaced atomically under a lock shared with every other writer. Returns false,
+// after a debugLog line naming this call, the path and the reason, when the file could
+// not be written (it then keeps its old content) or when the names or value cannot be
+// stored as given (a line break, "]" in a section name, "=" in a key, a key starting
+// with "[" or ";").
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName);
 

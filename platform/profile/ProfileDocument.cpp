@@ -49,6 +49,15 @@ std::optional<std::string_view> headerName(std::string_view line) {
     return trimBlanks(trimmed);
 }
 
+// A value as written after "key=": one that reading would change (blanks at either end,
+// or a pair of matching quotes around it) goes inside double quotes, which reading drops.
+std::string storedValue(std::string_view value) {
+    if (!value.empty() &&
+        (isBlank(value.front()) || isBlank(value.back()) || unquoted(value).size() != value.size()))
+        return "\"" + std::string(value) + "\"";
+    return std::string(value);
+}
+
 bool hasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != text.npos;
 }
@@ -91,7 +100,9 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
             end = text.size();
         std::string_view line = text.substr(from, end - from);
         from = next;
-        if (!line.empty() && line.back() == '\r')
+        // Every carriage return before the line feed belongs to the line break: were one
+        // kept in the line, writing it back would end it in CR LF, which reads as a break.
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
 
         if (std::optional<std::string_view> name = headerName(line)) {
@@ -270,7 +281,7 @@ bool ProfileDocument::set(std::string_view section, std::string_view key, std::s
     if (found != noLine) {
         Line& line = target->lines[found];
         std::string text = line.text.substr(0, line.equals + 1);
-        text += value;
+        text += storedValue(value);
         if (text == line.text)
             return false;
         line.text = std::move(text);
@@ -284,7 +295,7 @@ bool ProfileDocument::set(std::string_view section, std::string_view key, std::s
         --at;
     std::string text(key);
     text += '=';
-    text += value;
+    text += storedValue(value);
     target->lines.insert(target->lines.begin() + static_cast<std::ptrdiff_t>(at),
                          Line{std::move(text)});
     indexLine(*target, at);

@@ -17,6 +17,9 @@
 // blanks (space, tab) around names and values are dropped; a value enclosed in a pair
 // of matching single or double quotes loses them. The first of two equal sections or
 // keys is the one read. Lines before the first section are kept but never read.
+// Carriage returns before a line feed (or the end of the file) belong to the line break.
+// Writing gives back what was read: a value with blanks at either end or in a pair of
+// quotes is written inside double quotes.
 class ProfileDocument {
 public:
     static ProfileDocument parse(std::string_view text);

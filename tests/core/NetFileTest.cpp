@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -120,6 +121,36 @@ TEST(NetFile, NumberListsFillOnlyTheSlotsTheyHave) {
     EXPECT_EQ(decodeNumbers("", two, 2), 0);
     EXPECT_EQ(two[0], 1.0);
 }
+
+struct AddressCase {
+    const char* name;
+    std::string stored;
+    std::vector<std::string> addresses;
+};
+
+void PrintTo(const AddressCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class SplitAddresses : public testing::TestWithParam<AddressCase> {};
+
+// An empty address is nobody to write to, and one at the end of a list could not be
+// stored again: reading drops them, so a list survives any number of saves.
+TEST_P(SplitAddresses, GivesTheAddressesThatSurviveASave) {
+    std::vector<std::string> read = splitAddresses(GetParam().stored);
+    EXPECT_EQ(read, GetParam().addresses);
+    EXPECT_EQ(splitAddresses(joinAddresses(read)), read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NetFile, SplitAddresses,
+    testing::Values(AddressCase{"empty", "", {}}, AddressCase{"one", "a@x.org", {"a@x.org"}},
+                    AddressCase{"two", "a@x.org;b@x.org", {"a@x.org", "b@x.org"}},
+                    AddressCase{"trailing_separator", "a@x.org;", {"a@x.org"}},
+                    AddressCase{"adjacent_separators", "a@x.org;;b@x.org", {"a@x.org", "b@x.org"}},
+                    AddressCase{"leading_and_trailing", ";a@x.org;;", {"a@x.org"}},
+                    AddressCase{"only_separators", ";;", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(NetFile, ReadsWhatWasWrittenAndTellsMissingFromEmpty) {
     CoreTestFolder dir;

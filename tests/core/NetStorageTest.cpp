@@ -265,16 +265,60 @@ TEST(NetStorage, FilesOfTheEarlierFormatReadAsBefore) {
     EXPECT_EQ(net->getLearnDate(), date);
 }
 
-TEST(NetStorage, MissingWeightsKeepRandomValuesAndTheNetStaysLearned) {
-    CoreTestFolder dir;
-    writeFile(dir.netFile(), "[NeuronsHidden]\ninputCount=_3_\noutputCount=_1_\nhiddenCount=_2_\n"
-                             "hw.1=_000000000000F03F_\n");
-    ref_ptr<Net> net = reload(dir.netFile());
-    ASSERT_TRUE(net->isLearned());
-    EXPECT_EQ(net->getNetwork()->hwRow(1)[0], 1.0);
-    EXPECT_NE(net->getNetwork()->hwRow(1)[1], 0.0);
-    EXPECT_EQ(net->getLearnDate(), 0);
+struct RowCase {
+    const char* name;
+    const char* key;
+    const char* row; // null: the key is missing
+};
+
+void PrintTo(const RowCase& value, std::ostream* out) {
+    *out << value.name;
 }
+
+class DamagedRows : public testing::TestWithParam<RowCase> {};
+
+// A network with a damaged row would classify with random or absurd weights: the net
+// loads unlearned, keeps its neurons, and the log names the row.
+TEST_P(DamagedRows, GiveAnUnlearnedNetNamingTheRow) {
+    const std::string one = "000000000000F03F";
+    std::map<std::string, std::string> rows{{"hw.0", one + "|" + one + "|" + one},
+                                            {"hw.1", one + "|" + one + "|" + one},
+                                            {"ow.0", one + "|" + one},
+                                            {"hb", one + "|" + one},
+                                            {"ob", one}};
+    if (GetParam().row)
+        rows[GetParam().key] = GetParam().row;
+    else
+        rows.erase(GetParam().key);
+    std::string text = "[NeuronsIn]\nneuron0.name=_a_\n[NeuronsHidden]\n"
+                       "inputCount=_3_\noutputCount=_1_\nhiddenCount=_2_\n";
+    for (const auto& [key, row] : rows)
+        text += key + "=_" + row + "_\n";
+    CoreTestFolder dir;
+    writeFile(dir.netFile(), text);
+    LogRecorder log;
+    ref_ptr<Net> net = reload(dir.netFile());
+    EXPECT_FALSE(net->isLearned());
+    EXPECT_EQ(net->inputCount(), 1);
+    EXPECT_TRUE(log.contains(std::string("network row \"") + GetParam().key + "\""));
+    EXPECT_TRUE(log.contains("net loaded unlearned"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NetStorage, DamagedRows,
+    testing::Values(RowCase{"missing_row", "hw.1", nullptr}, RowCase{"missing_bias", "ob", nullptr},
+                    RowCase{"empty_row", "ow.0", ""},
+                    RowCase{"too_short", "hw.0", "000000000000F03F|000000000000F03F"},
+                    RowCase{"too_long", "hb", "000000000000F03F|000000000000F03F|000000000000F03F"},
+                    RowCase{"trailing_bar", "ow.0", "000000000000F03F|000000000000F03F|"},
+                    RowCase{"cut_inside_a_number", "hw.1",
+                            "000000000000F03F|000000000000F03F|0000000000"},
+                    RowCase{"not_hexadecimal", "hb", "000000000000F03F|00000000000XF03F"},
+                    RowCase{"blank_inside", "ob", "000000000000 03F"},
+                    RowCase{"nan", "hw.0", "000000000000F03F|000000000000F8FF|000000000000F03F"},
+                    RowCase{"infinity", "ob", "000000000000F07F"},
+                    RowCase{"minus_infinity", "ow.0", "000000000000F0FF|000000000000F03F"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // 300 inputs make hidden-unit rows of 5099 characters, beyond one profile buffer.
 TEST(NetStorage, LongWeightRowsSurvive) {

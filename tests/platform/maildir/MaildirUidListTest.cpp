@@ -109,6 +109,40 @@ TEST(MaildirUidList, DamagedFileNeverLeadsToReuse) {
               (std::map<std::string, MESSAGEID>{{"a.M1P1.h", 41}, {"b.M1P1.h", 42}}));
 }
 
+struct HeaderlessCase {
+    const char* name;
+    const char* content;
+};
+
+void PrintTo(const HeaderlessCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class HeaderlessFile : public testing::TestWithParam<HeaderlessCase> {};
+
+// A file without a complete first line (left empty, or torn while its header was
+// written) gets its header before any record: else the next reader takes the first
+// record for the header and gives that message another id.
+TEST_P(HeaderlessFile, GetsItsHeaderAndEveryReaderTheSameIds) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x", 1700000000);
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x", 1700000001);
+    std::ofstream(dir.root + "/brevalo-uidlist") << GetParam().content;
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    std::map<std::string, MESSAGEID> ids{{"a.M1P1.h", 1}, {"b.M1P1.h", 2}};
+    EXPECT_EQ(idsByBase(list), ids);
+    MaildirUidList other(dir.root);
+    ASSERT_EQ(other.sync(), S_OK);
+    EXPECT_EQ(idsByBase(other), ids);
+}
+
+INSTANTIATE_TEST_SUITE_P(MaildirUidList, HeaderlessFile,
+                         testing::Values(HeaderlessCase{"empty", ""},
+                                         HeaderlessCase{"torn_header", "brevalo-uidl"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(MaildirUidList, FailedWriteLeavesTheOldFile) {
     TempMaildir dir;
     dir.open();

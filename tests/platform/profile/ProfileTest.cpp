@@ -227,6 +227,67 @@ TEST(ProfileWrite, CrLfFileStaysCrLf) {
     EXPECT_EQ(readFile(file), "[s]\r\na=1\r\nb=2\r\n");
 }
 
+struct ExactCase {
+    const char* name;
+    const char* value;
+    const char* line; // as the file stores it
+};
+
+void PrintTo(const ExactCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class ProfileWriteKeeps : public testing::TestWithParam<ExactCase> {};
+
+// Reading drops blanks and a pair of quotes around a value: such a value is stored in
+// quotes so it reads back as written; any other is stored as it always was.
+TEST_P(ProfileWriteKeeps, TheValueExactly) {
+    TempFolder folder;
+    std::string file = folder.file("exact.ini");
+    ASSERT_TRUE(WritePrivateProfileStringA("s", "k", GetParam().value, file.c_str()));
+    EXPECT_EQ(readFile(file), std::string("[s]\nk=") + GetParam().line + "\n");
+    EXPECT_EQ(readValue(file, "s", "k"), GetParam().value);
+    EXPECT_EQ(getProfileString("s", "k", "", file), GetParam().value);
+}
+
+const ExactCase exactCases[] = {
+    {"plain", "_12_", "_12_"},
+    {"inner_blanks_and_quotes", "a 'b' \"c\"", "a 'b' \"c\""},
+    {"leading_blank", " lead", "\" lead\""},
+    {"trailing_tab", "trail\t", "\"trail\t\""},
+    {"only_blanks", " \t ", "\" \t \""},
+    {"single_quoted", "'q'", "\"'q'\""},
+    {"double_quoted", "\"q\"", "\"\"q\"\""},
+    {"lone_quote", "\"", "\""},
+    {"empty", "", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileWriteKeeps, testing::ValuesIn(exactCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class ProfileRewriteKeeps : public testing::TestWithParam<ReadCase> {};
+
+// Rewriting the file for another key changes no value: carriage returns before a line
+// feed are part of the line break, also when there are several.
+TEST_P(ProfileRewriteKeeps, EveryOtherValue) {
+    TempFolder folder;
+    std::string file = folder.file("rewrite.ini");
+    writeFile(file, GetParam().text);
+    EXPECT_EQ(readValue(file, GetParam().section, GetParam().key), GetParam().expected);
+    ASSERT_TRUE(WritePrivateProfileStringA("other", "x", "1", file.c_str()));
+    EXPECT_EQ(readValue(file, GetParam().section, GetParam().key), GetParam().expected);
+}
+
+const ReadCase rewriteCases[] = {
+    {"bare_cr_before_lf", "[s]\nk=v\r\r\nl=w\n", "s", "k", "v"},
+    {"bare_crs_in_crlf_file", "[s]\r\nk=v\r\r\r\n", "s", "k", "v"},
+    {"bare_cr_at_the_end", "[s]\nk=v\r\r", "s", "k", "v"},
+    {"cr_inside_stays", "[s]\nk=a\rb\n", "s", "k", "a\rb"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileRewriteKeeps, testing::ValuesIn(rewriteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ProfileWrite, WritesThroughASymbolicLink) {
     TempFolder folder;
     std::string real = folder.file("real.ini");
