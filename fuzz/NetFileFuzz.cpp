@@ -1,5 +1,6 @@
 // Any zelko.ini loads: as an unlearned net when its network is damaged, else as a net whose
-// network fits its counts, holds only finite weights and gives outputs between 0 and 1.
+// network fits its counts, holds only finite weights (no more than the file spells out)
+// and gives outputs between 0 and 1.
 // What was loaded survives a save and a second load unchanged, weights bit for bit.
 #include "util/Log.h"
 #include "core/Net.h"
@@ -62,7 +63,7 @@ std::string describe(const Net& net) {
     return out + encodeNumbers(network->getOb(), outputs) + "\n";
 }
 
-void checkNetwork(const Net& net) {
+void checkNetwork(const Net& net, std::size_t fileSize) {
     const BackPropagationPtr& network = net.getNetwork();
     if (!network)
         return;
@@ -70,6 +71,10 @@ void checkNetwork(const Net& net) {
         outputs = network->getOutputCount();
     check(inputs > 0 && hidden > 0 && outputs > 0);
     check(isSaneNetworkSize(inputs, hidden, outputs));
+    // Bounded memory: every value held came from 16 digits of the file.
+    long long values = static_cast<long long>(hidden) * (inputs + 1) +
+                       static_cast<long long>(outputs) * (hidden + 1);
+    check(values * 16 <= static_cast<long long>(fileSize));
     auto finite = [](const double* values, int count) {
         for (int i = 0; i < count; ++i)
             check(std::isfinite(values[i]));
@@ -100,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ref_ptr<Net> net(new Net(given, nullptr));
     net->load();
-    checkNetwork(*net);
+    checkNetwork(*net, size);
 
     unlink(saved.c_str());
     ref_ptr<Net> copy(new Net(saved, nullptr));
