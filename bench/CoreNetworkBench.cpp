@@ -63,6 +63,7 @@ void sizes(benchmark::internal::Benchmark* b) {
     b->ArgNames({"I", "H", "O"});
     b->Args({20, 12, 5});
     b->Args({200, 100, 20});
+    b->Args({1000, 40, 20}); // a net of 1,000 one-word stimulations
     b->Args({1000, 200, 50});
 }
 
