@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures Brevalo's commands against the programs people use for the same jobs, in one
 # run on the 6,046 messages of the SpamAssassin public corpus, and prints a markdown table
-# (messages per second, ratios of medians taken in the same hyperfine call):
+# (median wall time, messages per second, and the median of the ratios taken pair by pair
+# in rounds that run each command once, A B A B ...):
 #   classify  brevalo-cli classify against bogofilter -B, with 3 and with 500 one-word
 #             stimulations
 #   sort      brevalo-cli sort --once over an inbox holding the corpus against procmail and
@@ -72,6 +73,7 @@ need_packages() {
     ((${#missing[@]})) || return 0
     log "installing ${missing[*]} for the benchmark (not a dependency of Brevalo)"
     [[ $(id -u) -eq 0 ]] || sudo=sudo
+    $sudo apt-get update -qq > /dev/null || true
     for _ in $(seq 30); do
         $sudo apt-get install -y -qq "${missing[@]}" > /dev/null && return 0
         sleep 20
@@ -95,7 +97,7 @@ corpus="$data/corpus"
 list="$data/corpus.list"
 total=$(wc -l < "$list")
 words="$data/words.tsv"
-if [[ ! -s $words || $list -nt $words ]]; then
+if [[ ! -s $words || $list -nt $words || $top/bench/corpus-words.py -nt $words ]]; then
     log "ranking the corpus's words"
     /usr/bin/python3 "$top/bench/corpus-words.py" "$corpus" "$list" "$words"
 fi
@@ -197,13 +199,15 @@ prepare_script() {
     chmod +x "$work/cmd/$1.prepare"
 }
 
-# time_commands JSON WARMUP NAME...: one hyperfine call over the scripts $work/cmd/NAME (each
-# after its .prepare script when it has one), named NAME in the results. A name says what
-# runs (it is what the table shows): "brevalo-cli classify", "bogofilter -B".
+# time_commands JSON WARMUP NAME...: times the scripts $work/cmd/NAME (each after its .prepare
+# script when it has one) in rounds, one hyperfine run of each command per round (A B C A B
+# C ...), so that a ratio is taken pair by pair within a round and holds when the shared
+# machine's speed drifts; JSON gets every run's times. A name says what runs (it is what
+# the table shows): "brevalo-cli classify", "bogofilter -B".
 time_commands() {
-    local json=$1 warmup=$2 name
+    local json=$1 warmup=$2 name round
     shift 2
-    local arguments=()
+    local arguments=() rounds=()
     for name; do
         if [[ -x $work/cmd/$name.prepare ]]; then
             arguments+=(--prepare "$(printf '%q' "$work/cmd/$name.prepare")")
@@ -214,13 +218,18 @@ time_commands() {
     for name; do
         arguments+=(--command-name "$name" "$(printf '%q' "$work/cmd/$name")")
     done
-    hyperfine -N --style basic --runs "$runs" --warmup "$warmup" --export-json "$json" \
-        "${arguments[@]}" >&2
+    for round in $(seq "$runs"); do
+        echo "round $round of $runs" >&2
+        hyperfine -N --style basic --runs 1 --warmup "$((round == 1 ? warmup : 0))" \
+            --export-json "$work/round-$round.json" "${arguments[@]}" >&2
+        rounds+=("$work/round-$round.json")
+    done
+    python3 "$top/bench/results.py" merge "$json" "${rounds[@]}"
 }
 
 # --- Sort: inboxes and Maildirs ---------------------------------------------------------
 
-# inbox_template DIR: DIR/new holds every corpus message (named after its folder and file),
+# fill_inbox DIR: DIR/new holds every corpus message (named after its folder and file),
 # as a delivery agent would have left it.
 fill_inbox() {
     local dir=$1
@@ -394,7 +403,7 @@ section_learn() {
 
 section_memory() {
     log "memory: sort --once with 1,000 stimulations"
-    make_net memory1000 "$(stimulations 1000)" "$(learning_list 10)" --iterations 1
+    make_net memory1000 "$(stimulations 1000)" "$(learning_list 10)" --iterations 30
     fill_inbox "$work/memory1000/Maildir"
     local start end kb
     start=$(date +%s.%N)
@@ -455,7 +464,8 @@ done
 
 {
     echo "Brevalo against its peers on the SpamAssassin public corpus ($total messages," \
-        "$runs runs, medians; ratio: the peer's median / Brevalo's)"
+        "$runs rounds; median wall seconds (median cpu seconds); ratio: the median over the" \
+        "rounds of the peer's time / Brevalo's time in the same round)"
     echo
     python3 "$top/bench/results.py" header
     cat "$table"
