@@ -14,7 +14,7 @@
 #   train     a training step of the network at 1000-40-20 (bench_core's BM_Train)
 #   deliver, quality   hooks for the comparisons still to come (see below)
 #
-# Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 runs)
+# Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 rounds)
 # Needs a build (build/bin/brevalo-cli, bench_net, bench_core). Installs the peers it
 # compares with (procmail, maildrop, bogofilter) and its tools (hyperfine, time, strace)
 # from Debian when they are missing: they are the benchmark's own, not Brevalo's
@@ -131,12 +131,16 @@ learning_list() {
     echo "$file"
 }
 
-# corpus_half 0|1: the messages of one half of every corpus folder (alternate messages), with
-# their folder as target; for learning on one half and testing on the other.
+# corpus_half 0|1 [folder|class]: the messages of one half of every corpus folder (alternate
+# messages), with their corpus folder (or their class, ham or spam) as target; for learning
+# on one half and testing on the other.
 corpus_half() {
-    local file="$work/half-$1"
-    awk -F/ -v half="$1" -v corpus="$corpus" '{ n[$1]++ } n[$1] % 2 == half {
-        print corpus "/" $0 "\t" $1 }' "$list" > "$file"
+    local file="$work/half-$1-${2:-folder}"
+    awk -F/ -v half="$1" -v class="${2:-folder}" -v corpus="$corpus" '{ n[$1]++ }
+        n[$1] % 2 == half {
+            target = $1
+            if (class == "class") target = $0 ~ /^spam/ ? "spam" : "ham"
+            print corpus "/" $0 "\t" target }' "$list" > "$file"
     echo "$file"
 }
 
@@ -329,7 +333,7 @@ section_classify() {
     done
 }
 
-# The sort comparison's three contestants: script name (shown in the table) by folder key.
+# The contestants of the sort comparison: script name (shown in the table) by folder key.
 declare -A sorter=([brevalo]="brevalo-cli sort --once" [procmail]="procmail, one per message"
     [maildrop]="maildrop, one per message")
 
@@ -337,6 +341,23 @@ declare -A sorter=([brevalo]="brevalo-cli sort --once" [procmail]="procmail, one
 restore_script() {
     prepare_script "${sorter[$1]}" \
         "rm -rf '$work/sort-$1'; cp -a '$work/sort-$1.template' '$work/sort-$1'"
+}
+
+# peer_scripts LIST WORD...: procmail and maildrop as scripts named ${sorter[procmail]} and
+# ${sorter[maildrop]} that hand every message of LIST, one process per message, to the peer,
+# which delivers it to folder k when its body matches WORD k (the first match wins), else to
+# the inbox; each run starts from a fresh Maildir ($work/sort-procmail, $work/sort-maildrop).
+peer_scripts() {
+    local messages=$1
+    shift
+    peer_maildir "$work/sort-procmail.template" "$@"
+    write_procmailrc "$work/procmailrc" "$work/sort-procmail" "$@"
+    per_message_script "${sorter[procmail]}" "$messages" -- procmail -m "$work/procmailrc"
+    restore_script procmail
+    peer_maildir "$work/sort-maildrop.template" "$@"
+    write_mailfilter "$work/mailfilter" "$work/sort-maildrop" "$@"
+    per_message_script "${sorter[maildrop]}" "$messages" -- maildrop "$work/mailfilter"
+    restore_script maildrop
 }
 
 section_sort() {
@@ -349,16 +370,9 @@ section_sort() {
     mv "$work/sort3" "$work/sort-brevalo.template"
     command_script "${sorter[brevalo]}" "BREVALO_HOME=$work/sort-brevalo/home" \
         "MAILDIR=$work/sort-brevalo/Maildir" -- "$bin/brevalo-cli" sort --once
+    restore_script brevalo
+    peer_scripts "$list" "${sort_words[@]}"
 
-    peer_maildir "$work/sort-procmail.template" "${sort_words[@]}"
-    write_procmailrc "$work/procmailrc" "$work/sort-procmail" "${sort_words[@]}"
-    per_message_script "${sorter[procmail]}" "$list" -- procmail -m "$work/procmailrc"
-
-    peer_maildir "$work/sort-maildrop.template" "${sort_words[@]}"
-    write_mailfilter "$work/mailfilter" "$work/sort-maildrop" "${sort_words[@]}"
-    per_message_script "${sorter[maildrop]}" "$list" -- maildrop "$work/mailfilter"
-
-    for key in brevalo procmail maildrop; do restore_script "$key"; done
     time_commands "$results/sort.json" 0 "${sorter[brevalo]}" "${sorter[procmail]}" \
         "${sorter[maildrop]}"
     note "sort: the three expressions are the words ${sort_words[*]} (the message body, first" \
@@ -378,12 +392,11 @@ section_sort() {
     "$work/cmd/${sorter[brevalo]}.prepare"
     find "$work/sort-brevalo/Maildir/new" -type f | sort | tail -n +301 | xargs rm -f
     fsyncs_per_message brevalo 300 "$work/sort-brevalo/Maildir" "$work/cmd/${sorter[brevalo]}"
-    "$work/cmd/${sorter[procmail]}.prepare"
-    per_message_script procmail-300 "$work/first-300" -- procmail -m "$work/procmailrc"
-    fsyncs_per_message procmail 300 "$work/sort-procmail" "$work/cmd/procmail-300"
-    "$work/cmd/${sorter[maildrop]}.prepare"
-    per_message_script maildrop-300 "$work/first-300" -- maildrop "$work/mailfilter"
-    fsyncs_per_message maildrop 300 "$work/sort-maildrop" "$work/cmd/maildrop-300"
+    peer_scripts "$work/first-300" "${sort_words[@]}"
+    for key in procmail maildrop; do
+        "$work/cmd/${sorter[$key]}.prepare"
+        fsyncs_per_message "$key" 300 "$work/sort-$key" "$work/cmd/${sorter[$key]}"
+    done
     rm -rf "$work"/sort-*
 }
 
@@ -435,13 +448,19 @@ for b in json.load(open(sys.argv[1]))["benchmarks"]:
         "≥ 3 G madd/s"
 }
 
-# Hook for `brevalo-cli deliver` (one process per message, against procmail and maildrop
-# with the same three expressions). With the helpers above it takes a few lines:
-#   make_net deliver3 "$(stimulations 3)" "$(learning_list 10)" --first-match --iterations 500
-#   per_message_script deliver "$list" "BREVALO_HOME=$work/deliver3/home" \
-#       "MAILDIR=<a copy of $work/deliver3/Maildir>" -- "$bin/brevalo-cli" deliver
-#   plus a prepare script that restores that copy, then the procmail and maildrop scripts
-#   and prepare scripts as in section_sort, time_commands, and row speed for each peer.
+# Hook for `brevalo-cli deliver`, one process per message, against procmail and maildrop
+# with the same three expressions, when the command exists. With the helpers above:
+#   local three; three=$(stimulations 3)
+#   make_net deliver3 "$three" "$(learning_list 10)" --first-match --iterations 500
+#   mv "$work/deliver3" "$work/sort-deliver.template"
+#   sorter[deliver]="brevalo-cli deliver, one per message"
+#   per_message_script "${sorter[deliver]}" "$list" "BREVALO_HOME=$work/sort-deliver/home" \
+#       "MAILDIR=$work/sort-deliver/Maildir" -- "$bin/brevalo-cli" deliver
+#   restore_script deliver
+#   peer_scripts "$list" $(cut -f1 "$three")
+#   time_commands "$results/deliver.json" 0 "${sorter[deliver]}" "${sorter[procmail]}" \
+#       "${sorter[maildrop]}"
+#   and a row speed for each peer (fsyncs_per_message as in section_sort, if wanted).
 section_deliver() {
     if ! "$bin/brevalo-cli" --help | grep -q '^  deliver'; then
         note "deliver: not measured, brevalo-cli has no deliver command yet"
@@ -450,10 +469,14 @@ section_deliver() {
     note "deliver: brevalo-cli has a deliver command; section_deliver is still to be written"
 }
 
-# Hook for the learning-quality comparison: learning set from one half of each corpus folder
-# (corpus_half 0, targets the folders; corpus_half 1 to test on), suggest --per-folder 25
-# --add, learn, evaluate and classify the other half; the same inputs to a logistic
-# regression with /usr/bin/python3 (python3-sklearn); one row per figure with row value.
+# Hook for the learning-quality comparison: a net without stimulations over one half of the
+# corpus, assigned by class, to which `suggest --per-folder 25 --add` adds the words:
+#   : > "$work/no-stimulations"
+#   make_net quality "$work/no-stimulations" "$(corpus_half 0 class)" --iterations 0
+#   then brevalo-cli suggest --add, learn and evaluate with BREVALO_HOME=$work/quality/home
+#   MAILDIR=$work/quality/Maildir, classify --tsv over the files of corpus_half 1, and a
+#   logistic regression on the same inputs with /usr/bin/python3 (python3-sklearn); one
+#   row value per figure (accuracy of each, the difference, evaluate's seconds).
 section_quality() {
     note "quality: not measured yet (the net-building commands it needs are still to come)"
 }
