@@ -135,8 +135,12 @@ int build(const ProgramEnvironment& environment, const Options& options) {
     if (fs::exists(environment.netFile()))
         fail(environment.netFile() + " exists already; name an empty BREVALO_HOME");
     auto started = std::chrono::steady_clock::now();
+    // A new store, made as a person makes an empty Maildir: brevalo-cli opens only stores
+    // that exist.
     std::error_code made;
     fs::create_directories(environment.home, made);
+    for (const char* part : {"cur", "new", "tmp"})
+        fs::create_directories(fs::path(environment.storeRoot) / part, made);
     StoreConnection connection = connectStore(environment.storeRoot);
     ref_ptr<Net> net(new Net(environment.netFile(), connection.store.get()));
     net->load();
