@@ -7,12 +7,13 @@
 #include "platform/maildir/MaildirNames.h"
 #include "platform/maildir/MaildirUidList.h"
 #include "platform/profile/Loc.h"
-#include "mail/HtmlText.h"
-#include "mail/ProgramEnvironment.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
+#include "mail/HtmlText.h"
+#include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
+#include "sorting/ProgramEnvironment.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -142,7 +144,7 @@ int build(const ProgramEnvironment& environment, const Options& options) {
     for (const char* part : {"cur", "new", "tmp"})
         fs::create_directories(fs::path(environment.storeRoot) / part, made);
     StoreConnection connection = connectStore(environment.storeRoot);
-    ref_ptr<Net> net(new Net(environment.netFile(), connection.store.get()));
+    ref_ptr<Net> net(new Net(environment.netFile(), StoreMessages::of(connection.store.get())));
     net->load();
 
     STOREFOLDERID learnId =
@@ -190,7 +192,7 @@ int build(const ProgramEnvironment& environment, const Options& options) {
 
     int dropped = 0;
     if (options.dropUnmatched) {
-        com_ptr<IStoreFolder> held = net->holdFolder(net->getLearnFolder());
+        std::shared_ptr<void> held = net->holdFolder(net->getLearnFolder());
         std::set<std::string> unmatched;
         for (int f = 0; f < net->fileCount(); ++f) {
             std::string id = net->getFile(f)->getId();
@@ -207,7 +209,7 @@ int build(const ProgramEnvironment& environment, const Options& options) {
         net->loadLearningSet();
     }
 
-    com_ptr<IStoreFolder> held = net->holdFolder(net->getLearnFolder());
+    std::shared_ptr<void> held = net->holdFolder(net->getLearnFolder());
     for (int f = 0; f < net->fileCount(); ++f) {
         ref_ptr<FileData> entry = net->getFile(f);
         if (options.firstMatch) {

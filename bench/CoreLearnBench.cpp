@@ -3,6 +3,7 @@
 #include "util/ComPtr.h"
 #include "util/Log.h"
 #include "platform/Store.h"
+#include "mail/StoreMessages.h"
 
 #include <benchmark/benchmark.h>
 
@@ -78,7 +79,7 @@ struct LearningBench {
                 << "\r\n\r\n"
                 << body(seed);
         }
-        net = new Net(folder + "/zelko.ini", store.get());
+        net = new Net(folder + "/zelko.ini", StoreMessages::of(store.get()));
         net->setLearnFolder(learnFolder);
         net->load(); // the learning set
         for (int n = 0; n < stimulations; ++n) {
@@ -140,7 +141,7 @@ void BM_LearnRun(benchmark::State& state) {
 void BM_LearnReadMessages(benchmark::State& state) {
     LearningBench& b = bench();
     for (auto _ : state) {
-        com_ptr<IStoreFolder> held = b.net->holdFolder(b.learnFolder);
+        std::shared_ptr<void> held = b.net->holdFolder(b.learnFolder);
         for (int f = 0; f < b.net->fileCount(); ++f)
             benchmark::DoNotOptimize(b.net->getFileContent(b.path(f)));
     }

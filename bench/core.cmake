@@ -6,4 +6,4 @@ brevalo_bench(bench_core
     CoreLearnBench.cpp
     CoreLearningOrderBench.cpp
     CoreBenchMain.cpp
-  LIBS brevalo_core)
+  LIBS brevalo_core brevalo_mail)

@@ -1,8 +1,6 @@
 # bench_net builds learned nets over fresh stores for the whole-command comparisons of
 # bench/compare-peers.sh (no windows needed).
-if(TARGET brevalo_sorting)
-  add_executable(bench_net ${CMAKE_CURRENT_LIST_DIR}/BenchNet.cpp)
-  target_link_libraries(bench_net PRIVATE brevalo_sorting)
-  target_include_directories(bench_net PRIVATE ${PROJECT_SOURCE_DIR})
-  add_dependencies(bench_net brevalo_strings)
-endif()
+add_executable(bench_net ${CMAKE_CURRENT_LIST_DIR}/BenchNet.cpp)
+target_link_libraries(bench_net PRIVATE brevalo_sorting)
+target_include_directories(bench_net PRIVATE ${PROJECT_SOURCE_DIR})
+add_dependencies(bench_net brevalo_strings)

@@ -1,3 +1,3 @@
 brevalo_bench(bench_profile
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ProfileBench.cpp
-  LIBS brevalo_profile)
+  LIBS brevalo_platform)

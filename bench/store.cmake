@@ -1,5 +1,3 @@
 # The mail store: listing, copy+delete, copy into and deletion from a large folder,
 # opening by id, arrival to notification.
-if(TARGET brevalo_store)
-  brevalo_bench(bench_store SOURCES StoreBench.cpp LIBS brevalo_store)
-endif()
+brevalo_bench(bench_store SOURCES StoreBench.cpp LIBS brevalo_platform)

@@ -6,7 +6,8 @@
 #include "platform/Store.h"
 #include "platform/profile/Loc.h"
 #include "mail/HtmlText.h"
-#include "mail/OutgoingMail.h"
+#include "mail/StoreMessages.h"
+#include "sorting/OutgoingMail.h"
 
 #include <cstdio>
 
@@ -61,7 +62,7 @@ int CliSession::open() {
                      environment.storeRoot.c_str(), comErrorText(e, "store").c_str());
         return exitFailed;
     }
-    netObject = new Net(environment.netFile(), connection.store.get());
+    netObject = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
     try {
         netObject->load();
     } catch (const ComException& e) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "mail/ProgramEnvironment.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
+#include "mail/StoreAccess.h"
+#include "sorting/ProgramEnvironment.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/ProgramEnvironment.h"
+#include "sorting/ProgramEnvironment.h"
 
 #include <string>
 #include <vector>

@@ -3,7 +3,7 @@
 #include "cli/Sorter.h"
 
 #include "platform/lock/SingleInstance.h"
-#include "mail/InboxMark.h"
+#include "sorting/InboxMark.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
-#include "mail/InboxMark.h"
+#include "sorting/InboxMark.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
 
@@ -65,17 +65,8 @@ void Sorter::handle(Notification& notification) {
 
 int Sorter::sortInbox() {
     std::vector<MESSAGEID> ids;
-    MESSAGEPROPS props;
-    HENUMSTORE enumeration = nullptr;
-    HRESULT hr =
-        context.inbox->GetFirstMessage(0, 0, static_cast<MESSAGEID>(-1), &props, &enumeration);
-    while (hr == S_OK) {
-        ids.push_back(props.dwMessageId);
-        context.inbox->FreeMessageProps(&props);
-        hr = context.inbox->GetNextMessage(enumeration, 0, &props);
-    }
-    if (enumeration)
-        context.inbox->GetMessageClose(enumeration);
+    forEachMessage(context.inbox, MESSAGEID_FIRST,
+                   [&ids](const MESSAGEPROPS& props) { ids.push_back(props.dwMessageId); });
     for (MESSAGEID id : ids) {
         Notification notification{WM_NEWMSGS, id, 0, id};
         handle(notification);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/IncomingMail.h"
+#include "sorting/IncomingMail.h"
 #include "platform/Store.h"
 
 #include <deque>

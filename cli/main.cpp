@@ -1,4 +1,4 @@
-#include "mail/ProgramEnvironment.h"
+#include "sorting/ProgramEnvironment.h"
 #include "cli/Commands.h"
 
 #include <clocale>

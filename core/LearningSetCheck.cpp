@@ -1,7 +1,6 @@
 #include "core/LearningSetCheck.h"
 
 #include "util/Log.h"
-#include "platform/Store.h"
 #include "platform/profile/Loc.h"
 #include "core/Net.h"
 
@@ -30,7 +29,7 @@ LearningSetCheck checkLearningSet(const Net& net) {
     Clock::duration inputTime{};
     LearningSetCheck result;
     std::string folder = net.getLearnFolder();
-    com_ptr<IStoreFolder> held = net.holdFolder(folder);
+    std::shared_ptr<void> held = net.holdFolder(folder);
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
         Clock::time_point fetchStart = Clock::now();

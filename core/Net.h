@@ -1,25 +1,21 @@
 #pragma once
 
-#include "core/BackPropagation.h"
-#include "core/Classification.h"
-#include "core/FileData.h"
-#include "core/NeuronIn.h"
-#include "core/NeuronOut.h"
-#include "util/ComPtr.h"
 #include "util/DateTime.h"
 #include "util/DoubleArray.h"
 #include "util/Ref.h"
 #include "util/Refs.h"
+#include "core/BackPropagation.h"
+#include "core/Classification.h"
+#include "core/FileData.h"
+#include "core/LearningRun.h"
+#include "core/LearningSet.h"
+#include "core/MessageSource.h"
+#include "core/NetSettings.h"
+#include "core/NeuronIn.h"
+#include "core/NeuronOut.h"
 
+#include <memory>
 #include <string>
-
-class IStoreFolder;
-class IStoreNamespace;
-class NetFile;
-
-// Progress of a learning run: the caller's value, the iteration and the summed error of
-// that iteration. Called on the learning thread; it must only hand the values on.
-using ProgressCallback = void (*)(int user, int iteration, double error);
 
 // Networks beyond these sizes cannot come from a real net (its stimulations and folders
 // are made by hand): a file claiming them is corrupt and loads unlearned, and learn
@@ -33,16 +29,22 @@ constexpr long long maxNetworkWeights = 1LL << 24;
 bool isSaneNetworkSize(int inputCount, int hiddenCount, int outputCount);
 
 // The classifier as one object: input neurons (stimulations), output neurons (target
-// folders), the learning set and, once learned, the network. Index lookups give null
-// when out of range and searches -1; nothing here raises.
+// folders), the learning set and, once learned, the network, stored in the net file.
+// The learning set (LearningSet), the settings (NetSettings) and the learning run
+// (LearningRun) are classes of their own; the operations on them here are thin calls.
+// Index lookups give null when out of range and searches -1; nothing here raises.
+// A net is used by one thread at a time.
 class Net : public RefBase {
 public:
-    // fileName: full path of the net file. store: the mail-store connection, held
-    // without a reference of its own (its owner keeps it alive); may be null.
-    Net(std::string fileName, IStoreNamespace* store);
+    // fileName: full path of the net file. messages: where the learning messages are
+    // read (the mail store, or texts in memory); may be null, then the learning set is
+    // always empty.
+    Net(std::string fileName, MessageSourcePtr messages);
 
     const std::string& getFileName() const { return fileName; }
-    IStoreNamespace* getStore() const { return store; }
+    const MessageSourcePtr& getMessages() const { return learning.messages().source(); }
+    const LearningSet& learningSet() const { return learning; }
+    const NetSettings& settings() const { return settingsFile; }
 
     int inputCount() const { return refsCount(inputs); }
     int outputCount() const { return refsCount(outputs); }
@@ -58,13 +60,14 @@ public:
     int indexOfInput(const NeuronIn* neuron) const;
     int indexOfOutput(const NeuronOut* neuron) const;
 
-    int fileCount() const { return refsCount(files); }
-    ref_ptr<FileData> getFile(int index) const;
+    // The learning set (LearningSet).
+    int fileCount() const { return learning.count(); }
+    ref_ptr<FileData> getFile(int index) const { return learning.get(index); }
     // Appends one learning-set entry and returns it (null is not added).
-    ref_ptr<FileData> appendFile(FileData* entry);
-    ref_ptr<FileData> removeFile(int index);
+    ref_ptr<FileData> appendFile(FileData* entry) { return learning.append(entry); }
+    ref_ptr<FileData> removeFile(int index) { return learning.remove(index); }
     // Index of the first entry whose id equals the text exactly ("12" is not "012").
-    int findFile(const std::string& id) const;
+    int findFile(const std::string& id) const { return learning.find(id); }
 
     // Learned exactly when a network is present, whatever its sizes.
     bool isLearned() const { return static_cast<bool>(network); }
@@ -109,86 +112,80 @@ public:
     // assignments from the file.
     void loadLearningSet();
 
-    // --- The learning set over the mail store
+    // --- The learning set's messages (LearningMessages)
 
     // One entry per message of the folder (its id as decimal text; empty: the learning
     // folder), in store order, without targets. An id that is no number, a folder that
-    // cannot be opened or a net without a store give an empty list.
-    RefsPtr listLearnFolder(const std::string& folder) const;
+    // cannot be opened or a net without messages give an empty list.
+    RefsPtr listLearnFolder(const std::string& folder) const {
+        return learning.messages().list(folder);
+    }
     // Builds the entry of that message of the learning folder and appends it; null (and
     // nothing appended) when the folder or the message cannot be read.
-    ref_ptr<FileData> addFile(int messageId);
+    ref_ptr<FileData> addFile(int messageId) { return learning.add(messageId); }
     // The text of a message addressed as "<folder id>/<message id>" (a backslash works as
     // well as the slash). An id that is no number gives the empty text at once; a store
     // or message failure is shown with showComError and the context "getFileContent(<path>)"
     // and gives the empty text. Safe on the learning thread (after its CoInitialize).
-    std::string getFileContent(const std::string& path) const;
-    // Opens the folder (its id as decimal text) and returns it; empty when it cannot be
-    // opened. While the caller holds it, the store keeps the folder's message list, so
-    // reading many of its messages with getFileContent lists the folder once, not once
-    // per message.
-    com_ptr<IStoreFolder> holdFolder(const std::string& folder) const;
+    std::string getFileContent(const std::string& path) const {
+        return learning.messages().text(path);
+    }
+    // Keeps the folder's message list while the result lives, so reading many of its
+    // messages with getFileContent lists the folder once, not once per message; empty when
+    // it cannot be opened.
+    std::shared_ptr<void> holdFolder(const std::string& folder) const {
+        return learning.messages().hold(folder);
+    }
 
     // "learnFolder" of "Global"; when missing or empty, the id of the folder named by
     // "outlookexpress.folder.learningset" inside the one named "outlookexpress.folder.main"
     // at the top of the store, each created when missing (not written back). Empty for a
-    // net without a store. Store failures raise ComException.
-    std::string getLearnFolder() const;
-    bool setLearnFolder(const std::string& folder);
+    // net without messages. Store failures raise ComException.
+    std::string getLearnFolder() const { return learning.messages().id(); }
+    bool setLearnFolder(const std::string& folder) { return learning.messages().setId(folder); }
     // The time the stored network was saved; 0 when the file holds none.
     DateTime getLearnDate() const;
 
-    // --- The learning run
+    // --- The learning run (LearningRun)
 
-    // Trains a fresh network of inputCount x hiddenCount x outputCount (installed at once,
-    // so the net counts as learned from here on, also when the run ends by an exception)
-    // on every learning-set entry, for all iterations, each iteration in a new order of
-    // the entries (LearningOrder). Message texts are read and matched once, before the
-    // first iteration. The result depends only on the learning set (the messages' texts
-    // and targets), the sizes and the parameters: not on the order the messages arrived
-    // in, the thread, or what ran before. The callback (may be null) gets every iteration's
-    // summed error and then once more the iteration number `iterations` with the last
-    // error. Returns the last iteration's error (0 when none ran). Sizes beyond
-    // isSaneNetworkSize raise Exception before anything changes.
+    // Trains a fresh network of inputCount x hiddenCount x outputCount on every
+    // learning-set entry, here and now, and installs it at once, so the net counts as
+    // learned from here on, also when the run ends by an exception. The callback (may be
+    // null) gets every iteration's summed error and then once more the iteration number
+    // `iterations` with the last error. Returns the last iteration's error (0 when none
+    // ran). Sizes beyond isSaneNetworkSize raise Exception before anything changes.
     double learn(int hiddenCount, int iterations, ProgressCallback callback, int user,
                  double learningRate, double decay);
     // levelHigh for every output neuron among the entry's targets, levelLow for the others.
     DoublePtr getTargetVector(const FileData* entry) const;
 
-    // --- The "settings" section: getters read the file every time, setters write at once
+    // --- The "settings" section (NetSettings): getters read the file every time, setters
+    // write at once
 
-    int getJobVariant() const; // default 1
-    bool setJobVariant(int value);
-    int getStoreMail() const; // default 1
-    bool setStoreMail(int value);
-    int getEnabled() const; // default 1
-    bool setEnabled(int value);
-    int getEnabledPeriod() const; // default 0
-    bool setEnabledPeriod(int value);
-    DateTime getPeriodFrom() const; // default: now (local time)
-    bool setPeriodFrom(DateTime value);
-    DateTime getPeriodTo() const; // default: now (local time)
-    bool setPeriodTo(DateTime value);
-    double getThreshold() const; // percent, default 80
-    bool setThreshold(double value);
-    std::string getFrom() const; // default empty
-    bool setFrom(const std::string& value);
-    // When missing or empty, the id of the folder named by "outlookexpress.folder.output"
-    // inside the main folder, created when missing (not written back); empty for a net
-    // without a store. Store failures raise ComException.
-    std::string getDestFolder() const;
-    bool setDestFolder(const std::string& value);
+    int getJobVariant() const { return settingsFile.getJobVariant(); }
+    bool setJobVariant(int value) { return settingsFile.setJobVariant(value); }
+    int getStoreMail() const { return settingsFile.getStoreMail(); }
+    bool setStoreMail(int value) { return settingsFile.setStoreMail(value); }
+    int getEnabled() const { return settingsFile.getEnabled(); }
+    bool setEnabled(int value) { return settingsFile.setEnabled(value); }
+    int getEnabledPeriod() const { return settingsFile.getEnabledPeriod(); }
+    bool setEnabledPeriod(int value) { return settingsFile.setEnabledPeriod(value); }
+    DateTime getPeriodFrom() const { return settingsFile.getPeriodFrom(); }
+    bool setPeriodFrom(DateTime value) { return settingsFile.setPeriodFrom(value); }
+    DateTime getPeriodTo() const { return settingsFile.getPeriodTo(); }
+    bool setPeriodTo(DateTime value) { return settingsFile.setPeriodTo(value); }
+    double getThreshold() const { return settingsFile.getThreshold(); }
+    bool setThreshold(double value) { return settingsFile.setThreshold(value); }
+    std::string getFrom() const { return settingsFile.getFrom(); }
+    bool setFrom(const std::string& value) { return settingsFile.setFrom(value); }
+    std::string getDestFolder() const { return settingsFile.getDestFolder(); }
+    bool setDestFolder(const std::string& value) { return settingsFile.setDestFolder(value); }
 
 private:
-    // The id text of the named subfolder of the main folder, both created when missing.
-    std::string defaultFolder(const char* locKey) const;
-    std::string learnFolderIn(const NetFile& file) const;
-    RefsPtr readLearningSet(const NetFile& file, const RefsPtr& outputList) const;
-
     std::string fileName;
     RefsPtr inputs;
     RefsPtr outputs;
-    RefsPtr files;
+    LearningSet learning;
     BackPropagationPtr network;
-    IStoreNamespace* store;
+    NetSettings settingsFile;
 };

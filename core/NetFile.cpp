@@ -2,10 +2,12 @@
 
 #include "util/Log.h"
 #include "util/Text.h"
+#include "platform/Store.h"
 #include "platform/profile/Profile.h"
 #include "platform/profile/ProfileBatch.h"
 #include "platform/profile/ProfileCache.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -151,6 +153,16 @@ std::vector<std::string> splitAddresses(const std::string& text) {
     std::vector<std::string> addresses = splitText(text, ";");
     std::erase_if(addresses, [](const std::string& address) { return address.empty(); });
     return addresses;
+}
+
+std::uint32_t storeIdFromText(const std::string& text) {
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    auto [at, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || at != end || value < INT32_MIN ||
+        value > static_cast<long long>(UINT32_MAX))
+        return FOLDERID_INVALID;
+    return static_cast<std::uint32_t>(value);
 }
 
 NetFile::NetFile(std::string fileName) : name(std::move(fileName)) {}

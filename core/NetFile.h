@@ -2,6 +2,7 @@
 
 #include "util/DateTime.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,11 @@ std::string checkNumbers(std::string_view text, int count);
 // be stored at the end of a list.
 std::string joinAddresses(const std::vector<std::string>& addresses);
 std::vector<std::string> splitAddresses(const std::string& text);
+
+// A folder or message id stored as decimal text: folder ids are written with "%d" (so
+// above 2^31 they read negative) and message ids with "%ld" (up to 2^32 - 1); both give
+// the id back. Anything else, -1 included, gives FOLDERID_INVALID.
+std::uint32_t storeIdFromText(const std::string& text);
 
 // The net file's primitive operations, one key at a time, through the profile functions.
 // Values are read whole (a weight row of a large net is far longer than a profile

@@ -47,10 +47,5 @@ bool NeuronIn::matches(const std::string& text) const {
 }
 
 bool NeuronIn::matchesNormalized(const std::string& normalizedText) const {
-    REsPtr patterns = getREs();
-    for (const REPtr& pattern : *patterns) {
-        if (patternMatches(*pattern, normalizedText))
-            return true;
-    }
-    return false;
+    return anyPatternMatches(*getREs(), normalizedText);
 }

@@ -24,7 +24,10 @@ public:
     void removeRegex(int index);
 
     // The compiled patterns, compiled on first use after a change of the pattern texts
-    // and kept until the next. Capture group 1 of each covers the whole match.
+    // and kept until the next. Capture group 1 of each covers the whole match. The cache
+    // is filled without a lock: a neuron is used by the thread of its net only, and a
+    // learning run takes the compiled patterns to its thread in an InputMatcher made on
+    // the net's thread. The patterns themselves are only read, by any thread.
     REsPtr getREs() const;
     // Whether one of the patterns matches the text after normalizeText.
     bool matches(const std::string& text) const;

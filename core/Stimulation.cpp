@@ -115,3 +115,11 @@ bool patternMatches(const pcrecpp::RE& pattern, const std::string& normalizedTex
     PatternMatch match;
     return findPattern(pattern, normalizedText, 0, match);
 }
+
+bool anyPatternMatches(const REs& patterns, const std::string& normalizedText) {
+    for (const REPtr& pattern : patterns) {
+        if (patternMatches(*pattern, normalizedText))
+            return true;
+    }
+    return false;
+}

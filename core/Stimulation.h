@@ -36,3 +36,6 @@ bool findPattern(const pcrecpp::RE& pattern, const std::string& text, std::size_
 // matches; a match that PCRE gives up on (match or recursion limit) counts as no match
 // and is logged.
 bool patternMatches(const pcrecpp::RE& pattern, const std::string& normalizedText);
+
+// Whether one of the patterns matches the already normalised text (patternMatches).
+bool anyPatternMatches(const REs& patterns, const std::string& normalizedText);

@@ -5,10 +5,10 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/profile/Loc.h"
-#include "mail/StoreAccess.h"
 #include "core/LearningSetCheck.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
+#include "mail/StoreAccess.h"
 #include "editor/ConfigImages.h"
 #include "editor/HighlightMatches.h"
 #include "editor/RtfReader.h"
@@ -47,16 +47,15 @@ namespace {
 // One store notification on its way from the store's dispatch to the window.
 class StoreNotifyEvent : public QEvent {
 public:
-    StoreNotifyEvent(std::uint32_t message, std::uintptr_t value)
-        : QEvent(type()), message(message), value(value) {}
+    explicit StoreNotifyEvent(const LearningSetFollower::Notification& notification)
+        : QEvent(type()), notification(notification) {}
 
     static QEvent::Type type() {
         static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
         return registered;
     }
 
-    std::uint32_t message;
-    std::uintptr_t value;
+    LearningSetFollower::Notification notification;
 };
 
 QEvent::Type deferredUpdateType() {
@@ -67,8 +66,9 @@ QString loc(const char* key) {
     return QString::fromStdString(locText(key));
 }
 
-QVariant dataVariant(const void* object) {
-    return QVariant::fromValue(reinterpret_cast<quintptr>(object));
+// A row's data: its message id.
+QVariant rowData(const FileData* entry) {
+    return QString::fromStdString(entry->getId());
 }
 
 // The locale's long time format without the time zone: the stored times carry none.
@@ -120,9 +120,9 @@ TMain::~TMain() {
     releaseLearnFolder();
 }
 
-int TMain::configure(QWidget* owner, Net* running) {
+int TMain::configure(QWidget* owner, Net* running, IStoreNamespace* store) {
     TMain window(owner);
-    window.openNet(running);
+    window.openNet(running, store);
     return window.exec();
 }
 
@@ -340,12 +340,6 @@ void TMain::updateActionsDeferred() {
     QCoreApplication::postEvent(this, new QEvent(deferredUpdateType()));
 }
 
-void* TMain::dataOf(const QTreeWidgetItem* item) {
-    if (!item)
-        return nullptr;
-    return reinterpret_cast<void*>(item->data(0, Qt::UserRole).value<quintptr>());
-}
-
 int TMain::imageOf(const QTreeWidgetItem* item) {
     return item ? item->data(0, ImageRole).toInt() : -1;
 }
@@ -357,8 +351,26 @@ int TMain::levelOf(const QTreeWidgetItem* item) {
     return level;
 }
 
+NeuronIn* TMain::neuronOfInNode(const QTreeWidgetItem* node) const {
+    if (!node || !net || levelOf(node) != 1)
+        return nullptr;
+    return net->getInput(node->parent()->indexOfChild(const_cast<QTreeWidgetItem*>(node))).get();
+}
+
+NeuronOut* TMain::neuronOfOutNode(const QTreeWidgetItem* node) const {
+    if (!node || !net || levelOf(node) != 1)
+        return nullptr;
+    return net->getOutput(node->parent()->indexOfChild(const_cast<QTreeWidgetItem*>(node))).get();
+}
+
+FileData* TMain::entryOf(const QTreeWidgetItem* row) const {
+    if (!row || !net)
+        return nullptr;
+    return net->getFile(net->findFile(row->data(0, Qt::UserRole).toString().toStdString())).get();
+}
+
 FileData* TMain::entryOfRow(int row) const {
-    return static_cast<FileData*>(dataOf(fileList->topLevelItem(row)));
+    return entryOf(fileList->topLevelItem(row));
 }
 
 void TMain::setImage(QTreeWidgetItem* item, int image) {
@@ -387,8 +399,10 @@ std::string TMain::contentPath(const FileData* entry) const {
 
 // --- Opening and filling
 
-void TMain::openNet(Net* running) {
-    net = ref_ptr<Net>(new Net(running->getFileName(), running->getStore()));
+void TMain::openNet(Net* running, IStoreNamespace* storeOfRunning) {
+    mailStore = storeOfRunning;
+    net = ref_ptr<Net>(new Net(running->getFileName(), running->getMessages()));
+    follower.follow(net);
     try {
         net->load();
     } catch (const ComException& e) {
@@ -434,7 +448,6 @@ void TMain::fillOutTree() {
 void TMain::updateInNode(QTreeWidgetItem* node, NeuronIn* neuron) {
     node->setText(0, QString::fromStdString(neuron->getName()));
     setImage(node, 1);
-    node->setData(0, Qt::UserRole, dataVariant(neuron));
     const std::vector<std::string>& regexes = neuron->getRegexes();
     for (std::size_t i = 0; i < regexes.size(); ++i) {
         QTreeWidgetItem* child = static_cast<int>(i) < node->childCount()
@@ -454,7 +467,6 @@ void TMain::updateInNode(QTreeWidgetItem* node, NeuronIn* neuron) {
 void TMain::updateOutNode(QTreeWidgetItem* node, NeuronOut* target) {
     node->setText(0, QString::fromStdString(target->getName()));
     setImage(node, 3);
-    node->setData(0, Qt::UserRole, dataVariant(target));
     if (shown)
         markTargets(shown.get(), 4);
 }
@@ -462,11 +474,12 @@ void TMain::updateOutNode(QTreeWidgetItem* node, NeuronOut* target) {
 void TMain::markTargets(FileData* entry, int image) {
     if (!entry)
         return;
+    QTreeWidgetItem* root = outTree->topLevelItem(0);
     for (int i = 0; i < entry->targetCount(); ++i) {
-        QTreeWidgetItem* node =
-            findTreeNode(outTree, QString(), dataVariant(entry->getTarget(i).get()));
-        if (node)
-            setImage(node, image);
+        // A folder removed from the net since the assignment has no node any more.
+        int index = net->indexOfOutput(entry->getTarget(i).get());
+        if (root && index >= 0 && index < root->childCount())
+            setImage(root->child(index), image);
     }
 }
 
@@ -483,7 +496,7 @@ void TMain::addFileRow(FileData* entry) {
     row->setText(1, QString::fromStdString(entry->getFrom()));
     row->setText(2, receivedText(entry->getReceived()));
     setImage(row, entry->targetCount() > 0 ? 5 : 6);
-    row->setData(0, Qt::UserRole, dataVariant(entry));
+    row->setData(0, Qt::UserRole, rowData(entry));
 }
 
 void TMain::showFileContent() {
@@ -494,7 +507,7 @@ void TMain::showFileContent() {
         shown = nullptr;
         return;
     }
-    auto* entry = static_cast<FileData*>(dataOf(row));
+    FileData* entry = entryOf(row);
     if (entry != shown.get())
         markTargets(shown.get(), 3);
     shown = ref_ptr<FileData>(entry);
@@ -502,8 +515,8 @@ void TMain::showFileContent() {
     std::string text = net->getFileContent(contentPath(entry));
 
     REs expressions;
-    auto addAll = [&expressions](const QTreeWidgetItem* neuronNode) {
-        auto* neuron = static_cast<NeuronIn*>(dataOf(neuronNode));
+    auto addAll = [this, &expressions](const QTreeWidgetItem* neuronNode) {
+        NeuronIn* neuron = neuronOfInNode(neuronNode);
         if (!neuron)
             return;
         REsPtr compiled = neuron->getREs();
@@ -513,7 +526,7 @@ void TMain::showFileContent() {
     QTreeWidgetItem* node = inTree->currentItem();
     int level = node ? levelOf(node) : -1;
     if (level == 2) {
-        auto* neuron = static_cast<NeuronIn*>(dataOf(node->parent()));
+        NeuronIn* neuron = neuronOfInNode(node->parent());
         REsPtr compiled = neuron ? neuron->getREs() : REsPtr();
         int index = node->parent()->indexOfChild(node);
         if (compiled && index < static_cast<int>(compiled->size()))
@@ -543,9 +556,9 @@ void TMain::releaseLearnFolder() {
 
 void TMain::openLearnFolder(int id, bool store) {
     releaseLearnFolder();
-    if (id != -1 && net && net->getStore()) {
+    if (id != -1 && net && mailStore) {
         try {
-            folder = openFolder(net->getStore(), static_cast<STOREFOLDERID>(id));
+            folder = openFolder(mailStore, static_cast<STOREFOLDERID>(id));
             if (folder)
                 registered = registerFolderWindow(folder.get(), this);
         } catch (const ComException& e) {
@@ -606,7 +619,7 @@ void TMain::InAddStimulationExecute() {
                                   locText("main.act.inAddStimulation.label"), "");
     if (text.empty())
         return;
-    auto* neuron = static_cast<NeuronIn*>(dataOf(node));
+    NeuronIn* neuron = neuronOfInNode(node);
     neuron->addRegex(text);
     updateInNode(node, neuron);
     node->setExpanded(true);
@@ -620,7 +633,7 @@ void TMain::InEditExecute() {
     QTreeWidgetItem* node = inCurrent;
     int level = levelOf(node);
     if (level == 1) {
-        auto* neuron = static_cast<NeuronIn*>(dataOf(node));
+        NeuronIn* neuron = neuronOfInNode(node);
         std::string name = inputQuery(locText("main.act.inEdit.title"),
                                       locText("main.act.inEdit.label"), neuron->getName());
         if (name.empty())
@@ -633,7 +646,7 @@ void TMain::InEditExecute() {
     if (level != 2)
         return;
     QTreeWidgetItem* parent = node->parent();
-    auto* neuron = static_cast<NeuronIn*>(dataOf(parent));
+    NeuronIn* neuron = neuronOfInNode(parent);
     int index = parent->indexOfChild(node);
     std::string text =
         inputQuery(locText("main.act.inEditStimulation.title"),
@@ -657,7 +670,7 @@ void TMain::InDelExecute() {
                                          : locText("main.act.inDelStimulation.warn", text);
         if (ask(this, warning, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok) {
             if (level == 1) {
-                int index = net->indexOfInput(static_cast<NeuronIn*>(dataOf(node)));
+                int index = net->indexOfInput(neuronOfInNode(node));
                 if (index >= 0) {
                     net->removeInput(index);
                     inCurrent = nullptr;
@@ -665,7 +678,7 @@ void TMain::InDelExecute() {
                 }
             } else {
                 QTreeWidgetItem* parent = node->parent();
-                static_cast<NeuronIn*>(dataOf(parent))->removeRegex(parent->indexOfChild(node));
+                neuronOfInNode(parent)->removeRegex(parent->indexOfChild(node));
                 inCurrent = nullptr;
                 delete node;
             }
@@ -715,7 +728,7 @@ void TMain::OutEditExecute() {
     if (!outCurrent || levelOf(outCurrent) != 1)
         return;
     QTreeWidgetItem* node = outCurrent;
-    auto* target = static_cast<NeuronOut*>(dataOf(node));
+    NeuronOut* target = neuronOfOutNode(node);
     int result = 2;
     {
         TOutEditor editor(this);
@@ -737,7 +750,7 @@ void TMain::OutDelExecute() {
     std::string warning = locText("main.act.outDel.warn", node->text(0).toStdString());
     if (ask(this, warning, QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    int index = net->indexOfOutput(static_cast<NeuronOut*>(dataOf(node)));
+    int index = net->indexOfOutput(neuronOfOutNode(node));
     if (index < 0)
         return;
     net->removeOutput(index);
@@ -752,12 +765,12 @@ void TMain::OutCatSelExecute() {
     if (!outCurrent || levelOf(outCurrent) != 1 || !firstSelectedRow())
         return;
     QTreeWidgetItem* node = outCurrent;
-    auto* target = static_cast<NeuronOut*>(dataOf(node));
+    NeuronOut* target = neuronOfOutNode(node);
     for (int i = 0; i < fileList->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = fileList->topLevelItem(i);
         if (!row->isSelected())
             continue;
-        auto* entry = static_cast<FileData*>(dataOf(row));
+        FileData* entry = entryOf(row);
         int index = entry->indexOfTarget(target);
         if (index >= 0) {
             entry->removeTarget(index);
@@ -774,8 +787,8 @@ void TMain::OutCatSelExecute() {
 void TMain::FileSelectFolderExecute() {
     try {
         int current = toInt(net->getLearnFolder(), -1);
-        STOREFOLDERID chosen = chooseFolder(this, locText("selectfolder.title.main"),
-                                            net->getStore(), static_cast<STOREFOLDERID>(current));
+        STOREFOLDERID chosen = chooseFolder(this, locText("selectfolder.title.main"), mailStore,
+                                            static_cast<STOREFOLDERID>(current));
         if (chosen == FOLDERID_INVALID)
             return;
         openLearnFolder(static_cast<int>(chosen), true);
@@ -801,29 +814,28 @@ void TMain::FileExitExecute() {
 void TMain::NetLearnExecute() {
     if (!checkFileAssignments())
         return;
+    std::vector<LearningSetFollower::Notification> waiting;
     {
         TLearn dialog(this);
         if (dialog.setNet(net)) {
             // Notifications that arrive meanwhile would change the learning set under the
             // run: they wait until the dialog is gone.
-            learning = true;
+            follower.holdBack();
             int result = dialog.exec();
-            learning = false;
+            waiting = follower.release();
             if (result == 1)
                 setModified(true);
         }
     }
     NetTest->setEnabled(net->isLearned());
-    std::vector<Notification> waiting;
-    waiting.swap(held);
-    for (const Notification& notification : waiting)
-        handleStoreNotify(notification);
+    for (const LearningSetFollower::Notification& notification : waiting)
+        showChange(follower.receive(notification));
 }
 
 void TMain::NetTestExecute() {
     std::string text;
     if (QTreeWidgetItem* row = firstSelectedRow())
-        text = net->getFileContent(contentPath(static_cast<FileData*>(dataOf(row))));
+        text = net->getFileContent(contentPath(entryOf(row)));
     TTest dialog(this);
     dialog.setNet(net);
     dialog.setText(text);
@@ -915,50 +927,25 @@ void TMain::done(int result) {
 }
 
 void TMain::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
-    std::uintptr_t value = wParam;
-    if (message == WM_DELETEMSGS) {
-        // The store keeps the id only for a while: it is read now, not when handled.
-        if (!wParam)
-            return;
-        value = *reinterpret_cast<const MESSAGEID*>(wParam);
-    }
-    QCoreApplication::postEvent(this, new StoreNotifyEvent(message, value));
+    if (std::optional<LearningSetFollower::Notification> notification =
+            LearningSetFollower::read(message, wParam))
+        QCoreApplication::postEvent(this, new StoreNotifyEvent(*notification));
 }
 
-void TMain::handleStoreNotify(const Notification& notification) {
-    if (!net)
-        return;
-    switch (notification.message) {
-    case WM_NEWMSGS: {
-        ref_ptr<FileData> entry;
-        try {
-            entry = net->addFile(static_cast<int>(notification.value));
-        } catch (const ComException& e) {
-            showComError(e, "learning folder notify");
-        }
-        if (entry) {
-            addFileRow(entry.get());
-            updateActions();
-        }
-        break;
-    }
-    case WM_DELETEMSGS: {
-        // Written as the learning set writes its ids: a signed "%d" would miss every id
-        // above 2^31.
-        int index = net->findFile(
-            formatString("%ld", static_cast<long>(static_cast<MESSAGEID>(notification.value))));
-        if (index < 0)
-            break;
-        ref_ptr<FileData> entry = net->getFile(index);
-        delete findListItem(fileList, QString(), dataVariant(entry.get()));
-        net->removeFile(index);
+void TMain::showChange(const LearningSetFollower::Change& change) {
+    switch (change.kind) {
+    case LearningSetFollower::Change::Added:
+        addFileRow(change.entry.get());
         updateActions();
         break;
-    }
-    case WM_DELETEFOLDER:
+    case LearningSetFollower::Change::Removed:
+        delete findListItem(fileList, QString(), rowData(change.entry.get()));
+        updateActions();
+        break;
+    case LearningSetFollower::Change::FolderRemoved:
         openLearnFolder(-1, true);
         break;
-    default:
+    case LearningSetFollower::Change::Nothing:
         break;
     }
 }
@@ -969,12 +956,7 @@ bool TMain::event(QEvent* event) {
         return true;
     }
     if (event->type() == StoreNotifyEvent::type()) {
-        auto* notify = static_cast<StoreNotifyEvent*>(event);
-        Notification notification{notify->message, notify->value};
-        if (learning)
-            held.push_back(notification);
-        else
-            handleStoreNotify(notification);
+        showChange(follower.receive(static_cast<StoreNotifyEvent*>(event)->notification));
         return true;
     }
     if (event->type() == QEvent::StatusTip) {

@@ -5,6 +5,7 @@
 #include "platform/Store.h"
 #include "core/FileData.h"
 #include "core/Net.h"
+#include "mail/LearningSetFollower.h"
 
 #include <QDialog>
 
@@ -28,7 +29,10 @@ class QTreeWidgetItem;
 // with its stimulations, target folders, learning folder and the assignment of each
 // learning message; starts the learning and the test dialogs and saves to the file.
 // OK answers 1, Cancel, Esc and the close box 2. While it shows a learning folder it is
-// registered for that folder's notifications and follows them.
+// registered for that folder's notifications and follows them (LearningSetFollower).
+// Nodes and rows name what they show by position or id, never by pointer: an input or
+// output node's position under its root is the neuron's index in the net, a row's data is
+// its message id.
 class TMain : public QDialog, public INotifySink {
     Q_OBJECT
 public:
@@ -41,11 +45,12 @@ public:
     ~TMain() override;
 
     // What the settings window runs for its Configure button: the window on a copy of
-    // net, modally; 1 for OK, 2 otherwise.
-    static int configure(QWidget* owner, Net* net);
+    // net over the store, modally; 1 for OK, 2 otherwise.
+    static int configure(QWidget* owner, Net* net, IStoreNamespace* store);
 
-    // A net of its own for the running net's file and store, loaded and shown.
-    void openNet(Net* running);
+    // A net of its own for the running net's file and messages, loaded and shown; the
+    // store is where the learning folder is chosen and followed.
+    void openNet(Net* running, IStoreNamespace* store);
     const ref_ptr<Net>& editedNet() const { return net; }
 
     bool modified() const { return isModified; }
@@ -67,17 +72,21 @@ public:
     // folder; otherwise the report is shown (caption "Error") and false returned.
     bool checkFileAssignments();
 
-    // The data, image and level of nodes and rows.
-    static void* dataOf(const QTreeWidgetItem* item);
+    // The image and level of nodes and rows.
     static int imageOf(const QTreeWidgetItem* item);
     static int levelOf(const QTreeWidgetItem* item);
+    // What a node or row shows, looked up in the net: the stimulation of a level-1 input
+    // node, the folder of a level-1 output node, the entry of a row; null for anything else.
+    NeuronIn* neuronOfInNode(const QTreeWidgetItem* node) const;
+    NeuronOut* neuronOfOutNode(const QTreeWidgetItem* node) const;
+    FileData* entryOf(const QTreeWidgetItem* row) const;
     FileData* shownEntry() const { return shown.get(); }
     FileData* entryOfRow(int row) const;
     IStoreFolder* learnFolder() const { return folder.get(); }
     QTreeWidgetItem* currentInNode() const { return inCurrent; }
     QTreeWidgetItem* currentOutNode() const { return outCurrent; }
-    int heldNotifications() const { return static_cast<int>(held.size()); }
-    bool learningRunning() const { return learning; }
+    int heldNotifications() const { return follower.heldCount(); }
+    bool learningRunning() const { return follower.holdingBack(); }
 
     // Commands (run through their actions, which run them only while enabled).
     void InAddExecute();
@@ -167,17 +176,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct Notification {
-        std::uint32_t message;
-        std::uintptr_t value;
-    };
-
     void buildLayout();
     void createActions();
     QAction* makeAction(const QString& caption, const QString& hint, int image,
                         void (TMain::*command)());
     void modifiedChanged();
-    void handleStoreNotify(const Notification& notification);
+    // Shows what a store notification changed in the learning set.
+    void showChange(const LearningSetFollower::Change& change);
     void setImage(QTreeWidgetItem* item, int image);
     QTreeWidgetItem* firstSelectedRow() const;
     // "<learning folder id>/<message id>"; the empty text when the folder cannot be read.
@@ -185,13 +190,13 @@ private:
     void releaseLearnFolder();
 
     ref_ptr<Net> net;
+    IStoreNamespace* mailStore = nullptr; // the settings window's, alive while this window is
+    LearningSetFollower follower;
     ref_ptr<FileData> shown;
     com_ptr<IStoreFolder> folder;
     QTreeWidgetItem* inCurrent = nullptr;
     QTreeWidgetItem* outCurrent = nullptr;
-    std::vector<Notification> held;
     bool isModified = false;
     bool painted = false;
-    bool learning = false;
     bool registered = false;
 };

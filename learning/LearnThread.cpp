@@ -6,14 +6,13 @@
 
 #include <chrono>
 #include <exception>
+#include <utility>
 
-LearnThread::LearnThread(const ref_ptr<Net>& net, int hiddenCount, int iterations,
-                         ProgressCallback callback, int context, double learningRate, double decay)
-    : net(net), hiddenCount(hiddenCount), iterations(iterations), callback(callback),
-      context(context), learningRate(learningRate), decay(decay), startTick(tickCount()) {}
+LearnThread::LearnThread(LearningRun run, ProgressCallback callback, int context)
+    : learning(std::move(run)), callback(callback), context(context), startTick(tickCount()) {}
 
 LearnThread::~LearnThread() {
-    // Never leave a run behind on the net this thread keeps alive.
+    // Never leave a run behind: its network and what it reads are this object's.
     wait();
 }
 
@@ -28,7 +27,8 @@ void LearnThread::run() {
     CoInitialize(nullptr);
     startTick = tickCount();
     try {
-        net->learn(hiddenCount, iterations, callback, context, learningRate, decay);
+        learning.start();
+        learning.train(callback, context);
     } catch (const ComException& e) {
         errorText = "learn thread exception: " + comErrorText(e, e.what());
     } catch (const std::exception& e) {

@@ -155,10 +155,12 @@ TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
 
 TLearn::~TLearn() {
     withdraw(context);
-    // A dialog destroyed behind a run's back still waits for the run: the net is shared.
+    // A dialog destroyed behind a run's back still waits for the run and hands its
+    // network over.
     if (thread) {
         disconnect(thread.get(), nullptr, this, nullptr);
         thread->wait();
+        installNetwork();
     }
 }
 
@@ -262,8 +264,10 @@ void TLearn::Button1Click() {
     progress->setMaximum(n);
     if (!prepareChart())
         return;
-    thread = std::make_unique<LearnThread>(net, hidden, n, &TLearn::progressCallback, context,
-                                           learningRate, decay);
+    // Everything the run reads is taken from the net here, on this thread: the worker never
+    // touches the net.
+    LearningRun run(*net, {hidden, n, learningRate, decay});
+    thread = std::make_unique<LearnThread>(std::move(run), &TLearn::progressCallback, context);
     connect(thread.get(), &QThread::finished, this, &TLearn::learnFinished, Qt::QueuedConnection);
     thread->start();
 }
@@ -307,11 +311,18 @@ void TLearn::learnFinished() {
     if (!thread)
         return;
     thread->wait();
+    installNetwork();
     std::string errorText = thread->getErrorText();
     thread.reset();
     if (!errorText.empty())
         QMessageBox::critical(this, "Error", QString::fromStdString(errorText), QMessageBox::Ok);
     learned = true;
+}
+
+void TLearn::installNetwork() {
+    // The run's network, also one that an exception stopped: the net counts as learned.
+    if (BackPropagationPtr network = thread->network())
+        net->setNetwork(network);
 }
 
 void TLearn::closeBtnClick() {

@@ -20,7 +20,8 @@ class QProgressBar;
 class QPushButton;
 
 // The learning dialog: trains the net on a worker thread and draws the error falling
-// over the iterations. Modal result 1 when closed with Close after a finished run, 2
+// over the iterations. The run trains a network of its own and the dialog installs it in
+// the net when the run has ended. Modal result 1 when closed with Close after a finished run, 2
 // otherwise. It cannot be closed (Close, Escape, the frame) while a run goes on.
 class TLearn : public QDialog {
     Q_OBJECT
@@ -72,6 +73,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Hands the network of the ended run over to the net (the window thread's from now on).
+    void installNetwork();
     // Reloads the picture, forgets the previous point and draws the iteration ticks.
     bool prepareChart();
     // The iteration count of iterationsEdit; false (reported) when it is no number.

@@ -1,8 +1,5 @@
 #include "mail/StoreAccess.h"
 
-#include <charconv>
-#include <cstdint>
-
 #include "util/ComException.h"
 #include "util/Hex.h"
 #include "util/Log.h"
@@ -107,6 +104,22 @@ STOREFOLDERID findOrCreateFolder(IStoreNamespace* store, STOREFOLDERID parent,
     return created;
 }
 
+HRESULT forEachMessage(IStoreFolder* folder, MESSAGEID first,
+                       const std::function<void(const MESSAGEPROPS&)>& visit) {
+    MESSAGEPROPS props;
+    HENUMSTORE handle = nullptr;
+    HRESULT hr = folder->GetFirstMessage(0, 0, first, &props, &handle);
+    while (hr == S_OK) {
+        visit(props);
+        folder->FreeMessageProps(&props);
+        props = MESSAGEPROPS{};
+        hr = folder->GetNextMessage(handle, 0, &props);
+    }
+    if (handle)
+        folder->GetMessageClose(handle);
+    return hr;
+}
+
 FolderTreeNode* fillFolderTree(IStoreNamespace* store, FolderTreeNode* node) {
     std::vector<FolderTreeNode*> added;
     {
@@ -158,14 +171,4 @@ std::string messageUid(IStoreFolder* folder, MESSAGEID id) {
     }
     folder->FreeMessageProps(&props);
     return bytesToHex(bytes, sizeof bytes);
-}
-
-std::uint32_t storeIdFromText(const std::string& text) {
-    long long value = 0;
-    const char* end = text.data() + text.size();
-    auto [at, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || at != end || value < INT32_MIN ||
-        value > static_cast<long long>(UINT32_MAX))
-        return FOLDERID_INVALID;
-    return static_cast<std::uint32_t>(value);
 }

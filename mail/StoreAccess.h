@@ -4,6 +4,7 @@
 #include "platform/Store.h"
 #include "mail/FolderTreeNode.h"
 
+#include <functional>
 #include <string>
 
 // The program's way into the mail store: the connection, folders by id and by name,
@@ -32,6 +33,12 @@ STOREFOLDERID folderIdOf(IStoreFolder* folder);
 STOREFOLDERID findOrCreateFolder(IStoreNamespace* store, STOREFOLDERID parent,
                                  const std::string& name, bool create);
 
+// Calls visit with the record of every message of the folder from first on
+// (MESSAGEID_FIRST: all), in store order, each freed after its call. Returns what ended
+// the enumeration: S_FALSE at its end, else the failure (not raised).
+HRESULT forEachMessage(IStoreFolder* folder, MESSAGEID first,
+                       const std::function<void(const MESSAGEPROPS&)>& visit);
+
 // Adds every folder below the node's folder (node->data()) as child nodes, depth first
 // in store order: caption "name (count)", data the id, image 0 for an ordinary folder
 // and special type + 1 otherwise. Returns node.
@@ -44,8 +51,3 @@ bool unregisterFolderWindow(IStoreFolder* folder, INotifySink* window);
 // The message's received time as 16 hexadecimal digits in memory order (low word first,
 // little-endian); empty, and a log line, when the store cannot read the message.
 std::string messageUid(IStoreFolder* folder, MESSAGEID id);
-
-// A folder or message id stored as decimal text: folder ids are written with "%d" (so
-// above 2^31 they read negative) and message ids with "%ld" (up to 2^32 - 1); both give
-// the id back. Anything else, -1 included, gives FOLDERID_INVALID.
-std::uint32_t storeIdFromText(const std::string& text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Mime.h"
 #include "platform/Result.h"
 #include "platform/Unknown.h"
 
@@ -14,7 +15,8 @@ public:
     // text is the whole body; primary/sub the MIME type ("text", "html").
     virtual HRESULT SetBody(std::uint32_t handle, const std::u16string& text, const char* primary,
                             const char* sub, std::uint32_t* result) = 0;
-    // propId: 5 subject, 6 from, 25 to. "to" takes addresses separated by ";" or ",".
+    // propId: the MIME layer's PID_HDR_SUBJECT, PID_HDR_FROM or PID_HDR_TO. "to" takes
+    // addresses separated by ";" or ",".
     virtual HRESULT SetHeader(std::uint32_t handle, std::uint32_t propId,
                               const std::u16string& value, std::uint32_t* result) = 0;
     // Any other header (e.g. Auto-Submitted); line breaks in the value are dropped.

@@ -29,9 +29,14 @@ enum SPECIALFOLDER : std::int32_t {
     FOLDER_JUNK = 5,    // "Junk"
 };
 
-// Folder record (the interface's record of size 280).
+// The sizes the interface gives its records (their cbSize fields).
+constexpr std::uint32_t FOLDERPROPS_SIZE = 280;
+constexpr std::uint32_t MESSAGEPROPS_SIZE = 68;
+constexpr std::uint32_t MESSAGEIDLIST_SIZE = 12;
+
+// Folder record.
 struct FOLDERPROPS {
-    std::uint32_t cbSize = sizeof(FOLDERPROPS);
+    std::uint32_t cbSize = FOLDERPROPS_SIZE;
     STOREFOLDERID dwFolderId = FOLDERID_INVALID;
     std::int32_t cSubFolders = 0;
     std::int32_t sfType = FOLDER_NOTSPECIAL;
@@ -41,9 +46,9 @@ struct FOLDERPROPS {
     char szName[256] = {};
 };
 
-// Message record (the interface's record of size 68). Freed by FreeMessageProps.
+// Message record. Freed by FreeMessageProps.
 struct MESSAGEPROPS {
-    std::uint32_t cbSize = sizeof(MESSAGEPROPS);
+    std::uint32_t cbSize = MESSAGEPROPS_SIZE;
     MESSAGEID dwMessageId = 0;
     std::uint32_t dwFlags = 0;
     std::string pszSubject;     // decoded, UTF-8; empty when the message has none
@@ -53,7 +58,7 @@ struct MESSAGEPROPS {
 
 // One message at a time in the program, but the store takes any number.
 struct MESSAGEIDLIST {
-    std::uint32_t cbSize = 12;
+    std::uint32_t cbSize = MESSAGEIDLIST_SIZE;
     std::uint32_t cMsgs = 0;
     MESSAGEID* prgdwMsgId = nullptr;
 };

@@ -14,8 +14,8 @@ protected:
     virtual ~IUnknown() = default;
 };
 
-// Implements the count for an interface I. Counts are atomic here (unlike the core's
-// Ref): layer objects may be created on the learning thread and released on another.
+// Implements the count for an interface I. Counts are atomic (as Ref's are): layer
+// objects may be created on the learning thread and released on another.
 template <class I> class ComObject : public I {
 public:
     std::uint32_t AddRef() override { return ++count; }

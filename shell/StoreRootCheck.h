@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/ProgramEnvironment.h"
+#include "sorting/ProgramEnvironment.h"
 
 // The tray program's look at its store root before it starts (the language file open):
 // a store root without a store is an error when the person named it (MAILDIR: a typo

@@ -4,8 +4,9 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/profile/Loc.h"
-#include "mail/InboxMark.h"
-#include "mail/IncomingMail.h"
+#include "mail/StoreMessages.h"
+#include "sorting/InboxMark.h"
+#include "sorting/IncomingMail.h"
 #include "editor/FolderImages.h"
 #include "editor/TSelectFolderForm.h"
 #include "shell/TSystray.h"
@@ -137,7 +138,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     locOpen(environment.stringsFile());
     setCaptions();
 
-    runningNet = new Net(environment.netFile(), connection.store.get());
+    runningNet = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
     runningNet->load();
 
     connectHandlers();
@@ -389,50 +390,39 @@ void TSettingForm::setModified(bool flag) {
 }
 
 void TSettingForm::loadSettings() {
-    int jobVariant = runningNet->getJobVariant();
-    int storeMail = runningNet->getStoreMail();
-    int enabled = runningNet->getEnabled();
-    int period = runningNet->getEnabledPeriod();
-    DateTime from = runningNet->getPeriodFrom();
-    DateTime to = runningNet->getPeriodTo();
-    std::string address = runningNet->getFrom();
+    NetSettings::Values values = runningNet->settings().read();
 
     // Checking a radio runs its handler as the user's click would.
-    QRadioButton* variant = jobVariant == 3   ? jobvariant3Radio
-                            : jobVariant == 2 ? jobvariant2Radio
-                                              : jobvariant1Radio;
+    QRadioButton* variant = values.jobVariant == 3   ? jobvariant3Radio
+                            : values.jobVariant == 2 ? jobvariant2Radio
+                                                     : jobvariant1Radio;
     variant->setChecked(true);
     jobvariant3RadioClick();
-    (storeMail != 0 ? storemail1Radio : storemail0Radio)->setChecked(true);
-    enabledCheck->setChecked(enabled != 0);
-    (period != 0 ? enabledPeriodRadio : enabledAlwaysRadio)->setChecked(true);
+    (values.storeMail != 0 ? storemail1Radio : storemail0Radio)->setChecked(true);
+    enabledCheck->setChecked(values.enabled != 0);
+    (values.enabledPeriod != 0 ? enabledPeriodRadio : enabledAlwaysRadio)->setChecked(true);
     enabledAlwaysRadioClick();
-    fromDatePicker->setDate(dateOfDateTime(from));
-    fromTimePicker->setTime(timeOfDateTime(from));
-    toDatePicker->setDate(dateOfDateTime(to));
-    toTimePicker->setTime(timeOfDateTime(to));
-    fromEdit->setText(QString::fromStdString(address));
+    fromDatePicker->setDate(dateOfDateTime(values.periodFrom));
+    fromTimePicker->setTime(timeOfDateTime(values.periodFrom));
+    toDatePicker->setDate(dateOfDateTime(values.periodTo));
+    toTimePicker->setTime(timeOfDateTime(values.periodTo));
+    fromEdit->setText(QString::fromStdString(values.from));
     enabledCheckClick();
     setModified(false);
 }
 
 void TSettingForm::applySettings() {
-    int jobVariant = jobvariant1Radio->isChecked() ? 1 : jobvariant2Radio->isChecked() ? 2 : 3;
-    int storeMail = storemail1Radio->isChecked() ? 1 : 0;
-    int enabled = enabledCheck->isChecked() ? 1 : 0;
-    int period = enabledPeriodRadio->isChecked() ? 1 : 0;
-    DateTime from = dateTimeOf(fromDatePicker->date(), fromTimePicker->time());
-    DateTime to = dateTimeOf(toDatePicker->date(), toTimePicker->time());
-    std::string address = fromEdit->text().toStdString();
+    NetSettings::Values values;
+    values.jobVariant = jobvariant1Radio->isChecked() ? 1 : jobvariant2Radio->isChecked() ? 2 : 3;
+    values.storeMail = storemail1Radio->isChecked() ? 1 : 0;
+    values.enabled = enabledCheck->isChecked() ? 1 : 0;
+    values.enabledPeriod = enabledPeriodRadio->isChecked() ? 1 : 0;
+    values.periodFrom = dateTimeOf(fromDatePicker->date(), fromTimePicker->time());
+    values.periodTo = dateTimeOf(toDatePicker->date(), toTimePicker->time());
+    values.from = fromEdit->text().toStdString();
 
-    bool written = runningNet->setJobVariant(jobVariant);
-    written = runningNet->setStoreMail(storeMail) && written;
-    written = runningNet->setEnabled(enabled) && written;
-    written = runningNet->setEnabledPeriod(period) && written;
-    written = runningNet->setPeriodFrom(from) && written;
-    written = runningNet->setPeriodTo(to) && written;
-    written = runningNet->setFrom(address) && written;
-    if (!written) {
+    // One batch: a failure cannot leave some of the values written and the others not.
+    if (!runningNet->settings().write(values)) {
         // The changes are not saved: Apply stays available for another try.
         reportError("Error", "The settings could not be written to " + runningNet->getFileName());
         setModified(true);
@@ -535,7 +525,7 @@ void TSettingForm::configButtonClick() {
     const ConfigurationWindow& open = configurationWindow();
     if (!open)
         return;
-    configurationClosed(open(this, runningNet.get()));
+    configurationClosed(open(this, runningNet.get(), connection.store.get()));
 }
 
 void TSettingForm::destFolderButtonClick() {

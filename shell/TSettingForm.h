@@ -4,9 +4,9 @@
 #include "util/DateTime.h"
 #include "util/Ref.h"
 #include "platform/Store.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
-#include "mail/ProgramEnvironment.h"
+#include "mail/StoreAccess.h"
+#include "sorting/ProgramEnvironment.h"
 
 #include <QDate>
 #include <QString>
@@ -60,8 +60,9 @@ public:
     void setModified(bool flag);
     // Controls from the net file; Apply disabled afterwards.
     void loadSettings();
-    // Controls to the net file, each key written at once; Apply disabled afterwards
-    // (kept enabled, with an error box, when the file could not be written).
+    // Controls to the net file, in one replacement of it (NetSettings::write); Apply
+    // disabled afterwards (kept enabled, with an error box, when the file could not be
+    // written: then it holds none of the new values).
     void applySettings();
     // The state line (blue when the net is learned, red otherwise) and the tray hint.
     void updateState();
@@ -69,9 +70,11 @@ public:
     // Whether the window is to be shown when the loop starts ("-hide" clears it).
     bool showMainForm() const { return mainFormShown; }
 
-    // The configuration window: opens it modally on the running net and answers its
-    // result (1 OK, 2 Cancel). Until one is installed Configure is disabled and says why.
-    using ConfigurationWindow = std::function<int(QWidget* owner, Net* net)>;
+    // The configuration window: opens it modally on the running net over the store and
+    // answers its result (1 OK, 2 Cancel). Until one is installed Configure is disabled
+    // and says why.
+    using ConfigurationWindow =
+        std::function<int(QWidget* owner, Net* net, IStoreNamespace* store)>;
     static void setConfigurationWindow(ConfigurationWindow open);
     // What follows the configuration window's close: on OK the net is reloaded from the
     // file and the controls refilled; in any case the state line is refreshed.

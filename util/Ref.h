@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <utility>
 
-// Interface of every reference-counted object of the program. Counts are plain
-// (not atomic): an object is only ever shared within one thread at a time.
+// Interface of every reference-counted object of the program. Counts are atomic: the
+// learning thread and the window thread hold references to the same objects (the
+// compiled patterns, the learning run's network, the store's objects) and take and
+// drop them at the same time. The objects themselves are not made safe by this: what
+// one thread changes, no other thread may use meanwhile.
 class Ref {
 public:
     virtual ~Ref() = default;
@@ -19,17 +23,18 @@ public:
     RefBase(const RefBase&) : refCount(0) {}
     RefBase& operator=(const RefBase&) { return *this; }
 
-    std::int32_t addRef() override { return ++refCount; }
+    std::int32_t addRef() override { return refCount.fetch_add(1, std::memory_order_relaxed) + 1; }
     std::int32_t release() override {
-        std::int32_t left = --refCount;
+        // Release order makes every use before the last release happen before the delete.
+        std::int32_t left = refCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0)
             delete this;
         return left;
     }
-    std::int32_t references() const { return refCount; }
+    std::int32_t references() const { return refCount.load(std::memory_order_relaxed); }
 
 private:
-    std::int32_t refCount = 0;
+    std::atomic<std::int32_t> refCount{0};
 };
 
 // Intrusive pointer to a Ref-derived object; may be null.

@@ -144,13 +144,13 @@ HRESULT SendmailMessage::SetHeader(std::uint32_t handle, std::uint32_t propId,
         return fail(E_INVALIDARG, "SetHeader: no message created");
     std::string text = wideToUtf8(value);
     switch (propId) {
-    case 5:
+    case PID_HDR_SUBJECT:
         subject = oneLine(text);
         break;
-    case 6:
+    case PID_HDR_FROM:
         from = text;
         break;
-    case 25:
+    case PID_HDR_TO:
         to = text;
         break;
     default:

@@ -4,6 +4,7 @@
 #include "util/Exception.h"
 #include "platform/ComInit.h"
 #include "core/Stimulation.h"
+#include "mail/StoreMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ protected:
     void SetUp() override {
         reported.clear();
         learnText = std::to_string(dir.folder("Learn"));
-        net = new Net(dir.netFile(), dir.store());
+        net = new Net(dir.netFile(), StoreMessages::of(dir.store()));
         net->setLearnFolder(learnText);
     }
 

@@ -6,6 +6,7 @@
 #include "CoreTestSupport.h"
 #include "core/LearningOrder.h"
 #include "core/Stimulation.h"
+#include "mail/StoreMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +71,7 @@ struct OrderCase {
 class LearningOrderTest : public testing::TestWithParam<OrderCase> {
 protected:
     void SetUp() override {
-        net = new Net(dir.netFile(), dir.store());
+        net = new Net(dir.netFile(), StoreMessages::of(dir.store()));
         for (int f = 0; f < 4; ++f)
             net->addOutput(folderOf(folderNames[f]).get());
         for (const char* word : folderWords)

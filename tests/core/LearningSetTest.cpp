@@ -3,6 +3,7 @@
 #include "CoreTestSupport.h"
 #include "platform/profile/Loc.h"
 #include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 #include "core/LearningSetCheck.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ protected:
                     1700000200);
         dir.deliver("Learn", "300.M1P1.host", "From: x@example.org\r\n\r\nno subject here\r\n",
                     1700000300);
-        net = new Net(dir.netFile(), dir.store());
+        net = new Net(dir.netFile(), StoreMessages::of(dir.store()));
         net->setLearnFolder(learnText);
     }
 
@@ -133,7 +134,7 @@ TEST_F(LearningSet, AssignmentsSurviveSaveAndLoad) {
               std::string::npos)
         << text;
 
-    Net loaded(dir.netFile(), dir.store());
+    Net loaded(dir.netFile(), StoreMessages::of(dir.store()));
     loaded.load();
     ASSERT_EQ(loaded.fileCount(), 3);
     ASSERT_EQ(loaded.getFile(0)->targetCount(), 2);
@@ -188,7 +189,7 @@ TEST(LearningFolder, DefaultIsCreatedByNameInsideTheMainFolder) {
     writeFile(dir.file("strings.ini"), "[en]\noutlookexpress.folder.main=Brevalo\n"
                                        "outlookexpress.folder.learningset=Learning set\n");
     locOpen(dir.file("strings.ini"));
-    Net net(dir.netFile(), dir.store());
+    Net net(dir.netFile(), StoreMessages::of(dir.store()));
     std::string folder = net.getLearnFolder();
     net.load();
     std::string again = net.getLearnFolder();

@@ -191,3 +191,15 @@ TEST(NetFile, SnapshotKeepsTheFileAsItWas) {
 }
 
 } // namespace
+
+TEST(StoreIdFromText, ReadsBothStoredFormsOfAnId) {
+    EXPECT_EQ(storeIdFromText("12"), 12u);
+    EXPECT_EQ(storeIdFromText("3000000000"), 3000000000u);  // a message id, "%ld"
+    EXPECT_EQ(storeIdFromText("-1294967296"), 3000000000u); // a folder id, "%d"
+    EXPECT_EQ(storeIdFromText("4294967294"), 4294967294u);
+    EXPECT_EQ(storeIdFromText("-1"), FOLDERID_INVALID);
+    EXPECT_EQ(storeIdFromText(""), FOLDERID_INVALID);
+    EXPECT_EQ(storeIdFromText("12a"), FOLDERID_INVALID);
+    EXPECT_EQ(storeIdFromText("4294967296"), FOLDERID_INVALID);
+    EXPECT_EQ(storeIdFromText("-2147483649"), FOLDERID_INVALID);
+}

@@ -4,6 +4,7 @@
 #include "util/DateTime.h"
 #include "platform/profile/Loc.h"
 #include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -137,7 +138,7 @@ TEST(Settings, DestFolderDefaultIsTheOutputFolderInsideTheMainFolder) {
     writeFile(dir.file("strings.ini"), "[en]\noutlookexpress.folder.main=Brevalo\n"
                                        "outlookexpress.folder.output=Sorted\n");
     locOpen(dir.file("strings.ini"));
-    Net net(dir.netFile(), dir.store());
+    Net net(dir.netFile(), StoreMessages::of(dir.store()));
     std::string first = net.getDestFolder();
     locClose();
     STOREFOLDERID main = findOrCreateFolder(dir.store(), FOLDERID_ROOT, "Brevalo", false);

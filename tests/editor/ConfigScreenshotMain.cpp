@@ -6,8 +6,9 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
+#include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 #include "editor/TMain.h"
 
 #include <QApplication>
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
     locOpen(home + "/strings.ini");
     createStoreRoot(maildir);
     StoreConnection connection = connectStore(maildir);
-    ref_ptr<Net> running(new Net(home + "/zelko.ini", connection.store.get()));
+    ref_ptr<Net> running(new Net(home + "/zelko.ini", StoreMessages::of(connection.store.get())));
     {
         // A second expression so that the tree shows both levels.
         running->load();
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     }
 
     TMain window;
-    window.openNet(running.get());
+    window.openNet(running.get(), connection.store.get());
     window.show();
     QApplication::processEvents();
     QTreeWidget* inTree = window.inTree;

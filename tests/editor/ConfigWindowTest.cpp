@@ -5,6 +5,7 @@
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
 #include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 #include "core/Net.h"
 #include "editor/TInputForm.h"
 #include "editor/TMain.h"
@@ -75,7 +76,8 @@ protected:
     }
 
     ref_ptr<Net> makeNet() {
-        return ref_ptr<Net>(new Net(home + "/zelko.ini", connection.store.get()));
+        return ref_ptr<Net>(
+            new Net(home + "/zelko.ini", StoreMessages::of(connection.store.get())));
     }
     std::string learnDir() const { return maildir + "/.Brevalo.Learning set"; }
     std::string netFile() const {
@@ -113,7 +115,7 @@ protected:
     TMain& open() {
         running = makeNet();
         window = std::make_unique<TMain>();
-        window->openNet(running.get());
+        window->openNet(running.get(), connection.store.get());
         return *window;
     }
     QTreeWidgetItem* inRoot() { return window->inTree->topLevelItem(0); }
@@ -446,7 +448,7 @@ TEST_F(ConfigWindow, CancelWithYesSavesAnswersTwoAndDoesNotReload) {
         w->CancelBtn->click();
     });
     // What the settings window runs for Configure.
-    result = TMain::configure(nullptr, settingsNet.get());
+    result = TMain::configure(nullptr, settingsNet.get(), connection.store.get());
     EXPECT_EQ(result, 2);
     EXPECT_NE(netFile().find("invoice"), std::string::npos) << "saved by Yes";
     EXPECT_EQ(settingsNet->inputCount(), 0) << "the caller's net is untouched";

@@ -1,5 +1,6 @@
 #include "LearningTestSupport.h"
 
+#include "mail/StoreMessages.h"
 #include "learning/LearnThread.h"
 #include "learning/TLearn.h"
 
@@ -46,7 +47,7 @@ IStoreNamespace* LearningFolder::store() {
 }
 
 ref_ptr<Net> LearningFolder::net() {
-    return ref_ptr<Net>(new Net(netFile(), store()));
+    return ref_ptr<Net>(new Net(netFile(), StoreMessages::of(store())));
 }
 
 void LearningFolder::fillLearningSet(Net& net, const std::string& name,

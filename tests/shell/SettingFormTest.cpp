@@ -215,7 +215,7 @@ TEST_F(SettingWindow, ConfigureIsDisabledUntilAConfigurationWindowIsInstalled) {
     form.reset();
 
     int opened = 0;
-    TSettingForm::setConfigurationWindow([&opened](QWidget*, Net* net) {
+    TSettingForm::setConfigurationWindow([&opened](QWidget*, Net* net, IStoreNamespace*) {
         ++opened;
         net->setJobVariant(3); // saved by the window; the settings are reloaded on OK
         return 1;

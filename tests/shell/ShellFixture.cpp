@@ -2,8 +2,9 @@
 
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
+#include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 
 #include <filesystem>
 #include <fstream>
@@ -50,7 +51,7 @@ void writeLearnedNet(const std::string& home, const std::string& maildir) {
     if (FAILED(createStoreRoot(maildir)))
         throw std::runtime_error("cannot create the mail store " + maildir);
     StoreConnection connection = connectStore(maildir);
-    ref_ptr<Net> net(new Net(home + "/zelko.ini", connection.store.get()));
+    ref_ptr<Net> net(new Net(home + "/zelko.ini", StoreMessages::of(connection.store.get())));
 
     // The learning folder's directory follows the store's naming of "Main/Learning set".
     std::string learnDir = maildir + "/." + locText("outlookexpress.folder.main") + "." +

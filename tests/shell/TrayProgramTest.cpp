@@ -4,7 +4,7 @@
 #include "ShellFixture.h"
 
 #include "platform/Store.h"
-#include "mail/ProgramEnvironment.h"
+#include "sorting/ProgramEnvironment.h"
 #include "shell/StartOptions.h"
 #include "shell/ShowRequestServer.h"
 

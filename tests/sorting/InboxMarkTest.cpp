@@ -2,9 +2,9 @@
 // inbox of the very first start stays as it is, and a message arriving during the
 // catch-up is sorted once.
 
-#include "tests/mail/SortingWorld.h"
+#include "tests/sorting/SortingWorld.h"
 
-#include "mail/InboxMark.h"
+#include "sorting/InboxMark.h"
 
 #include <gtest/gtest.h>
 

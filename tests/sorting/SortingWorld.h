@@ -3,7 +3,7 @@
 #include "tests/mail/MailTestSupport.h"
 
 #include "util/ComPtr.h"
-#include "mail/IncomingMail.h"
+#include "sorting/IncomingMail.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
 

@@ -1,7 +1,7 @@
 // Where the programs keep what they remember between runs, and whether the person named
 // the store.
 
-#include "mail/ProgramEnvironment.h"
+#include "sorting/ProgramEnvironment.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,16 @@
-#include "mail/IncomingMail.h"
+#include "sorting/IncomingMail.h"
 
 #include "util/ComException.h"
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
-#include "mail/InboxMark.h"
-#include "mail/MessageText.h"
-#include "mail/OutgoingMail.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
 #include "core/NeuronOut.h"
+#include "mail/MessageText.h"
+#include "mail/StoreAccess.h"
+#include "sorting/InboxMark.h"
+#include "sorting/OutgoingMail.h"
 
 namespace {
 
@@ -40,7 +40,6 @@ com_ptr<IStoreFolder> openFolderOrRaise(IStoreNamespace* store, STOREFOLDERID id
 
 MESSAGEIDLIST oneMessage(MESSAGEID& id) {
     MESSAGEIDLIST list;
-    list.cbSize = 12;
     list.cMsgs = 1;
     list.prgdwMsgId = &id;
     return list;
@@ -94,7 +93,6 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id) {
         throw ComException(E_FAIL, "no inbox in the mail store");
 
     MESSAGEPROPS props;
-    props.cbSize = 68;
     checkHr(inbox->GetMessageProps(id, 0, &props));
     std::string subject = props.pszSubject;
     inbox->FreeMessageProps(&props);

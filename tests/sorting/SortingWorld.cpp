@@ -1,14 +1,15 @@
-#include "tests/mail/SortingWorld.h"
+#include "tests/sorting/SortingWorld.h"
 
 #include "util/ErrorReport.h"
 #include "platform/Mime.h"
 #include "platform/OEMessage.h"
 #include "platform/profile/Loc.h"
-#include "mail/HtmlText.h"
-#include "mail/MessageText.h"
-#include "mail/OutgoingMail.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
+#include "mail/HtmlText.h"
+#include "mail/MessageText.h"
+#include "mail/StoreMessages.h"
+#include "sorting/OutgoingMail.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +77,7 @@ SortingWorld::SortingWorld() {
     setSendmailCommand(dir + "/sendmail -t -oi");
 
     connection = connectStore(store.root());
-    net = new Net(netFile, connection.store.get());
+    net = new Net(netFile, StoreMessages::of(connection.store.get()));
     net->load();
 
     NeuronIn* invoice = new NeuronIn("invoice");

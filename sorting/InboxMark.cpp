@@ -1,7 +1,8 @@
-#include "mail/InboxMark.h"
+#include "sorting/InboxMark.h"
 
 #include "util/Log.h"
 #include "platform/maildir/MaildirIdFile.h"
+#include "mail/StoreAccess.h"
 
 #include <algorithm>
 #include <charconv>
@@ -30,16 +31,8 @@ std::string realRoot(const std::string& root) {
 // Every message id of the folder from first on, in store order; false (and a log line)
 // when the folder cannot be listed.
 bool messageIds(IStoreFolder* folder, MESSAGEID first, std::vector<MESSAGEID>& ids) {
-    MESSAGEPROPS props;
-    HENUMSTORE handle = nullptr;
-    HRESULT hr = folder->GetFirstMessage(0, 0, first, &props, &handle);
-    while (hr == S_OK) {
-        ids.push_back(props.dwMessageId);
-        folder->FreeMessageProps(&props);
-        hr = folder->GetNextMessage(handle, 0, &props);
-    }
-    if (handle)
-        folder->GetMessageClose(handle);
+    HRESULT hr = forEachMessage(
+        folder, first, [&ids](const MESSAGEPROPS& props) { ids.push_back(props.dwMessageId); });
     if (FAILED(hr)) {
         debugLog("inbox mark: cannot list the inbox: %#x", static_cast<unsigned>(hr));
         return false;

@@ -1,4 +1,4 @@
-#include "mail/ProgramEnvironment.h"
+#include "sorting/ProgramEnvironment.h"
 
 #include "platform/OEMessage.h"
 #include "platform/Store.h"

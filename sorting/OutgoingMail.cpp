@@ -1,4 +1,4 @@
-#include "mail/OutgoingMail.h"
+#include "sorting/OutgoingMail.h"
 
 #include "util/ComException.h"
 #include "util/ComPtr.h"

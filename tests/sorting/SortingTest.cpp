@@ -1,7 +1,7 @@
-#include "tests/mail/SortingWorld.h"
+#include "tests/sorting/SortingWorld.h"
 
 #include "util/Text.h"
-#include "mail/OutgoingMail.h"
+#include "sorting/OutgoingMail.h"
 #include "core/NeuronOut.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,86 @@
+#include "core/NetSettings.h"
+
+#include "platform/profile/ProfileBatch.h"
+#include "core/NetFile.h"
+
+#include <utility>
+
+namespace {
+
+const char* const section = "settings";
+
+} // namespace
+
+NetSettings::NetSettings(std::string netFile, MessageSourcePtr source)
+    : fileName(std::move(netFile)), source(std::move(source)) {}
+
+int NetSettings::number(const char* key, int defaultValue) const {
+    return NetFile(fileName).readInt(section, key, defaultValue);
+}
+
+bool NetSettings::setNumber(const char* key, int value) const {
+    return NetFile(fileName).writeInt(section, key, value);
+}
+
+DateTime NetSettings::time(const char* key) const {
+    return NetFile(fileName).readDateTime(section, key, nowLocal());
+}
+
+bool NetSettings::setTime(const char* key, DateTime value) const {
+    return NetFile(fileName).writeDateTime(section, key, value);
+}
+
+std::string NetSettings::text(const char* key) const {
+    return NetFile(fileName).readText(section, key, "");
+}
+
+bool NetSettings::setText(const char* key, const std::string& value) const {
+    return NetFile(fileName).writeText(section, key, value);
+}
+
+double NetSettings::getThreshold() const {
+    return NetFile(fileName).readReal(section, keyThreshold, 80.0);
+}
+
+bool NetSettings::setThreshold(double value) const {
+    return NetFile(fileName).writeReal(section, keyThreshold, value);
+}
+
+std::string NetSettings::getDestFolder() const {
+    std::string folder = text(keyDestFolder);
+    if (!folder.empty())
+        return folder;
+    return programFolder(source.get(), "outlookexpress.folder.output");
+}
+
+bool NetSettings::setDestFolder(const std::string& value) const {
+    return setText(keyDestFolder, value);
+}
+
+NetSettings::Values NetSettings::read() const {
+    // One copy of the file answers every key, so a save by another program in between
+    // cannot mix old values with new ones.
+    NetFile file = NetFile::snapshot(fileName);
+    Values values;
+    values.jobVariant = file.readInt(section, keyJobVariant, values.jobVariant);
+    values.storeMail = file.readInt(section, keyStoreMail, values.storeMail);
+    values.enabled = file.readInt(section, keyEnabled, values.enabled);
+    values.enabledPeriod = file.readInt(section, keyEnabledPeriod, values.enabledPeriod);
+    values.periodFrom = file.readDateTime(section, keyPeriodFrom, nowLocal());
+    values.periodTo = file.readDateTime(section, keyPeriodTo, nowLocal());
+    values.from = file.readText(section, keyFrom, values.from);
+    return values;
+}
+
+bool NetSettings::write(const Values& values) const {
+    ProfileBatch batch(fileName);
+    NetFile file(fileName, &batch);
+    file.writeInt(section, keyJobVariant, values.jobVariant);
+    file.writeInt(section, keyStoreMail, values.storeMail);
+    file.writeInt(section, keyEnabled, values.enabled);
+    file.writeInt(section, keyEnabledPeriod, values.enabledPeriod);
+    file.writeDateTime(section, keyPeriodFrom, values.periodFrom);
+    file.writeDateTime(section, keyPeriodTo, values.periodTo);
+    file.writeText(section, keyFrom, values.from);
+    return batch.commit();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "util/ComPtr.h"
+#include "platform/Store.h"
+#include "core/MessageSource.h"
+
+#include <memory>
+
+// The net's learning messages from the mail store: folders and messages by the ids the
+// store gives them, texts as messageText extracts them. Holds a reference to the store.
+class StoreMessages : public MessageSource {
+public:
+    explicit StoreMessages(IStoreNamespace* store);
+    // A source over the store to give to a net; none for no store.
+    static MessageSourcePtr of(IStoreNamespace* store);
+
+    IStoreNamespace* store() const { return connection.get(); }
+
+    std::vector<MessageSummary> listFolder(const std::string& folder) const override;
+    std::optional<MessageSummary> findMessage(const std::string& folder,
+                                              std::uint32_t messageId) const override;
+    // Opens the folder and the message (each failure raises ComException) and extracts
+    // the message's text (messageText).
+    std::string messageText(const std::string& folder, const std::string& message) const override;
+    // The opened folder: the store keeps its message list while the folder is open.
+    std::shared_ptr<void> holdFolder(const std::string& folder) const override;
+    // Both folders found by name (findOrCreateFolder, created when missing); the id as
+    // "%d".
+    std::string defaultFolder(const std::string& mainName, const std::string& name) const override;
+
+private:
+    com_ptr<IStoreNamespace> connection;
+};
