@@ -1,15 +1,14 @@
-#include "cli/CliSession.h"
-#include "cli/Commands.h"
-
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/Mime.h"
 #include "platform/profile/Loc.h"
-#include "mail/MessageText.h"
 #include "core/Classification.h"
 #include "core/NeuronOut.h"
+#include "mail/MessageText.h"
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
 
 #include <cerrno>
 #include <cstdio>

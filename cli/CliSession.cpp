@@ -1,5 +1,4 @@
 #include "cli/CliSession.h"
-#include "cli/Commands.h"
 
 #include "util/ErrorReport.h"
 #include "platform/ComInit.h"
@@ -8,6 +7,7 @@
 #include "mail/HtmlText.h"
 #include "mail/StoreMessages.h"
 #include "sorting/OutgoingMail.h"
+#include "cli/Commands.h"
 
 #include <cstdio>
 

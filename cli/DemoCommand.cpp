@@ -1,15 +1,14 @@
-#include "cli/CliSession.h"
-#include "cli/Commands.h"
-#include "cli/DemoCorpus.h"
-#include "cli/Sorter.h"
-
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
-#include "mail/StoreAccess.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
+#include "mail/StoreAccess.h"
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+#include "cli/DemoCorpus.h"
+#include "cli/Sorter.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,8 @@
+#include "util/ErrorReport.h"
+#include "core/LearningSetCheck.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/ProgressBar.h"
-
-#include "util/ErrorReport.h"
-#include "core/LearningSetCheck.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,8 @@
+#include "platform/lock/SingleInstance.h"
+#include "sorting/InboxMark.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/Sorter.h"
-
-#include "platform/lock/SingleInstance.h"
-#include "sorting/InboxMark.h"
 
 #include <cstdio>
 

@@ -3,9 +3,9 @@
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
-#include "sorting/InboxMark.h"
-#include "mail/StoreAccess.h"
 #include "core/Net.h"
+#include "mail/StoreAccess.h"
+#include "sorting/InboxMark.h"
 
 #include <cerrno>
 #include <csignal>

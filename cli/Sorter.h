@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sorting/IncomingMail.h"
 #include "platform/Store.h"
+#include "sorting/IncomingMail.h"
 
 #include <deque>
 #include <string>

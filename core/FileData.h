@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/Neuron.h"
-#include "core/NeuronOut.h"
 #include "util/DateTime.h"
 #include "util/Refs.h"
+#include "core/Neuron.h"
+#include "core/NeuronOut.h"
 
 #include <string>
 

@@ -37,6 +37,12 @@ LearningRun::LearningRun(int inputCount, int outputCount, std::vector<LearningPa
     : inputCount(inputCount), outputCount(outputCount), patterns(std::move(patterns)),
       settings(parameters) {}
 
+std::vector<LearningPattern> LearningRun::patternsOf(const Net& net) {
+    LearningRun run(net, LearningParameters{});
+    run.readInputs(true);
+    return std::move(run.patterns);
+}
+
 void LearningRun::start() {
     // A network the file could not give back would be lost at the next load.
     if (!isSaneNetworkSize(inputCount, settings.hiddenCount, outputCount))

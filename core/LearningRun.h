@@ -1,9 +1,9 @@
 #pragma once
 
+#include "util/DoubleArray.h"
 #include "core/BackPropagation.h"
 #include "core/InputMatcher.h"
 #include "core/LearningMessages.h"
-#include "util/DoubleArray.h"
 
 #include <optional>
 #include <string>
@@ -49,6 +49,11 @@ public:
     // learning set whose texts are held in memory.
     LearningRun(int inputCount, int outputCount, std::vector<LearningPattern> patterns,
                 const LearningParameters& parameters);
+
+    // Every pattern of the net's learning set, its message read and matched now, in
+    // learning-set order: for runs over parts of the learning set that do not read the
+    // messages again. The learning folder's lookup may raise ComException.
+    static std::vector<LearningPattern> patternsOf(const Net& net);
 
     // Makes the fresh network: network() holds it from here on, also when the run ends by
     // an exception. Sizes beyond isSaneNetworkSize raise Exception before anything changes.

@@ -9,6 +9,8 @@
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
 #include "mail/StoreAccess.h"
+#include "learning/TLearn.h"
+#include "learning/TTest.h"
 #include "editor/ConfigImages.h"
 #include "editor/HighlightMatches.h"
 #include "editor/RtfReader.h"
@@ -17,8 +19,6 @@
 #include "editor/TOutEditor.h"
 #include "editor/TSelectFolderForm.h"
 #include "editor/ViewLookup.h"
-#include "learning/TLearn.h"
-#include "learning/TTest.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "util/DateTime.h"
 #include "platform/Unknown.h"
 #include "platform/Result.h"
-#include "util/DateTime.h"
 
 #include <cstdint>
 #include <string>

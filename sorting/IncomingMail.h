@@ -1,9 +1,8 @@
 #pragma once
 
-#include "platform/Store.h"
 #include "util/Refs.h"
-
 #include "util/DateTime.h"
+#include "platform/Store.h"
 
 #include <cstdint>
 #include <functional>

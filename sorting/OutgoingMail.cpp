@@ -6,8 +6,8 @@
 #include "util/Text.h"
 #include "platform/OEMessage.h"
 #include "platform/profile/Loc.h"
-#include "mail/MessageText.h"
 #include "core/NeuronOut.h"
+#include "mail/MessageText.h"
 
 #include <ctime>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Mime.h"
 #include "util/Refs.h"
+#include "platform/Mime.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
 #include "platform/sendmail/SendmailMessage.h"
 
-#include "platform/sendmail/ChildProcess.h"
 #include "util/Encoding.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "platform/sendmail/ChildProcess.h"
 
 #include <gmime/gmime.h>
 

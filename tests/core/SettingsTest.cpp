@@ -157,4 +157,33 @@ TEST(Settings, DestFolderDefaultIsTheOutputFolderInsideTheMainFolder) {
     locClose();
 }
 
+// The values the settings window edits go to the file together and come back together;
+// the keys it does not edit stay as they were.
+TEST(Settings, TheWindowsValuesAreWrittenTogetherAndReadBack) {
+    CoreTestFolder dir;
+    writeSettings(dir, "threshold=_55.000000_\nfrom=_old@example.org_\n");
+    NetSettings settings(dir.netFile(), nullptr);
+    NetSettings::Values values{
+        3, 0, 0, 1, dateTime(2005, 8, 23, 8, 32), dateTime(2005, 3, 5, 14, 7, 9), "me@example.org"};
+    ASSERT_TRUE(settings.write(values));
+    EXPECT_EQ(readFile(dir.netFile()), "[settings]\n"
+                                       "threshold=_55.000000_\n"
+                                       "from=_me@example.org_\n"
+                                       "jobvariant=_3_\n"
+                                       "storemail=_0_\n"
+                                       "enabled=_0_\n"
+                                       "enabled.period=_1_\n"
+                                       "enabled.period.from=_20050823083200_\n"
+                                       "enabled.period.to=_20050305140709_\n");
+    NetSettings::Values back = settings.read();
+    EXPECT_EQ(back.jobVariant, 3);
+    EXPECT_EQ(back.storeMail, 0);
+    EXPECT_EQ(back.enabled, 0);
+    EXPECT_EQ(back.enabledPeriod, 1);
+    EXPECT_EQ(back.periodFrom, values.periodFrom);
+    EXPECT_EQ(back.periodTo, values.periodTo);
+    EXPECT_EQ(back.from, "me@example.org");
+    EXPECT_EQ(settings.getThreshold(), 55.0);
+}
+
 } // namespace

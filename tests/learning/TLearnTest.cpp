@@ -285,6 +285,20 @@ TEST_F(TLearnTest, RunOverLearningSetTrainsTheNetAndLowersTheError) {
     EXPECT_GT(countOf(dialog.chartImage(), red), 300);
 }
 
+// The run trains a network of its own: the net keeps what it had until the dialog, on its
+// own thread, installs the run's network once the run has ended.
+TEST_F(TLearnTest, TheNetGetsTheRunsNetworkWhenTheRunHasEnded) {
+    ref_ptr<Net> net = netOfSize(folder.netFile(), 1, 1);
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(net));
+    startQuickRun(dialog, 10);
+    dialog.runningThread()->wait();
+    EXPECT_FALSE(net->isLearned());
+    finishRun(dialog);
+    EXPECT_TRUE(net->isLearned());
+    EXPECT_EQ(net->getNetwork()->getInputCount(), 1);
+}
+
 TEST_F(TLearnTest, StartDuringARunDoesNothing) {
     TLearn dialog;
     ASSERT_TRUE(dialog.setNet(netOfSize(folder.netFile(), 0, 0)));

@@ -4,6 +4,7 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
+#include "platform/profile/ProfileSystem.h"
 #include "mail/StoreAccess.h"
 #include "editor/FolderTreeItem.h"
 #include "editor/TSelectFolderForm.h"
@@ -24,6 +25,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -130,6 +132,71 @@ TEST_F(SettingWindow, StoreMailRadiosFollowVariantTwoButAreAlwaysWritten) {
     EXPECT_TRUE(fileHas("storemail=_0_"));
     EXPECT_FALSE(f.applyBtn->isEnabled());
 }
+
+// The profile's calls, except that a file replacement fails once `allowed` have been made.
+class ReplacementBudget : public ProfileSystem {
+public:
+    explicit ReplacementBudget(int allowed)
+        : allowed(allowed), previous(ProfileSystem::install(this)) {}
+    ~ReplacementBudget() override { ProfileSystem::install(previous); }
+    int rename(const char* from, const char* to) override {
+        if (allowed == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        --allowed;
+        return ProfileSystem::rename(from, to);
+    }
+
+private:
+    int allowed;
+    ProfileSystem* previous;
+};
+
+struct ApplyCase {
+    const char* name;
+    int replacements; // how many replacements of the file succeed
+    bool written;     // whether the file then holds the new values
+};
+
+void PrintTo(const ApplyCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class SettingWindowApply : public SettingWindow, public testing::WithParamInterface<ApplyCase> {};
+
+// Apply writes the seven values in one replacement of the file: all of them or, when the
+// file cannot be replaced, none (and Apply stays available for another try).
+TEST_P(SettingWindowApply, WritesAllValuesOrNone) {
+    const ApplyCase& c = GetParam();
+    writeNet("jobvariant=_1_\r\nfrom=_old@example.org_\r\n");
+    std::string before = netFile();
+    TSettingForm& f = open();
+    f.jobvariant2Radio->click();
+    f.storemail0Radio->click();
+    f.enabledPeriodRadio->click();
+    f.fromEdit->setText("new@example.org");
+    {
+        ReplacementBudget budget(c.replacements);
+        f.applyBtn->click();
+    }
+    if (c.written) {
+        for (const char* line : {"jobvariant=_2_", "storemail=_0_", "enabled=_1_",
+                                 "enabled.period=_1_", "from=_new@example.org_"})
+            EXPECT_TRUE(fileHas(line)) << line << " in " << netFile();
+        EXPECT_TRUE(errors.empty());
+    } else {
+        EXPECT_EQ(netFile(), before);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].rfind("Error: The settings could not be written", 0), 0u) << errors[0];
+    }
+    EXPECT_EQ(f.applyBtn->isEnabled(), !c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replacements, SettingWindowApply,
+                         testing::Values(ApplyCase{"one_replacement_takes_all", 1, true},
+                                         ApplyCase{"failed_replacement_writes_none", 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingWindow, OnlyTheToTimeChangedKeepsTheToDate) {
     writeNet("enabled.period=_1_\r\nenabled.period.from=_20050823083200_\r\n"

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
+#include <thread>
+#include <vector>
+
 namespace {
 
 struct Counted : RefBase {
@@ -105,4 +109,35 @@ TEST(Refs, AnAbsentListCountsAsEmpty) {
     EXPECT_EQ(refsCount(list), 1);
     list.reset();
     EXPECT_EQ(deaths, 1);
+}
+
+// The learning thread and the window thread take and drop references to the same objects
+// (the compiled patterns, the run's network) at the same time: no count may get lost.
+TEST(RefBase, CountsStayRightWhileThreadsShareAnObject) {
+    int deaths = 0;
+    ref_ptr<Counted> shared(new Counted(&deaths));
+    smart_ptr<Tracked> block(new Tracked(&deaths));
+    std::vector<std::thread> threads;
+    std::latch start(4);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&shared, &block, &start] {
+            start.arrive_and_wait();
+            // Held in lists, so that no copy is taken and dropped in one breath.
+            std::vector<ref_ptr<Counted>> copies;
+            std::vector<smart_ptr<Tracked>> others;
+            for (int round = 0; round < 200; ++round) {
+                for (int i = 0; i < 1000; ++i) {
+                    copies.push_back(shared);
+                    others.push_back(block);
+                }
+                copies.clear();
+                others.clear();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(shared->references(), 1);
+    EXPECT_EQ(block.useCount(), 1);
+    EXPECT_EQ(deaths, 0);
 }
