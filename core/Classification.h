@@ -2,6 +2,8 @@
 
 #include "util/DoubleArray.h"
 
+class BackPropagation;
+
 // What the net makes of one message text: the network's outputs (0 ... 1, one per output
 // neuron) and whether any stimulation responded to the text. Without a response every
 // input stands at levelLow: the learning-set check refuses such messages, so the network
@@ -13,6 +15,9 @@ public:
     // No result: the net is not learned, or its network no longer fits its neurons.
     Classification() = default;
     Classification(DoublePtr outputs, bool evidence);
+    // What the network answers for an input vector of its input count (levelHigh for
+    // each stimulation that responded): the evidence is whether one did.
+    static Classification of(BackPropagation& network, const DoublePtr& input);
 
     bool hasResult() const { return static_cast<bool>(values); }
     // With a result: whether some stimulation matched the text.

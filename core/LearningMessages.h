@@ -39,7 +39,7 @@ public:
     // The text of the message addressed as "<folder id>/<message id>" (a backslash works as
     // well as the slash). An id that is no number gives the empty text at once; a failure
     // is shown with showComError and the context "getFileContent(<path>)" and gives the
-    // empty text.
+    // empty text. Safe on the learning thread (after its CoInitialize).
     std::string text(const std::string& path) const;
     // Keeps the folder's message list while the result lives (MessageSource::holdFolder).
     std::shared_ptr<void> hold(const std::string& folder) const;

@@ -136,13 +136,7 @@ Classification Net::classification(const std::string& text) const {
                  network->getInputCount(), network->getOutputCount(), inputCount(), outputCount());
         return {};
     }
-    DoublePtr input = getInputVector(text);
-    bool evidence = false;
-    for (int i = 0; i < doubleCount(input) && !evidence; ++i)
-        evidence = input[i] >= levelHigh;
-    DoublePtr output = makeDoubles(outputCount());
-    network->run(input.get(), output.get());
-    return Classification(output, evidence);
+    return Classification::of(*network, getInputVector(text));
 }
 
 DoublePtr Net::evaluate(const std::string& text) const {

@@ -126,7 +126,7 @@ public:
     // The text of a message addressed as "<folder id>/<message id>" (a backslash works as
     // well as the slash). An id that is no number gives the empty text at once; a store
     // or message failure is shown with showComError and the context "getFileContent(<path>)"
-    // and gives the empty text. Safe on the learning thread (after its CoInitialize).
+    // and gives the empty text.
     std::string getFileContent(const std::string& path) const {
         return learning.messages().text(path);
     }

@@ -500,14 +500,14 @@ void TMain::addFileRow(FileData* entry) {
 }
 
 void TMain::showFileContent() {
-    QTreeWidgetItem* row = firstSelectedRow();
-    if (!row) {
+    // A row whose entry has just left the learning set shows nothing, as no row does.
+    FileData* entry = entryOf(firstSelectedRow());
+    if (!entry) {
         markTargets(shown.get(), 3);
         fileContentEdit->clear();
         shown = nullptr;
         return;
     }
-    FileData* entry = entryOf(row);
     if (entry != shown.get())
         markTargets(shown.get(), 3);
     shown = ref_ptr<FileData>(entry);
@@ -771,6 +771,8 @@ void TMain::OutCatSelExecute() {
         if (!row->isSelected())
             continue;
         FileData* entry = entryOf(row);
+        if (!entry)
+            continue;
         int index = entry->indexOfTarget(target);
         if (index >= 0) {
             entry->removeTarget(index);
@@ -834,8 +836,8 @@ void TMain::NetLearnExecute() {
 
 void TMain::NetTestExecute() {
     std::string text;
-    if (QTreeWidgetItem* row = firstSelectedRow())
-        text = net->getFileContent(contentPath(entryOf(row)));
+    if (FileData* entry = entryOf(firstSelectedRow()))
+        text = net->getFileContent(contentPath(entry));
     TTest dialog(this);
     dialog.setNet(net);
     dialog.setText(text);

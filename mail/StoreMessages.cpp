@@ -27,12 +27,16 @@ MessageSourcePtr StoreMessages::of(IStoreNamespace* store) {
     return std::make_shared<StoreMessages>(store);
 }
 
-std::vector<MessageSummary> StoreMessages::listFolder(const std::string& folder) const {
-    std::vector<MessageSummary> messages;
+com_ptr<IStoreFolder> StoreMessages::open(const std::string& folder) const {
     STOREFOLDERID folderId = storeIdFromText(folder);
     if (folderId == FOLDERID_INVALID)
-        return messages;
-    com_ptr<IStoreFolder> opened = openFolder(connection.get(), folderId);
+        return {};
+    return openFolder(connection.get(), folderId);
+}
+
+std::vector<MessageSummary> StoreMessages::listFolder(const std::string& folder) const {
+    std::vector<MessageSummary> messages;
+    com_ptr<IStoreFolder> opened = open(folder);
     if (!opened)
         return messages;
     forEachMessage(opened.get(), MESSAGEID_FIRST, [&messages](const MESSAGEPROPS& props) {
@@ -43,10 +47,7 @@ std::vector<MessageSummary> StoreMessages::listFolder(const std::string& folder)
 
 std::optional<MessageSummary> StoreMessages::findMessage(const std::string& folder,
                                                          std::uint32_t messageId) const {
-    STOREFOLDERID folderId = storeIdFromText(folder);
-    if (folderId == FOLDERID_INVALID)
-        return std::nullopt;
-    com_ptr<IStoreFolder> opened = openFolder(connection.get(), folderId);
+    com_ptr<IStoreFolder> opened = open(folder);
     if (!opened)
         return std::nullopt;
     MESSAGEPROPS props;
@@ -71,10 +72,7 @@ std::string StoreMessages::messageText(const std::string& folder,
 }
 
 std::shared_ptr<void> StoreMessages::holdFolder(const std::string& folder) const {
-    STOREFOLDERID folderId = storeIdFromText(folder);
-    if (folderId == FOLDERID_INVALID)
-        return nullptr;
-    com_ptr<IStoreFolder> opened = openFolder(connection.get(), folderId);
+    com_ptr<IStoreFolder> opened = open(folder);
     if (!opened)
         return nullptr;
     return std::make_shared<com_ptr<IStoreFolder>>(std::move(opened));

@@ -29,5 +29,8 @@ public:
     std::string defaultFolder(const std::string& mainName, const std::string& name) const override;
 
 private:
+    // The folder its id text names; empty when it names none or cannot be opened.
+    com_ptr<IStoreFolder> open(const std::string& folder) const;
+
     com_ptr<IStoreNamespace> connection;
 };
