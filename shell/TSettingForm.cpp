@@ -55,6 +55,12 @@ QString loc(const char* key) {
     return QString::fromStdString(locText(key));
 }
 
+// The object, its name set: tests and the screenshots find the controls by name.
+template <class T> T* named(T* object, const char* name) {
+    object->setObjectName(name);
+    return object;
+}
+
 // The locale's long time format without the time zone: the times shown are local and
 // the stored ones carry no zone.
 QString longTimeFormat() {
@@ -171,54 +177,38 @@ TSettingForm::~TSettingForm() {
 }
 
 void TSettingForm::buildLayout() {
-    pages = new QTabWidget(this);
-    pages->setObjectName("pages");
-    settingsTab = new QWidget;
-    settingsTab->setObjectName("settingsTab");
+    pages = named(new QTabWidget(this), "pages");
+    settingsTab = named(new QWidget, "settingsTab");
     pages->addTab(settingsTab, QString());
 
-    configPane = new QGroupBox(settingsTab);
-    configPane->setObjectName("configPane");
-    Label1 = new QLabel(configPane);
-    Label1->setObjectName("Label1");
-    stateLabel = new QLabel(configPane);
-    stateLabel->setObjectName("stateLabel");
+    configPane = named(new QGroupBox(settingsTab), "configPane");
+    Label1 = named(new QLabel(configPane), "Label1");
+    stateLabel = named(new QLabel(configPane), "stateLabel");
     stateLabel->setWordWrap(true);
-    configButton = new QPushButton(configPane);
-    configButton->setObjectName("configButton");
+    configButton = named(new QPushButton(configPane), "configButton");
     auto* configLayout = new QGridLayout(configPane);
     configLayout->addWidget(Label1, 0, 0);
     configLayout->addWidget(stateLabel, 1, 0);
     configLayout->addWidget(configButton, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
     configLayout->setColumnStretch(0, 1);
 
-    variantsPane = new QGroupBox(settingsTab);
-    variantsPane->setObjectName("variantsPane");
-    jobvariant1Radio = new QRadioButton(variantsPane);
-    jobvariant1Radio->setObjectName("jobvariant1Radio");
-    jobvariant2Radio = new QRadioButton(variantsPane);
-    jobvariant2Radio->setObjectName("jobvariant2Radio");
+    variantsPane = named(new QGroupBox(settingsTab), "variantsPane");
+    jobvariant1Radio = named(new QRadioButton(variantsPane), "jobvariant1Radio");
+    jobvariant2Radio = named(new QRadioButton(variantsPane), "jobvariant2Radio");
     // A panel of their own keeps the storemail pair apart from the variant radios.
-    storemailPanel = new QWidget(variantsPane);
-    storemailPanel->setObjectName("storemailPanel");
-    storemail1Radio = new QRadioButton(storemailPanel);
-    storemail1Radio->setObjectName("storemail1Radio");
-    storemail0Radio = new QRadioButton(storemailPanel);
-    storemail0Radio->setObjectName("storemail0Radio");
+    storemailPanel = named(new QWidget(variantsPane), "storemailPanel");
+    storemail1Radio = named(new QRadioButton(storemailPanel), "storemail1Radio");
+    storemail0Radio = named(new QRadioButton(storemailPanel), "storemail0Radio");
     auto* storemailLayout = new QVBoxLayout(storemailPanel);
     storemailLayout->setContentsMargins(22, 0, 0, 0);
     storemailLayout->setSpacing(2);
     storemailLayout->addWidget(storemail1Radio);
     storemailLayout->addWidget(storemail0Radio);
-    jobvariant3Radio = new QRadioButton(variantsPane);
-    jobvariant3Radio->setObjectName("jobvariant3Radio");
-    destFolderButton = new QPushButton(variantsPane);
-    destFolderButton->setObjectName("destFolderButton");
+    jobvariant3Radio = named(new QRadioButton(variantsPane), "jobvariant3Radio");
+    destFolderButton = named(new QPushButton(variantsPane), "destFolderButton");
     destFolderButton->setIcon(FolderImages::folder(0));
-    fromLabel = new QLabel(variantsPane);
-    fromLabel->setObjectName("fromLabel");
-    fromEdit = new QLineEdit(variantsPane);
-    fromEdit->setObjectName("fromEdit");
+    fromLabel = named(new QLabel(variantsPane), "fromLabel");
+    fromEdit = named(new QLineEdit(variantsPane), "fromEdit");
     fromLabel->setBuddy(fromEdit);
     auto* fromRow = new QHBoxLayout;
     fromRow->addWidget(fromLabel);
@@ -243,28 +233,20 @@ void TSettingForm::buildLayout() {
     variantsLayout->addSpacing(6);
     variantsLayout->addLayout(fromRow);
 
-    GroupBox1 = new QGroupBox(settingsTab);
-    GroupBox1->setObjectName("GroupBox1");
-    enabledCheck = new QCheckBox(GroupBox1);
-    enabledCheck->setObjectName("enabledCheck");
-    enabledAlwaysRadio = new QRadioButton(GroupBox1);
-    enabledAlwaysRadio->setObjectName("enabledAlwaysRadio");
-    enabledPeriodRadio = new QRadioButton(GroupBox1);
-    enabledPeriodRadio->setObjectName("enabledPeriodRadio");
-    Label3 = new QLabel(GroupBox1);
-    Label3->setObjectName("Label3");
-    Label4 = new QLabel(GroupBox1);
-    Label4->setObjectName("Label4");
+    GroupBox1 = named(new QGroupBox(settingsTab), "GroupBox1");
+    enabledCheck = named(new QCheckBox(GroupBox1), "enabledCheck");
+    enabledAlwaysRadio = named(new QRadioButton(GroupBox1), "enabledAlwaysRadio");
+    enabledPeriodRadio = named(new QRadioButton(GroupBox1), "enabledPeriodRadio");
+    Label3 = named(new QLabel(GroupBox1), "Label3");
+    Label4 = named(new QLabel(GroupBox1), "Label4");
     auto makeDate = [this](const char* name) {
-        auto* picker = new QDateEdit(GroupBox1);
-        picker->setObjectName(name);
+        auto* picker = named(new QDateEdit(GroupBox1), name);
         picker->setCalendarPopup(true);
         picker->setDisplayFormat(shortDateFormat());
         return picker;
     };
     auto makeTime = [this](const char* name) {
-        auto* picker = new QTimeEdit(GroupBox1);
-        picker->setObjectName(name);
+        auto* picker = named(new QTimeEdit(GroupBox1), name);
         picker->setDisplayFormat(longTimeFormat());
         return picker;
     };
@@ -294,13 +276,10 @@ void TSettingForm::buildLayout() {
     tabLayout->addWidget(GroupBox1);
     tabLayout->addStretch();
 
-    applyBtn = new QPushButton(this);
-    applyBtn->setObjectName("applyBtn");
+    applyBtn = named(new QPushButton(this), "applyBtn");
     applyBtn->setEnabled(false);
-    OkBtn = new QPushButton(this);
-    OkBtn->setObjectName("OkBtn");
-    CancelBtn = new QPushButton(this);
-    CancelBtn->setObjectName("CancelBtn");
+    OkBtn = named(new QPushButton(this), "OkBtn");
+    CancelBtn = named(new QPushButton(this), "CancelBtn");
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(applyBtn);
@@ -311,14 +290,10 @@ void TSettingForm::buildLayout() {
     layout->addWidget(pages);
     layout->addLayout(buttons);
 
-    systrayMenu = new QMenu(this);
-    systrayMenu->setObjectName("systrayMenu");
-    Restore1 = systrayMenu->addAction(QString());
-    Restore1->setObjectName("Restore1");
-    N1 = systrayMenu->addSeparator();
-    N1->setObjectName("N1");
-    Exit1 = systrayMenu->addAction(QString());
-    Exit1->setObjectName("Exit1");
+    systrayMenu = named(new QMenu(this), "systrayMenu");
+    Restore1 = named(systrayMenu->addAction(QString()), "Restore1");
+    N1 = named(systrayMenu->addSeparator(), "N1");
+    Exit1 = named(systrayMenu->addAction(QString()), "Exit1");
     connect(Restore1, &QAction::triggered, this, [this] { Restore1Click(); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
 
