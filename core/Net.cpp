@@ -24,6 +24,18 @@ std::string patternKey(int n, int p) {
     return formatString("neuron%d.regex%d", n, p);
 }
 
+// Neurons 0, 1, ... of the section, each made from its number and name, up to the first
+// missing name key.
+template <class Make> RefsPtr readNeurons(const NetFile& file, const char* section, Make make) {
+    RefsPtr neurons(new Refs);
+    for (int n = 0;; ++n) {
+        std::optional<std::string> name = file.findText(section, neuronKey(n, "name"));
+        if (!name)
+            return neurons;
+        neurons->push_back(make(n, *name));
+    }
+}
+
 BackPropagationPtr readNetwork(const NetFile& file) {
     int inputCount = file.readInt(sectionHidden, "inputCount", 0);
     int outputCount = file.readInt(sectionHidden, "outputCount", 0);
@@ -175,30 +187,22 @@ void Net::load() {
     // Built aside and installed together, so a store failure leaves the net as it was.
     // Each list ends at the first missing name: an empty name is stored as "__" and is
     // a neuron like any other.
-    RefsPtr newInputs(new Refs);
-    for (int n = 0;; ++n) {
-        std::optional<std::string> name = file.findText(sectionIn, neuronKey(n, "name"));
-        if (!name)
-            break;
-        ref_ptr<NeuronIn> neuron(new NeuronIn(*name));
+    RefsPtr newInputs = readNeurons(file, sectionIn, [&file](int n, const std::string& name) {
+        ref_ptr<NeuronIn> neuron(new NeuronIn(name));
         for (int p = 0;; ++p) {
             std::optional<std::string> pattern = file.findText(sectionIn, patternKey(n, p));
             if (!pattern)
                 break;
             neuron->addRegex(*pattern);
         }
-        newInputs->push_back(RefPtr(neuron.get()));
-    }
-    RefsPtr newOutputs(new Refs);
-    for (int n = 0;; ++n) {
-        std::optional<std::string> name = file.findText(sectionOut, neuronKey(n, "name"));
-        if (!name)
-            break;
-        ref_ptr<NeuronOut> neuron(new NeuronOut(*name));
+        return RefPtr(neuron.get());
+    });
+    RefsPtr newOutputs = readNeurons(file, sectionOut, [&file](int n, const std::string& name) {
+        ref_ptr<NeuronOut> neuron(new NeuronOut(name));
         neuron->setAnswer(file.readText(sectionOut, neuronKey(n, "answer"), ""));
         neuron->setEmails(splitAddresses(file.readText(sectionOut, neuronKey(n, "emails"), "")));
-        newOutputs->push_back(RefPtr(neuron.get()));
-    }
+        return RefPtr(neuron.get());
+    });
     RefsPtr newFiles = learning.read(file, newOutputs);
     BackPropagationPtr newNetwork = readNetwork(file);
 
