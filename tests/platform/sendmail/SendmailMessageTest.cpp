@@ -48,9 +48,9 @@ protected:
         std::uint32_t handle = 0, result = 0;
         EXPECT_EQ(message->Create(0, 0, &handle), S_OK);
         EXPECT_EQ(message->SetBody(handle, body, "text", "html", &result), S_OK);
-        EXPECT_EQ(message->SetHeader(handle, 5, subject, &result), S_OK);
-        EXPECT_EQ(message->SetHeader(handle, 6, from, &result), S_OK);
-        EXPECT_EQ(message->SetHeader(handle, 25, to, &result), S_OK);
+        EXPECT_EQ(message->SetHeader(handle, PID_HDR_SUBJECT, subject, &result), S_OK);
+        EXPECT_EQ(message->SetHeader(handle, PID_HDR_FROM, from, &result), S_OK);
+        EXPECT_EQ(message->SetHeader(handle, PID_HDR_TO, to, &result), S_OK);
         EXPECT_EQ(message->SetExtraHeader(handle, "Auto-Submitted", "auto-replied"), S_OK);
         HRESULT hr = message->Send(handle, &result);
         if (error)
