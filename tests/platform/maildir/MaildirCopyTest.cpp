@@ -3,6 +3,7 @@
 #include "util/Log.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirSysCalls.h"
+#include "tests/platform/maildir/SysCallLog.h"
 #include "tests/platform/maildir/TempMaildir.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +114,25 @@ TEST_F(MaildirCopy, CopyOfAnEarlierInterruptedRunIsNotMadeTwice) {
     ASSERT_EQ(copy(1), S_OK);
     ASSERT_EQ(copy(1), S_OK);
     EXPECT_EQ(basesIn(targetPath), (std::map<std::string, int>{{"3.M1P1.h", 1}}));
+}
+
+// The copy is durable before CopyMoveMessages says it is done: the target folder's
+// directory is fsynced after the rename into it, so a crash cannot take the copy back once
+// the source may be deleted.
+TEST_F(MaildirCopy, FolderIsSyncedAfterTheRenameOfTheCopy) {
+    for (const char* subdir : {"new", "cur"}) {
+        std::string name = std::string("5.M1P1.") + subdir + (subdir[0] == 'c' ? ":2,S" : "");
+        TempMaildir::deliver(dir.root, subdir, name, TempMaildir::message("durable"));
+        std::vector<MESSAGEID> ids = messageIds(inbox.get());
+        ASSERT_FALSE(ids.empty());
+        SysCallLog calls;
+        ASSERT_EQ(copy(ids.back()), S_OK);
+        std::string copied = targetPath + "/" + subdir + "/" + name;
+        int renamed = calls.last("rename " + copied);
+        ASSERT_GE(renamed, 0) << testing::PrintToString(calls.calls());
+        EXPECT_GT(calls.last("fsync " + targetPath + "/" + subdir), renamed)
+            << testing::PrintToString(calls.calls());
+    }
 }
 
 struct CopyNameCase {

@@ -1,5 +1,6 @@
 #include "platform/maildir/MaildirStore.h"
 
+#include "util/CharsetConverter.h"
 #include "util/Log.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirHeaderReader.h"
@@ -448,6 +449,13 @@ TEST(MaildirHeaderReader, GarbageHeadersDoNoHarm) {
         }
         std::string subject, from;
         MaildirHeaderReader::parse(block, &subject, &from);
+        EXPECT_TRUE(CharsetConverter::isUtf8(subject) && CharsetConverter::isUtf8(from))
+            << testing::PrintToString(block);
+        // Behind good headers and the blank line, the garbage changes nothing.
+        MaildirHeaderReader::parse("Subject: Hello\r\nFrom: Ann <ann@example.org>\r\n\r\n" + block,
+                                   &subject, &from);
+        ASSERT_EQ(subject, "Hello") << testing::PrintToString(block);
+        ASSERT_EQ(from, "Ann") << testing::PrintToString(block);
     }
 }
 

@@ -1,12 +1,14 @@
 #include "platform/maildir/MaildirUidList.h"
 
 #include "platform/maildir/MaildirSysCalls.h"
+#include "tests/platform/maildir/SysCallLog.h"
 #include "tests/platform/maildir/TempMaildir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -380,5 +382,122 @@ TEST(MaildirUidList, CopyWithoutItsRecordIsNotPlacedTwice) {
     EXPECT_EQ(idsByBase(list), (std::map<std::string, MESSAGEID>{
                                    {"w.M1P1.h", 1}, {"x.M1P1.h", 3}, {"y.M1P1.h", 2}}));
 }
+
+// A journal record as the list writes it: "<kind> <FNV-1a of the body> <body>".
+std::string journalRecord(char kind, const std::string& body) {
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : body)
+        hash = (hash ^ c) * 16777619u;
+    char sum[9];
+    std::snprintf(sum, sizeof sum, "%08x", hash);
+    return std::string(1, kind) + " " + sum + " " + body + "\n";
+}
+
+// After a rewrite only the header remembers the ids of deleted messages: the next
+// process on the rewritten file gives a new message an id above all of them.
+TEST(MaildirUidList, RewriteKeepsTheNextIdForTheNextProcess) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "keep.M1P1.h", "x", 1700000000);
+    std::string journal = "brevalo-uidlist 2 2\n" + journalRecord('a', "1 keep.M1P1.h");
+    for (int id = 2; id <= 1100; ++id)
+        journal += journalRecord('d', std::to_string(id));
+    std::ofstream(dir.root + "/" + MaildirUidList::fileName) << journal;
+    {
+        MaildirUidList list(dir.root);
+        ASSERT_EQ(list.sync(), S_OK);
+        ASSERT_EQ(list.fileRecords(), 1u); // rewritten: one live id, no deletions
+    }
+    TempMaildir::deliver(dir.root, "new", "late.M1P1.h", "x", 1700000001);
+    MaildirUidList restarted(dir.root);
+    ASSERT_EQ(restarted.sync(), S_OK);
+    EXPECT_EQ(idsByBase(restarted),
+              (std::map<std::string, MESSAGEID>{{"keep.M1P1.h", 1}, {"late.M1P1.h", 1101}}));
+}
+
+struct BadIdCase {
+    const char* name;
+    std::string line;
+};
+
+class MaildirUidListBadId : public testing::TestWithParam<BadIdCase> {};
+
+// A record whose id is not a plain number up to the space is no record at all: it gives
+// no message an id and moves the next id nowhere.
+TEST_P(MaildirUidListBadId, IsIgnored) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x");
+    std::ofstream(dir.root + "/" + MaildirUidList::fileName) << "brevalo-uidlist 2 1\n"
+                                                             << GetParam().line;
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list), (std::map<std::string, MESSAGEID>{{"a.M1P1.h", 1}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, MaildirUidListBadId,
+    testing::Values(BadIdCase{"trailing_letter", journalRecord('a', "12x a.M1P1.h")},
+                    BadIdCase{"trailing_letter_first_version", "12x a.M1P1.h\n"},
+                    BadIdCase{"trailing_sign", journalRecord('a', "12- a.M1P1.h")},
+                    BadIdCase{"hex", journalRecord('a', "0x1f a.M1P1.h")},
+                    BadIdCase{"too_large", journalRecord('a', "4294967295 a.M1P1.h")}),
+    [](const testing::TestParamInfo<BadIdCase>& info) { return info.param.name; });
+
+struct DurableIdCase {
+    const char* name;
+    // Brings the message "b.M1P1.h", just delivered, into the list.
+    std::function<void(TempMaildir&, MaildirUidList&)> give;
+};
+
+class MaildirUidListDurableId : public testing::TestWithParam<DurableIdCase> {};
+
+// An id is handed out only once its record is on disk: between the record's write (ours
+// or another process's) and the return of the call that hands the id out, the id file is
+// fsynced. Otherwise a crash could give the id again to another message.
+TEST_P(MaildirUidListDurableId, RecordIsOnDiskBeforeTheIdIsHandedOut) {
+    TempMaildir dir;
+    dir.open();
+    TempMaildir::deliver(dir.root, "new", "a.M1P1.h", "x", 1700000000);
+    {
+        MaildirUidList first(dir.root);
+        ASSERT_EQ(first.sync(), S_OK);
+    }
+    std::string file = dir.root + "/" + MaildirUidList::fileName;
+    SysCallLog log;
+    MaildirUidList list(dir.root);
+    ASSERT_EQ(list.sync(), S_OK);
+    TempMaildir::deliver(dir.root, "new", "b.M1P1.h", "x", 1700000001);
+    std::size_t mark = log.calls().size();
+    GetParam().give(dir, list);
+    int written = std::max<int>(static_cast<int>(mark) - 1, log.last("write " + file));
+    EXPECT_GT(log.last("fsync " + file), written) << testing::PrintToString(log.calls());
+    ASSERT_EQ(list.sync(), S_OK);
+    EXPECT_EQ(idsByBase(list),
+              (std::map<std::string, MESSAGEID>{{"a.M1P1.h", 1}, {"b.M1P1.h", 2}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, MaildirUidListDurableId,
+    testing::Values(DurableIdCase{"sync", [](TempMaildir&, MaildirUidList& list) { list.sync(); }},
+                    DurableIdCase{"named",
+                                  [](TempMaildir&, MaildirUidList& list) {
+                                      list.syncNamed({MaildirEvent{"new", "b.M1P1.h"}});
+                                  }},
+                    DurableIdCase{"another_process",
+                                  [](TempMaildir& dir, MaildirUidList& list) {
+                                      pid_t pid = fork();
+                                      ASSERT_GE(pid, 0);
+                                      if (pid == 0) {
+                                          resetSysCalls();
+                                          MaildirUidList other(dir.root);
+                                          _exit(other.sync() == S_OK ? 0 : 1);
+                                      }
+                                      int status = 0;
+                                      waitpid(pid, &status, 0);
+                                      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                                      ASSERT_EQ(list.refresh(), S_OK);
+                                  }}),
+    [](const testing::TestParamInfo<DurableIdCase>& info) { return info.param.name; });
 
 } // namespace

@@ -90,6 +90,22 @@ TEST_F(Recorder, WritesACompleteMessageWithAnAddressList) {
     EXPECT_EQ(all.find("\xC3\xBC"), std::string::npos);
 }
 
+// A comma inside a quoted display name belongs to the name: the list is split at the
+// commas and semicolons between addresses only.
+TEST_F(Recorder, QuotedNameWithACommaStaysOneAddress) {
+    ASSERT_EQ(send(script.string(), u"Hi", u"sorter@example.org",
+                   u"\"Doe, John\" <j@example.org>, anna@example.org;\"Roe; Rita\" <r@example.org>",
+                   u"x"),
+              S_OK);
+    std::string headers = headerBlock();
+    for (std::size_t fold; (fold = headers.find("\n\t")) != std::string::npos;)
+        headers.replace(fold, 2, " ");
+    EXPECT_NE(headers.find("To: \"Doe, John\" <j@example.org>, anna@example.org,"),
+              std::string::npos)
+        << headers;
+    EXPECT_NE(headers.find(", \"Roe; Rita\" <r@example.org>\n"), std::string::npos) << headers;
+}
+
 TEST_F(Recorder, StrangersCannotInjectHeaders) {
     ASSERT_EQ(send(script.string(), u"Hi\r\nBcc: evil@example.org", u"sorter@example.org",
                    u"anna@example.org\r\nBcc: evil@example.org", u"x"),

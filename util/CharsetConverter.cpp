@@ -1,0 +1,182 @@
+#include "util/CharsetConverter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include <iconv.h>
+#include <strings.h>
+
+namespace {
+
+// UTF-16 in the order of char16_t in memory.
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr const char* utf16 = "UTF-16LE";
+constexpr char replacementUtf16[] = "\xFD\xFF";
+#else
+constexpr const char* utf16 = "UTF-16BE";
+constexpr char replacementUtf16[] = "\xFF\xFD";
+#endif
+constexpr std::string_view replacementUtf8 = "\xEF\xBF\xBD";
+constexpr std::string_view questionMark = "?";
+
+const iconv_t noConverter = reinterpret_cast<iconv_t>(-1);
+
+// The descriptors this thread opened, kept for the next conversion the same way (an
+// iconv_open costs far more than converting a header).
+class Converters {
+public:
+    Converters() = default;
+    Converters(const Converters&) = delete;
+    Converters& operator=(const Converters&) = delete;
+    ~Converters() {
+        for (auto& [key, cd] : open)
+            if (cd != noConverter)
+                iconv_close(cd);
+    }
+
+    // Reset to its initial shift state; noConverter when iconv knows either name not.
+    iconv_t get(const char* to, const std::string& from) {
+        std::string key = std::string(to) + '\n' + from;
+        auto found = open.find(key);
+        if (found == open.end())
+            found = open.emplace(key, iconv_open(to, from.c_str())).first;
+        if (found->second != noConverter)
+            iconv(found->second, nullptr, nullptr, nullptr, nullptr);
+        return found->second;
+    }
+
+private:
+    std::map<std::string, iconv_t> open;
+};
+
+Converters& converters() {
+    thread_local Converters perThread;
+    return perThread;
+}
+
+std::size_t utf8Length(unsigned char lead) {
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
+    return 1;
+}
+
+// How many bytes one unit of a charset's input has, for skipping one that does not decode.
+std::size_t unitSize(const std::string& charset) {
+    auto starts = [&](const char* prefix) {
+        return strncasecmp(charset.c_str(), prefix, std::strlen(prefix)) == 0;
+    };
+    if (starts("UTF-16") || starts("UTF16") || starts("UCS-2") || starts("UCS2"))
+        return 2;
+    if (starts("UTF-32") || starts("UTF32") || starts("UCS-4") || starts("UCS4"))
+        return 4;
+    return 1;
+}
+
+// Converts all of the input with cd; at input that does not convert, appends replacement
+// and skips what skip() says. Returns the number of replacements.
+template <class Skip>
+std::size_t run(iconv_t cd, std::string_view input, std::string& out, std::string_view replacement,
+                Skip skip) {
+    std::size_t replaced = 0;
+    char buffer[8192];
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        int error = errno;
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (rc != static_cast<std::size_t>(-1) || error == E2BIG)
+            continue;
+        // EILSEQ (does not convert) or EINVAL (cut off at the end).
+        out.append(replacement);
+        ++replaced;
+        std::size_t skipped = std::min(std::max<std::size_t>(skip(in, inLeft), 1), inLeft);
+        in += skipped;
+        inLeft -= skipped;
+    }
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    return replaced;
+}
+
+// Decoding: one unit of the source at a time.
+std::size_t decode(iconv_t cd, std::string_view input, std::size_t unit, std::string& out,
+                   std::string_view replacement) {
+    return run(cd, input, out, replacement, [unit](const char*, std::size_t) { return unit; });
+}
+
+// Encoding from UTF-8: the whole character the target lacks, or one byte that is no UTF-8.
+void encodeUtf8(iconv_t cd, std::string_view input, std::string& out) {
+    iconv_t check = converters().get("UTF-8", "UTF-8");
+    run(cd, input, out, questionMark, [check](const char* at, std::size_t left) {
+        std::size_t length = std::min(utf8Length(static_cast<unsigned char>(*at)), left);
+        char buffer[8];
+        char* in = const_cast<char*>(at);
+        std::size_t inLeft = length, outLeft = sizeof buffer;
+        char* outPtr = buffer;
+        iconv(check, nullptr, nullptr, nullptr, nullptr);
+        bool character =
+            iconv(check, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+        return character ? length : 1;
+    });
+}
+
+} // namespace
+
+bool CharsetConverter::toUtf8(std::string_view bytes, const std::string& charset,
+                              std::string* out) {
+    out->clear();
+    iconv_t cd = converters().get("UTF-8", charset);
+    if (cd == noConverter)
+        return false;
+    out->reserve(bytes.size() + bytes.size() / 4);
+    decode(cd, bytes, unitSize(charset), *out, replacementUtf8);
+    return true;
+}
+
+bool CharsetConverter::fromUtf8(std::string_view utf8, const std::string& charset,
+                                std::string* out) {
+    out->clear();
+    iconv_t cd = converters().get(charset.c_str(), "UTF-8");
+    if (cd == noConverter)
+        return false;
+    out->reserve(utf8.size());
+    encodeUtf8(cd, utf8, *out);
+    return true;
+}
+
+std::u16string CharsetConverter::utf8ToUtf16(std::string_view utf8) {
+    std::string bytes;
+    bytes.reserve(2 * utf8.size());
+    decode(converters().get(utf16, "UTF-8"), utf8, 1, bytes, std::string_view(replacementUtf16, 2));
+    std::u16string text(bytes.size() / 2, u'\0');
+    std::memcpy(text.data(), bytes.data(), 2 * text.size());
+    return text;
+}
+
+std::string CharsetConverter::utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    // A lone surrogate is no character: encoding, it becomes "?".
+    decode(converters().get("UTF-8", utf16),
+           std::string_view(reinterpret_cast<const char*>(text.data()), 2 * text.size()), 2, out,
+           questionMark);
+    return out;
+}
+
+bool CharsetConverter::isUtf8(std::string_view bytes) {
+    std::string copy;
+    copy.reserve(bytes.size());
+    return decode(converters().get("UTF-8", "UTF-8"), bytes, 1, copy, replacementUtf8) == 0;
+}
