@@ -80,6 +80,30 @@ constexpr std::int64_t tickMargin = 50000000;
 // program's change in the same tick as one of ours is caught by the next listing.
 constexpr std::int64_t ownChangesTrusted = 1000000000;
 
+// A file left in tmp/ unchanged this long belongs to a copy or delivery that was killed:
+// nobody finishes it any more (the age other Maildir programs use too). Its change time
+// counts, as a copy's hard link keeps the message's old modification time.
+constexpr time_t staleTmpAge = 36 * 60 * 60;
+
+void removeStaleTmpFiles(const std::string& folderPath, time_t now) {
+    std::string dirPath = folderPath + "/tmp";
+    DIR* dir = opendir(dirPath.c_str());
+    if (!dir)
+        return; // made again by the next copy when missing
+    while (dirent* entry = readdir(dir)) {
+        std::string path = dirPath + "/" + entry->d_name;
+        struct stat st {};
+        if (sysCalls().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            now - st.st_ctim.tv_sec < staleTmpAge)
+            continue;
+        if (sysCalls().unlink(path.c_str()) == 0)
+            debugLog("removed %s: left in tmp/ unchanged for over 36 hours", path.c_str());
+        else
+            debugLog("%s", sysFailure("unlink(" + path + ")", errno).c_str());
+    }
+    closedir(dir);
+}
+
 } // namespace
 
 std::string defaultStoreRoot() {
@@ -145,7 +169,20 @@ MaildirStore::~MaildirStore() {
 }
 
 HRESULT MaildirStore::Initialize(void*, std::uint32_t) {
-    return table.refresh();
+    HRESULT hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    time_t now = time(nullptr);
+    std::vector<STOREFOLDERID> parents{FOLDERID_ROOT};
+    while (!parents.empty()) {
+        STOREFOLDERID parent = parents.back();
+        parents.pop_back();
+        for (const MaildirFolderInfo& info : table.children(parent)) {
+            removeStaleTmpFiles(table.folderPath(info.dirName), now);
+            parents.push_back(info.id);
+        }
+    }
+    return S_OK;
 }
 
 std::shared_ptr<MaildirUidList> MaildirStore::uidList(STOREFOLDERID id, const std::string& path) {

@@ -24,7 +24,8 @@
 // the existing folder's id (two processes may create it at once); a folder it makes is
 // subscribed (MaildirSubscriptions), so IMAP clients of a server on the store list it; the inbox
 // holds no folders (CreateFolder under it is E_INVALIDARG); failures are errno codes
-// (hresultFromErrno) with a log line naming the call, the path and the reason.
+// (hresultFromErrno) with a log line naming the call, the path and the reason; Initialize
+// removes the files a killed copy or delivery left in a folder's tmp/ over 36 hours ago.
 class MaildirStore : public ComObject<IStoreNamespace> {
 public:
     // Over an existing store root (cur/ and new/ present; tmp/ is made when missing).

@@ -11,6 +11,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -399,6 +402,45 @@ TEST(MaildirStore, OpenMessageGivesTheMimeMessageWithItsReceivedTime) {
     subject.vt = VT_LPWSTR;
     ASSERT_EQ(message->GetProp(PID_HDR_SUBJECT, 0, &subject), S_OK);
     EXPECT_EQ(subject.pwszVal, u"Hello there");
+}
+
+// Files whose name says how many hours ago they last changed ("h37.x" 37 hours): the
+// kernel alone sets a change time, so stat answers it for them.
+int statAged(const char* path, struct stat* st) {
+    int result = ::stat(path, st);
+    const char* name = std::strrchr(path, '/');
+    if (result == 0 && name && name[1] == 'h')
+        st->st_ctim.tv_sec = time(nullptr) - std::atol(name + 2) * 3600;
+    return result;
+}
+
+// What a killed copy or delivery left in tmp/ goes at start once it is 36 hours old, in
+// every folder; what may still be written, and everything outside tmp/, stays.
+TEST(MaildirStore, StartRemovesFilesLeftInTmpForOver36Hours) {
+    TempMaildir dir;
+    {
+        auto store = dir.open();
+        STOREFOLDERID id = 0, child = 0;
+        ASSERT_EQ(store->CreateFolder(FOLDERID_ROOT, "Work", 0, &id), S_OK);
+        ASSERT_EQ(store->CreateFolder(id, "Old", 0, &child), S_OK);
+    }
+    std::vector<std::string> folders = {dir.root, dir.folder(".Work"), dir.folder(".Work.Old")};
+    for (const std::string& folder : folders) {
+        for (const char* name : {"h37.M1P1.h", "h35.M2P1.h", "h12000.M3P1.h"})
+            std::ofstream(folder + "/tmp/" + name) << "x";
+        fs::create_directory(folder + "/tmp/h40.dir");
+        TempMaildir::deliver(folder, "new", "h50.M4P1.h", "x");
+    }
+    sysCalls().stat = statAged;
+    auto store = dir.open();
+    ASSERT_EQ(store->Initialize(nullptr, 0), S_OK);
+    resetSysCalls();
+    for (const std::string& folder : folders) {
+        EXPECT_EQ(TempMaildir::files(folder + "/tmp"),
+                  (std::vector<std::string>{"h35.M2P1.h", "h40.dir"}))
+            << folder;
+        EXPECT_EQ(TempMaildir::files(folder + "/new"), std::vector<std::string>{"h50.M4P1.h"});
+    }
 }
 
 TEST(MaildirStore, StaleEnumerationHandlesAreRefused) {
