@@ -49,24 +49,14 @@ HRESULT copyBytes(const std::string& from, const std::string& to) {
         sys.unlink(to.c_str());
         return hresultFromErrno(error);
     };
-    char buffer[65536];
-    while (true) {
-        ssize_t got = sys.read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return fail("read(" + from + ")");
-        if (got == 0)
-            break;
-        for (ssize_t done = 0; done < got;) {
-            ssize_t wrote = sys.write(out, buffer + done, static_cast<size_t>(got - done));
-            if (wrote < 0 && errno == EINTR)
-                continue;
-            if (wrote < 0)
-                return fail("write(" + to + ")");
-            done += wrote;
-        }
-    }
+    bool wrote = true;
+    if (readPieces(in, -1, 65536, [&](const char* data, size_t size) {
+            wrote = writeAll(out, data, size) == 0;
+            return wrote;
+        }) != 0)
+        return fail("read(" + from + ")");
+    if (!wrote)
+        return fail("write(" + to + ")");
     struct stat st {};
     if (sys.fstat(in, &st) != 0)
         return fail("fstat(" + from + ")");

@@ -133,25 +133,18 @@ HRESULT MaildirHeaderReader::read(const std::string& path, MESSAGEPROPS* props) 
         return hresultFromErrno(error);
     }
     std::string block;
-    char buffer[8192];
     size_t end = std::string::npos;
-    while (block.size() < headerLimit) {
-        ssize_t got = sysCalls().read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            int error = errno;
-            debugLog("%s", sysFailure("read(" + path + ")", error).c_str());
-            sysCalls().close(fd);
-            return hresultFromErrno(error);
-        }
-        if (got == 0)
-            break;
-        size_t before = block.size();
-        block.append(buffer, static_cast<size_t>(got));
-        end = headerEnd(block, before);
-        if (end != std::string::npos)
-            break;
+    // Small pieces: most header blocks end within the first.
+    if (readPieces(fd, -1, 8192, [&](const char* data, size_t size) {
+            size_t before = block.size();
+            block.append(data, size);
+            end = headerEnd(block, before);
+            return end == std::string::npos && block.size() < headerLimit;
+        }) != 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("read(" + path + ")", error).c_str());
+        sysCalls().close(fd);
+        return hresultFromErrno(error);
     }
     sysCalls().close(fd);
     if (end != std::string::npos)

@@ -61,20 +61,14 @@ HRESULT MaildirIdFile::read(std::string* content) {
         debugLog("%s", sysFailure("open(" + path + ")", error).c_str());
         return hresultFromErrno(error);
     }
-    char buffer[65536];
-    while (true) {
-        ssize_t got = sysCalls().read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            int error = errno;
-            debugLog("%s", sysFailure("read(" + path + ")", error).c_str());
-            sysCalls().close(fd);
-            return hresultFromErrno(error);
-        }
-        if (got == 0)
-            break;
-        content->append(buffer, static_cast<size_t>(got));
+    if (readPieces(fd, -1, 65536, [&](const char* data, size_t size) {
+            content->append(data, size);
+            return true;
+        }) != 0) {
+        int error = errno;
+        debugLog("%s", sysFailure("read(" + path + ")", error).c_str());
+        sysCalls().close(fd);
+        return hresultFromErrno(error);
     }
     sysCalls().close(fd);
     return S_OK;
@@ -99,15 +93,8 @@ HRESULT MaildirIdFile::writeAtomically(const std::string& path, const std::strin
         sysCalls().unlink(tmpPath.c_str());
         return hresultFromErrno(error);
     };
-    size_t done = 0;
-    while (done < content.size()) {
-        ssize_t wrote = sysCalls().write(fd, content.data() + done, content.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            return fail("write(" + tmpPath + ")");
-        done += static_cast<size_t>(wrote);
-    }
+    if (writeAll(fd, content.data(), content.size()) != 0)
+        return fail("write(" + tmpPath + ")");
     if (sysCalls().fsync(fd) != 0)
         return fail("fsync(" + tmpPath + ")");
     if (sysCalls().close(fd) != 0) {

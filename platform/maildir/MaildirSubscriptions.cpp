@@ -134,14 +134,8 @@ HRESULT MaildirSubscriptions::add(const std::string& dirName) const {
         return SUCCEEDED(hr) ? S_OK : hr;
     }
     std::string updated = withLine(content, line);
-    for (size_t done = 0; done < updated.size();) {
-        ssize_t wrote = sys.write(fd, updated.data() + done, updated.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            return fail("write(" + lockPath + ")");
-        done += static_cast<size_t>(wrote);
-    }
+    if (writeAll(fd, updated.data(), updated.size()) != 0)
+        return fail("write(" + lockPath + ")");
     if (sys.fsync(fd) != 0)
         return fail("fsync(" + lockPath + ")");
     int closing = fd;

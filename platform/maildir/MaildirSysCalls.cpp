@@ -1,6 +1,8 @@
 #include "platform/maildir/MaildirSysCalls.h"
 
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -42,4 +44,33 @@ void resetSysCalls() {
 
 std::string sysFailure(const std::string& call, int error) {
     return call + " failed: " + std::strerror(error);
+}
+
+int readPieces(int fd, off_t at, std::size_t pieceSize,
+               const std::function<bool(const char* data, std::size_t size)>& take) {
+    std::vector<char> buffer(pieceSize);
+    while (true) {
+        ssize_t got = at < 0 ? current.read(fd, buffer.data(), buffer.size())
+                             : current.pread(fd, buffer.data(), buffer.size(), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0 || !take(buffer.data(), static_cast<std::size_t>(got)))
+            return 0;
+        if (at >= 0)
+            at += got;
+    }
+}
+
+int writeAll(int fd, const char* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        ssize_t wrote = current.write(fd, data + done, size - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote < 0)
+            return -1;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include <sys/stat.h>
@@ -32,3 +34,13 @@ void resetSysCalls();
 
 // "call(args) failed: reason" for the log, with errno's text.
 std::string sysFailure(const std::string& call, int error);
+
+// The one read loop of the store: reads fd through the table to its end in pieces of at
+// most pieceSize bytes (with pread from offset at, or from the file offset when at is
+// negative), retrying after EINTR, and gives each piece to take, which stops the reading
+// early by answering false. 0, or -1 with errno set by the failed read.
+int readPieces(int fd, off_t at, std::size_t pieceSize,
+               const std::function<bool(const char* data, std::size_t size)>& take);
+// Writes all of data through the table, retrying after EINTR and short writes. 0, or -1
+// with errno set.
+int writeAll(int fd, const char* data, std::size_t size);

@@ -243,20 +243,13 @@ HRESULT MaildirUidList::loadIds() {
         from = 0;
     }
     std::string content;
-    char buffer[65536];
-    for (std::uint64_t at = from;;) {
-        ssize_t got = sysCalls().pread(fd, buffer, sizeof buffer, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            HRESULT hr = fail("pread", path);
-            closeFile();
-            return hr;
-        }
-        if (got == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(got));
-        at += static_cast<std::uint64_t>(got);
+    if (readPieces(fd, static_cast<off_t>(from), 65536, [&](const char* data, std::size_t size) {
+            content.append(data, size);
+            return true;
+        }) != 0) {
+        HRESULT hr = fail("pread", path);
+        closeFile();
+        return hr;
     }
     if (!same) {
         // Another file (rewritten by someone): read whole, keeping the places of the
@@ -292,16 +285,8 @@ HRESULT MaildirUidList::flush() {
     return S_OK;
 }
 
-HRESULT MaildirUidList::refresh() {
+HRESULT MaildirUidList::transaction(bool durable, const std::function<HRESULT()>& change) {
     std::lock_guard<std::mutex> guard(mutex);
-    struct stat st {};
-    if (fd >= 0 && sysCalls().stat(idFilePath().c_str(), &st) == 0 &&
-        static_cast<std::uint64_t>(st.st_ino) == inode &&
-        static_cast<std::uint64_t>(st.st_dev) == device &&
-        static_cast<std::uint64_t>(st.st_size) == seenSize)
-        return flush();
-    // Appends are read under the lock: a writer may still cut back what it could not
-    // make durable.
     MaildirIdFile file(idFilePath());
     HRESULT hr = file.lock();
     if (FAILED(hr))
@@ -309,7 +294,25 @@ HRESULT MaildirUidList::refresh() {
     hr = loadIds();
     if (FAILED(hr))
         return hr;
+    hr = change();
+    if (hr != S_OK || !durable)
+        return hr;
     return flush();
+}
+
+HRESULT MaildirUidList::refresh() {
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        struct stat st {};
+        if (fd >= 0 && sysCalls().stat(idFilePath().c_str(), &st) == 0 &&
+            static_cast<std::uint64_t>(st.st_ino) == inode &&
+            static_cast<std::uint64_t>(st.st_dev) == device &&
+            static_cast<std::uint64_t>(st.st_size) == seenSize)
+            return flush();
+    }
+    // Appends are read under the lock: a writer may still cut back what it could not
+    // make durable.
+    return transaction(true, [] { return S_OK; });
 }
 
 HRESULT MaildirUidList::rewrite(const std::string& extra) {
@@ -360,14 +363,8 @@ HRESULT MaildirUidList::append(const std::string& text, bool durable) {
             closeFile(); // read the file again next time
         return hr;
     };
-    for (std::size_t done = 0; done < text.size();) {
-        ssize_t wrote = sys.write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            return undo("write");
-        done += static_cast<std::size_t>(wrote);
-    }
+    if (writeAll(fd, text.data(), text.size()) != 0)
+        return undo("write");
     if (durable && sys.fsync(fd) != 0)
         return undo("fsync");
     std::size_t before = additions;
@@ -469,31 +466,19 @@ HRESULT MaildirUidList::syncLocked() {
 }
 
 HRESULT MaildirUidList::sync() {
-    std::lock_guard<std::mutex> guard(mutex);
-    MaildirIdFile file(idFilePath());
-    HRESULT hr = file.lock();
-    if (FAILED(hr))
-        return hr;
-    hr = loadIds();
-    if (FAILED(hr))
-        return hr;
-    hr = syncLocked();
-    if (FAILED(hr))
-        return hr;
-    return flush();
+    return transaction(true, [this] { return syncLocked(); });
 }
 
 HRESULT MaildirUidList::syncNamed(const std::vector<MaildirEvent>& events) {
-    std::lock_guard<std::mutex> guard(mutex);
-    if (!listed)
-        return S_FALSE;
-    MaildirIdFile file(idFilePath());
-    HRESULT hr = file.lock();
-    if (FAILED(hr))
-        return hr;
-    hr = loadIds();
-    if (FAILED(hr))
-        return hr;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (!listed)
+            return S_FALSE;
+    }
+    return transaction(true, [&] { return syncNamedLocked(events); });
+}
+
+HRESULT MaildirUidList::syncNamedLocked(const std::vector<MaildirEvent>& events) {
     if (!listed)
         return S_FALSE;
     std::map<std::string, std::vector<const MaildirEvent*>> byName;
@@ -539,7 +524,7 @@ HRESULT MaildirUidList::syncNamed(const std::vector<MaildirEvent>& events) {
     if (!giveIds(fresh, next, folderPath, changes, moved))
         return E_FAIL;
     if (!changes.empty()) {
-        hr = append(changes, !fresh.empty());
+        HRESULT hr = append(changes, !fresh.empty());
         if (FAILED(hr))
             return hr;
     }
@@ -551,20 +536,20 @@ HRESULT MaildirUidList::syncNamed(const std::vector<MaildirEvent>& events) {
         found->second.fileName = where->fileName;
     }
     compactIfWasteful();
-    return flush();
+    return S_OK;
 }
 
 HRESULT MaildirUidList::addFile(const std::string& subdir, const std::string& name,
                                 const std::function<HRESULT()>& place, bool* present) {
     *present = false;
-    std::lock_guard<std::mutex> guard(mutex);
-    MaildirIdFile file(idFilePath());
-    HRESULT hr = file.lock();
-    if (FAILED(hr))
-        return hr;
-    hr = loadIds();
-    if (FAILED(hr))
-        return hr;
+    // Not flushed here: the copy's record waits for the next sync of any process (see the
+    // class comment).
+    return transaction(false, [&] { return addFileLocked(subdir, name, place, present); });
+}
+
+HRESULT MaildirUidList::addFileLocked(const std::string& subdir, const std::string& name,
+                                      const std::function<HRESULT()>& place, bool* present) {
+    HRESULT hr = S_OK;
     if (!listed) {
         hr = syncLocked();
         if (FAILED(hr))
@@ -616,23 +601,17 @@ HRESULT MaildirUidList::addFile(const std::string& subdir, const std::string& na
 }
 
 HRESULT MaildirUidList::forgetFile(MESSAGEID id) {
-    std::lock_guard<std::mutex> guard(mutex);
-    MaildirIdFile file(idFilePath());
-    HRESULT hr = file.lock();
-    if (FAILED(hr))
-        return hr;
-    hr = loadIds();
-    if (FAILED(hr))
-        return hr;
-    if (!byId.count(id))
-        return S_OK;
     // Not fsynced: a lost deletion record is found again by the next listing, and the
     // id stays used either way.
-    hr = append(deletion(id), false);
-    if (FAILED(hr))
-        return hr;
-    compactIfWasteful();
-    return S_OK;
+    return transaction(false, [&] {
+        if (!byId.count(id))
+            return S_OK;
+        HRESULT hr = append(deletion(id), false);
+        if (FAILED(hr))
+            return hr;
+        compactIfWasteful();
+        return S_OK;
+    });
 }
 
 std::vector<MaildirMessage> MaildirUidList::messages() const {

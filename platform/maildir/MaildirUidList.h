@@ -96,8 +96,15 @@ private:
         std::string fileName;
     };
 
+    // The one way to change the ids: under the mutex and the file's lock, reads what other
+    // processes appended, runs change, and when it answers S_OK and durable is set, makes
+    // every id read or written durable (flush()) before the ids are used.
+    HRESULT transaction(bool durable, const std::function<HRESULT()>& change);
     HRESULT loadIds();
     HRESULT syncLocked();
+    HRESULT syncNamedLocked(const std::vector<MaildirEvent>& events);
+    HRESULT addFileLocked(const std::string& subdir, const std::string& fileName,
+                          const std::function<HRESULT()>& place, bool* present);
     HRESULT listFiles(std::unordered_map<std::string, Listed>* files);
     // Appends records (complete lines) and applies them; durable: fsync before returning.
     HRESULT append(const std::string& records, bool durable);
