@@ -1,4 +1,5 @@
 #include "platform/lock/SingleInstance.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A demonstration world (a learned net, its Maildir and settings) made once by the tool
 // itself, copied for each test.

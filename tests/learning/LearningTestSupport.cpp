@@ -22,54 +22,24 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-LearningFolder::LearningFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "brevalo-learning-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed for " + pattern);
-    root = pattern;
-}
-
-LearningFolder::~LearningFolder() {
-    opened.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-}
-
-IStoreNamespace* LearningFolder::store() {
-    if (!opened) {
-        if (FAILED(createStoreRoot(maildir())) ||
-            FAILED(createStoreNamespace(maildir(), opened.out())))
-            throw std::runtime_error("createStoreNamespace failed for " + maildir());
-        opened->Initialize(nullptr, 1);
-    }
-    return opened.get();
-}
-
 ref_ptr<Net> LearningFolder::net() {
     return ref_ptr<Net>(new Net(netFile(), StoreMessages::of(store())));
 }
 
 void LearningFolder::fillLearningSet(Net& net, const std::string& name,
                                      const std::vector<std::string>& bodies) {
-    STOREFOLDERID id = FOLDERID_INVALID;
-    if (FAILED(store()->CreateFolder(FOLDERID_ROOT, name.c_str(), 0, &id)))
-        throw std::runtime_error("CreateFolder failed for " + name);
-    std::string dir = maildir() + "/." + name;
+    STOREFOLDERID id = folder(name);
     std::time_t time = 1700000000;
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         std::string base = std::to_string(time + static_cast<std::time_t>(i)) + ".M" +
                            std::to_string(i) + "P1.test";
-        std::string tmp = dir + "/tmp/" + base;
-        writeFile(tmp, "From: Ann <ann@example.org>\r\nTo: bob@example.org\r\nSubject: m" +
-                           std::to_string(i) +
-                           "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; "
-                           "charset=us-ascii\r\n\r\n" +
-                           bodies[i] + "\r\n");
-        std::time_t mtime = time + static_cast<std::time_t>(i);
-        struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        utimensat(AT_FDCWD, tmp.c_str(), times, 0);
-        std::filesystem::rename(tmp, dir + "/cur/" + base + ":2,S");
+        deliver(name, base,
+                "From: Ann <ann@example.org>\r\nTo: bob@example.org\r\nSubject: m" +
+                    std::to_string(i) +
+                    "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; "
+                    "charset=us-ascii\r\n\r\n" +
+                    bodies[i] + "\r\n",
+                time + static_cast<std::time_t>(i));
     }
     net.setLearnFolder(std::to_string(id));
     net.loadLearningSet();
@@ -111,28 +81,6 @@ ref_ptr<Net> netOfSize(const std::string& netFile, int inputs, int outputs) {
     for (int o = 0; o < outputs; ++o)
         net->addOutput(new NeuronOut("out" + std::to_string(o)));
     return net;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-ReportRecorder::ReportRecorder() {
-    previous = setErrorReporter([this](const std::string& caption, const std::string& text) {
-        recorded.push_back(caption + ": " + text);
-    });
-}
-
-ReportRecorder::~ReportRecorder() {
-    setErrorReporter(previous);
 }
 
 MessageBoxCatcher::MessageBoxCatcher() : timer(new QTimer) {

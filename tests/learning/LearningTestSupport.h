@@ -1,9 +1,11 @@
 #pragma once
 
 #include "util/ComPtr.h"
-#include "util/ErrorReport.h"
 #include "platform/Store.h"
 #include "core/Net.h"
+#include "tests/support/ErrorRecorder.h"
+#include "tests/support/StoreWorld.h"
+#include "tests/support/TempFolder.h"
 
 #include <QString>
 
@@ -13,33 +15,19 @@
 
 class TLearn;
 
-// A fresh folder holding a net file ("zelko.ini") and a Maildir store ("Maildir"),
-// removed with everything in it at the end.
-class LearningFolder {
+// A store world for the dialogs: a net over it, a learning set filled into it.
+class LearningFolder : public StoreWorld {
 public:
-    LearningFolder();
-    LearningFolder(const LearningFolder&) = delete;
-    LearningFolder& operator=(const LearningFolder&) = delete;
-    ~LearningFolder();
+    LearningFolder() : StoreWorld("learning") {}
 
-    const std::string& path() const { return root; }
-    std::string netFile() const { return root + "/zelko.ini"; }
-    std::string maildir() const { return root + "/Maildir"; }
-
-    // The store over maildir(), opened on first use.
-    IStoreNamespace* store();
     // A net on this folder's file and store.
     ref_ptr<Net> net();
     // Creates the top-level folder `name` with one message per body (subjects "m<i>"),
     // makes it the net's learning folder and loads the learning set.
     void fillLearningSet(Net& net, const std::string& name, const std::vector<std::string>& bodies);
-    // Closes the store and puts a plain file where the Maildir was, so every store
-    // operation that touches the disk fails.
+    // Puts a plain file where the Maildir was, so every store operation that touches the
+    // disk fails.
     void breakStore();
-
-private:
-    std::string root;
-    com_ptr<IStoreNamespace> opened;
 };
 
 // A net with the given folders (name, answer) whose network gives the given outputs for
@@ -50,20 +38,7 @@ ref_ptr<Net> netWithOutputs(const std::string& netFile,
 // A net of that many stimulations and folders, not learned.
 ref_ptr<Net> netOfSize(const std::string& netFile, int inputs, int outputs);
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& text);
-
-// Records every error report (caption: text) while it lives.
-class ReportRecorder {
-public:
-    ReportRecorder();
-    ~ReportRecorder();
-    const std::vector<std::string>& texts() const { return recorded; }
-
-private:
-    std::vector<std::string> recorded;
-    ErrorReporter previous;
-};
+using ReportRecorder = ErrorRecorder;
 
 // Answers the next modal message box with its default button and keeps its caption and
 // text ("caption: text"); polls from the event loop until one appears.

@@ -4,34 +4,35 @@
 #include "util/DateTime.h"
 #include "platform/Store.h"
 #include "mail/FolderTreeNode.h"
+#include "tests/support/LogRecorder.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TempMaildir.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-// A store root in a fresh temporary directory, removed with everything in it.
+// The mail tests' temporary store: messages delivered by their content.
 class TempStore {
 public:
-    TempStore();
-    ~TempStore();
-    TempStore(const TempStore&) = delete;
-    TempStore& operator=(const TempStore&) = delete;
-
-    const std::string& root() const { return rootPath; }
+    const std::string& root() const { return maildir.root; }
     // The folder's directory ("" is the inbox, else e.g. ".Work").
-    std::string folderPath(const std::string& dirName = "") const;
+    std::string folderPath(const std::string& dirName = "") const {
+        return maildir.folder(dirName);
+    }
     // Delivers a message into new/ as a delivery agent does; its modification time is
     // received when given. Returns the file's path.
     std::string deliver(const std::string& content, const std::string& dirName = "",
-                        const FILETIME* received = nullptr);
+                        const FILETIME* received = nullptr) {
+        return maildir.deliverMail(content, dirName, received);
+    }
     // Copies a file of the test corpus (tests/data/mail/<name>) into the folder.
-    std::string deliverCorpus(const std::string& name, const std::string& dirName = "");
+    std::string deliverCorpus(const std::string& name, const std::string& dirName = "") {
+        return maildir.deliverCorpus(name, dirName);
+    }
 
 private:
-    std::string base;
-    std::string rootPath;
-    int counter = 0;
+    TempMaildir maildir;
 };
 
 // A plain tree for fillFolderTree.
@@ -53,17 +54,4 @@ public:
     std::string caption;
     int image = -1, selected = -1;
     std::vector<std::unique_ptr<TestTreeNode>> children;
-};
-
-// Records the debugLog lines written while it lives.
-class LogRecorder {
-public:
-    LogRecorder();
-    ~LogRecorder();
-    std::vector<std::string> lines() const;
-    int count(const std::string& line) const;
-
-private:
-    mutable std::mutex mutex;
-    std::vector<std::string> recorded;
 };

@@ -13,17 +13,6 @@
 
 namespace {
 
-std::vector<FOLDERPROPS> subFolders(IStoreNamespace* store, STOREFOLDERID parent) {
-    std::vector<FOLDERPROPS> found;
-    FOLDERPROPS props;
-    HENUMSTORE handle = nullptr;
-    for (HRESULT hr = store->GetFirstSubFolder(parent, &props, &handle); hr == S_OK;
-         hr = store->GetNextSubFolder(handle, &props))
-        found.push_back(props);
-    store->GetSubFolderClose(handle);
-    return found;
-}
-
 const TestTreeNode* childCaptioned(const TestTreeNode& node, const std::string& caption) {
     for (const auto& child : node.children)
         if (child->caption == caption)

@@ -10,6 +10,7 @@
 #include "editor/TSelectFolderForm.h"
 #include "shell/TSettingForm.h"
 #include "shell/TSystray.h"
+#include "tests/support/TempFolder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,13 +33,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class SettingWindow : public testing::Test {
 protected:

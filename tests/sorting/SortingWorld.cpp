@@ -20,32 +20,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<MESSAGEID> messageIdsOf(IStoreFolder* folder) {
-    std::vector<MESSAGEID> ids;
-    MESSAGEPROPS props;
-    HENUMSTORE handle = nullptr;
-    HRESULT hr = folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &props, &handle);
-    while (hr == S_OK) {
-        ids.push_back(props.dwMessageId);
-        folder->FreeMessageProps(&props);
-        hr = folder->GetNextMessage(handle, 0, &props);
-    }
-    if (handle)
-        folder->GetMessageClose(handle);
-    return ids;
-}
-
-} // namespace
-
 std::string mailText(const std::string& subject, const std::string& body,
                      const std::string& extraHeaders, const std::string& from,
                      const std::string& contentType) {
@@ -133,9 +107,9 @@ SortingWorld::~SortingWorld() {
 }
 
 MESSAGEID SortingWorld::deliver(const std::string& message) {
-    std::vector<MESSAGEID> before = messageIdsOf(connection.inbox.get());
+    std::vector<MESSAGEID> before = messageIds(connection.inbox.get());
     store.deliver(message);
-    std::vector<MESSAGEID> after = messageIdsOf(connection.inbox.get());
+    std::vector<MESSAGEID> after = messageIds(connection.inbox.get());
     for (MESSAGEID id : after)
         if (std::find(before.begin(), before.end(), id) == before.end())
             return id;
@@ -150,7 +124,7 @@ void SortingWorld::arrive(MESSAGEID id) {
 
 std::vector<std::string> SortingWorld::subjectsOf(IStoreFolder* folder) {
     std::vector<std::string> subjects;
-    for (MESSAGEID id : messageIdsOf(folder)) {
+    for (MESSAGEID id : messageIds(folder)) {
         MESSAGEPROPS props;
         if (folder->GetMessageProps(id, 0, &props) == S_OK)
             subjects.push_back(props.pszSubject);

@@ -4,7 +4,7 @@
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirSysCalls.h"
 #include "tests/platform/maildir/SysCallLog.h"
-#include "tests/platform/maildir/TempMaildir.h"
+#include "tests/support/TempMaildir.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 std::string baseOf(const std::string& name) {
     return name.substr(0, name.find(':'));

@@ -1,7 +1,7 @@
 #include "platform/maildir/MaildirNotifier.h"
 
 #include "util/Log.h"
-#include "tests/platform/maildir/TempMaildir.h"
+#include "tests/support/TempMaildir.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirHeaderReader.h"
 #include "platform/maildir/MaildirSysCalls.h"
-#include "tests/platform/maildir/TempMaildir.h"
+#include "tests/support/TempMaildir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "util/Log.h"
 #include "platform/maildir/MaildirSysCalls.h"
-#include "tests/platform/maildir/TempMaildir.h"
+#include "tests/support/TempMaildir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 class Subscriptions : public testing::Test {
 protected:

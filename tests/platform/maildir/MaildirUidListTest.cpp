@@ -2,7 +2,7 @@
 
 #include "platform/maildir/MaildirSysCalls.h"
 #include "tests/platform/maildir/SysCallLog.h"
-#include "tests/platform/maildir/TempMaildir.h"
+#include "tests/support/TempMaildir.h"
 
 #include <gtest/gtest.h>
 
@@ -245,12 +245,6 @@ TEST(MaildirUidList, TwoProcessesNeverGiveOneIdToTwoMessages) {
         }
         EXPECT_GT(lines, 0u);
     }
-}
-
-std::string readFile(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
 }
 
 // A writer that died in the middle of an append leaves a line without its end (or, with

@@ -3,7 +3,7 @@
 #include "util/Log.h"
 #include "platform/profile/Profile.h"
 #include "CountingSystem.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "platform/profile/ProfileBatch.h"
 #include "platform/profile/ProfileCache.h"
 #include "platform/profile/ProfileSystem.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "platform/profile/ProfileBatch.h"
 #include "platform/profile/ProfileDocument.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "util/Log.h"
 #include "platform/profile/ProfileCache.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 
 #include "util/ComPtr.h"
 #include "util/Encoding.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A sendmail-compatible script that records its arguments and the message it was given.
 class Recorder : public ::testing::Test {

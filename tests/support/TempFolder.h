@@ -2,10 +2,12 @@
 
 #include <string>
 
-// A fresh folder for one test, removed with everything in it at the end.
+// A fresh folder for one test, removed with everything in it at the end (after giving
+// back the write permission a test may have taken from it).
 class TempFolder {
 public:
-    TempFolder();
+    // label names the folder ("brevalo-<label>-XXXXXX") for whoever looks in the temp folder.
+    explicit TempFolder(const std::string& label = "test");
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
     ~TempFolder();
@@ -17,6 +19,8 @@ private:
     std::string path_;
 };
 
+// The whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+// Replaces the file's content.
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);

@@ -1,15 +1,17 @@
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+
+#include <stdlib.h>
 #include <sys/stat.h>
 
-TempFolder::TempFolder() {
-    std::string pattern = testing::TempDir() + "brevalo-profile-XXXXXX";
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder(const std::string& label) {
+    std::string pattern = (fs::temp_directory_path() / ("brevalo-" + label + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed for " + pattern);
     path_ = pattern;
@@ -17,9 +19,8 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
 }
 
 std::string readFile(const std::string& path) {
