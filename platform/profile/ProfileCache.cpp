@@ -13,10 +13,6 @@
 #include <sys/file.h>
 
 namespace {
-// A document read this close to its file's last change may miss a second change
-// made within the same tick of the file system's clock; it is read again.
-constexpr std::int64_t racyWindow = 50'000'000;
-
 std::int64_t nanos(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }

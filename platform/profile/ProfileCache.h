@@ -22,6 +22,10 @@
 // a crash nor a second writer, in this process or another, loses keys.
 class ProfileCache {
 public:
+    // A document read this close (in nanoseconds) to its file's last change may miss a
+    // second change made within the same tick of the file system's clock; it is read again.
+    static constexpr std::int64_t racyWindow = 50'000'000;
+
     static ProfileCache& instance();
 
     // The file as it is now; an empty document when it is missing or unreadable.

@@ -24,3 +24,6 @@ std::string readFile(const std::string& path);
 // Replaces the file's content.
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
+// Waits until the file holds text, woken by every change in the file's folder (the limit
+// only keeps a broken program from hanging the test). Whether the text came.
+bool waitForText(const std::string& path, const std::string& text, int limitMs = 30000);

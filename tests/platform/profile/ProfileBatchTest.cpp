@@ -3,6 +3,7 @@
 #include "util/Log.h"
 #include "platform/profile/Profile.h"
 #include "CountingSystem.h"
+#include "tests/platform/profile/SettledFile.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +81,7 @@ TEST(ProfileCacheCost, ReadingManyKeysOpensTheFileOnce) {
         batch.set("s", "key" + std::to_string(i), std::to_string(i));
     ASSERT_TRUE(batch.commit());
     // Past the short while in which a freshly written file is read again.
-    usleep(100 * 1000);
+    waitUntilSettled(file);
     getProfileString("s", "key0", "", file);
 
     CountingSystem counting;

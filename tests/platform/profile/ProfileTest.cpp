@@ -2,6 +2,7 @@
 
 #include "util/Log.h"
 #include "platform/profile/ProfileCache.h"
+#include "tests/platform/profile/SettledFile.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +33,7 @@ void ageFile(const std::string& path, int extraSeconds = 0) {
     times[0].tv_sec -= 3600 - extraSeconds;
     times[1] = times[0];
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    usleep(100 * 1000);
+    waitUntilSettled(path);
 }
 
 struct ReadCase {

@@ -20,11 +20,6 @@ namespace {
 class Recorder : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("brevalo-send-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         script = dir / "sendmail";
         std::ofstream(script) << "#!/bin/sh\n"
                                  "echo \"$@\" > \"$(dirname \"$0\")/args\"\n"
@@ -32,7 +27,6 @@ protected:
                                  "exit ${SENDMAIL_EXIT:-0}\n";
         fs::permissions(script, fs::perms::owner_all);
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     HRESULT send(const std::string& command, const std::u16string& subject,
                  const std::u16string& from, const std::u16string& to, const std::u16string& body,
@@ -57,7 +51,8 @@ protected:
         return text.substr(0, text.find("\n\n"));
     }
 
-    fs::path dir, script;
+    TempFolder folder{"send"};
+    fs::path dir = folder.path(), script;
 };
 
 } // namespace
