@@ -132,15 +132,61 @@ void encodeUtf8(iconv_t cd, std::string_view input, std::string& out) {
     });
 }
 
+// Text is mostly ASCII, which UTF-8 and UTF-16 write alike: only the runs of other units
+// go through iconv. An ASCII unit is always a character boundary in both, so the runs
+// convert (and their bad units are replaced) exactly as the whole would.
+bool isAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+bool isAscii(char16_t c) {
+    return c < 0x80;
+}
+
+template <class Unit, class Ascii, class Other>
+void byRuns(std::basic_string_view<Unit> text, Ascii ascii, Other other) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = at;
+        while (end < text.size() && isAscii(text[end]))
+            ++end;
+        if (end > at)
+            ascii(text.substr(at, end - at));
+        at = end;
+        while (end < text.size() && !isAscii(text[end]))
+            ++end;
+        if (end > at)
+            other(text.substr(at, end - at));
+        at = end;
+    }
+}
+
+bool isUtf8Name(const std::string& charset) {
+    return strcasecmp(charset.c_str(), "UTF-8") == 0 || strcasecmp(charset.c_str(), "UTF8") == 0;
+}
+
+// UTF-8 with every byte that does not decode replaced; the number of replacements.
+std::size_t repairUtf8(std::string_view bytes, std::string& out) {
+    iconv_t cd = converters().get("UTF-8", "UTF-8");
+    std::size_t replaced = 0;
+    byRuns(
+        bytes, [&](std::string_view run) { out.append(run); },
+        [&](std::string_view run) { replaced += decode(cd, run, 1, out, replacementUtf8); });
+    return replaced;
+}
+
 } // namespace
 
 bool CharsetConverter::toUtf8(std::string_view bytes, const std::string& charset,
                               std::string* out) {
     out->clear();
+    out->reserve(bytes.size() + bytes.size() / 4);
+    if (isUtf8Name(charset)) {
+        repairUtf8(bytes, *out);
+        return true;
+    }
     iconv_t cd = converters().get("UTF-8", charset);
     if (cd == noConverter)
         return false;
-    out->reserve(bytes.size() + bytes.size() / 4);
     decode(cd, bytes, unitSize(charset), *out, replacementUtf8);
     return true;
 }
@@ -157,26 +203,49 @@ bool CharsetConverter::fromUtf8(std::string_view utf8, const std::string& charse
 }
 
 std::u16string CharsetConverter::utf8ToUtf16(std::string_view utf8) {
+    std::u16string text;
+    text.reserve(utf8.size());
+    iconv_t cd = converters().get(utf16, "UTF-8");
     std::string bytes;
-    bytes.reserve(2 * utf8.size());
-    decode(converters().get(utf16, "UTF-8"), utf8, 1, bytes, std::string_view(replacementUtf16, 2));
-    std::u16string text(bytes.size() / 2, u'\0');
-    std::memcpy(text.data(), bytes.data(), 2 * text.size());
+    byRuns(
+        utf8, [&](std::string_view run) { text.append(run.begin(), run.end()); },
+        [&](std::string_view run) {
+            bytes.clear();
+            decode(cd, run, 1, bytes, std::string_view(replacementUtf16, 2));
+            std::size_t at = text.size();
+            text.resize(at + bytes.size() / 2);
+            std::memcpy(text.data() + at, bytes.data(), bytes.size() / 2 * 2);
+        });
     return text;
 }
 
 std::string CharsetConverter::utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    // A lone surrogate is no character: encoding, it becomes "?".
-    decode(converters().get("UTF-8", utf16),
-           std::string_view(reinterpret_cast<const char*>(text.data()), 2 * text.size()), 2, out,
-           questionMark);
+    iconv_t cd = converters().get("UTF-8", utf16);
+    byRuns(
+        text,
+        [&](std::u16string_view run) {
+            for (char16_t c : run)
+                out += static_cast<char>(c);
+        },
+        [&](std::u16string_view run) {
+            // A lone surrogate is no character: encoding, it becomes "?".
+            decode(cd, std::string_view(reinterpret_cast<const char*>(run.data()), 2 * run.size()),
+                   2, out, questionMark);
+        });
     return out;
 }
 
 bool CharsetConverter::isUtf8(std::string_view bytes) {
-    std::string copy;
-    copy.reserve(bytes.size());
-    return decode(converters().get("UTF-8", "UTF-8"), bytes, 1, copy, replacementUtf8) == 0;
+    std::string scratch;
+    std::size_t replaced = 0;
+    iconv_t cd = converters().get("UTF-8", "UTF-8");
+    byRuns(
+        bytes, [](std::string_view) {},
+        [&](std::string_view run) {
+            scratch.clear();
+            replaced += decode(cd, run, 1, scratch, replacementUtf8);
+        });
+    return replaced == 0;
 }
