@@ -30,9 +30,7 @@ HRESULT copyBytes(const std::string& from, const std::string& to) {
     MaildirSysCalls& sys = sysCalls();
     int in = sys.open(from.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (in < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + from + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("open(" + from + ")");
     }
     int out = sys.open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
@@ -234,9 +232,7 @@ HRESULT MaildirFolder::OpenMessage(MESSAGEID id, IMimeMessage** message) {
         std::string path = messagePath(found);
         struct stat st {};
         if (sysCalls().stat(path.c_str(), &st) != 0) {
-            int error = errno;
-            debugLog("%s", sysFailure("stat(" + path + ")", error).c_str());
-            return hresultFromErrno(error);
+            return sysError("stat(" + path + ")");
         }
         HRESULT hr = MimeOleLoadMessageFile(
             path, fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), message);
@@ -285,9 +281,7 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
             struct stat after {};
             bool stamped = sys.stat(dirPath.c_str(), &before) == 0;
             if (sys.rename(tmp.c_str(), to.c_str()) != 0) {
-                int error = errno;
-                debugLog("%s", sysFailure("rename(" + tmp + ", " + to + ")", error).c_str());
-                return hresultFromErrno(error);
+                return sysError("rename(" + tmp + ", " + to + ")");
             }
             if (stamped && sys.stat(dirPath.c_str(), &after) == 0)
                 store->noteDirectoryChange(dirPath, before, after, 1, unread(name));
@@ -343,9 +337,7 @@ HRESULT MaildirFolder::DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t, v
                 list->forgetFile(id);
                 return S_OK;
             }
-            int error = errno;
-            debugLog("%s", sysFailure("unlink(" + path + ")", error).c_str());
-            return hresultFromErrno(error);
+            return sysError("unlink(" + path + ")");
         });
         if (FAILED(hr))
             return hr;

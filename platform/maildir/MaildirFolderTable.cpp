@@ -35,9 +35,7 @@ std::string MaildirFolderTable::folderPath(const std::string& dirName) const {
 HRESULT MaildirFolderTable::scan(std::vector<std::string>* dirNames) {
     DIR* dir = opendir(root.c_str());
     if (!dir) {
-        int error = errno;
-        debugLog("%s", sysFailure("opendir(" + root + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("opendir(" + root + ")");
     }
     while (dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;

@@ -121,9 +121,7 @@ void MaildirHeaderReader::parse(const std::string& headerBlock, std::string* sub
 HRESULT MaildirHeaderReader::read(const std::string& path, MESSAGEPROPS* props) {
     int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + path + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("open(" + path + ")");
     }
     struct stat st {};
     if (sysCalls().fstat(fd, &st) != 0) {

@@ -20,9 +20,7 @@ HRESULT MaildirIdFile::lock() {
     std::string lockPath = path + ".lock";
     lockFd = sysCalls().open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + lockPath + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("open(" + lockPath + ")");
     }
     while (sysCalls().flock(lockFd, LOCK_EX) != 0) {
         int error = errno;
@@ -82,9 +80,7 @@ HRESULT MaildirIdFile::writeAtomically(const std::string& path, const std::strin
     std::string tmpPath = path + ".tmp";
     int fd = sysCalls().open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + tmpPath + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("open(" + tmpPath + ")");
     }
     auto fail = [&](const std::string& call) {
         int error = errno;
@@ -121,9 +117,7 @@ HRESULT MaildirIdFile::syncDirectory(const std::string& path) {
 HRESULT MaildirIdFile::syncPath(const std::string& path, bool directory) {
     int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0), 0);
     if (fd < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + path + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("open(" + path + ")");
     }
     if (sysCalls().fsync(fd) != 0) {
         int error = errno;

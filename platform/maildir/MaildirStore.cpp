@@ -25,9 +25,7 @@ namespace {
 HRESULT makeDirectory(const std::string& path) {
     if (sysCalls().mkdir(path.c_str(), 0700) == 0 || errno == EEXIST)
         return S_OK;
-    int error = errno;
-    debugLog("%s", sysFailure("mkdir(" + path + ")", error).c_str());
-    return hresultFromErrno(error);
+    return sysError("mkdir(" + path + ")");
 }
 
 // mkdir -p for the root, then the maildir's own three directories (cur/ last: its
@@ -398,9 +396,7 @@ HRESULT MaildirStore::CreateFolder(STOREFOLDERID parent, const char* name, std::
     std::string marker = path + "/maildirfolder";
     int fd = sysCalls().open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        int error = errno;
-        debugLog("%s", sysFailure("open(" + marker + ")", error).c_str());
-        return hresultFromErrno(error);
+        return sysError("open(" + marker + ")");
     }
     sysCalls().close(fd);
     hr = makeDirectory(path + "/cur");

@@ -64,9 +64,7 @@ HRESULT lineToAdd(const std::string& path, const std::string& content,
 }
 
 HRESULT failure(const std::string& call) {
-    int error = errno;
-    debugLog("%s", sysFailure(call, error).c_str());
-    return hresultFromErrno(error);
+    return sysError(call);
 }
 
 } // namespace

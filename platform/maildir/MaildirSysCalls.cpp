@@ -1,5 +1,7 @@
 #include "platform/maildir/MaildirSysCalls.h"
 
+#include "util/Log.h"
+
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -44,6 +46,12 @@ void resetSysCalls() {
 
 std::string sysFailure(const std::string& call, int error) {
     return call + " failed: " + std::strerror(error);
+}
+
+HRESULT sysError(const std::string& call) {
+    int error = errno;
+    debugLog("%s", sysFailure(call, error).c_str());
+    return hresultFromErrno(error);
 }
 
 int readPieces(int fd, off_t at, std::size_t pieceSize,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -34,6 +36,8 @@ void resetSysCalls();
 
 // "call(args) failed: reason" for the log, with errno's text.
 std::string sysFailure(const std::string& call, int error);
+// Logs the failure of call (with errno's text) and answers errno as a result code.
+HRESULT sysError(const std::string& call);
 
 // The one read loop of the store: reads fd through the table to its end in pieces of at
 // most pieceSize bytes (with pread from offset at, or from the file offset when at is

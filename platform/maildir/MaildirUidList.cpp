@@ -97,9 +97,7 @@ bool giveIds(std::vector<Arrival>& arrivals, MESSAGEID next, const std::string& 
 }
 
 HRESULT fail(const std::string& call, const std::string& path) {
-    int error = errno;
-    debugLog("%s", sysFailure(call + "(" + path + ")", error).c_str());
-    return hresultFromErrno(error);
+    return sysError(call + "(" + path + ")");
 }
 
 } // namespace
@@ -392,9 +390,7 @@ HRESULT MaildirUidList::listFiles(std::unordered_map<std::string, Listed>* files
         std::string dirPath = folderPath + "/" + subdir;
         DIR* dir = opendir(dirPath.c_str());
         if (!dir) {
-            int error = errno;
-            debugLog("%s", sysFailure("opendir(" + dirPath + ")", error).c_str());
-            return hresultFromErrno(error);
+            return sysError("opendir(" + dirPath + ")");
         }
         while (dirent* entry = readdir(dir)) {
             if (entry->d_type == DT_DIR || !MaildirFileName::isMessageFile(entry->d_name))
