@@ -11,7 +11,8 @@
 
 namespace fs = std::filesystem;
 
-TempMaildir::TempMaildir() : root(base.file("Maildir")) {
+TempMaildir::TempMaildir() {
+    root = base.file("Maildir");
     EXPECT_EQ(createStoreRoot(root), S_OK);
 }
 

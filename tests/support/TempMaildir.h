@@ -38,12 +38,11 @@ public:
     // The names in a directory, sorted.
     static std::vector<std::string> files(const std::string& dirPath);
 
+    std::string root; // the store root, the inbox's maildir
+
 private:
     TempFolder base{"store"};
     int delivered = 0;
-
-public:
-    std::string root;
 };
 
 // The message ids of a folder in store order.
