@@ -1,5 +1,6 @@
 #include "platform/lock/SingleInstance.h"
 #include "sorting/InboxMark.h"
+#include "sorting/SentMailRecord.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/Sorter.h"
@@ -43,7 +44,8 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
                      environment.netFile().c_str());
     }
     InboxMark mark(environment.inboxMarkFile(), environment.storeRoot);
-    Sorter sorter(session.store(), session.inbox(), session.net(), &mark);
+    SentMailRecord record(environment.sentMailFile());
+    Sorter sorter(session.store(), session.inbox(), session.net(), &mark, &record);
     if (once) {
         int count = sorter.sortInbox();
         std::fprintf(stderr, "brevalo-cli: looked at %d message%s in the inbox\n", count,

@@ -7,6 +7,7 @@
 #include "mail/StoreAccess.h"
 #include "sorting/InboxMark.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -24,11 +25,13 @@ bool sameState(const struct stat& a, const struct stat& b) {
 
 } // namespace
 
-Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark) {
+Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark,
+               SentMailRecord* record) {
     context.store = store;
     context.inbox = inbox;
     context.net = net;
     context.mark = mark;
+    context.record = record;
     stat(net->getFileName().c_str(), &netFileState);
 }
 
@@ -92,11 +95,16 @@ int Sorter::run() {
     }
     // Registered first: what arrives while the catch-up runs is announced, and the mark
     // drops the announcement of what the catch-up sorted itself.
-    if (context.mark) {
-        for (MESSAGEID id : context.mark->catchUp(context.inbox)) {
-            Notification notification{WM_NEWMSGS, id, 0, id};
-            handle(notification);
-        }
+    std::vector<MESSAGEID> ids;
+    if (context.mark)
+        ids = context.mark->catchUp(context.inbox);
+    if (context.record)
+        for (MESSAGEID id : messagesToRetry(context.inbox, *context.record))
+            if (std::find(ids.begin(), ids.end(), id) == ids.end())
+                ids.push_back(id);
+    for (MESSAGEID id : ids) {
+        Notification notification{WM_NEWMSGS, id, 0, id};
+        handle(notification);
     }
     std::fprintf(stderr, "brevalo-cli: sorting new mail; stop with Ctrl+C\n");
     int status = 0;

@@ -9,19 +9,23 @@
 
 class InboxMark;
 class Net;
+class SentMailRecord;
 
 // The main job without windows: receives the inbox's notifications, queues them and
 // sorts every arriving message exactly as the tray program does.
 class Sorter : public INotifySink {
 public:
-    // mark (may be null) remembers what was looked at, across runs.
-    Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark = nullptr);
+    // mark (may be null) remembers what was looked at, across runs; record (may be null)
+    // what was handed to the sending command.
+    Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark = nullptr,
+           SentMailRecord* record = nullptr);
 
     // Sorts every message now in the inbox, in store order, as if each had just arrived.
     // Returns how many messages were handed to the processing.
     int sortInbox();
     // Registers for the inbox's notifications, sorts what arrived since the mark (the
-    // catch-up), then sorts arrivals until SIGINT or SIGTERM. Returns the exit status
+    // catch-up) and the messages whose mail failed at the last run, then sorts arrivals
+    // until SIGINT or SIGTERM. Returns the exit status
     // (0 on a clean stop).
     int run();
 

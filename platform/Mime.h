@@ -4,8 +4,10 @@
 #include "platform/Unknown.h"
 #include "platform/Result.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A byte stream handed out by the MIME layer.
 class IStream : public IUnknown {
@@ -60,7 +62,25 @@ public:
                                      char** text) = 0;
     // A raw header's decoded value (UTF-8, folded lines joined); fails when absent.
     virtual HRESULT GetHeader(const char* name, std::string* value) = 0;
+    // Every header of that name (any letter case), decoded as GetHeader does, in the
+    // message's order; an empty list when there is none.
+    virtual HRESULT GetHeaderValues(const char* name, std::vector<std::string>* values) = 0;
+    // The entries of an address field (IAT_FROM, IAT_SENDER, IAT_REPLYTO) in the order the
+    // MIME library parsed them from the raw header, in the form of MimeOleParseAddressEntries;
+    // an empty list when the field is absent or names nobody.
+    virtual HRESULT GetAddressEntries(std::uint32_t addressType,
+                                      std::vector<std::string>* entries) = 0;
+    // SHA-256 of the message's bytes as they were read, in lowercase hex.
+    virtual HRESULT GetContentDigest(std::string* digest) = 0;
 };
+
+// The entries of an address list as the MIME library parses it: a mailbox as its
+// addr-spec with the domain in its ASCII (IDNA) form, a group as an empty text (it
+// names no single mailbox). Text that holds no address gives an empty list.
+HRESULT MimeOleParseAddressEntries(const std::string& text, std::vector<std::string>* entries);
+
+// SHA-256 of the bytes, in lowercase hex.
+std::string MimeOleDigest(const void* data, std::size_t size);
 
 HRESULT MimeOleGetAllocator(IMimeAllocator** allocator);
 

@@ -7,6 +7,7 @@
 #include "mail/StoreMessages.h"
 #include "sorting/InboxMark.h"
 #include "sorting/IncomingMail.h"
+#include "sorting/SentMailRecord.h"
 #include "editor/FolderImages.h"
 #include "editor/TSelectFolderForm.h"
 #include "shell/TSystray.h"
@@ -32,6 +33,8 @@
 #include <QTimer>
 #include <QTimeEdit>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -162,7 +165,13 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
         markTimer->setInterval(1000);
         connect(markTimer, &QTimer::timeout, this, [this] { mark->flush(); });
         // Posted now, so they are handled before any notification the loop dispatches.
-        for (MESSAGEID id : mark->catchUp(connection.inbox.get()))
+        std::vector<MESSAGEID> ids = mark->catchUp(connection.inbox.get());
+        // Mail that failed to go out at the last run is tried once more.
+        sentMail = std::make_unique<SentMailRecord>(environment.sentMailFile());
+        for (MESSAGEID id : messagesToRetry(connection.inbox.get(), *sentMail))
+            if (std::find(ids.begin(), ids.end(), id) == ids.end())
+                ids.push_back(id);
+        for (MESSAGEID id : ids)
             QCoreApplication::postEvent(this, new StoreNotifyEvent(WM_NEWMSGS, id, 0));
     }
 }
@@ -558,7 +567,7 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
     }
     try {
         onStoreNotify(SorterContext{connection.store.get(), connection.inbox.get(),
-                                    runningNet.get(), mark.get()},
+                                    runningNet.get(), mark.get(), sentMail.get()},
                       message, wParam, lParam);
         if (mark && mark->unsaved() && !markTimer->isActive())
             markTimer->start();

@@ -18,6 +18,7 @@
 #include <memory>
 
 class InboxMark;
+class SentMailRecord;
 class QAction;
 class QCheckBox;
 class QDateEdit;
@@ -150,6 +151,7 @@ private:
     StoreConnection connection;
     ref_ptr<Net> runningNet;
     std::unique_ptr<InboxMark> mark;
+    std::unique_ptr<SentMailRecord> sentMail;
     QTimer* markTimer = nullptr;
     TSystray* tray = nullptr;
     QSocketNotifier* notifier = nullptr;

@@ -11,6 +11,9 @@
 #include "mail/StoreAccess.h"
 #include "sorting/InboxMark.h"
 #include "sorting/OutgoingMail.h"
+#include "sorting/SentMailRecord.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -64,7 +67,7 @@ void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uin
         return;
     }
     try {
-        processNewMessage(context.store, context.net, id);
+        processNewMessage(context.store, context.net, id, context.record);
     } catch (const ComException& e) {
         showComError(e, "inbox notify");
     }
@@ -72,7 +75,7 @@ void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uin
         context.mark->lookedAt(id);
 }
 
-void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id) {
+void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record) {
     if (net->getEnabled() == 0) {
         debugLog("ZELKO: not enabled");
         return;
@@ -130,22 +133,44 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id) {
         debugLog("ZELKO: 'from' is not set");
         return;
     }
+    SendingFor sending{record, id};
+    bool handled = true;
     if (variant == 2) {
         if (net->getStoreMail() != 0 &&
             !copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
             return;
-        forwardMessage(message.get(), from, chosen);
+        handled = forwardMessage(message.get(), from, chosen, sending);
     } else {
         if (!copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
             return;
-        std::string reason = automaticMessageReason(message.get());
+        std::string reason = automaticMessageReason(message.get(), from);
+        AnswerRecipient recipient;
         if (reason.empty())
-            replyToMessage(message.get(), from, chosen);
-        else
+            recipient = answerRecipient(message.get(), from);
+        if (!reason.empty())
             debugLog("ZELKO: not answering automatic message '%s' (%s)", subject.c_str(),
                      reason.c_str());
+        else if (!recipient.refusal.empty())
+            debugLog("ZELKO: not answering message '%s': %s", subject.c_str(),
+                     recipient.refusal.c_str());
+        else
+            handled = replyToMessage(message.get(), from, chosen, sending);
     }
-    removeFromInbox(store, id, inboxId);
+    if (handled)
+        removeFromInbox(store, id, inboxId);
+}
+
+std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record) {
+    std::vector<MESSAGEID> wanted = record.retryMessages(), present;
+    if (wanted.empty())
+        return {};
+    forEachMessage(inbox, MESSAGEID_FIRST, [&](const MESSAGEPROPS& props) {
+        if (std::binary_search(wanted.begin(), wanted.end(), props.dwMessageId))
+            present.push_back(props.dwMessageId);
+    });
+    if (!present.empty())
+        debugLog("ZELKO: trying the mail of %zu messages once more", present.size());
+    return present;
 }
 
 bool copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,

@@ -6,21 +6,25 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class InboxMark;
 class Net;
+class SentMailRecord;
 
 // What the sorter does with every message that arrives in the inbox: check that
 // sorting is on, classify the text, then by job variant copy the message into its
 // target folders, forward it or answer it, and remove it from the inbox.
 
 // What a store notification is handled with: the store, the inbox the window holds,
-// the running net and the sorter's inbox mark (none: nothing is remembered).
+// the running net, the sorter's inbox mark (none: nothing is remembered) and its record
+// of the mail handed to the sending command (none: mail is sent without one).
 struct SorterContext {
     IStoreNamespace* store = nullptr;
     IStoreFolder* inbox = nullptr;
     Net* net = nullptr;
     InboxMark* mark = nullptr;
+    SentMailRecord* record = nullptr;
 };
 
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
@@ -31,8 +35,14 @@ void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uin
                    std::intptr_t lParam);
 
 // Sorts one message of the inbox; failures of the store, MIME or sending layers raise
-// ComException (whatever was done before stays done).
-void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id);
+// ComException (whatever was done before stays done). With a record, no mail is sent
+// twice for the message (variants 2 and 3 send before the message leaves the inbox).
+void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id,
+                       SentMailRecord* record = nullptr);
+
+// At start: the inbox messages whose mail failed once, to be tried once more; those
+// already gone from the inbox are left out.
+std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record);
 
 // Copies the message into the child of the root target folder named after each chosen
 // folder (trimmed; created when missing). True when every chosen folder got its copy;

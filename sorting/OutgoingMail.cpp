@@ -3,12 +3,17 @@
 #include "util/ComException.h"
 #include "util/ComPtr.h"
 #include "util/Encoding.h"
+#include "util/Log.h"
 #include "util/Text.h"
 #include "platform/OEMessage.h"
 #include "platform/profile/Loc.h"
 #include "core/NeuronOut.h"
 #include "mail/MessageText.h"
+#include "sorting/SentMailRecord.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -38,19 +43,179 @@ std::string row(const std::string& label, const std::string& value) {
     return "<tr><td>" + label + "</td><td>" + value + "</td>";
 }
 
-std::string localPart(const std::string& address) {
-    std::string trimmed = trimText(address);
-    std::size_t at = trimmed.find('@');
-    return lowerText(at == std::string::npos ? trimmed : trimmed.substr(0, at));
+std::vector<std::string> headerValues(IMimeMessage* message, const char* name) {
+    std::vector<std::string> values;
+    if (FAILED(message->GetHeaderValues(name, &values)))
+        values.clear();
+    return values;
 }
 
-std::string replyRecipient(IMimeMessage* message) {
-    std::string to = addressText(message, IAT_REPLYTO, AFT_RFC822_EMAIL);
-    if (to.empty())
-        to = addressText(message, IAT_SENDER, AFT_RFC822_EMAIL);
-    if (to.empty())
-        to = addressText(message, IAT_FROM, AFT_RFC822_EMAIL);
-    return to;
+std::vector<std::string> addressEntries(IMimeMessage* message, std::uint32_t type) {
+    std::vector<std::string> entries;
+    if (FAILED(message->GetAddressEntries(type, &entries)))
+        entries.clear();
+    return entries;
+}
+
+// A stranger's text shown in a log line: one line, not too long.
+std::string shown(const std::string& text) {
+    std::string line = text.substr(0, 200);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7f)
+            c = '?';
+    return line;
+}
+
+// A structured header value without its comments ("(...)", nested, with "\" quoting).
+std::string withoutComments(const std::string& value) {
+    std::string result;
+    int depth = 0;
+    bool quoted = false;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (depth > 0) {
+            if (c == '\\')
+                ++i;
+            else if (c == '(')
+                ++depth;
+            else if (c == ')')
+                --depth;
+            continue;
+        }
+        if (quoted) {
+            result += c;
+            if (c == '\\' && i + 1 < value.size())
+                result += value[++i];
+            else if (c == '"')
+                quoted = false;
+            continue;
+        }
+        if (c == '(') {
+            ++depth;
+            result += ' ';
+            continue;
+        }
+        if (c == '"')
+            quoted = true;
+        result += c;
+    }
+    return result;
+}
+
+bool isAtext(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != '\0' && std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr);
+}
+
+// Why an address entry is no mailbox to answer, or empty when it is one.
+std::string mailboxRefusal(const std::string& address) {
+    if (address.empty())
+        return "is a group, not a mailbox";
+    if (address.size() > 254)
+        return "is too long";
+    std::size_t at = address.rfind('@');
+    if (at == std::string::npos)
+        return "is a bare local name";
+    std::string local = address.substr(0, at), domain = address.substr(at + 1);
+    if (local.empty() || local.size() > 64)
+        return "has no valid local part";
+    if (local[0] == '|' || local[0] == '/')
+        return "starts with a pipe or a path";
+    // A dot-atom only: quoted local parts are where hostile addresses hide.
+    if (local.front() == '.' || local.back() == '.' || local.find("..") != std::string::npos ||
+        !std::all_of(local.begin(), local.end(), [](char c) { return c == '.' || isAtext(c); }))
+        return "has a local part that is not a plain name";
+    std::vector<std::string> labels = splitText(domain, ".");
+    if (domain.size() > 253 || labels.size() < 2)
+        return "has no full domain name";
+    for (const std::string& label : labels) {
+        bool valid = !label.empty() && label.size() <= 63 && label.front() != '-' &&
+                     label.back() != '-' && std::all_of(label.begin(), label.end(), [](char c) {
+                         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '-';
+                     });
+        if (!valid)
+            return "has no valid domain name";
+    }
+    const std::string& top = labels.back();
+    if (std::all_of(top.begin(), top.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return "has no valid domain name";
+    return {};
+}
+
+// The reply address setting as the addresses it names, in lowercase.
+std::vector<std::string> ownAddresses(const std::string& from) {
+    std::vector<std::string> entries;
+    if (FAILED(MimeOleParseAddressEntries(from, &entries)))
+        entries.clear();
+    std::vector<std::string> own;
+    for (const std::string& entry : entries)
+        if (!entry.empty())
+            own.push_back(lowerText(entry));
+    return own;
+}
+
+bool isOwn(const std::string& address, const std::vector<std::string>& own) {
+    return std::find(own.begin(), own.end(), lowerText(address)) != own.end();
+}
+
+// What names the arrived message across runs: its Message-ID, else its bytes.
+std::string messageKey(IMimeMessage* message) {
+    for (const std::string& id : headerValues(message, "Message-ID")) {
+        std::string trimmed = trimText(id);
+        if (!trimmed.empty())
+            return "message-id " + trimmed;
+    }
+    std::string digest;
+    checkHr(message->GetContentDigest(&digest), "cannot read the message for its digest");
+    return "content " + digest;
+}
+
+// Sends one mail unless the record says it went to the sending command before. False
+// when it failed twice before and is given up.
+bool sendRecorded(const SendingFor& sending, const std::string& key, const std::string& from,
+                  const std::string& to, const std::string& subject, const std::string& body,
+                  AutoSubmitted kind) {
+    if (!sending.record) {
+        sendHtmlMail(from, to, subject, body, kind);
+        return true;
+    }
+    SentMailRecord::Entry entry = sending.record->find(key);
+    if (entry.state == SentMailRecord::State::Handed ||
+        entry.state == SentMailRecord::State::Sent) {
+        debugLog("ZELKO: the mail to '%s' for message %u was handed to the sending command "
+                 "before, not sending it again",
+                 shown(to).c_str(), sending.messageId);
+        return true;
+    }
+    if (entry.state == SentMailRecord::State::Failed &&
+        entry.attempt >= SentMailRecord::attemptsAllowed) {
+        debugLog("ZELKO: sending the mail to '%s' for message %u failed %d times, not trying "
+                 "again; the message stays in the inbox",
+                 shown(to).c_str(), sending.messageId, entry.attempt);
+        return false;
+    }
+    int attempt = entry.attempt + 1;
+    std::string error;
+    if (!sending.record->handing(key, sending.messageId, attempt, error))
+        throw ComException(E_FAIL, "cannot record the sending in " + sending.record->fileName() +
+                                       ": " + error + "; nothing was sent");
+    try {
+        sendHtmlMail(from, to, subject, body, kind);
+    } catch (const ComException&) {
+        sending.record->failed(key);
+        if (attempt < SentMailRecord::attemptsAllowed)
+            debugLog("ZELKO: sending the mail to '%s' for message %u failed; it is tried once "
+                     "more at the next start",
+                     shown(to).c_str(), sending.messageId);
+        else
+            debugLog("ZELKO: sending the mail to '%s' for message %u failed again, not trying "
+                     "again",
+                     shown(to).c_str(), sending.messageId);
+        throw;
+    }
+    sending.record->sent(key);
+    return true;
 }
 
 } // namespace
@@ -100,8 +265,11 @@ std::string composeReplyText(const RefsPtr& folders) {
     return text;
 }
 
-void forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders) {
+bool forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                    const SendingFor& sending) {
     ForwardBody forward = composeForwardBody(message);
+    std::string key = sending.record ? messageKey(message) : std::string();
+    bool allSent = true;
     for (int i = 0; i < refsCount(folders); ++i) {
         auto* folder = (*folders)[static_cast<std::size_t>(i)].as<NeuronOut>();
         if (!folder)
@@ -109,16 +277,50 @@ void forwardMessage(IMimeMessage* message, const std::string& from, const RefsPt
         std::string to = joinTexts(folder->getEmails(), ";");
         if (to.empty())
             continue;
-        sendHtmlMail(from, to, forward.subject, forward.body, AutoSubmitted::Generated);
+        allSent &= sendRecorded(sending, SentMailRecord::key(key, "forward\n" + to), from, to,
+                                forward.subject, forward.body, AutoSubmitted::Generated);
     }
+    return allSent;
 }
 
-void replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders) {
+bool replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                    const SendingFor& sending) {
+    AnswerRecipient recipient = answerRecipient(message, from);
+    if (recipient.address.empty())
+        return true;
     ForwardBody forward = composeForwardBody(message);
     std::string reply = composeReplyText(folders);
-    std::string to = replyRecipient(message);
-    sendHtmlMail(from, to, forward.subject, "<p>" + reply + "</p>" + forward.body,
-                 AutoSubmitted::Replied);
+    std::string key = sending.record ? messageKey(message) : std::string();
+    return sendRecorded(sending, SentMailRecord::key(key, "answer\n" + recipient.address), from,
+                        recipient.address, forward.subject, "<p>" + reply + "</p>" + forward.body,
+                        AutoSubmitted::Replied);
+}
+
+AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from) {
+    struct Field {
+        const char* name;
+        std::uint32_t type;
+    };
+    for (Field field :
+         {Field{"Reply-To", IAT_REPLYTO}, Field{"Sender", IAT_SENDER}, Field{"From", IAT_FROM}}) {
+        // A field that names nobody (absent, blank, or nothing the MIME library reads as
+        // an address) passes the choice on; the chosen field's first entry decides.
+        std::vector<std::string> entries = addressEntries(message, field.type);
+        if (entries.empty())
+            continue;
+        AnswerRecipient result;
+        std::string refusal = mailboxRefusal(entries[0]);
+        if (refusal.empty() && isOwn(entries[0], ownAddresses(from)))
+            refusal = "is the reply address itself";
+        if (!refusal.empty()) {
+            result.refusal =
+                std::string(field.name) + " address '" + shown(entries[0]) + "' " + refusal;
+            return result;
+        }
+        result.address = entries[0];
+        return result;
+    }
+    return AnswerRecipient{{}, "no sender address"};
 }
 
 void sendHtmlMail(const std::string& from, const std::string& to, const std::string& subject,
@@ -145,21 +347,58 @@ void sendHtmlMail(const std::string& from, const std::string& to, const std::str
     check(sender->Send(handle, &result));
 }
 
-std::string automaticMessageReason(IMimeMessage* message) {
-    // The keyword may be followed by parameters or a comment ("no; x=y", "no (person)"):
-    // only the keyword says whether a person sent it.
-    std::string autoSubmitted = lowerText(trimText(namedHeaderText(message, "Auto-Submitted")));
-    autoSubmitted = trimText(autoSubmitted.substr(0, autoSubmitted.find_first_of(";(")));
-    if (!autoSubmitted.empty() && autoSubmitted != "no")
-        return "Auto-Submitted: " + autoSubmitted;
-    std::string precedence = lowerText(trimText(namedHeaderText(message, "Precedence")));
-    if (precedence == "bulk" || precedence == "junk" || precedence == "list")
-        return "Precedence: " + precedence;
-    std::string to = replyRecipient(message);
-    if (trimText(to).empty())
+std::string automaticMessageReason(IMimeMessage* message, const std::string& from) {
+    // Several Auto-Submitted headers count one by one; a comment may stand anywhere and
+    // parameters follow the keyword ("no; owner=x"): only the keyword says whether a
+    // person sent it.
+    for (const std::string& value : headerValues(message, "Auto-Submitted")) {
+        std::string keyword = withoutComments(value);
+        keyword = lowerText(trimText(keyword.substr(0, keyword.find(';'))));
+        if (keyword != "no")
+            return "Auto-Submitted: " + shown(keyword);
+    }
+    for (const std::string& value : headerValues(message, "Precedence")) {
+        std::string precedence = lowerText(trimText(withoutComments(value)));
+        if (precedence == "bulk" || precedence == "junk" || precedence == "list")
+            return "Precedence: " + precedence;
+    }
+    for (const char* name :
+         {"List-Id", "List-Unsubscribe", "List-Post", "X-Autoreply", "X-Autorespond"})
+        if (!headerValues(message, name).empty())
+            return std::string(name) + " header";
+    for (const std::string& value : headerValues(message, "X-Auto-Response-Suppress"))
+        for (const std::string& word : splitText(value, ",")) {
+            std::string suppressed = lowerText(trimText(word));
+            if (suppressed == "all" || suppressed == "autoreply" || suppressed == "oof")
+                return "X-Auto-Response-Suppress: " + suppressed;
+        }
+    for (const std::string& value : headerValues(message, "Return-Path")) {
+        std::string path = withoutComments(value);
+        path.erase(std::remove_if(path.begin(), path.end(),
+                                  [](unsigned char c) { return std::isspace(c); }),
+                   path.end());
+        if (path == "<>")
+            return "empty Return-Path";
+    }
+    // The first mailbox of each sender field: who wrote it, who sent it, who wants the
+    // answers (the answer's own checks refuse the rest of a hostile list).
+    std::vector<std::string> own = ownAddresses(from);
+    bool anyAddress = false;
+    for (std::uint32_t type : {IAT_FROM, IAT_SENDER, IAT_REPLYTO}) {
+        std::vector<std::string> entries = addressEntries(message, type);
+        if (entries.empty() || entries[0].empty())
+            continue;
+        anyAddress = true;
+        const std::string& address = entries[0];
+        std::string local = lowerText(address.substr(0, address.rfind('@')));
+        if (local == "postmaster" || local == "mailer-daemon" || local == "noreply" ||
+            local == "no-reply" || local == "do-not-reply")
+            return "sender " + shown(address);
+        // Our own mail coming back (a forward or an answer that reached the inbox).
+        if (type != IAT_REPLYTO && isOwn(address, own))
+            return "sent by the reply address itself";
+    }
+    if (!anyAddress)
         return "no sender address";
-    for (const std::string& address : splitText(to, ","))
-        if (localPart(address) == "mailer-daemon")
-            return "sender " + trimText(address);
     return {};
 }

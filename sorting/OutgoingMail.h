@@ -3,6 +3,7 @@
 #include "util/Refs.h"
 #include "platform/Mime.h"
 
+#include <cstdint>
 #include <string>
 
 // The mail the sorter sends of its own: forwards to a folder's relevant persons and
@@ -26,10 +27,34 @@ ForwardBody composeForwardBody(IMimeMessage* message);
 // "<br><br>"), the localised footer.
 std::string composeReplyText(const RefsPtr& folders);
 
-// One message per chosen folder that has addresses, to all of them at once.
-void forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders);
-// One answer to Reply-To, else Sender, else From.
-void replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders);
+class SentMailRecord;
+
+// The arrived message the mail is sent for, as the sent-mail record knows it. Without a
+// record (null) every mail is sent as it comes.
+struct SendingFor {
+    SentMailRecord* record = nullptr;
+    std::uint32_t messageId = 0;
+};
+
+// One message per chosen folder that has addresses, to all of them at once (only the
+// addresses typed for the folder). False when a mail was given up after its second
+// failure: the arrived message must stay in the inbox.
+bool forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                    const SendingFor& sending = {});
+// One answer to answerRecipient(), nothing when it refuses. False as above.
+bool replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                    const SendingFor& sending = {});
+
+// The one mailbox an answer goes to: the first entry of Reply-To, else (when that field
+// names no address) of Sender, else of From; it must be an addr-spec whose local part
+// is a dot-atom not starting with "|" or "/" and whose domain is a host name with a dot,
+// and not the reply address (from) itself. Otherwise address is empty and refusal says
+// why.
+struct AnswerRecipient {
+    std::string address;
+    std::string refusal;
+};
+AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from);
 
 // What the Auto-Submitted header of a sent message says.
 enum class AutoSubmitted { Generated, Replied };
@@ -39,8 +64,11 @@ enum class AutoSubmitted { Generated, Replied };
 void sendHtmlMail(const std::string& from, const std::string& to, const std::string& subject,
                   const std::string& body, AutoSubmitted kind);
 
-// Why a message must not be answered automatically (an automatic message itself: an
-// Auto-Submitted header other than "no", Precedence bulk/junk/list, an empty or
-// mailer-daemon sender), or empty when it may be. Answering such mail could make two
-// automatic responders mail each other for ever.
-std::string automaticMessageReason(IMimeMessage* message);
+// Why a message must not be answered automatically, or empty when it may be: it is
+// automatic mail itself (an Auto-Submitted header other than "no", Precedence bulk, junk
+// or list, a mailing list's List-Id, List-Unsubscribe or List-Post, an empty
+// Return-Path, X-Autoreply, X-Autorespond, X-Auto-Response-Suppress with All, AutoReply
+// or OOF), its sender is a system mailbox (postmaster, mailer-daemon, noreply, no-reply,
+// do-not-reply), or it comes from the reply address (from) itself. Answering such mail
+// could make two automatic responders mail each other for ever.
+std::string automaticMessageReason(IMimeMessage* message, const std::string& from);

@@ -23,6 +23,8 @@ struct ProgramEnvironment {
     std::string stringsFile() const;
     // The newest inbox message ids the sorters have looked at (InboxMark).
     std::string inboxMarkFile() const { return stateFolder + "inbox-seen"; }
+    // What was handed to the sending command, so no mail is sent twice (SentMailRecord).
+    std::string sentMailFile() const { return stateFolder + "sent-mail"; }
 
     // programFolder is given, the rest comes from the environment.
     static ProgramEnvironment fromProcess(const std::string& programFolder);

@@ -37,8 +37,9 @@ void collectAddresses(InternetAddressList* list, std::string& out, int depth) {
 
 } // namespace
 
-MimeMessage::MimeMessage(GObjectRef<GMimeMessage> message, const FILETIME& received)
-    : message(std::move(message)), received(received) {}
+MimeMessage::MimeMessage(GObjectRef<GMimeMessage> message, const FILETIME& received,
+                         GObjectRef<GMimeStream> source)
+    : message(std::move(message)), received(received), source(std::move(source)) {}
 
 HRESULT MimeMessage::GetTextBody(std::uint32_t txtType, std::uint32_t encoding, IStream** stream,
                                  void*) {
@@ -112,20 +113,9 @@ HRESULT MimeMessage::GetAddressFormat(std::uint32_t addressType, std::uint32_t f
     *text = nullptr;
     if (format != AFT_RFC822_EMAIL)
         return E_INVALIDARG;
-    InternetAddressList* list = nullptr;
-    switch (addressType) {
-    case IAT_FROM:
-        list = g_mime_message_get_from(message.get());
-        break;
-    case IAT_SENDER:
-        list = g_mime_message_get_sender(message.get());
-        break;
-    case IAT_REPLYTO:
-        list = g_mime_message_get_reply_to(message.get());
-        break;
-    default:
+    InternetAddressList* list = addressList(addressType);
+    if (!list)
         return E_INVALIDARG;
-    }
     std::string joined;
     collectAddresses(list, joined, 0);
     if (joined.empty())
@@ -144,5 +134,72 @@ HRESULT MimeMessage::GetHeader(const char* name, std::string* value) {
     if (!text)
         return MIME_E_NOT_FOUND;
     *value = text;
+    return S_OK;
+}
+
+HRESULT MimeMessage::GetHeaderValues(const char* name, std::vector<std::string>* values) {
+    if (!name || !values)
+        return E_POINTER;
+    values->clear();
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message.get()));
+    int count = headers ? g_mime_header_list_get_count(headers) : 0;
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+        const char* headerName = header ? g_mime_header_get_name(header) : nullptr;
+        if (!headerName || g_ascii_strcasecmp(headerName, name) != 0)
+            continue;
+        const char* value = g_mime_header_get_value(header);
+        values->emplace_back(value ? value : "");
+    }
+    return S_OK;
+}
+
+InternetAddressList* MimeMessage::addressList(std::uint32_t addressType) {
+    switch (addressType) {
+    case IAT_FROM:
+        return g_mime_message_get_from(message.get());
+    case IAT_SENDER:
+        return g_mime_message_get_sender(message.get());
+    case IAT_REPLYTO:
+        return g_mime_message_get_reply_to(message.get());
+    default:
+        return nullptr;
+    }
+}
+
+void MimeMessage::listEntries(InternetAddressList* list, std::vector<std::string>& entries) {
+    int count = list ? internet_address_list_length(list) : 0;
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        if (!INTERNET_ADDRESS_IS_MAILBOX(address)) {
+            entries.emplace_back();
+            continue;
+        }
+        // The ASCII form: what the sending command gets and what a check can read.
+        const char* addr = internet_address_mailbox_get_idn_addr(INTERNET_ADDRESS_MAILBOX(address));
+        entries.emplace_back(addr ? addr : "");
+    }
+}
+
+HRESULT MimeMessage::GetAddressEntries(std::uint32_t addressType,
+                                       std::vector<std::string>* entries) {
+    if (!entries)
+        return E_POINTER;
+    entries->clear();
+    InternetAddressList* list = addressList(addressType);
+    if (!list)
+        return E_INVALIDARG;
+    listEntries(list, *entries);
+    return S_OK;
+}
+
+HRESULT MimeMessage::GetContentDigest(std::string* digest) {
+    if (!digest)
+        return E_POINTER;
+    GByteArray* bytes =
+        source ? g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source.get())) : nullptr;
+    if (!bytes)
+        return E_FAIL;
+    *digest = MimeOleDigest(bytes->data, bytes->len);
     return S_OK;
 }

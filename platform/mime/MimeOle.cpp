@@ -42,7 +42,7 @@ HRESULT createMessage(guint8* data, std::size_t size, const FILETIME& received,
     }
     if (!parsed)
         return E_FAIL;
-    *message = new MimeMessage(std::move(parsed), received);
+    *message = new MimeMessage(std::move(parsed), received, std::move(stream));
     return S_OK;
 }
 
@@ -125,4 +125,22 @@ HRESULT MimeOleLoadMessageFile(const std::string& path, const FILETIME& received
     }
     ::close(fd);
     return createMessage(data, size, received, message);
+}
+
+HRESULT MimeOleParseAddressEntries(const std::string& text, std::vector<std::string>* entries) {
+    if (!entries)
+        return E_POINTER;
+    entries->clear();
+    GMimeLibrary::initialise();
+    GObjectRef<InternetAddressList> list(internet_address_list_parse(nullptr, text.c_str()));
+    MimeMessage::listEntries(list.get(), *entries);
+    return S_OK;
+}
+
+std::string MimeOleDigest(const void* data, std::size_t size) {
+    gchar* hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256, static_cast<const guchar*>(data),
+                                             static_cast<gsize>(size));
+    std::string digest = hex ? hex : "";
+    g_free(hex);
+    return digest;
 }

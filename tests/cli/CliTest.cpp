@@ -398,3 +398,89 @@ TEST_F(CliWorld, SortCatchesUpWithMailThatArrivedWhileStopped) {
     EXPECT_EQ(stopSorter(third), 0);
     EXPECT_EQ(readFile(dir / "sort.err").find("no stimulation matches"), std::string::npos);
 }
+
+// A sorter killed right after handing a message's mail to the sending command (variants 2
+// and 3 send before the message leaves the inbox) sends nothing more for that message at
+// the next start; the next message's mail still goes out.
+struct KilledAfterSendingCase {
+    const char* name;
+    int variant;
+    const char* firstRecipient;
+    const char* secondRecipient;
+};
+
+class CliKilledAfterSending : public CliWorld,
+                              public testing::WithParamInterface<KilledAfterSendingCase> {
+protected:
+    void TearDown() override {
+        unsetenv("BREVALO_SENDMAIL");
+        CliWorld::TearDown();
+    }
+
+    // The "To:" line of every mail the sending command recorded, in sending order.
+    std::vector<std::string> recipients() {
+        std::vector<std::string> lines;
+        for (int n = 0; fs::exists(dir / "sent" / (std::to_string(n) + ".eml")); ++n) {
+            std::smatch match;
+            std::string text = readFile(dir / "sent" / (std::to_string(n) + ".eml"));
+            lines.push_back(std::regex_search(text, match, std::regex("\nTo: ([^\n]*)"))
+                                ? match[1].str()
+                                : std::string());
+        }
+        return lines;
+    }
+};
+
+TEST_P(CliKilledAfterSending, SendsNothingMoreAtRestart) {
+    const KilledAfterSendingCase& c = GetParam();
+    std::string ini = readFile(dir / "zelko.ini");
+    ini = std::regex_replace(ini, std::regex("\njobvariant=_1_\n"),
+                             "\njobvariant=_" + std::to_string(c.variant) +
+                                 "_\nfrom=_sorter@home.example_\n");
+    ini = std::regex_replace(ini, std::regex("\nneuron0.emails=__\n"),
+                             "\nneuron0.emails=_acc@home.example_\n");
+    std::ofstream(dir / "zelko.ini", std::ios::trunc) << ini;
+
+    // Records the mail, then (while "kill-sorter" exists) kills the sorter that handed it
+    // over: the sorter dies between sending and removing the message from the inbox.
+    fs::path sent = dir / "sent";
+    fs::create_directories(sent);
+    std::ofstream(dir / "sendmail") << "#!/bin/sh\n"
+                                       "n=$(ls '"
+                                    << sent.string()
+                                    << "' | wc -l)\n"
+                                       "cat > '"
+                                    << sent.string()
+                                    << "'/$n.eml\n"
+                                       "[ -e '"
+                                    << (dir / "kill-sorter").string()
+                                    << "' ] && kill -9 $PPID\n"
+                                       "exit 0\n";
+    fs::permissions(dir / "sendmail", fs::perms::owner_all);
+    setenv("BREVALO_SENDMAIL", (dir / "sendmail -t -oi").c_str(), 1);
+
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    deliver("2.host", sampleMail(2, "invoice amount due"));
+    std::ofstream(dir / "kill-sorter").close();
+    EXPECT_NE(run("sort --once"), 0);
+    ASSERT_EQ(recipients(), std::vector<std::string>{c.firstRecipient}) << errors();
+    EXPECT_EQ(inboxFiles().size(), 2u); // killed before it removed the first one
+
+    fs::remove(dir / "kill-sorter");
+    EXPECT_EQ(run("sort --once"), 0) << errors();
+    EXPECT_EQ(recipients(), (std::vector<std::string>{c.firstRecipient, c.secondRecipient}))
+        << errors();
+    EXPECT_NE(errors().find("was handed to the sending command before, not sending it again"),
+              std::string::npos)
+        << errors();
+    EXPECT_TRUE(inboxFiles().empty()) << errors();
+    EXPECT_EQ(messageIdCounts()["<reliable-1@example.org>"], 1); // its copy in Invoices
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, CliKilledAfterSending,
+    testing::Values(KilledAfterSendingCase{"forward", 2, "acc@home.example", "acc@home.example"},
+                    KilledAfterSendingCase{"answer", 3, "s1@example.org", "s2@example.org"}),
+    [](const testing::TestParamInfo<KilledAfterSendingCase>& info) {
+        return std::string(info.param.name);
+    });

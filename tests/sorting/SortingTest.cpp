@@ -233,37 +233,6 @@ TEST(Sorting, ForwardedBodyEscapesPlainTextAndKeepsHtml) {
     EXPECT_NE(sent[0].htmlBody.find("<tr><td colspan=2>-----</td></table>"), std::string::npos);
 }
 
-TEST(Sorting, AutomaticMailIsFiledButNeverAnswered) {
-    struct Case {
-        const char* headers;
-        const char* from;
-        bool answered;
-    };
-    const Case cases[] = {
-        {"Auto-Submitted: auto-replied\n", "Ann <ann@example.org>", false},
-        {"Auto-Submitted: No\n", "Ann <ann@example.org>", true},
-        {"Auto-Submitted: no; owner=ann\n", "Ann <ann@example.org>", true},
-        {"Auto-Submitted: auto-generated (daily report)\n", "Ann <ann@example.org>", false},
-        {"Precedence: bulk\n", "Ann <ann@example.org>", false},
-        {"Precedence: list\n", "Ann <ann@example.org>", false},
-        {"", "MAILER-DAEMON@example.org", false},
-        {"", "", false},
-    };
-    for (const Case& c : cases) {
-        SortingWorld world;
-        LogRecorder log;
-        world.net->setJobVariant(3);
-        world.arrive(world.deliver(mailText("Bill", "An invoice.", c.headers, c.from)));
-        EXPECT_EQ(world.sent().size(), c.answered ? 1u : 0u) << c.headers << c.from;
-        EXPECT_EQ(world.inboxSubjects(), Subjects{}) << c.headers << c.from;
-        EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Bill"});
-        bool loggedLoop = false;
-        for (const std::string& line : log.lines())
-            loggedLoop |= line.rfind("ZELKO: not answering automatic message 'Bill'", 0) == 0;
-        EXPECT_EQ(loggedLoop, !c.answered) << c.headers << c.from;
-    }
-}
-
 TEST(Sorting, StrangersCannotInjectHeadersIntoAnswers) {
     SortingWorld world;
     world.net->setJobVariant(3);

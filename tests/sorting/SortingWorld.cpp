@@ -118,7 +118,8 @@ MESSAGEID SortingWorld::deliver(const std::string& message) {
 }
 
 void SortingWorld::arrive(MESSAGEID id) {
-    SorterContext context{connection.store.get(), connection.inbox.get(), net.get()};
+    SorterContext context{connection.store.get(), connection.inbox.get(), net.get(), nullptr,
+                          record};
     onStoreNotify(context, WM_NEWMSGS, id, 0);
 }
 

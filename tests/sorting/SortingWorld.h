@@ -4,6 +4,7 @@
 
 #include "util/ComPtr.h"
 #include "sorting/IncomingMail.h"
+#include "sorting/SentMailRecord.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
 
@@ -42,6 +43,8 @@ public:
     void sendmailExits(int status);
 
     std::vector<std::string> errors; // the error boxes shown
+    // What arrive() records sent mail in (none: mail goes out without a record).
+    SentMailRecord* record = nullptr;
     TempStore store;
     std::string netFile;
     StoreConnection connection;

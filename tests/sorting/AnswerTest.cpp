@@ -1,0 +1,296 @@
+#include "tests/sorting/SortingWorld.h"
+
+#include "sorting/SentMailRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using Subjects = std::vector<std::string>;
+
+namespace {
+
+bool loggedStart(const LogRecorder& log, const std::string& start) {
+    for (const std::string& line : log.lines())
+        if (line.rfind(start, 0) == 0)
+            return true;
+    return false;
+}
+
+std::string manyAddresses(int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i)
+        list += (i ? ", " : "") + std::string("person") + std::to_string(i) + "@example.org";
+    return list;
+}
+
+} // namespace
+
+// One learned world answering every case of a suite (learning a net per case would cost
+// more than all the cases): each case's message has the case's name as its subject and
+// looks only at what that message did.
+class AnsweringWorld : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        world = new SortingWorld;
+        world->net->setJobVariant(3);
+    }
+    static void TearDownTestSuite() {
+        delete world;
+        world = nullptr;
+    }
+
+    static bool contains(const Subjects& subjects, const std::string& subject) {
+        return std::find(subjects.begin(), subjects.end(), subject) != subjects.end();
+    }
+
+    // Delivers and sorts the message; returns the mail sent for it.
+    static std::vector<SortingWorld::Sent>
+    sortOne(const std::string& subject, const std::string& headers, const std::string& from) {
+        std::size_t before = world->sent().size(), errors = world->errors.size();
+        world->arrive(world->deliver(mailText(subject, "An invoice.", headers, from)));
+        // Answered or not, the message is filed and leaves the inbox.
+        EXPECT_FALSE(contains(world->inboxSubjects(), subject));
+        EXPECT_TRUE(contains(world->folderSubjects("Invoices"), subject));
+        EXPECT_EQ(world->errors.size(), errors);
+        std::vector<SortingWorld::Sent> sent = world->sent();
+        return {sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end()};
+    }
+
+    static SortingWorld* world;
+};
+
+SortingWorld* AnsweringWorld::world = nullptr;
+
+// Where an answer goes for a given sender: one checked address or none (with a log line).
+struct RecipientCase {
+    const char* name;
+    std::string headers; // added to a message From: Ann Smith <ann@example.org>
+    const char* to;      // the one recipient; empty: no answer
+    const char* refusal; // the log line's reason when there is no answer
+};
+
+class AnswerRecipients : public AnsweringWorld,
+                         public testing::WithParamInterface<RecipientCase> {};
+
+TEST_P(AnswerRecipients, AnAnswerGoesToOneCheckedMailboxOrNowhere) {
+    const RecipientCase& c = GetParam();
+    LogRecorder log;
+    auto sent = sortOne(c.name, c.headers, "Ann Smith <ann@example.org>");
+    if (*c.to) {
+        ASSERT_EQ(sent.size(), 1u);
+        std::string headers = sent[0].raw.substr(0, sent[0].raw.find("\n\n") + 1);
+        EXPECT_NE(headers.find("\nTo: " + std::string(c.to) + "\n"), std::string::npos) << headers;
+        EXPECT_EQ(headers.find("\nCc:"), std::string::npos) << headers;
+        EXPECT_EQ(headers.find("\nBcc:"), std::string::npos) << headers;
+        return;
+    }
+    EXPECT_TRUE(sent.empty()) << sent[0].to;
+    EXPECT_EQ(log.count("ZELKO: not answering message '" + std::string(c.name) + "': " + c.refusal),
+              1)
+        << testing::PrintToString(log.lines());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Senders, AnswerRecipients,
+    testing::Values(
+        RecipientCase{"plain_from", "", "ann@example.org", ""},
+        RecipientCase{"pipe_in_a_list", "Reply-To: root, postmaster, |touch x\n", "",
+                      "Reply-To address 'root' is a bare local name"},
+        // Nothing the MIME library reads as an address: the author is answered.
+        RecipientCase{"pipe_alone", "Reply-To: |touch x\n", "ann@example.org", ""},
+        RecipientCase{"pipe_with_domain", "Reply-To: |touch@example.org\n", "",
+                      "Reply-To address '|touch@example.org' starts with a pipe or a path"},
+        RecipientCase{"path", "Reply-To: /tmp/x@example.org\n", "",
+                      "Reply-To address '/tmp/x@example.org' starts with a pipe or a path"},
+        RecipientCase{"bare_local_name", "Reply-To: root\n", "",
+                      "Reply-To address 'root' is a bare local name"},
+        RecipientCase{"local_host", "Reply-To: root@localhost\n", "",
+                      "Reply-To address 'root@localhost' has no full domain name"},
+        RecipientCase{"address_literal", "Reply-To: root@[127.0.0.1]\n", "",
+                      "Reply-To address 'root@[127.0.0.1]' has no valid domain name"},
+        RecipientCase{"quoted_local_part", "Reply-To: \"a b\"@example.org\n", "",
+                      "Reply-To address '\"a b\"@example.org' has a local part that is not a "
+                      "plain name"},
+        RecipientCase{"group_first", "Reply-To: team:;, carl@example.org\n", "",
+                      "Reply-To address '' is a group, not a mailbox"},
+        RecipientCase{"own_reply_address", "Reply-To: Desk <SORTER@Example.org>\n", "",
+                      "Reply-To address 'SORTER@Example.org' is the reply address itself"},
+        RecipientCase{"hostile_sender_field", "Sender: root\n", "",
+                      "Sender address 'root' is a bare local name"},
+        RecipientCase{"display_name_with_angle_brackets",
+                      "Reply-To: \"Bob <bob@evil.example>, x@evil.example\" <ann@example.org>\n",
+                      "ann@example.org", ""},
+        RecipientCase{"two_mailboxes_the_first_counts",
+                      "Reply-To: Bob <bob@example.net> <carl@example.com>\n", "bob@example.net",
+                      ""},
+        RecipientCase{"three_hundred_addresses", "Reply-To: " + manyAddresses(300) + "\n",
+                      "person0@example.org", ""},
+        RecipientCase{"blank_reply_to_falls_back", "Reply-To:  \nSender: s@example.org\n",
+                      "s@example.org", ""},
+        RecipientCase{"international_domain",
+                      "Reply-To: ann@b\xc3\xbc"
+                      "cher.example\n",
+                      "ann@xn--bcher-kva.example", ""}),
+    [](const testing::TestParamInfo<RecipientCase>& info) { return std::string(info.param.name); });
+
+// Automatic mail is filed as the job says but never answered.
+struct MarkerCase {
+    const char* name;
+    const char* headers;
+    const char* from;
+    bool answered;
+};
+
+class AutomaticMail : public AnsweringWorld, public testing::WithParamInterface<MarkerCase> {};
+
+TEST_P(AutomaticMail, IsFiledButNeverAnswered) {
+    const MarkerCase& c = GetParam();
+    LogRecorder log;
+    EXPECT_EQ(sortOne(c.name, c.headers, c.from).size(), c.answered ? 1u : 0u);
+    EXPECT_EQ(loggedStart(log, "ZELKO: not answering automatic message '" + std::string(c.name)),
+              !c.answered)
+        << testing::PrintToString(log.lines());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markers, AutomaticMail,
+    testing::Values(
+        MarkerCase{"person", "", "Ann <ann@example.org>", true},
+        MarkerCase{"auto_replied", "Auto-Submitted: auto-replied\n", "ann@example.org", false},
+        MarkerCase{"auto_submitted_no", "Auto-Submitted: No\n", "ann@example.org", true},
+        MarkerCase{"auto_submitted_no_with_parameter", "Auto-Submitted: no; owner=ann\n",
+                   "ann@example.org", true},
+        MarkerCase{"comment_before_no", "Auto-Submitted: (typed by hand) no\n", "ann@example.org",
+                   true},
+        MarkerCase{"comment_before_keyword", "Auto-Submitted: (no) auto-generated\n",
+                   "ann@example.org", false},
+        MarkerCase{"comment_after_keyword", "Auto-Submitted: auto-generated (daily report)\n",
+                   "ann@example.org", false},
+        MarkerCase{"second_auto_submitted", "Auto-Submitted: no\nAuto-Submitted: auto-notified\n",
+                   "ann@example.org", false},
+        MarkerCase{"precedence_bulk", "Precedence: bulk\n", "ann@example.org", false},
+        MarkerCase{"precedence_list", "Precedence: list\n", "ann@example.org", false},
+        MarkerCase{"list_id", "List-Id: <talk.lists.example.org>\n", "ann@example.org", false},
+        MarkerCase{"list_unsubscribe", "List-Unsubscribe: <mailto:leave@example.org>\n",
+                   "ann@example.org", false},
+        MarkerCase{"list_post", "List-Post: <mailto:talk@example.org>\n", "ann@example.org", false},
+        MarkerCase{"empty_return_path", "Return-Path: <>\n", "ann@example.org", false},
+        MarkerCase{"empty_return_path_with_blank", "Return-Path: < >\n", "ann@example.org", false},
+        MarkerCase{"return_path_of_a_person", "Return-Path: <ann@example.org>\n", "ann@example.org",
+                   true},
+        MarkerCase{"x_autoreply", "X-Autoreply: yes\n", "ann@example.org", false},
+        MarkerCase{"x_autorespond", "X-Autorespond: on vacation\n", "ann@example.org", false},
+        MarkerCase{"suppress_all", "X-Auto-Response-Suppress: All\n", "ann@example.org", false},
+        MarkerCase{"suppress_oof_in_a_list", "X-Auto-Response-Suppress: DR, oof\n",
+                   "ann@example.org", false},
+        MarkerCase{"suppress_autoreply", "X-Auto-Response-Suppress: AutoReply\n", "ann@example.org",
+                   false},
+        MarkerCase{"suppress_other_responses", "X-Auto-Response-Suppress: DR, RN, NRN\n",
+                   "ann@example.org", true},
+        MarkerCase{"mailer_daemon", "", "MAILER-DAEMON@example.org", false},
+        MarkerCase{"postmaster", "", "Postmaster <PostMaster@example.org>", false},
+        MarkerCase{"noreply", "", "Shop <NoReply@shop.example>", false},
+        MarkerCase{"no_reply", "", "no-reply@shop.example", false},
+        MarkerCase{"do_not_reply", "", "Do-Not-Reply@shop.example", false},
+        MarkerCase{"noreply_reply_to", "Reply-To: noreply@shop.example\n", "ann@example.org",
+                   false},
+        MarkerCase{"from_the_reply_address", "", "Brevalo <sorter@example.org>", false},
+        MarkerCase{"no_sender", "", "", false}),
+    [](const testing::TestParamInfo<MarkerCase>& info) { return std::string(info.param.name); });
+
+TEST(AnswerRecipients, ForwardsGoOnlyToTheTypedAddresses) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.arrive(world.deliver(
+        mailText("Bill", "An invoice.", "Reply-To: root, |touch x\nCc: evil@example.net\n")));
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    std::string headers = sent[0].raw.substr(0, sent[0].raw.find("\n\n") + 1);
+    EXPECT_NE(headers.find("\nTo: acc@example.org, boss@example.org\n"), std::string::npos)
+        << headers;
+    EXPECT_EQ(headers.find("evil"), std::string::npos) << headers;
+    EXPECT_EQ(headers.find("root"), std::string::npos) << headers;
+}
+
+// A send that fails is tried once more at the next start, then given up: the message
+// stays in the inbox and nothing more is sent for it.
+TEST(SentMail, AFailedSendIsTriedOnceMoreThenGivenUp) {
+    SortingWorld world;
+    world.net->setJobVariant(3);
+    world.sendmailExits(75);
+    std::string file = world.dir + "/state/sent-mail";
+    MESSAGEID id = world.deliver(mailText("Bill", "An invoice."));
+    for (int start = 1; start <= 3; ++start) {
+        SentMailRecord record(file);
+        world.record = &record;
+        LogRecorder log;
+        std::vector<MESSAGEID> retried = messagesToRetry(world.connection.inbox.get(), record);
+        EXPECT_EQ(retried, start == 2 ? std::vector<MESSAGEID>{id} : std::vector<MESSAGEID>{});
+        world.arrive(id); // as sort --once looks at every message in the inbox
+        EXPECT_EQ(world.sent().size(), start == 1 ? 1u : 2u) << start;
+        EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+        if (start == 3) {
+            EXPECT_EQ(log.count("ZELKO: sending the mail to 'ann@example.org' for message " +
+                                std::to_string(id) +
+                                " failed 2 times, not trying again; the message stays in the "
+                                "inbox"),
+                      1)
+                << testing::PrintToString(log.lines());
+        }
+    }
+    world.record = nullptr;
+    EXPECT_EQ(world.errors.size(), 2u); // one box for each failed send
+}
+
+TEST(SentMail, ASecondAttemptThatSucceedsFinishesTheMessage) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.sendmailExits(75);
+    std::string file = world.dir + "/sent-mail";
+    MESSAGEID id = world.deliver(mailText("Both", "A flight and an invoice."));
+    {
+        SentMailRecord record(file);
+        world.record = &record;
+        world.arrive(id);
+    }
+    world.sendmailExits(0);
+    for (int start = 2; start <= 3; ++start) {
+        SentMailRecord record(file);
+        world.record = &record;
+        std::vector<MESSAGEID> retried = messagesToRetry(world.connection.inbox.get(), record);
+        for (MESSAGEID again : retried)
+            world.arrive(again);
+        EXPECT_EQ(retried.size(), start == 2 ? 1u : 0u);
+    }
+    world.record = nullptr;
+    EXPECT_EQ(world.sent().size(), 2u);
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Both"});
+}
+
+// The record keeps the last line of each mail younger than eight weeks and drops what a
+// crash tore; what it keeps still stops a second send.
+TEST(SentMail, TheRecordIsTrimmedAtStart) {
+    TempFolder folder("record");
+    std::string file = folder.path() + "/sent-mail";
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::string recent = SentMailRecord::key("message-id <a@x>", "answer\na@example.org");
+    std::string old = SentMailRecord::key("message-id <b@x>", "answer\nb@example.org");
+    std::ofstream(file) << now - 60 << " " << recent << " handed 1 7\n"
+                        << now - 50 << " " << recent << " sent 1 7\n"
+                        << now - 9 * 7 * 24 * 3600 << " " << old << " sent 1 8\n"
+                        << "garbage\n"
+                        << now << " " << old << " hand";
+    {
+        SentMailRecord record(file);
+        EXPECT_EQ(record.find(recent).state, SentMailRecord::State::Sent);
+        EXPECT_EQ(record.find(old).state, SentMailRecord::State::None);
+    }
+    EXPECT_EQ(readFile(file), std::to_string(now - 50) + " " + recent + " sent 1 7\n");
+    SentMailRecord again(file);
+    EXPECT_EQ(again.find(recent).state, SentMailRecord::State::Sent);
+}
