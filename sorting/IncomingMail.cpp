@@ -139,7 +139,16 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
         if (net->getStoreMail() != 0 &&
             !copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
             return;
-        handled = forwardMessage(message.get(), from, chosen, sending);
+        if (sentByReplyAddress(message.get(), from)) {
+            // Our own forward come back (a folder's persons include the reply address):
+            // forwarding it again would go round for ever. Without a kept copy it stays.
+            debugLog("ZELKO: not forwarding message '%s': it was sent by the reply address "
+                     "itself",
+                     subject.c_str());
+            handled = net->getStoreMail() != 0;
+        } else {
+            handled = forwardMessage(message.get(), from, chosen, sending);
+        }
     } else {
         if (!copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
             return;

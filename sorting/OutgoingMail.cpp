@@ -382,7 +382,6 @@ std::string automaticMessageReason(IMimeMessage* message, const std::string& fro
     }
     // The first mailbox of each sender field: who wrote it, who sent it, who wants the
     // answers (the answer's own checks refuse the rest of a hostile list).
-    std::vector<std::string> own = ownAddresses(from);
     bool anyAddress = false;
     for (std::uint32_t type : {IAT_FROM, IAT_SENDER, IAT_REPLYTO}) {
         std::vector<std::string> entries = addressEntries(message, type);
@@ -394,11 +393,21 @@ std::string automaticMessageReason(IMimeMessage* message, const std::string& fro
         if (local == "postmaster" || local == "mailer-daemon" || local == "noreply" ||
             local == "no-reply" || local == "do-not-reply")
             return "sender " + shown(address);
-        // Our own mail coming back (a forward or an answer that reached the inbox).
-        if (type != IAT_REPLYTO && isOwn(address, own))
-            return "sent by the reply address itself";
     }
+    // Our own mail coming back (a forward or an answer that reached the inbox).
+    if (sentByReplyAddress(message, from))
+        return "sent by the reply address itself";
     if (!anyAddress)
         return "no sender address";
     return {};
+}
+
+bool sentByReplyAddress(IMimeMessage* message, const std::string& from) {
+    std::vector<std::string> own = ownAddresses(from);
+    for (std::uint32_t type : {IAT_FROM, IAT_SENDER}) {
+        std::vector<std::string> entries = addressEntries(message, type);
+        if (!entries.empty() && !entries[0].empty() && isOwn(entries[0], own))
+            return true;
+    }
+    return false;
 }

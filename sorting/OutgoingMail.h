@@ -72,3 +72,6 @@ void sendHtmlMail(const std::string& from, const std::string& to, const std::str
 // do-not-reply), or it comes from the reply address (from) itself. Answering such mail
 // could make two automatic responders mail each other for ever.
 std::string automaticMessageReason(IMimeMessage* message, const std::string& from);
+// Whether the first address of From or Sender is the reply address (from): mail the
+// sorter sent itself.
+bool sentByReplyAddress(IMimeMessage* message, const std::string& from);

@@ -73,6 +73,10 @@ struct RecipientCase {
     const char* refusal; // the log line's reason when there is no answer
 };
 
+void PrintTo(const RecipientCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class AnswerRecipients : public AnsweringWorld,
                          public testing::WithParamInterface<RecipientCase> {};
 
@@ -145,6 +149,10 @@ struct MarkerCase {
     bool answered;
 };
 
+void PrintTo(const MarkerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class AutomaticMail : public AnsweringWorld, public testing::WithParamInterface<MarkerCase> {};
 
 TEST_P(AutomaticMail, IsFiledButNeverAnswered) {
@@ -214,6 +222,25 @@ TEST(AnswerRecipients, ForwardsGoOnlyToTheTypedAddresses) {
         << headers;
     EXPECT_EQ(headers.find("evil"), std::string::npos) << headers;
     EXPECT_EQ(headers.find("root"), std::string::npos) << headers;
+}
+
+// The sorter's own forward come back to the inbox (the reply address is one of a
+// folder's persons) is not forwarded again; without a kept copy it stays in the inbox.
+TEST(AnswerRecipients, OwnForwardsAreNotForwardedAgain) {
+    for (int keep : {1, 0}) {
+        SortingWorld world;
+        LogRecorder log;
+        world.net->setJobVariant(2);
+        world.net->setStoreMail(keep);
+        world.arrive(world.deliver(mailText(
+            "Bill", "An invoice.", "Auto-Submitted: auto-generated\n", "Sorter@example.org")));
+        EXPECT_TRUE(world.sent().empty()) << keep;
+        EXPECT_EQ(world.inboxSubjects(), keep ? Subjects{} : Subjects{"Bill"});
+        EXPECT_EQ(world.folderSubjects("Invoices"), keep ? Subjects{"Bill"} : Subjects{});
+        EXPECT_EQ(log.count("ZELKO: not forwarding message 'Bill': it was sent by the reply "
+                            "address itself"),
+                  1);
+    }
 }
 
 // A send that fails is tried once more at the next start, then given up: the message
