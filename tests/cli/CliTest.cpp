@@ -399,22 +399,34 @@ TEST_F(CliWorld, SortCatchesUpWithMailThatArrivedWhileStopped) {
     EXPECT_EQ(readFile(dir / "sort.err").find("no stimulation matches"), std::string::npos);
 }
 
-// A sorter killed right after handing a message's mail to the sending command (variants 2
-// and 3 send before the message leaves the inbox) sends nothing more for that message at
-// the next start; the next message's mail still goes out.
-struct KilledAfterSendingCase {
-    const char* name;
-    int variant;
-    const char* firstRecipient;
-    const char* secondRecipient;
-};
-
-class CliKilledAfterSending : public CliWorld,
-                              public testing::WithParamInterface<KilledAfterSendingCase> {
+// The sorter sends by job variant 2 or 3 through a recording sendmail script.
+class CliSending : public CliWorld {
 protected:
     void TearDown() override {
         unsetenv("BREVALO_SENDMAIL");
         CliWorld::TearDown();
+    }
+
+    // Sets the job variant and the reply address, gives Invoices a person, and makes the
+    // sending command a script that records each mail in sent/, then kills the sorter that
+    // handed it over while "kill-sorter" exists, and exits with the status in
+    // "sendmail-exit" (0 when missing).
+    void sendWith(int variant) {
+        std::string ini = readFile(dir / "zelko.ini");
+        ini = std::regex_replace(ini, std::regex("\njobvariant=_1_\n"),
+                                 "\njobvariant=_" + std::to_string(variant) +
+                                     "_\nfrom=_sorter@home.example_\n");
+        ini = std::regex_replace(ini, std::regex("\nneuron0.emails=__\n"),
+                                 "\nneuron0.emails=_acc@home.example_\n");
+        std::ofstream(dir / "zelko.ini", std::ios::trunc) << ini;
+        std::string sent = (dir / "sent").string(), exit = (dir / "sendmail-exit").string();
+        fs::create_directories(sent);
+        std::ofstream(dir / "sendmail")
+            << "#!/bin/sh\nn=$(ls '" << sent << "' | wc -l)\ncat > '" << sent << "'/$n.eml\n[ -e '"
+            << (dir / "kill-sorter").string() << "' ] && kill -9 $PPID\n[ -e '" << exit
+            << "' ] && exit $(cat '" << exit << "')\nexit 0\n";
+        fs::permissions(dir / "sendmail", fs::perms::owner_all);
+        setenv("BREVALO_SENDMAIL", (dir / "sendmail -t -oi").c_str(), 1);
     }
 
     // The "To:" line of every mail the sending command recorded, in sending order.
@@ -431,34 +443,22 @@ protected:
     }
 };
 
+// A sorter killed right after handing a message's mail to the sending command (variants 2
+// and 3 send before the message leaves the inbox) sends nothing more for that message at
+// the next start; the next message's mail still goes out.
+struct KilledAfterSendingCase {
+    const char* name;
+    int variant;
+    const char* firstRecipient;
+    const char* secondRecipient;
+};
+
+class CliKilledAfterSending : public CliSending,
+                              public testing::WithParamInterface<KilledAfterSendingCase> {};
+
 TEST_P(CliKilledAfterSending, SendsNothingMoreAtRestart) {
     const KilledAfterSendingCase& c = GetParam();
-    std::string ini = readFile(dir / "zelko.ini");
-    ini = std::regex_replace(ini, std::regex("\njobvariant=_1_\n"),
-                             "\njobvariant=_" + std::to_string(c.variant) +
-                                 "_\nfrom=_sorter@home.example_\n");
-    ini = std::regex_replace(ini, std::regex("\nneuron0.emails=__\n"),
-                             "\nneuron0.emails=_acc@home.example_\n");
-    std::ofstream(dir / "zelko.ini", std::ios::trunc) << ini;
-
-    // Records the mail, then (while "kill-sorter" exists) kills the sorter that handed it
-    // over: the sorter dies between sending and removing the message from the inbox.
-    fs::path sent = dir / "sent";
-    fs::create_directories(sent);
-    std::ofstream(dir / "sendmail") << "#!/bin/sh\n"
-                                       "n=$(ls '"
-                                    << sent.string()
-                                    << "' | wc -l)\n"
-                                       "cat > '"
-                                    << sent.string()
-                                    << "'/$n.eml\n"
-                                       "[ -e '"
-                                    << (dir / "kill-sorter").string()
-                                    << "' ] && kill -9 $PPID\n"
-                                       "exit 0\n";
-    fs::permissions(dir / "sendmail", fs::perms::owner_all);
-    setenv("BREVALO_SENDMAIL", (dir / "sendmail -t -oi").c_str(), 1);
-
+    sendWith(c.variant);
     deliver("1.host", sampleMail(1, "invoice amount due"));
     deliver("2.host", sampleMail(2, "invoice amount due"));
     std::ofstream(dir / "kill-sorter").close();
@@ -484,3 +484,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<KilledAfterSendingCase>& info) {
         return std::string(info.param.name);
     });
+
+// The waiting sorter tries a mail that failed at the last run once more when it starts,
+// although the message lies below its inbox mark.
+TEST_F(CliSending, AFailedSendIsTriedOnceMoreWhenTheSorterStarts) {
+    sendWith(3);
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    std::ofstream(dir / "sendmail-exit") << "75\n";
+    run("sort --once");
+    EXPECT_EQ(inboxFiles(), std::vector<std::string>{"1.host"}) << errors();
+    fs::remove(dir / "sendmail-exit");
+    EXPECT_EQ(stopSorter(startSorter()), 0);
+    EXPECT_EQ(recipients(), (std::vector<std::string>{"s1@example.org", "s1@example.org"}))
+        << readFile(dir / "sort.err");
+    EXPECT_TRUE(inboxFiles().empty()) << readFile(dir / "sort.err");
+}
