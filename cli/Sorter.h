@@ -25,8 +25,7 @@ public:
     int sortInbox();
     // Registers for the inbox's notifications, sorts what arrived since the mark (the
     // catch-up) and the messages whose mail failed at the last run, then sorts arrivals
-    // until SIGINT or SIGTERM. Returns the exit status
-    // (0 on a clean stop).
+    // until SIGINT or SIGTERM. Returns the exit status (0 on a clean stop).
     int run();
 
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
