@@ -299,6 +299,27 @@ TEST(SentMail, ASecondAttemptThatSucceedsFinishesTheMessage) {
     EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Both"});
 }
 
+// Each mail is recorded under its message's Message-ID, else the message's bytes: two
+// messages without one are told apart, a second copy of a message is not answered again.
+TEST(SentMail, MessagesAreKnownByMessageIdElseByContent) {
+    SortingWorld world;
+    world.net->setJobVariant(3);
+    SentMailRecord record(world.dir + "/sent-mail");
+    world.record = &record;
+    for (const char* subject : {"Bill 1", "Bill 2"})
+        world.arrive(world.deliver(mailText(subject, "An invoice.")));
+    for (int copy = 0; copy < 2; ++copy)
+        world.arrive(
+            world.deliver(mailText("Bill 3", "An invoice.", "Message-ID: <bill-3@example.org>\n")));
+    world.record = nullptr;
+    auto sent = world.sent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].subject, "Bill 1");
+    EXPECT_EQ(sent[1].subject, "Bill 2");
+    EXPECT_EQ(sent[2].subject, "Bill 3");
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+}
+
 // The record keeps the last line of each mail younger than eight weeks and drops what a
 // crash tore; what it keeps still stops a second send.
 TEST(SentMail, TheRecordIsTrimmedAtStart) {
