@@ -1,5 +1,7 @@
 #include "tests/sorting/SortingWorld.h"
 
+#include "core/NeuronOut.h"
+#include "sorting/OutgoingMail.h"
 #include "sorting/SentMailRecord.h"
 
 #include <gtest/gtest.h>
@@ -297,6 +299,43 @@ TEST(SentMail, ASecondAttemptThatSucceedsFinishesTheMessage) {
     EXPECT_EQ(world.sent().size(), 2u);
     EXPECT_EQ(world.inboxSubjects(), Subjects{});
     EXPECT_EQ(world.folderSubjects("Travel"), Subjects{"Both"});
+}
+
+// Each forward of a message is recorded on its own: when one folder's forward fails, the
+// retry sends that one only.
+TEST(SentMail, ARetrySendsOnlyTheForwardThatFailed) {
+    SortingWorld world;
+    world.net->setJobVariant(2);
+    world.net->getOutput(1)->setEmails({"travel@example.org"});
+    // Records like the world's script, and fails for Travel while "travel-fails" exists.
+    std::string picky = world.dir + "/picky";
+    std::ofstream(picky) << "#!/bin/sh\n"
+                            "dir=$(dirname \"$0\")\n"
+                            "n=$(ls \"$dir/sent\" | grep -c eml)\n"
+                            "cat > \"$dir/sent/$n.eml\"\n"
+                            "if [ -e \"$dir/travel-fails\" ] && grep -q '^To: travel@' "
+                            "\"$dir/sent/$n.eml\"; then exit 75; fi\n";
+    fs::permissions(picky, fs::perms::owner_all);
+    setSendmailCommand(picky + " -t -oi");
+    std::ofstream(world.dir + "/travel-fails").close();
+    MESSAGEID id = world.deliver(mailText("Both", "A flight and an invoice."));
+    {
+        SentMailRecord record(world.dir + "/sent-mail");
+        world.record = &record;
+        world.arrive(id);
+    }
+    fs::remove(world.dir + "/travel-fails");
+    SentMailRecord record(world.dir + "/sent-mail");
+    world.record = &record;
+    for (MESSAGEID again : messagesToRetry(world.connection.inbox.get(), record))
+        world.arrive(again);
+    world.record = nullptr;
+    std::vector<std::string> to;
+    for (const auto& mail : world.sent())
+        to.push_back(mail.to);
+    EXPECT_EQ(to, (std::vector<std::string>{"acc@example.org, boss@example.org",
+                                            "travel@example.org", "travel@example.org"}));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
 }
 
 // Each mail is recorded under its message's Message-ID, else the message's bytes: two
