@@ -4,6 +4,7 @@
 #include "ShellFixture.h"
 
 #include "platform/Store.h"
+#include "core/NetFile.h"
 #include "sorting/ProgramEnvironment.h"
 #include "shell/StartOptions.h"
 #include "shell/ShowRequestServer.h"
@@ -95,7 +96,7 @@ protected:
         environment.insert("XDG_RUNTIME_DIR", runtime);
         environment.insert("BREVALO_HOME", home);
         environment.insert("MAILDIR", maildir);
-        environment.insert("BREVALO_SENDMAIL", "/bin/false");
+        environment.insert("BREVALO_SENDMAIL", sendmail);
         process.setProcessEnvironment(environment);
         process.setProgram(QString(BREVALO_BIN_DIR) + "/brevalo");
         process.setArguments(arguments);
@@ -114,6 +115,7 @@ protected:
 
     QTemporaryDir dir;
     QString home, maildir, runtime;
+    QString sendmail = "/bin/false";
     QProcess first, second;
 };
 
@@ -188,6 +190,44 @@ TEST_F(TrayProgram, SortsWhatArrivedWhileItWasNotRunning) {
         EXPECT_EQ(filesIn(maildir), 1); // the message of before the first start
         EXPECT_EQ(filesIn(target), delivered ? 1 : 0);
     }
+}
+
+// An answer whose sending failed is tried once more at the next start (the message lies
+// below the inbox mark by then) and the message then leaves the inbox.
+TEST_F(TrayProgram, TriesAFailedAnswerOnceMoreAtTheNextStart) {
+    shellFixture::writeLearnedNet(home.toStdString(), maildir.toStdString());
+    NetFile settings(home.toStdString() + "/zelko.ini");
+    ASSERT_TRUE(settings.writeInt("settings", "jobvariant", 3));
+    ASSERT_TRUE(settings.writeText("settings", "from", "sorter@home.example"));
+    QString recorded = dir.path() + "/answer.eml";
+    QString script = dir.path() + "/sendmail";
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("#!/bin/sh\ncat > '" + recorded + "'\n").toUtf8());
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    for (bool failing : {true, false}) {
+        sendmail = failing ? "/bin/false" : script;
+        start(first, {"-hide"});
+        ASSERT_TRUE(up()) << first.readAllStandardError().toStdString();
+        if (failing)
+            shellFixture::deliver(maildir.toStdString(), shellFixture::invoiceMessage(7),
+                                  "1800000000.M1P1.arrived");
+        QByteArray log;
+        bool settled = waitFor([&] {
+            log += first.readAllStandardError();
+            return failing ? log.contains("it is tried once more at the next start")
+                           : filesIn(maildir) == 0;
+        });
+        first.terminate();
+        ASSERT_TRUE(first.waitForFinished(20000));
+        EXPECT_TRUE(settled) << log.toStdString();
+        EXPECT_EQ(filesIn(maildir), failing ? 1 : 0);
+    }
+    QFile answer(recorded);
+    ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(answer.readAll().contains("\nTo: sender@example.org\n"));
 }
 
 struct HelpCase {
