@@ -338,6 +338,26 @@ TEST(SentMail, ARetrySendsOnlyTheForwardThatFailed) {
     EXPECT_EQ(world.inboxSubjects(), Subjects{});
 }
 
+// Without a record that can be read, nothing is sent (a second send could not be ruled
+// out): the message stays in the inbox and the error names the record.
+TEST(SentMail, NothingIsSentWithoutAReadableRecord) {
+    SortingWorld world;
+    world.net->setJobVariant(3);
+    std::string file = world.dir + "/sent-mail";
+    fs::create_directories(file); // a folder where the file belongs
+    SentMailRecord record(file);
+    world.record = &record;
+    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+    world.record = nullptr;
+    EXPECT_TRUE(world.sent().empty());
+    EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+    ASSERT_EQ(world.errors.size(), 1u);
+    EXPECT_NE(world.errors[0].find("cannot record the sending in " + file + ": cannot read " +
+                                   file + "; nothing was sent"),
+              std::string::npos)
+        << world.errors[0];
+}
+
 // Each mail is recorded under its message's Message-ID, else the message's bytes: two
 // messages without one are told apart, a second copy of a message is not answered again.
 TEST(SentMail, MessagesAreKnownByMessageIdElseByContent) {
