@@ -136,8 +136,11 @@ void SentMailRecord::load() {
     std::string trimmed;
     for (const auto& [key, entry] : entries)
         trimmed += line(key, entry);
-    if (FAILED(MaildirIdFile::writeAtomically(file, trimmed)))
+    if (FAILED(MaildirIdFile::writeAtomically(file, trimmed))) {
         debugLog("sent mail record: cannot rewrite %s; it keeps its old lines", file.c_str());
+        // The next line must not be glued to the torn one.
+        tornTail = at != text.size();
+    }
 }
 
 SentMailRecord::Entry SentMailRecord::find(const std::string& key) const {
@@ -167,7 +170,7 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
             return false;
         }
     }
-    std::string text = line(key, entry);
+    std::string text = (tornTail ? "\n" : "") + line(key, entry);
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -183,6 +186,7 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
         error = "fdatasync(" + file + "): " + std::strerror(errno);
         return false;
     }
+    tornTail = false;
     entries[key] = entry;
     return true;
 }

@@ -59,6 +59,7 @@ private:
 
     std::string file;
     bool readable = true;
+    bool tornTail = false; // the file ends in a line a crash cut short
     int fd = -1;
     std::map<std::string, Entry> entries;
 };
