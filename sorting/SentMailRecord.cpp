@@ -178,6 +178,7 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
             continue;
         if (n <= 0) {
             error = "write(" + file + "): " + std::strerror(n < 0 ? errno : ENOSPC);
+            tornTail = true; // part of the line may be in the file
             return false;
         }
         done += static_cast<std::size_t>(n);
