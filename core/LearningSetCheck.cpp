@@ -2,6 +2,7 @@
 
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
+#include "core/MatchBudget.h"
 #include "core/Net.h"
 
 #include <chrono>
@@ -33,7 +34,9 @@ LearningSetCheck checkLearningSet(const Net& net) {
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
         Clock::time_point fetchStart = Clock::now();
-        bool matched = net.anyStimulationMatches(net.getFileContent(folder + "/" + entry->getId()));
+        MatchBudget budget(entry->getName());
+        bool matched =
+            net.anyStimulationMatches(net.getFileContent(folder + "/" + entry->getId()), budget);
         inputTime += Clock::now() - fetchStart;
         if (!matched)
             result.noStimulation.push_back(entry->getName());

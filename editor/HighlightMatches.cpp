@@ -1,7 +1,7 @@
 #include "editor/HighlightMatches.h"
 
-#include "util/Log.h"
 #include "util/Text.h"
+#include "core/MatchBudget.h"
 #include "core/Stimulation.h"
 
 #include <cstring>
@@ -11,11 +11,12 @@ namespace {
 
 // Find and consume: search the rest of the text for the next match, mark from the end of
 // the match back over the length of the first group, go on after the match. A failed
-// search (or one PCRE gives up on) ends the scan.
-void markMatches(const pcrecpp::RE& pattern, const std::string& norm, std::vector<char>& marks) {
+// search (or one given up on under the budget) ends the scan.
+void markMatches(const Pattern& pattern, const std::string& norm, std::vector<char>& marks,
+                 MatchBudget& budget) {
     std::size_t offset = 0;
     PatternMatch match;
-    while (findPattern(pattern, norm, offset, match)) {
+    while (pattern.find(norm, offset, match, budget) == FindResult::found) {
         offset = match.end;
         if (match.groupLength == 0) {
             // Nothing to mark, and consuming nothing would find the same match again.
@@ -49,14 +50,20 @@ void appendEscaped(std::string& document, const std::string& text, std::size_t f
 
 } // namespace
 
-std::string highlightMatches(const std::string& given, const REs& expressions) {
+std::string highlightMatches(const std::string& text, const REs& expressions) {
+    MatchBudget budget;
+    return highlightMatches(text, expressions, budget);
+}
+
+std::string highlightMatches(const std::string& given, const REs& expressions,
+                             MatchBudget& budget) {
     std::string text = given.substr(0, std::strlen(given.c_str()));
     std::size_t n = text.size();
     std::vector<char> marks(n, 0);
     std::string norm = normalizeText(text);
     for (const REPtr& expression : expressions) {
         if (expression)
-            markMatches(*expression, norm, marks);
+            markMatches(*expression, norm, marks, budget);
     }
 
     std::string document = "{\\rtf1{\\colortbl ;\\red255\\green0\\blue0;}";
