@@ -1,10 +1,21 @@
 #include "core/NeuronIn.h"
 
+#include "core/MatchBudget.h"
 #include "core/Stimulation.h"
 
+#include <atomic>
 #include <utility>
 
-NeuronIn::NeuronIn(std::string name) : Neuron(std::move(name)) {}
+namespace {
+
+std::uint64_t newStamp() {
+    static std::atomic<std::uint64_t> next{1};
+    return next++;
+}
+
+} // namespace
+
+NeuronIn::NeuronIn(std::string name) : Neuron(std::move(name)), stamp(newStamp()) {}
 
 std::string NeuronIn::getRegex(int index) const {
     if (index < 0 || index >= regexCount())
@@ -16,11 +27,13 @@ void NeuronIn::setRegex(int index, const std::string& text) {
     if (index < 0 || index >= regexCount())
         return;
     compiled.reset();
+    stamp = newStamp();
     regexes[index] = text;
 }
 
 void NeuronIn::addRegex(const std::string& text) {
     compiled.reset();
+    stamp = newStamp();
     regexes.push_back(text);
 }
 
@@ -28,6 +41,7 @@ void NeuronIn::removeRegex(int index) {
     if (index < 0 || index >= regexCount())
         return;
     compiled.reset();
+    stamp = newStamp();
     regexes.erase(regexes.begin() + index);
 }
 
@@ -43,9 +57,10 @@ REsPtr NeuronIn::getREs() const {
 }
 
 bool NeuronIn::matches(const std::string& text) const {
-    return matchesNormalized(normalizeText(text));
+    MatchBudget budget;
+    return matchesNormalized(normalizeText(text), budget);
 }
 
-bool NeuronIn::matchesNormalized(const std::string& normalizedText) const {
-    return anyPatternMatches(*getREs(), normalizedText);
+bool NeuronIn::matchesNormalized(const std::string& normalizedText, MatchBudget& budget) const {
+    return anyPatternMatches(*getREs(), normalizedText, budget);
 }

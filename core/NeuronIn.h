@@ -3,8 +3,11 @@
 #include "core/Neuron.h"
 #include "core/REs.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+class MatchBudget;
 
 // An input neuron (a stimulation): a named group of pattern texts; it matches a text
 // when any of its patterns does.
@@ -18,10 +21,15 @@ public:
     const std::vector<std::string>& getRegexes() const { return regexes; }
     // The pattern text at the index; empty when the index is out of range.
     std::string getRegex(int index) const;
-    // Each of these drops the compiled patterns; an index out of range changes nothing.
+    // Each of these drops the compiled patterns and takes a new stamp; an index out of
+    // range changes nothing.
     void setRegex(int index, const std::string& text);
     void addRegex(const std::string& text);
     void removeRegex(int index);
+
+    // Different for every state of the pattern texts of every neuron of the process, so
+    // that a net's compiled pattern set knows when to be built again.
+    std::uint64_t patternsStamp() const { return stamp; }
 
     // The compiled patterns, compiled on first use after a change of the pattern texts
     // and kept until the next. Capture group 1 of each covers the whole match. The cache
@@ -29,13 +37,15 @@ public:
     // learning run takes the compiled patterns to its thread in an InputMatcher made on
     // the net's thread. The patterns themselves are only read, by any thread.
     REsPtr getREs() const;
-    // Whether one of the patterns matches the text after normalizeText.
+    // Whether one of the patterns matches the text after normalizeText, under a match
+    // budget of its own (MatchBudget).
     bool matches(const std::string& text) const;
-    // The same for a text that has been through normalizeText already, so that one
-    // normalisation can serve every neuron of a net.
-    bool matchesNormalized(const std::string& normalizedText) const;
+    // The same for a text that has been through normalizeText already, under the budget
+    // of the message.
+    bool matchesNormalized(const std::string& normalizedText, MatchBudget& budget) const;
 
 private:
     std::vector<std::string> regexes;
     mutable REsPtr compiled;
+    std::uint64_t stamp;
 };
