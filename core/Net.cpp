@@ -4,6 +4,7 @@
 #include "util/Text.h"
 #include "platform/profile/ProfileBatch.h"
 #include "core/InputMatcher.h"
+#include "core/MatchBudget.h"
 #include "core/NetFile.h"
 #include "core/Stimulation.h"
 
@@ -129,14 +130,29 @@ int Net::indexOfOutput(const NeuronOut* neuron) const {
 }
 
 DoublePtr Net::getInputVector(const std::string& text) const {
-    return InputMatcher(*this).inputVector(text);
+    MatchBudget budget;
+    return getInputVector(text, budget);
+}
+
+DoublePtr Net::getInputVector(const std::string& text, MatchBudget& budget) const {
+    return InputMatcher(*this).inputVector(text, budget);
 }
 
 bool Net::anyStimulationMatches(const std::string& text) const {
-    return InputMatcher(*this).anyMatches(text);
+    MatchBudget budget;
+    return anyStimulationMatches(text, budget);
+}
+
+bool Net::anyStimulationMatches(const std::string& text, MatchBudget& budget) const {
+    return InputMatcher(*this).anyMatches(text, budget);
 }
 
 Classification Net::classification(const std::string& text) const {
+    MatchBudget budget;
+    return classification(text, budget);
+}
+
+Classification Net::classification(const std::string& text, MatchBudget& budget) const {
     if (!network)
         return {};
     // Neurons added or removed since learning leave the network with sizes of its own:
@@ -148,7 +164,7 @@ Classification Net::classification(const std::string& text) const {
                  network->getInputCount(), network->getOutputCount(), inputCount(), outputCount());
         return {};
     }
-    return Classification::of(*network, getInputVector(text));
+    return Classification::of(*network, getInputVector(text, budget));
 }
 
 DoublePtr Net::evaluate(const std::string& text) const {

@@ -7,6 +7,7 @@
 #include "core/BackPropagation.h"
 #include "core/Classification.h"
 #include "core/FileData.h"
+#include "core/InputPatterns.h"
 #include "core/LearningRun.h"
 #include "core/LearningSet.h"
 #include "core/MessageSource.h"
@@ -16,6 +17,8 @@
 
 #include <memory>
 #include <string>
+
+class MatchBudget;
 
 // Networks beyond these sizes cannot come from a real net (its stimulations and folders
 // are made by hand): a file claiming them is corrupt and loads unlearned, and learn
@@ -76,13 +79,23 @@ public:
     void setNetwork(const BackPropagationPtr& newNetwork) { network = newNetwork; }
 
     // One level per input neuron, in list order: levelHigh when it matches the text,
-    // else levelLow. The text is normalised once for all neurons.
+    // else levelLow. The text is normalised once and matched by the net's pattern set
+    // (PatternSet) in one pass. Patterns given up on under the message's budget count as
+    // no match; the forms without a budget give the text one of its own.
     DoublePtr getInputVector(const std::string& text) const;
-    // Whether some input neuron matches; stops at the first that does.
+    DoublePtr getInputVector(const std::string& text, MatchBudget& budget) const;
+    // Whether some input neuron matches; stops at the first match found.
     bool anyStimulationMatches(const std::string& text) const;
+    bool anyStimulationMatches(const std::string& text, MatchBudget& budget) const;
     // The network's outputs for the text and whether any stimulation matched it; no
     // result when the net is not learned or the network no longer fits the neuron lists.
     Classification classification(const std::string& text) const;
+    Classification classification(const std::string& text, MatchBudget& budget) const;
+    // The patterns of the input neurons as they are now, compiled together; built at the
+    // first call and again after each change of the neurons' patterns (InputPatterns).
+    std::shared_ptr<const PatternSet> patternSet() const { return inputPatterns.current(inputs); }
+    // How often the pattern set was built.
+    int patternSetBuilds() const { return inputPatterns.buildCount(); }
     // The network outputs (0 ... 1), one per output neuron, evidence or not; empty
     // whenever classification has no result.
     DoublePtr evaluate(const std::string& text) const;
@@ -188,4 +201,5 @@ private:
     LearningSet learning;
     BackPropagationPtr network;
     NetSettings settingsFile;
+    mutable InputPatterns inputPatterns;
 };
