@@ -5,6 +5,7 @@
 #include "platform/Mime.h"
 #include "platform/profile/Loc.h"
 #include "core/Classification.h"
+#include "core/MatchBudget.h"
 #include "core/NeuronOut.h"
 #include "mail/MessageText.h"
 #include "cli/CliSession.h"
@@ -140,7 +141,8 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
             status = exitFailed;
             continue;
         }
-        Classification result = net->classification(text);
+        MatchBudget budget(path);
+        Classification result = net->classification(text, budget);
         if (!result.hasResult()) {
             std::fprintf(stderr, "brevalo-cli: the net must be learned again: its stimulations or "
                                  "folders changed since it was learned\n");

@@ -5,6 +5,7 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/NeuronOut.h"
 #include "mail/MessageText.h"
@@ -103,7 +104,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     com_ptr<IMimeMessage> message;
     checkHr(inbox->OpenMessage(id, message.out()));
     std::string text = messageText(message.get());
-    Classification result = net->classification(text);
+    MatchBudget budget(subject);
+    Classification result = net->classification(text, budget);
     if (result.hasResult() && !result.hasEvidence()) {
         debugLog("ZELKO: no stimulation matches '%s', leaving it in the inbox", subject.c_str());
         return;
