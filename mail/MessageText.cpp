@@ -11,7 +11,7 @@ constexpr std::uint32_t chunkBytes = 2046;
 
 } // namespace
 
-MessageBody messageBody(IMimeMessage* message) {
+MessageBody messageBody(IMimeMessage* message, std::size_t maxUnits) {
     MessageBody body;
     com_ptr<IStream> stream;
     HRESULT hr = message->GetTextBody(TXT_HTML, IET_UNICODE, stream.out(), nullptr);
@@ -23,30 +23,34 @@ MessageBody messageBody(IMimeMessage* message) {
     checkHr(hr);
     body.found = true;
     char16_t buffer[1024];
-    for (;;) {
+    while (body.text.size() < maxUnits) {
         std::uint32_t read = 0;
         hr = checkHr(stream->Read(buffer, chunkBytes, &read));
         body.text.append(buffer, read / 2);
         if (hr != S_OK || read == 0)
             break;
     }
+    if (body.text.size() > maxUnits)
+        body.text.resize(maxUnits);
     return body;
 }
 
 std::string messageText(IMimeMessage* message) {
-    MessageBody body = messageBody(message);
+    // The HTML parser needs some forty bytes per character of source and the classifier
+    // several bytes per character of text: a body of hundreds of megabytes would take
+    // gigabytes, and a sorter that runs out of memory on it would meet the same message
+    // again at every start. Its first millions of characters classify it as well. One
+    // unit more than that tells a body that was cut.
+    MessageBody body = messageBody(message, maxClassifiedText + 1);
     if (!body.found)
         return {};
+    if (body.text.size() > maxClassifiedText) {
+        debugLog("messageText: %s body read up to %zu characters", body.isHtml ? "HTML" : "plain",
+                 maxClassifiedText);
+        body.text.resize(maxClassifiedText);
+    }
     if (!body.isHtml)
         return wideToBytes(body.text, CP_ACP);
-    // The HTML parser needs some forty bytes per character of source: a 50 MB body would
-    // take gigabytes, and a sorter that runs out of memory on it would meet the same
-    // message again at every start. Its first millions of characters classify it as well.
-    if (body.text.size() > maxClassifiedHtml) {
-        debugLog("messageText: HTML body of %zu characters read up to %zu", body.text.size(),
-                 maxClassifiedHtml);
-        body.text.resize(maxClassifiedHtml);
-    }
     return wideToBytes(htmlToText(body.text, false), CP_ACP);
 }
 

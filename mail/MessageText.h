@@ -18,16 +18,18 @@ struct MessageBody {
     WideString text;     // CR LF line ends
 };
 
-// The HTML body when there is one, else the plain-text body.
-MessageBody messageBody(IMimeMessage* message);
+// The HTML body when there is one, else the plain-text body; at most maxUnits UTF-16
+// units of it (the rest is not read).
+MessageBody messageBody(IMimeMessage* message, std::size_t maxUnits = std::size_t(-1));
 
-// The most HTML source characters messageText turns into text; the rest of a larger
-// body is not read.
-constexpr std::size_t maxClassifiedHtml = std::size_t(4) << 20;
+// The most characters of a body (HTML source or plain text) that messageText reads; the
+// rest of a larger body is not read.
+constexpr std::size_t maxClassifiedText = std::size_t(4) << 20;
 
 // The text the classifier reads: the HTML body turned into its visible text, else the
 // plain-text body unchanged; in the system code page (characters it lacks become "?").
-// Empty for a message without a body.
+// Only the first maxClassifiedText characters of the body count. Empty for a message
+// without a body.
 std::string messageText(IMimeMessage* message);
 
 // A header's decoded value as UTF-8 (PID_HDR_SUBJECT, PID_HDR_FROM, PID_HDR_TO); empty

@@ -194,7 +194,21 @@ TEST(MessageText, FiftyMegabyteHtmlMessage) {
     EXPECT_EQ(text.rfind("cell & more\tbold text\r\n", 0), 0u);
     // Only the first part of such a body is parsed, so memory stays bounded.
     EXPECT_GT(text.size(), 1000000u);
-    EXPECT_LT(text.size(), maxClassifiedHtml);
+    EXPECT_LT(text.size(), maxClassifiedText);
+}
+
+TEST(MessageText, HugePlainBodyIsReadUpToTheSameLength) {
+    std::setlocale(LC_ALL, "C");
+    std::string plain = "first line\n";
+    while (plain.size() < maxClassifiedText + 1000)
+        plain += "0123456789abcdefghijklmnopqrstuvwxyz\n";
+    plain += "the end\n";
+    com_ptr<IMimeMessage> message = parsed("Content-Type: text/plain\n\n" + plain);
+    std::string text = messageText(message.get());
+    // As many characters as an HTML body is read up to; the end is never read.
+    EXPECT_EQ(text.size(), maxClassifiedText);
+    EXPECT_EQ(text.rfind("first line\r\n0123", 0), 0u);
+    EXPECT_EQ(text.find("the end"), std::string::npos);
 }
 
 } // namespace
