@@ -121,6 +121,30 @@ TEST(Net, InputVectorHasOneLevelPerStimulation) {
     EXPECT_FALSE(net.anyStimulationMatches("your invoice"));
 }
 
+TEST(Net, PatternSetIsBuiltAgainOnlyWhenPatternsChange) {
+    Net net("/tmp/zelko.ini", nullptr);
+    ref_ptr<NeuronIn> price = net.addInput(stimulation("price", {"price"}).get());
+    net.addInput(stimulation("offer", {"offer", "deal"}).get());
+    EXPECT_EQ(net.patternSetBuilds(), 0);
+    EXPECT_TRUE(net.anyStimulationMatches("a price"));
+    EXPECT_EQ(net.getInputVector("a deal")[1], levelHigh);
+    EXPECT_EQ(net.patternSetBuilds(), 1);
+    // A new name or folder leaves every pattern as it was.
+    price->setName("cost");
+    net.addOutput(new NeuronOut("Sales"));
+    EXPECT_EQ(net.getInputVector("a price")[0], levelHigh);
+    EXPECT_EQ(net.patternSetBuilds(), 1);
+    // Each change of the patterns is seen at the next match.
+    price->setRegex(0, "cost");
+    EXPECT_EQ(net.getInputVector("a price")[0], levelLow);
+    EXPECT_EQ(net.patternSetBuilds(), 2);
+    net.removeInput(1);
+    EXPECT_FALSE(net.anyStimulationMatches("a deal"));
+    net.addInput(stimulation("deal", {"deal"}).get());
+    EXPECT_TRUE(net.anyStimulationMatches("a deal"));
+    EXPECT_EQ(net.patternSetBuilds(), 4);
+}
+
 TEST(Net, UnlearnedNetClassifiesNothing) {
     Net net("/tmp/zelko.ini", nullptr);
     net.addOutput(new NeuronOut("Sales"));

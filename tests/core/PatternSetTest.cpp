@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -244,6 +245,63 @@ INSTANTIATE_TEST_SUITE_P(
                     PlacementCase{"escaped_parenthesis_alone", "\\(a", "invalid"},
                     PlacementCase{"item_the_old_library_lacked", "*pla:x", "invalid"}),
     [](const testing::TestParamInfo<PlacementCase>& info) { return std::string(info.param.name); });
+
+class MatchTime : public testing::Test {
+protected:
+    void SetUp() override {
+        setLogToStderr(false);
+        setLogSink([this](const std::string& line) { lines.push_back(line); });
+    }
+    void TearDown() override {
+        setLogSink({});
+        setLogToStderr(true);
+    }
+    // A clock that stands still for its first reads and then jumps an hour ahead, so the
+    // budget runs out at a read the test knows.
+    static MatchBudget::Clock jumpsAfter(int reads) {
+        auto count = std::make_shared<int>(0);
+        auto start = std::chrono::steady_clock::now();
+        return [count, reads, start] {
+            return ++*count > reads ? start + std::chrono::hours(1) : start;
+        };
+    }
+    std::vector<std::string> lines;
+};
+
+TEST_F(MatchTime, ASpentBudgetGivesUpTheBacktrackingPatternsAndLogsOnce) {
+    // "\h" keeps a pattern with the backtracking matcher; "hello" is scanned.
+    PatternSet set({{"hello"}, {"hello\\hworld"}, {"world\\hagain"}});
+    std::string text = normalizeText("hello world again");
+    MatchBudget spent("Big offer", std::chrono::nanoseconds(0));
+    EXPECT_EQ(set.matchingInputs(text, spent), (std::vector<char>{1, 0, 0}));
+    EXPECT_EQ(spent.givenUp(), 2);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("'Big offer'"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("'(hello\\hworld)'"), std::string::npos) << lines[0];
+
+    MatchBudget fresh = untimed();
+    EXPECT_EQ(set.matchingInputs(text, fresh), (std::vector<char>{1, 1, 1}));
+    EXPECT_EQ(fresh.givenUp(), 0);
+}
+
+TEST_F(MatchTime, TimeRunningOutInsideAMatchStopsItAndTheRest) {
+    // Quadratic for a backtracking matcher: every "a" starts a search to the sentence end.
+    PatternSet set({{"again"}, {"a.*b\\h"}, {"again\\hc"}});
+    std::string text = normalizeText(std::string(3000, 'a') + ". b again c");
+    // The budget reads the clock when it is made, before the first match, and at every
+    // 64th step of a match: the third read comes inside the quadratic search.
+    MatchBudget budget("Huge", std::chrono::milliseconds(50), jumpsAfter(2));
+    EXPECT_EQ(set.matchingInputs(text, budget), (std::vector<char>{1, 0, 0}));
+    EXPECT_EQ(budget.givenUp(), 2);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("'Huge'"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("'(a.*b\\h)'"), std::string::npos) << lines[0];
+
+    // With time enough the search ends, and the last pattern matches.
+    MatchBudget untimedBudget = untimed();
+    EXPECT_EQ(set.matchingInputs(text, untimedBudget), (std::vector<char>{1, 0, 1}));
+    EXPECT_EQ(untimedBudget.givenUp(), 0);
+}
 
 TEST(PatternSet, InputsWithoutPatternsAndBrokenPatternsNeverMatch) {
     PatternSet set(Texts{{}, {"[abc"}, {"abc"}, {"x*"}});

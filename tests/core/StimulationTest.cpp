@@ -1,5 +1,6 @@
 #include "core/MatchBudget.h"
 #include "core/NeuronIn.h"
+#include "core/PatternSet.h"
 #include "core/Stimulation.h"
 #include "util/Log.h"
 
@@ -29,6 +30,15 @@ TEST_P(PatternMatch, AgainstTheNormalisedText) {
     NeuronIn neuron("n");
     neuron.addRegex(c.pattern);
     EXPECT_EQ(neuron.matches(c.text), c.matches) << c.pattern << " on '" << c.text << "'";
+}
+
+// The same answers from the net's pattern set, whichever way it matches each pattern.
+TEST_P(PatternMatch, ThroughTheNetsPatternSet) {
+    const MatchCase& c = GetParam();
+    PatternSet set({{c.pattern}});
+    MatchBudget budget;
+    EXPECT_EQ(set.matchingInputs(normalizeText(c.text), budget)[0] != 0, c.matches)
+        << c.pattern << " on '" << c.text << "'";
 }
 
 INSTANTIATE_TEST_SUITE_P(

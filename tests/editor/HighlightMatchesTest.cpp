@@ -1,4 +1,5 @@
 #include "util/Encoding.h"
+#include "core/MatchBudget.h"
 #include "core/Stimulation.h"
 #include "editor/HighlightMatches.h"
 #include "editor/RtfReader.h"
@@ -102,6 +103,17 @@ TEST(Highlight, LongTextWithADeeplyRecursivePatternDoesNotCrash) {
     std::string document = highlightMatches(text, list);
     EXPECT_EQ(document.rfind(header, 0), 0u);
     EXPECT_EQ(document.back(), '}');
+}
+
+TEST(Highlight, QuadraticPatternOnAMegabyteReturnsWithinItsBudget) {
+    // Every "a" starts a search to the sentence end and back: a backtracking matcher
+    // needs the square of the sentence's length to find that nothing matches.
+    std::string text = std::string(1 << 20, 'a') + ". b";
+    MatchBudget budget("shown message");
+    std::string document = highlightMatches(text, patterns({"a.*b"}), budget);
+    // Given up (by the match limit or the time, whichever comes first): no mark.
+    EXPECT_EQ(budget.givenUp(), 1);
+    EXPECT_EQ(document.find("\\highlight1"), std::string::npos);
 }
 
 struct ReadCase {

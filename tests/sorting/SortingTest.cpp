@@ -2,6 +2,7 @@
 
 #include "util/Text.h"
 #include "sorting/OutgoingMail.h"
+#include "core/MatchBudget.h"
 #include "core/NeuronOut.h"
 
 #include <gtest/gtest.h>
@@ -201,6 +202,52 @@ INSTANTIATE_TEST_SUITE_P(
         EvidenceCase{"matched_below_threshold", "Bill", "An invoice.", 100,
                      "Message 'Bill' was not clasified to any category, so leaving it..."}),
     [](const testing::TestParamInfo<EvidenceCase>& info) { return std::string(info.param.name); });
+
+// A stimulation whose pattern costs a backtracking matcher the square of a sentence's
+// length: a megabyte in one sentence, "invoice" in it sixty thousand times, and "due"
+// only in the next sentence.
+struct HeavyPatternCase {
+    const char* name;
+    const char* pattern;
+    int givenUp; // patterns given up on for the message
+};
+
+class SortingHeavyPattern : public testing::TestWithParam<HeavyPatternCase> {};
+
+TEST_P(SortingHeavyPattern, MessageIsSortedByItsOtherStimulations) {
+    const HeavyPatternCase& c = GetParam();
+    SortingWorld world;
+    world.net->getInput(1)->addRegex(c.pattern); // beside "flight"
+    std::string body;
+    while (body.size() < (1u << 20))
+        body += "invoice number 12 ";
+    body += ". Then due soon.";
+    LogRecorder log;
+    std::int64_t before = MatchBudget::totalGivenUp();
+    world.arrive(world.deliver(mailText("Huge", body)));
+    EXPECT_EQ(MatchBudget::totalGivenUp() - before, c.givenUp);
+    EXPECT_EQ(world.inboxSubjects(), Subjects{});
+    EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Huge"});
+    EXPECT_FALSE(world.folderExists("Travel"));
+    if (!c.givenUp)
+        return;
+    // One line names the message and the pattern (the match limit's or the time's).
+    std::string wrapped = "'(" + std::string(c.pattern) + ")'";
+    int naming = 0;
+    for (const std::string& line : log.lines())
+        naming +=
+            line.find("'Huge'") != std::string::npos && line.find(wrapped) != std::string::npos;
+    EXPECT_EQ(naming, 1) << testing::PrintToString(log.lines());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, SortingHeavyPattern,
+    testing::Values(HeavyPatternCase{"scanned_in_linear_time", "invoice.*due", 0},
+                    // \h keeps the pattern with the backtracking matcher.
+                    HeavyPatternCase{"backtracking_under_the_budget", "invoice.*due\\h", 1}),
+    [](const testing::TestParamInfo<HeavyPatternCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST(Sorting, FailingSendmailKeepsTheMessageAndShowsTheError) {
     SortingWorld world;
