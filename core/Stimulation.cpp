@@ -3,26 +3,33 @@
 #include "core/MatchBudget.h"
 #include "util/Text.h"
 
+namespace {
+
+// What each byte becomes: CR and LF a blank, ".", "!" and "?" a line feed.
+struct NormalTable {
+    unsigned char to[256];
+    NormalTable() {
+        for (int c = 0; c < 256; ++c)
+            to[c] = static_cast<unsigned char>(c);
+        to['\r'] = to['\n'] = ' ';
+        to['.'] = to['!'] = to['?'] = '\n';
+    }
+};
+
+const NormalTable normalTable;
+
+} // namespace
+
 std::string normalizeText(const std::string& text) {
     // The five replace-all steps (CR, LF, ".", "!", "?") each swap one byte for one byte
     // and the line feeds of the last three are never looked at again, so one pass
-    // over the bytes gives the same text.
-    std::string result = text;
-    for (char& c : result) {
-        switch (c) {
-        case '\r':
-        case '\n':
-            c = ' ';
-            break;
-        case '.':
-        case '!':
-        case '?':
-            c = '\n';
-            break;
-        default:
-            break;
-        }
-    }
+    // over the bytes gives the same text. One table look-up per byte, no branch: it runs
+    // over every byte of every message.
+    std::string result(text.size(), '\0');
+    const auto* from = reinterpret_cast<const unsigned char*>(text.data());
+    auto* to = reinterpret_cast<unsigned char*>(result.data());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        to[i] = normalTable.to[from[i]];
     return result;
 }
 
