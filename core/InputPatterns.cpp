@@ -5,19 +5,30 @@
 #include <string>
 
 std::shared_ptr<const PatternSet> InputPatterns::current(const RefsPtr& inputs) {
-    int count = refsCount(inputs);
-    std::vector<std::uint64_t> now(count, 0);
-    for (int i = 0; i < count; ++i) {
-        if (const auto* neuron = (*inputs)[i].as<NeuronIn>())
-            now[i] = neuron->patternsStamp();
-    }
+    std::size_t count = static_cast<std::size_t>(refsCount(inputs));
     std::lock_guard<std::mutex> lock(mutex);
+    // The neuron list is looked up only when its entries changed: a downcast per neuron
+    // and message would cost more than the scan of a short message.
+    bool sameEntries = entries.size() == count;
+    for (std::size_t i = 0; i < count && sameEntries; ++i)
+        sameEntries = (*inputs)[i].get() == entries[i];
+    if (!sameEntries) {
+        entries.assign(count, nullptr);
+        neurons.assign(count, nullptr);
+        for (std::size_t i = 0; i < count; ++i) {
+            entries[i] = (*inputs)[i].get();
+            neurons[i] = (*inputs)[i].as<NeuronIn>();
+        }
+    }
+    std::vector<std::uint64_t> now(count, 0);
+    for (std::size_t i = 0; i < count; ++i)
+        now[i] = neurons[i] ? neurons[i]->patternsStamp() : 0;
     if (set && now == stamps)
         return set;
     std::vector<std::vector<std::string>> texts(count);
-    for (int i = 0; i < count; ++i) {
-        if (const auto* neuron = (*inputs)[i].as<NeuronIn>())
-            texts[i] = neuron->getRegexes();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (neurons[i])
+            texts[i] = neurons[i]->getRegexes();
     }
     set = std::make_shared<const PatternSet>(texts);
     stamps = std::move(now);

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+class NeuronIn;
+
 // The pattern set of a net's input neurons (NeuronIn). It is built at its first use and
 // again whenever a neuron was added, removed or moved or had a pattern text changed,
 // and never otherwise: a renamed neuron or another folder keeps it. Callers on several
@@ -20,7 +22,9 @@ public:
 
 private:
     mutable std::mutex mutex;
-    std::vector<std::uint64_t> stamps; // of the neurons the set was built from, in order
+    std::vector<const Ref*> entries;      // the list's entries as last seen
+    std::vector<const NeuronIn*> neurons; // the same, as input neurons (null: none)
+    std::vector<std::uint64_t> stamps;    // of the neurons the set was built from, in order
     std::shared_ptr<const PatternSet> set;
     int builds = 0;
 };
