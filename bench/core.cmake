@@ -2,6 +2,7 @@ brevalo_bench(bench_core
   SOURCES
     CoreNetworkBench.cpp
     CoreClassifyBench.cpp
+    CorePatternSetBench.cpp
     CoreNetFileBench.cpp
     CoreLearnBench.cpp
     CoreLearningOrderBench.cpp
