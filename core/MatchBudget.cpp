@@ -59,6 +59,10 @@ void MatchBudget::countTimeOut(const std::string& pattern) {
         pattern.c_str());
 }
 
+std::string MatchBudget::describeMessage() const {
+    return name.empty() ? "a text" : "message '" + name + "'";
+}
+
 std::int64_t MatchBudget::totalGivenUp() {
     return allGivenUp.load();
 }

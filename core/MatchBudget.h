@@ -23,6 +23,8 @@ public:
                          std::chrono::steady_clock::duration time = defaultTime, Clock clock = {});
 
     const std::string& messageName() const { return name; }
+    // "message 'NAME'" for log lines, or "a text" when the budget has no name.
+    std::string describeMessage() const;
 
     // Whether the time is spent; reads the clock until it is, then stays spent.
     bool spent();

@@ -27,8 +27,8 @@ namespace {
 
 std::atomic<std::uint64_t> nextSerial{1};
 
-// The scratch space of one thread: vectorscan needs one per scanning thread, sized for
-// the database it scans. It is made again only when the thread meets another database.
+// The scratch space of one thread: vectorscan needs one per scanning thread, large
+// enough for every database it scans. It is grown only when the thread meets another set.
 struct ScratchSpace {
     hs_scratch_t* scratch = nullptr;
     std::uint64_t serial = 0;
@@ -39,12 +39,14 @@ struct ScratchSpace {
     ScratchSpace& operator=(const ScratchSpace&) = delete;
 };
 
-hs_scratch_t* scratchFor(const hs_database_t* database, std::uint64_t serial) {
+hs_scratch_t* scratchFor(const std::vector<hs_database_t*>& databases, std::uint64_t serial) {
     thread_local ScratchSpace space;
     if (space.serial == serial)
         return space.scratch;
-    if (hs_alloc_scratch(database, &space.scratch) != HS_SUCCESS)
-        return nullptr;
+    for (const hs_database_t* database : databases) {
+        if (hs_alloc_scratch(database, &space.scratch) != HS_SUCCESS)
+            return nullptr;
+    }
     space.serial = serial;
     return space.scratch;
 }
@@ -128,20 +130,62 @@ bool scanGivesPcreAnswer(const Pattern& pattern) {
     return !usesAnchorsOrBoundaries(pattern.pattern()) || scanAccepts(pattern);
 }
 
+bool isWordByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// A one-word stimulation as people write it, "\bword\b" (wrapped "(\bword\b)"): letters,
+// digits, underscores and blanks between word boundaries. The automaton compiler takes a
+// millisecond for each boundary pattern, a few microseconds for a plain literal; so such
+// a pattern is scanned as its literal, every occurrence reported, and the boundaries are
+// checked at each (a word character on one side and none on the other, as PCRE's \b).
+// Returns the literal, or nothing when the pattern has another form.
+std::string boundedLiteral(const std::string& wrapped, bool& before, bool& after) {
+    if (wrapped.size() < 3 || wrapped.front() != '(' || wrapped.back() != ')')
+        return {};
+    std::string inner = wrapped.substr(1, wrapped.size() - 2);
+    before = inner.compare(0, 2, "\\b") == 0;
+    if (before)
+        inner.erase(0, 2);
+    after = inner.size() >= 2 && inner.compare(inner.size() - 2, 2, "\\b") == 0;
+    if (after)
+        inner.erase(inner.size() - 2);
+    if (inner.empty() || !(before || after))
+        return {};
+    for (char c : inner) {
+        if (!isWordByte(c) && c != ' ')
+            return {};
+    }
+    if ((before && !isWordByte(inner.front())) || (after && !isWordByte(inner.back())))
+        return {};
+    return inner;
+}
+
 struct ScanState {
-    const std::vector<int>* inputOf;
+    const std::string* text;
+    const std::vector<PatternSet::Scanned>* scanned;
     std::vector<char>* matched;
     int unmatched;
     bool stopAtFirst;
     bool stopped = false;
 };
 
-int onScanMatch(unsigned int id, unsigned long long, unsigned long long, unsigned int,
+int onScanMatch(unsigned int id, unsigned long long, unsigned long long to, unsigned int,
                 void* context) {
     auto* state = static_cast<ScanState*>(context);
-    char& flag = (*state->matched)[(*state->inputOf)[id]];
+    const PatternSet::Scanned& pattern = (*state->scanned)[id];
+    char& flag = (*state->matched)[pattern.input];
     if (flag)
         return 0;
+    if (pattern.boundaryBefore || pattern.boundaryAfter) {
+        const std::string& text = *state->text;
+        std::size_t end = static_cast<std::size_t>(to);
+        std::size_t start = end - pattern.length;
+        if (pattern.boundaryBefore && start > 0 && isWordByte(text[start - 1]))
+            return 0;
+        if (pattern.boundaryAfter && end < text.size() && isWordByte(text[end]))
+            return 0;
+    }
     flag = 1;
     // Stop the scan when the caller asked for one match only, or every input matched.
     state->stopped = state->stopAtFirst || --state->unmatched == 0;
@@ -152,11 +196,6 @@ int onScanMatch(unsigned int id, unsigned long long, unsigned long long, unsigne
 
 PatternSet::PatternSet(const std::vector<std::vector<std::string>>& texts, Engine engine)
     : inputs(static_cast<int>(texts.size())), serial(nextSerial++) {
-    struct Candidate {
-        int input;
-        std::string wrapped;
-        bool caseless;
-    };
     std::vector<Candidate> candidates;
     for (int input = 0; input < inputs; ++input) {
         for (const std::string& text : texts[input]) {
@@ -165,67 +204,98 @@ PatternSet::PatternSet(const std::vector<std::vector<std::string>>& texts, Engin
                 ++invalid; // never matches, as with every other caller
                 continue;
             }
-            if (engine == Engine::best && scanGivesPcreAnswer(*pattern))
-                candidates.push_back({input, pattern->pattern(), pattern->isCaseless()});
+            if (engine != Engine::best) {
+                backtracking.push_back({input, pattern});
+                continue;
+            }
+            bool before = false;
+            bool after = false;
+            std::string literal = boundedLiteral(pattern->pattern(), before, after);
+            if (!literal.empty())
+                candidates.push_back({{input, before, after, static_cast<unsigned>(literal.size())},
+                                      "(" + literal + ")",
+                                      pattern->pattern(),
+                                      pattern->isCaseless()});
+            else if (scanGivesPcreAnswer(*pattern))
+                candidates.push_back(
+                    {{input}, pattern->pattern(), pattern->pattern(), pattern->isCaseless()});
             else
                 backtracking.push_back({input, pattern});
         }
     }
-
-    hs_platform_info_t platform{};
-    platform.tune = HS_TUNE_FAMILY_GENERIC;
-    platform.cpu_features = 0;
-    while (!candidates.empty()) {
-        std::vector<const char*> expressions;
-        std::vector<unsigned> flags;
-        std::vector<unsigned> ids;
-        for (std::size_t i = 0; i < candidates.size(); ++i) {
-            expressions.push_back(candidates[i].wrapped.c_str());
-            flags.push_back(scanFlags(candidates[i].caseless));
-            ids.push_back(static_cast<unsigned>(i));
-        }
-        hs_compile_error_t* error = nullptr;
-        if (hs_compile_multi(expressions.data(), flags.data(), ids.data(),
-                             static_cast<unsigned>(candidates.size()), HS_MODE_BLOCK, &platform,
-                             &database, &error) == HS_SUCCESS)
-            break;
-        database = nullptr;
-        // A pattern that passed the look can still be refused (a construct the look does
-        // not know, or too large for the automaton); it is matched one by one instead. A
-        // failure of the whole set sends every pattern there.
-        int bad = error->expression;
-        debugLog("pattern set: vectorscan refused %s (%s); matched by PCRE2 instead",
-                 bad >= 0 ? ("'" + candidates[bad].wrapped + "'").c_str() : "the set",
-                 error->message);
-        hs_free_compile_error(error);
-        auto moveToBacktracking = [this](const Candidate& c) {
-            REPtr pattern(new Pattern(c.wrapped, c.caseless));
-            backtracking.push_back({c.input, pattern});
-        };
-        if (bad < 0) {
-            for (const Candidate& c : candidates)
-                moveToBacktracking(c);
-            candidates.clear();
-        } else {
-            moveToBacktracking(candidates[bad]);
-            candidates.erase(candidates.begin() + bad);
-        }
+    // The automaton compiler needs some 4 MB and 25 KB more for every pattern with a word
+    // boundary, all at once: a thousand stimulations in one database would take as much
+    // memory as the whole sorter. Databases of a few hundred patterns keep that bounded,
+    // for one more linear scan each.
+    for (std::size_t first = 0; first < candidates.size(); first += patternsPerDatabase) {
+        std::vector<Candidate> group(
+            candidates.begin() + static_cast<std::ptrdiff_t>(first),
+            candidates.begin() + static_cast<std::ptrdiff_t>(
+                                     std::min(candidates.size(), first + patternsPerDatabase)));
+        if (hs_database_t* database = compileDatabase(group))
+            databases.push_back(database);
     }
-    for (const Candidate& c : candidates)
-        scannedInput.push_back(c.input);
     std::stable_sort(
         backtracking.begin(), backtracking.end(),
         [](const Backtracking& a, const Backtracking& b) { return a.input < b.input; });
 }
 
+hs_database_t* PatternSet::compileDatabase(std::vector<Candidate>& group) {
+    hs_platform_info_t platform{};
+    platform.tune = HS_TUNE_FAMILY_GENERIC;
+    platform.cpu_features = 0;
+    auto firstId = static_cast<unsigned>(scanned.size());
+    while (!group.empty()) {
+        std::vector<const char*> expressions;
+        std::vector<unsigned> flags;
+        std::vector<unsigned> ids;
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            const Scanned& scan = group[i].scan;
+            bool caseless = group[i].caseless;
+            expressions.push_back(group[i].expression.c_str());
+            // A literal whose boundaries are checked needs every occurrence reported.
+            flags.push_back(scan.boundaryBefore || scan.boundaryAfter
+                                ? (caseless ? HS_FLAG_CASELESS : 0)
+                                : scanFlags(caseless));
+            ids.push_back(firstId + static_cast<unsigned>(i));
+        }
+        hs_database_t* database = nullptr;
+        hs_compile_error_t* error = nullptr;
+        if (hs_compile_multi(expressions.data(), flags.data(), ids.data(),
+                             static_cast<unsigned>(group.size()), HS_MODE_BLOCK, &platform,
+                             &database, &error) == HS_SUCCESS) {
+            for (const Candidate& c : group)
+                scanned.push_back(c.scan);
+            return database;
+        }
+        // A pattern that passed the look can still be refused (a construct the look does
+        // not know, or too large for the automaton); it is matched one by one instead. A
+        // failure of the whole group sends every pattern of it there.
+        int bad = error->expression;
+        debugLog("pattern set: vectorscan refused %s (%s); matched by PCRE2 instead",
+                 bad >= 0 ? ("'" + group[bad].expression + "'").c_str() : "a group of patterns",
+                 error->message);
+        hs_free_compile_error(error);
+        std::size_t from = bad >= 0 ? static_cast<std::size_t>(bad) : 0;
+        std::size_t to = bad >= 0 ? from + 1 : group.size();
+        for (std::size_t i = from; i < to; ++i)
+            backtracking.push_back(
+                {group[i].scan.input, REPtr(new Pattern(group[i].wrapped, group[i].caseless))});
+        group.erase(group.begin() + static_cast<std::ptrdiff_t>(from),
+                    group.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    return nullptr;
+}
+
 PatternSet::~PatternSet() {
-    hs_free_database(database);
+    for (hs_database_t* database : databases)
+        hs_free_database(database);
 }
 
 bool PatternSet::scan(const std::string& text, std::vector<char>& matched, bool stopAtFirst) const {
-    if (!database)
+    if (databases.empty())
         return false;
-    hs_scratch_t* scratch = scratchFor(database, serial);
+    hs_scratch_t* scratch = scratchFor(databases, serial);
     if (!scratch) {
         debugLog("pattern set: no memory for vectorscan's scratch space; %d patterns count as "
                  "no match",
@@ -234,14 +304,18 @@ bool PatternSet::scan(const std::string& text, std::vector<char>& matched, bool 
     }
     // Texts are cut long before this (the first four million characters of a body).
     auto length = static_cast<unsigned>(std::min<std::size_t>(text.size(), UINT_MAX));
-    ScanState state{&scannedInput, &matched,
+    ScanState state{&text, &scanned, &matched,
                     static_cast<int>(std::count(matched.begin(), matched.end(), 0)), stopAtFirst};
     auto scanner = corei7_hs_scan ? corei7_hs_scan : hs_scan;
-    hs_error_t rc = scanner(database, text.data(), length, 0, scratch, onScanMatch, &state);
-    if (rc != HS_SUCCESS && rc != HS_SCAN_TERMINATED)
-        debugLog("pattern set: vectorscan error %d; the patterns it did not report count as no "
-                 "match",
-                 rc);
+    for (const hs_database_t* database : databases) {
+        hs_error_t rc = scanner(database, text.data(), length, 0, scratch, onScanMatch, &state);
+        if (rc != HS_SUCCESS && rc != HS_SCAN_TERMINATED)
+            debugLog("pattern set: vectorscan error %d; the patterns it did not report count as "
+                     "no match",
+                     rc);
+        if (state.stopped)
+            break;
+    }
     return state.stopped && stopAtFirst;
 }
 

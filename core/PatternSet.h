@@ -2,6 +2,7 @@
 
 #include "core/REs.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,8 +12,9 @@ struct hs_database;
 
 // The patterns of every input neuron of a net, compiled together, so that a text is
 // matched in one pass however many stimulations there are. Patterns that a multi-pattern
-// automaton matches exactly (most of them: words, classes, repeats, anchors) go into one
-// vectorscan database, scanned once per text in time linear in its length. The others
+// automaton matches exactly (most of them: words, classes, repeats, anchors) go into
+// vectorscan databases (one per patternsPerDatabase patterns), each scanned once per text
+// in time linear in its length. The others
 // (back references, lookaround, patterns that can match the empty text, and constructs
 // where vectorscan would give another answer than PCRE2) are matched by PCRE2 one by one,
 // under the limits and the time budget of the message (MatchBudget). Both ways give the
@@ -40,16 +42,37 @@ public:
 
     // How the patterns were placed: scanned together, matched one by one, or never
     // matching (PCRE2 rejects them).
-    int scannedCount() const { return static_cast<int>(scannedInput.size()); }
+    int scannedCount() const { return static_cast<int>(scanned.size()); }
     int backtrackingCount() const { return static_cast<int>(backtracking.size()); }
     int invalidCount() const { return invalid; }
+
+    // At most this many patterns go into one vectorscan database.
+    static constexpr std::size_t patternsPerDatabase = 200;
+
+    // A pattern of the scan, by its id: whose it is and, for a literal scanned in place
+    // of "\bliteral\b", which word boundaries to check around its length.
+    struct Scanned {
+        int input;
+        bool boundaryBefore = false;
+        bool boundaryAfter = false;
+        unsigned length = 0;
+    };
 
 private:
     struct Backtracking {
         int input;
         REPtr pattern;
     };
+    struct Candidate {
+        Scanned scan;
+        std::string expression; // what the scan compiles
+        std::string wrapped;    // the pattern itself, for PCRE2 should the scan refuse it
+        bool caseless;
+    };
 
+    // One database for the group; the patterns vectorscan refuses go to the backtracking
+    // list instead. Null when none is left.
+    hs_database* compileDatabase(std::vector<Candidate>& group);
     // Marks the inputs of the scanned patterns that match; true when the scan stopped at
     // the first match because stopAtFirst asked for it.
     bool scan(const std::string& text, std::vector<char>& matched, bool stopAtFirst) const;
@@ -59,7 +82,7 @@ private:
     int inputs = 0;
     int invalid = 0;
     std::vector<Backtracking> backtracking; // in input order
-    std::vector<int> scannedInput;          // the input of each scanned pattern, by its id
-    hs_database* database = nullptr;
-    std::uint64_t serial; // tells a thread's scratch space which database it was made for
+    std::vector<Scanned> scanned;           // by id
+    std::vector<hs_database*> databases;
+    std::uint64_t serial; // tells a thread's scratch space which set it was made for
 };

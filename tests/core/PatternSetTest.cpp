@@ -232,6 +232,7 @@ TEST_P(Placement, GoesWhereItsAnswerIsExact) {
 INSTANTIATE_TEST_SUITE_P(
     PatternSet, Placement,
     testing::Values(PlacementCase{"word", "invoice", "scan"},
+                    PlacementCase{"word_between_boundaries", "\\bin voice\\b", "scan"},
                     PlacementCase{"quadratic_for_backtracking", "invoice.*due", "scan"},
                     PlacementCase{"anchors_and_boundaries", "^\\bend$", "scan"},
                     PlacementCase{"classes_and_repeats", "[a-z]{2,5}\\s+\\d+", "scan"},
