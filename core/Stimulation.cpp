@@ -11,8 +11,10 @@ struct NormalTable {
     NormalTable() {
         for (int c = 0; c < 256; ++c)
             to[c] = static_cast<unsigned char>(c);
-        to['\r'] = to['\n'] = ' ';
-        to['.'] = to['!'] = to['?'] = '\n';
+        for (unsigned char c : {'\r', '\n'})
+            to[c] = ' ';
+        for (unsigned char c : {'.', '!', '?'})
+            to[c] = '\n';
     }
 };
 
