@@ -1,10 +1,10 @@
-#define PCRE2_CODE_UNIT_WIDTH 8
-
 #include "core/Pattern.h"
 
-#include "core/MatchBudget.h"
 #include "util/Log.h"
+#include "core/MatchBudget.h"
 
+// The library's 8-bit interface: patterns and texts are bytes.
+#define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
 #include <cctype>
@@ -13,8 +13,8 @@
 
 namespace {
 
-// A call that needs more steps than this is stopped: some ten milliseconds of JIT
-// matching, far beyond what any pattern needs on a real message.
+// A call that needs more steps than this is stopped: tens of milliseconds of matching,
+// far beyond what any pattern needs on a real message.
 constexpr std::uint32_t matchLimit = 1'000'000;
 // The interpreter (used when JIT compilation is not possible) keeps its backtracking
 // frames on the heap; these bound their nesting and their memory.
@@ -57,9 +57,11 @@ MatchSpace& threadSpace() {
 }
 
 // Every pattern is compiled with automatic callouts: one before each item, so also at
-// every step of backtracking. A JIT match limit does not count the backtracking of a
-// single repeated character ("a.*b" on a long line is quadratic within the limit); the
-// callouts let the message's time budget stop such a match.
+// every step of backtracking. The JIT's match limit does not count the backtracking of a
+// single repeated character ("a*a*a*a*a*a*a*[bc]" runs for minutes on a hundred "a"
+// within the limit); the callouts let the message's time budget stop such a match. They
+// cost the JIT some of its shortcuts, which matters little: the patterns matched here are
+// the few a net's scan cannot take, and the highlighting of one message.
 int onCallout(pcre2_callout_block*, void* data) {
     return static_cast<MatchBudget*>(data)->spentAfterStep() ? timeIsUp : 0;
 }

@@ -1,8 +1,8 @@
 #include "core/PatternSet.h"
 
+#include "util/Log.h"
 #include "core/MatchBudget.h"
 #include "core/Stimulation.h"
-#include "util/Log.h"
 
 #include <hs.h>
 

@@ -1,7 +1,7 @@
 #include "core/Stimulation.h"
 
-#include "core/MatchBudget.h"
 #include "util/Text.h"
+#include "core/MatchBudget.h"
 
 namespace {
 
