@@ -60,9 +60,9 @@ MatchSpace& threadSpace() {
 // every step of backtracking. The JIT's match limit does not count the backtracking of a
 // single repeated character: "a.*b|x\1" takes 1.4 s on a line of 60,000 "a" and grows
 // with the square of the line, within the limit. The callouts let the message's time
-// budget stop such a match. They
-// cost the JIT some of its shortcuts, which matters little: the patterns matched here are
-// the few a net's scan cannot take, and the highlighting of one message.
+// budget stop such a match. They cost the JIT some of its shortcuts, which matters
+// little: the patterns matched here are the few a net's scan cannot take, and the
+// highlighting of one message.
 int onCallout(pcre2_callout_block*, void* data) {
     return static_cast<MatchBudget*>(data)->spentAfterStep() ? timeIsUp : 0;
 }
