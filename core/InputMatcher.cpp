@@ -3,31 +3,22 @@
 #include "core/Net.h"
 #include "core/Stimulation.h"
 
-InputMatcher::InputMatcher(const Net& net) {
-    inputs.reserve(static_cast<std::size_t>(net.inputCount()));
-    for (int i = 0; i < net.inputCount(); ++i) {
-        ref_ptr<NeuronIn> neuron = net.getInput(i);
-        inputs.push_back(neuron ? neuron->getREs() : REsPtr());
-    }
-}
+#include <vector>
 
-DoublePtr InputMatcher::inputVector(const std::string& text) const {
+InputMatcher::InputMatcher(const Net& net) : patterns(net.patternSet()) {}
+
+DoublePtr InputMatcher::inputVector(const std::string& text, MatchBudget& budget) const {
     DoublePtr vector = makeDoubles(inputCount());
-    if (inputs.empty())
+    if (inputCount() == 0)
         return vector;
-    std::string normalized = normalizeText(text);
+    std::vector<char> matched = patterns->matchingInputs(normalizeText(text), budget);
     for (int i = 0; i < inputCount(); ++i)
-        vector[i] = inputs[i] && anyPatternMatches(*inputs[i], normalized) ? levelHigh : levelLow;
+        vector[i] = matched[i] ? levelHigh : levelLow;
     return vector;
 }
 
-bool InputMatcher::anyMatches(const std::string& text) const {
-    if (inputs.empty())
+bool InputMatcher::anyMatches(const std::string& text, MatchBudget& budget) const {
+    if (inputCount() == 0)
         return false;
-    std::string normalized = normalizeText(text);
-    for (const REsPtr& patterns : inputs) {
-        if (patterns && anyPatternMatches(*patterns, normalized))
-            return true;
-    }
-    return false;
+    return patterns->anyMatches(normalizeText(text), budget);
 }

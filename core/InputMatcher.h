@@ -1,31 +1,34 @@
 #pragma once
 
 #include "util/DoubleArray.h"
-#include "core/REs.h"
+#include "core/PatternSet.h"
 
+#include <memory>
 #include <string>
-#include <vector>
 
+class MatchBudget;
 class Net;
 
 // A net's stimulations as one matcher of texts: for every input neuron, in list order,
 // whether it responds to a text (one of its patterns matches after normalizeText; the
-// text is normalised once for all of them). It takes the neurons' compiled patterns when
-// made and never looks at the neurons again: the learning run matches with it on its
-// own thread while the window thread keeps the neurons (a change of a neuron's pattern
-// texts compiles new patterns for the neuron and leaves these alone). Every text the
-// program classifies or learns from is matched here.
+// text is normalised once and matched by the net's compiled pattern set, PatternSet, in
+// one pass). It takes the net's pattern set when made and never looks at the neurons
+// again: the learning run matches with it on its own thread while the window thread
+// keeps the neurons (a change of a neuron's pattern texts makes the net build a new set
+// and leaves this one alone). Every text the program classifies or learns from is
+// matched here, under the budget of its message (MatchBudget).
 class InputMatcher {
 public:
-    // Made on the net's thread (it compiles what the neurons have not compiled yet).
+    // Made on the net's thread (it builds the net's pattern set when the net has none
+    // for its neurons as they are).
     explicit InputMatcher(const Net& net);
 
-    int inputCount() const { return static_cast<int>(inputs.size()); }
+    int inputCount() const { return patterns->inputCount(); }
     // One level per input neuron: levelHigh when it responds to the text, else levelLow.
-    DoublePtr inputVector(const std::string& text) const;
-    // Whether some input neuron responds; stops at the first that does.
-    bool anyMatches(const std::string& text) const;
+    DoublePtr inputVector(const std::string& text, MatchBudget& budget) const;
+    // Whether some input neuron responds; stops at the first match found.
+    bool anyMatches(const std::string& text, MatchBudget& budget) const;
 
 private:
-    std::vector<REsPtr> inputs; // empty for a slot that holds no input neuron
+    std::shared_ptr<const PatternSet> patterns;
 };

@@ -4,6 +4,7 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "core/LearningOrder.h"
+#include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
 
@@ -66,7 +67,8 @@ void LearningRun::readInputs(bool read) {
     for (LearningPattern& pattern : patterns) {
         if (!read || pattern.input)
             continue;
-        pattern.input = matcher->inputVector(source->text(folderId + "/" + pattern.id));
+        MatchBudget budget("learning message " + pattern.id);
+        pattern.input = matcher->inputVector(source->text(folderId + "/" + pattern.id), budget);
         debugLog("file '%s' in '%s' out '%s'", pattern.id.c_str(),
                  levelPattern(pattern.input).c_str(), levelPattern(pattern.target).c_str());
     }

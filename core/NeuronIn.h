@@ -32,10 +32,10 @@ public:
     std::uint64_t patternsStamp() const { return stamp; }
 
     // The compiled patterns, compiled on first use after a change of the pattern texts
-    // and kept until the next. Capture group 1 of each covers the whole match. The cache
-    // is filled without a lock: a neuron is used by the thread of its net only, and a
-    // learning run takes the compiled patterns to its thread in an InputMatcher made on
-    // the net's thread. The patterns themselves are only read, by any thread.
+    // and kept until the next (the highlighting of the configuration window matches
+    // with them; classification and learning with the net's PatternSet). Capture group 1
+    // of each covers the whole match. The cache is filled without a lock: a neuron is used
+    // by the thread of its net only. The patterns themselves are only read, by any thread.
     REsPtr getREs() const;
     // Whether one of the patterns matches the text after normalizeText, under a match
     // budget of its own (MatchBudget).

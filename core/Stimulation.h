@@ -34,5 +34,4 @@ bool patternMatches(const Pattern& pattern, const std::string& normalizedText);
 
 // Whether one of the patterns matches the already normalised text (patternMatches), all
 // under the one budget.
-bool anyPatternMatches(const REs& patterns, const std::string& normalizedText,
-                       MatchBudget& budget);
+bool anyPatternMatches(const REs& patterns, const std::string& normalizedText, MatchBudget& budget);
