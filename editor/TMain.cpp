@@ -6,6 +6,7 @@
 #include "util/Text.h"
 #include "platform/profile/Loc.h"
 #include "core/LearningSetCheck.h"
+#include "core/MatchBudget.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
 #include "mail/StoreAccess.h"
@@ -537,7 +538,8 @@ void TMain::showFileContent() {
         for (int i = 0; i < node->childCount(); ++i)
             addAll(node->child(i));
     }
-    readRtf(fileContentEdit->document(), highlightMatches(text, expressions));
+    MatchBudget budget(entry->getName());
+    readRtf(fileContentEdit->document(), highlightMatches(text, expressions, budget));
 }
 
 void TMain::releaseLearnFolder() {

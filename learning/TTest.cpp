@@ -1,6 +1,7 @@
 #include "learning/TTest.h"
 
 #include "platform/profile/Loc.h"
+#include "core/MatchBudget.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -207,7 +208,10 @@ std::string TTest::answerText() const {
 void TTest::propagateBtnClick() {
     if (!net)
         return;
-    Classification result = net->classification(contentText());
+    // A pasted message gets the sorter's bound on its matching: the dialog never hangs on
+    // a pattern that backtracks without end.
+    MatchBudget budget("test dialog text");
+    Classification result = net->classification(contentText(), budget);
     if (!result.hasResult())
         return;
     folderList->clearSpans();

@@ -185,6 +185,29 @@ TEST_F(CliWorld, ClassifyListsChosenFoldersFirstAndTsvInOutputOrder) {
     EXPECT_EQ(folders, (std::vector<std::string>{"Invoices", "Travel", "Newsletters", "Support"}));
 }
 
+TEST_F(CliWorld, ClassifyGivesUpABacktrackingPatternOnAHugeMessageAndUsesTheOthers) {
+    // A travel pattern that costs a backtracking matcher the square of the sentence (\h
+    // keeps it from the linear scan), on a megabyte with "invoice" sixty thousand times.
+    std::string net = readFile(dir / "zelko.ini");
+    std::string after = "neuron1.regex4=_check-in_\n";
+    std::size_t at = net.find(after);
+    ASSERT_NE(at, std::string::npos) << net;
+    net.insert(at + after.size(), "neuron1.regex5=_invoice.*due\\h_\n");
+    std::ofstream(dir / "zelko.ini", std::ios::binary) << net;
+    std::string body;
+    while (body.size() < (1u << 20))
+        body += "invoice number 12 ";
+    fs::path file = writeMessage("huge.eml", body + ". Then due soon.");
+    std::string out;
+    // The limit only keeps a hanging tool from hanging the suite.
+    ASSERT_EQ(run("classify " + file.string(), &out, 600), 0) << errors();
+    EXPECT_NE(out.find("* Invoices"), std::string::npos) << out;
+    EXPECT_EQ(out.find("* Travel"), std::string::npos) << out;
+    // One line names the message and the pattern given up on.
+    EXPECT_NE(errors().find("'(invoice.*due\\h)'"), std::string::npos) << errors();
+    EXPECT_NE(errors().find("huge.eml"), std::string::npos) << errors();
+}
+
 TEST_F(CliWorld, ClassifyRefusesAnUnlearnedNetAndBadUsage) {
     fs::remove(dir / "zelko.ini");
     fs::path file = writeMessage("x.eml", "x");

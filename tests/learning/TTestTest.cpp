@@ -1,7 +1,10 @@
 #include "LearningTestSupport.h"
 
 #include "platform/profile/Loc.h"
+#include "core/MatchBudget.h"
+#include "core/NeuronIn.h"
 #include "learning/TTest.h"
+#include "tests/support/LogRecorder.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -244,6 +248,35 @@ TEST_F(TTestTest, TextNoStimulationMatchesShowsNoPercentages) {
     child<QPushButton>(dialog, "propagateBtn")->click();
     EXPECT_EQ(rows(dialog), (std::vector<Row>{{"A", "99.0%", true}, {"B", "90.0%", true}}));
     EXPECT_EQ(list->columnSpan(0, 0), 1);
+}
+
+TEST_F(TTestTest, HugeTextGivesUpABacktrackingPatternAndShowsTheOthersResult) {
+    ref_ptr<Net> net =
+        netWithOutputs(folder.netFile(), {{"A", "a"}, {"B", "b"}}, {0.99, 0.9}, "invoice");
+    // Quadratic for a backtracking matcher (\h keeps it from the linear scan): every
+    // "invoice" of the one sentence starts a search to its end.
+    ref_ptr<NeuronIn> heavy(new NeuronIn("heavy"));
+    heavy->addRegex("invoice.*due\\h");
+    net->addInput(heavy.get());
+    BackPropagationPtr network(new BackPropagation(2, 0, 2));
+    network->getOb()[0] = std::log(0.99 / 0.01);
+    network->getOb()[1] = std::log(0.9 / 0.1);
+    net->setNetwork(network);
+    std::string text;
+    while (text.size() < (1u << 20))
+        text += "invoice number 12\r\n";
+    text += ". Then due soon.";
+    TTest dialog;
+    dialog.setNet(net);
+    dialog.setText(text);
+    LogRecorder log;
+    std::int64_t before = MatchBudget::totalGivenUp();
+    child<QPushButton>(dialog, "propagateBtn")->click();
+    EXPECT_EQ(MatchBudget::totalGivenUp() - before, 1);
+    // One line names the text and the pattern given up on.
+    EXPECT_TRUE(log.contains("'(invoice.*due\\h)'")) << testing::PrintToString(log.lines());
+    EXPECT_TRUE(log.contains("test dialog text")) << testing::PrintToString(log.lines());
+    EXPECT_EQ(rows(dialog), (std::vector<Row>{{"A", "99.0%", true}, {"B", "90.0%", true}}));
 }
 
 TEST_F(TTestTest, EvaluationWithoutResultLeavesEverythingAsItWas) {
