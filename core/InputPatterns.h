@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/PatternSet.h"
 #include "util/Refs.h"
+#include "core/PatternSet.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Pattern.h"
 #include "util/SmartPtr.h"
+#include "core/Pattern.h"
 
 #include <vector>
 
