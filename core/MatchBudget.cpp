@@ -52,9 +52,9 @@ void MatchBudget::countTimeOut(const std::string& pattern) {
         return;
     timeOutLogged = true;
     debugLog(
-        "matching message '%s' took its %lld ms for backtracking patterns: pattern '%s' "
-        "and the patterns after it count as no match",
-        name.c_str(),
+        "matching %s took its %lld ms for backtracking patterns: pattern '%s' and the "
+        "patterns after it count as no match",
+        describeMessage().c_str(),
         static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(time).count()),
         pattern.c_str());
 }

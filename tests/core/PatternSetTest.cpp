@@ -247,6 +247,35 @@ INSTANTIATE_TEST_SUITE_P(
                     PlacementCase{"item_the_old_library_lacked", "*pla:x", "invalid"}),
     [](const testing::TestParamInfo<PlacementCase>& info) { return std::string(info.param.name); });
 
+// Texts on which the scanners vectorscan picks for wide vector units miss a match
+// (a pattern's last byte in the last lanes of a block): the scan must find each.
+struct LaneCase {
+    const char* name;
+    const char* pattern;
+    std::string text; // before normalisation
+};
+
+void PrintTo(const LaneCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ScanAtBlockEnds : public testing::TestWithParam<LaneCase> {};
+
+TEST_P(ScanAtBlockEnds, FindsWhatPcreFinds) {
+    const LaneCase& c = GetParam();
+    PatternSet set(Texts{{c.pattern}});
+    ASSERT_EQ(set.scannedCount(), 1);
+    MatchBudget budget = untimed();
+    EXPECT_EQ(set.matchingInputs(normalizeText(c.text), budget), std::vector<char>{1});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PatternSet, ScanAtBlockEnds,
+    testing::Values(LaneCase{"repeat_then_blank_after_16", "ab*\\s", std::string(16, 'c') + "a "},
+                    LaneCase{"blank_class_at_a_line_end_after_64", "a\\s",
+                             std::string(64, 'c') + "a."}),
+    [](const testing::TestParamInfo<LaneCase>& info) { return std::string(info.param.name); });
+
 class MatchTime : public testing::Test {
 protected:
     void SetUp() override {
