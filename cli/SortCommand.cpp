@@ -48,8 +48,8 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
     Sorter sorter(session.store(), session.inbox(), session.net(), &mark, &record);
     if (once) {
         int count = sorter.sortInbox();
-        std::fprintf(stderr, "brevalo-cli: looked at %d message%s in the inbox\n", count,
-                     count == 1 ? "" : "s");
+        std::printf("brevalo-cli: looked at %d message%s in the inbox\n", count,
+                    count == 1 ? "" : "s");
         return exitOk;
     }
     return sorter.run();

@@ -58,7 +58,9 @@ void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uin
         id = static_cast<MESSAGEID>(wParam);
     else if (wParam)
         id = *reinterpret_cast<const std::uint32_t*>(wParam);
-    std::string uid = messageUid(context.inbox, id);
+    // Only a new message is still there to be read: the removal of one just sorted away
+    // would ask the inbox for a message it no longer holds.
+    std::string uid = message == WM_NEWMSGS ? messageUid(context.inbox, id) : std::string();
     debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'", static_cast<int>(message),
              static_cast<int>(wParam), static_cast<int>(lParam), static_cast<int>(id), uid.c_str());
     if (message != WM_NEWMSGS)

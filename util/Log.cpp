@@ -2,12 +2,19 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
 std::mutex sinkMutex;
 LogSink sink;
-bool toStderr = true;
+bool debugAsked() {
+    const char* value = std::getenv("BREVALO_DEBUG");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+bool toStderr = debugAsked();
 
 std::string vformat(const char* format, va_list args) {
     char buffer[1024];
@@ -45,7 +52,9 @@ void setLogSink(LogSink newSink) {
     sink = std::move(newSink);
 }
 
-void setLogToStderr(bool on) {
+bool setLogToStderr(bool on) {
     std::lock_guard<std::mutex> lock(sinkMutex);
+    bool previous = toStderr;
     toStderr = on;
+    return previous;
 }

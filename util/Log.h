@@ -7,12 +7,14 @@
 // characters, as every caller of the original did.
 std::string formatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// One diagnostic line, always written (no levels) to standard error and to the sink.
+// One diagnostic line (no levels) for the sink, and for standard error when BREVALO_DEBUG=1:
+// a terminal or a service's journal shows only real errors unless someone asks.
 void debugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A sink that sees every debugLog line (tests record them); empty to remove.
 // The sink is called from whatever thread logs.
 using LogSink = std::function<void(const std::string&)>;
 void setLogSink(LogSink sink);
-// Whether debugLog also writes to standard error (on by default).
-void setLogToStderr(bool on);
+// Whether debugLog also writes to standard error (by default when BREVALO_DEBUG is "1");
+// answers the previous setting.
+bool setLogToStderr(bool on);

@@ -110,6 +110,7 @@ protected:
         pid_t pid = fork();
         if (pid == 0) {
             freopen(log.c_str(), "w", stderr);
+            setenv("BREVALO_DEBUG", "1", 1); // the tests follow it by its diagnostic lines
             execl(cli.c_str(), cli.c_str(), "sort", static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -354,6 +355,45 @@ INSTANTIATE_TEST_SUITE_P(Commands, CliMissingStore,
                                          MissingStoreCase{"learn", "learn --iterations 5", true},
                                          MissingStoreCase{"check", "check", true},
                                          MissingStoreCase{"default_root", "sort --once", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Diagnostic lines reach standard error only when asked for; the result is on standard
+// output either way, and the removal of a sorted message is no failure.
+struct QuietCase {
+    const char* name;
+    const char* debug; // BREVALO_DEBUG, or nullptr for unset
+    bool diagnostics;
+};
+
+void PrintTo(const QuietCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CliQuiet : public CliWorld, public testing::WithParamInterface<QuietCase> {};
+
+TEST_P(CliQuiet, SortOnceWritesDiagnosticsOnlyWhenAsked) {
+    const QuietCase& c = GetParam();
+    if (c.debug)
+        setenv("BREVALO_DEBUG", c.debug, 1);
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    std::string out;
+    int status = run("sort --once", &out);
+    unsetenv("BREVALO_DEBUG");
+    ASSERT_EQ(status, 0) << errors();
+    EXPECT_EQ(out, "brevalo-cli: looked at 1 message in the inbox\n");
+    EXPECT_FALSE(fs::exists(dir / "Maildir/new/1.host"));
+    std::string error = errors();
+    if (c.diagnostics)
+        EXPECT_NE(error.find("ZELKO: jobvariant 1"), std::string::npos) << error;
+    else
+        EXPECT_EQ(error, "");
+    EXPECT_EQ(error.find("no such message"), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Debug, CliQuiet,
+                         testing::Values(QuietCase{"unset", nullptr, false},
+                                         QuietCase{"zero", "0", false},
+                                         QuietCase{"one", "1", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliWorld, SortOnceOfAnUnlearnedNetIsRefused) {

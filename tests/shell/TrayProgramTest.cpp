@@ -97,6 +97,8 @@ protected:
         environment.insert("BREVALO_HOME", home);
         environment.insert("MAILDIR", maildir);
         environment.insert("BREVALO_SENDMAIL", sendmail);
+        // The tests follow the program by its diagnostic lines.
+        environment.insert("BREVALO_DEBUG", "1");
         process.setProcessEnvironment(environment);
         process.setProgram(QString(BREVALO_BIN_DIR) + "/brevalo");
         process.setArguments(arguments);

@@ -335,4 +335,10 @@ TEST(Sorting, OtherNotificationsAreOnlyLogged) {
         seen |= line.rfind("message arrived: msg 2675 ", 0) == 0 &&
                 line.find(" mid " + std::to_string(id) + " ") != std::string::npos;
     EXPECT_TRUE(seen);
+    // The removal that follows sorting names a message that is gone: no failure for it.
+    world.arrive(id);
+    ASSERT_EQ(world.folderSubjects("Invoices"), Subjects{"Bill"});
+    onStoreNotify(context, WM_DELETEMSGS, reinterpret_cast<std::uintptr_t>(&pointed), 0);
+    for (const std::string& line : log.lines())
+        EXPECT_EQ(line.find("no such message"), std::string::npos) << line;
 }

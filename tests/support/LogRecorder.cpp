@@ -5,7 +5,7 @@
 #include <algorithm>
 
 LogRecorder::LogRecorder() {
-    setLogToStderr(false);
+    wasToStderr = setLogToStderr(false);
     setLogSink([this](const std::string& line) {
         std::lock_guard<std::mutex> guard(mutex);
         recorded.push_back(line);
@@ -14,7 +14,7 @@ LogRecorder::LogRecorder() {
 
 LogRecorder::~LogRecorder() {
     setLogSink({});
-    setLogToStderr(true);
+    setLogToStderr(wasToStderr);
 }
 
 std::vector<std::string> LogRecorder::lines() const {

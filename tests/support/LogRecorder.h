@@ -22,4 +22,5 @@ public:
 private:
     mutable std::mutex mutex;
     std::vector<std::string> recorded;
+    bool wasToStderr = false;
 };
