@@ -39,7 +39,7 @@ PY
 echo "== sort --once over $count inbox messages"
 make_mail "$MAILDIR" "$count" once
 start=$(date +%s.%N)
-/usr/bin/time -f "peak resident size %M KB" "$bin/brevalo-cli" sort --once 2>&1 >/dev/null | grep -E "peak|looked"
+/usr/bin/time -f "peak resident size %M KB" "$bin/brevalo-cli" sort --once 2>&1 | grep -E "peak|looked"
 end=$(date +%s.%N)
 python3 -c "import sys; s=float(sys.argv[2])-float(sys.argv[1]); print('%.2f s, %.0f messages per second' % (s, int(sys.argv[3])/s))" "$start" "$end" "$count"
 
