@@ -129,6 +129,10 @@ void drawFolder(QPainter& p, int index) {
 
 } // namespace
 
+void FolderImages::paintApplication(QPainter& painter) {
+    drawApplication(painter, 0);
+}
+
 QIcon FolderImages::application() {
     // Kept for the whole run and never destroyed: pixmaps must not outlive the application
     // object in static destructors.

@@ -1,5 +1,6 @@
 #include "learning/TLearn.h"
 
+#include "util/DataFiles.h"
 #include "util/ErrorReport.h"
 #include "platform/profile/Loc.h"
 #include "learning/ChartView.h"
@@ -73,7 +74,8 @@ QLabel* label(const char* name, const char* key, QWidget* parent) {
 
 TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
     setWindowTitle(loc("learn.title"));
-    chartFile = QCoreApplication::applicationDirPath() + "/res/chart.bmp";
+    chartFile = QString::fromStdString(
+        findDataFile(QCoreApplication::applicationDirPath().toStdString(), "res/chart.bmp"));
 
     learnPane = new QGroupBox(loc("learn.chart"), this);
     learnPane->setObjectName("learnPane");

@@ -34,7 +34,8 @@ public:
     // read: the caller must not show the dialog then.
     bool setNet(const ref_ptr<Net>& net);
 
-    // Where the chart picture is read; by default "res/chart.bmp" in the program's folder.
+    // Where the chart picture is read; by default "res/chart.bmp" in the program's folder,
+    // else in the installed data folder.
     void setChartFile(const QString& path) { chartFile = path; }
     const QString& getChartFile() const { return chartFile; }
 

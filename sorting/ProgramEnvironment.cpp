@@ -1,5 +1,6 @@
 #include "sorting/ProgramEnvironment.h"
 
+#include "util/DataFiles.h"
 #include "platform/OEMessage.h"
 #include "platform/Store.h"
 
@@ -34,7 +35,7 @@ std::string ProgramEnvironment::stringsFile() const {
     std::string inHome = home + "strings.ini";
     if (access(inHome.c_str(), R_OK) == 0)
         return inHome;
-    return programFolder + "strings.ini";
+    return findDataFile(programFolder, "strings.ini");
 }
 
 ProgramEnvironment ProgramEnvironment::fromProcess(const std::string& programFolder) {

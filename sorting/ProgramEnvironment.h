@@ -19,7 +19,8 @@ struct ProgramEnvironment {
     std::string sendmail;
 
     std::string netFile() const { return home + "zelko.ini"; }
-    // "strings.ini" of the home folder, else the one shipped next to the program.
+    // "strings.ini" of the home folder, else the one shipped next to the program, else the
+    // installed one.
     std::string stringsFile() const;
     // The newest inbox message ids the sorters have looked at (InboxMark).
     std::string inboxMarkFile() const { return stateFolder + "inbox-seen"; }
