@@ -55,6 +55,12 @@ int CliSession::open() {
                      quoted.c_str(), quoted.c_str(), quoted.c_str());
         return exitNoStore;
     }
+    std::string error;
+    if (!environment.makeHome(&error)) {
+        std::fprintf(stderr, "brevalo-cli: cannot make the folder %s for the net: %s\n",
+                     environment.home.c_str(), error.c_str());
+        return exitFailed;
+    }
     try {
         connection = connectStore(environment.storeRoot);
     } catch (const ComException& e) {

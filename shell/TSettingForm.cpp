@@ -146,7 +146,14 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
 
     locOpen(environment.stringsFile());
     setCaptions();
+    storeLabel->setText(
+        QString::fromStdString(locText("settings.storeInUse", environment.storeRoot)));
+    netFileLabel->setText(
+        QString::fromStdString(locText("settings.netInUse", environment.netFile())));
 
+    std::string homeError;
+    if (!environment.makeHome(&homeError))
+        reportError("error", "cannot make the folder " + environment.home + ": " + homeError);
     runningNet = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
     runningNet->load();
 
@@ -195,9 +202,17 @@ void TSettingForm::buildLayout() {
     stateLabel = named(new QLabel(configPane), "stateLabel");
     stateLabel->setWordWrap(true);
     configButton = named(new QPushButton(configPane), "configButton");
+    storeLabel = named(new QLabel(configPane), "storeLabel");
+    netFileLabel = named(new QLabel(configPane), "netFileLabel");
+    for (QLabel* path : {storeLabel, netFileLabel}) {
+        path->setWordWrap(true);
+        path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
     auto* configLayout = new QGridLayout(configPane);
     configLayout->addWidget(Label1, 0, 0);
     configLayout->addWidget(stateLabel, 1, 0);
+    configLayout->addWidget(storeLabel, 2, 0, 1, 2);
+    configLayout->addWidget(netFileLabel, 3, 0, 1, 2);
     configLayout->addWidget(configButton, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
     configLayout->setColumnStretch(0, 1);
 

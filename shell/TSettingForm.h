@@ -106,6 +106,9 @@ public:
     QGroupBox* configPane;
     QLabel* Label1;
     QLabel* stateLabel;
+    // Which store and which net file this program works on.
+    QLabel* storeLabel;
+    QLabel* netFileLabel;
     QPushButton* configButton;
     QGroupBox* variantsPane;
     QRadioButton* jobvariant1Radio;

@@ -5,6 +5,7 @@
 #include "platform/Store.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -33,16 +34,28 @@ std::string userHome() {
 
 std::string ProgramEnvironment::stringsFile() const {
     std::string inHome = home + "strings.ini";
-    if (access(inHome.c_str(), R_OK) == 0)
+    if (homeChosen && access(inHome.c_str(), R_OK) == 0)
         return inHome;
     return findDataFile(programFolder, "strings.ini");
+}
+
+bool ProgramEnvironment::makeHome(std::string* error) const {
+    std::error_code failure;
+    std::filesystem::create_directories(home, failure);
+    if (!failure)
+        return true;
+    if (error)
+        *error = failure.message();
+    return false;
 }
 
 ProgramEnvironment ProgramEnvironment::fromProcess(const std::string& programFolder) {
     ProgramEnvironment environment;
     environment.programFolder = withSlash(programFolder);
     std::string home = variable("BREVALO_HOME");
-    environment.home = withSlash(home.empty() ? environment.programFolder : home);
+    environment.homeChosen = !home.empty();
+    environment.home =
+        withSlash(home.empty() ? xdgFolder("XDG_CONFIG_HOME", ".config") + "/brevalo" : home);
     environment.storeRoot = defaultStoreRoot();
     environment.storeRootChosen = !variable("MAILDIR").empty();
     environment.stateFolder =

@@ -3,12 +3,15 @@
 #include <string>
 
 // Where the programs find their files, resolved once at start-up, the same for the tray
-// program and the command-line tool: BREVALO_HOME (the folder of "zelko.ini" and
-// "strings.ini", default the program's folder), MAILDIR (the store root, default
-// ~/Maildir), BREVALO_SENDMAIL (the sending command) and the state folder (below).
+// program and the command-line tool: the home folder of "zelko.ini" (BREVALO_HOME, else
+// "brevalo" in the XDG configuration folder), MAILDIR (the store root, default ~/Maildir),
+// BREVALO_SENDMAIL (the sending command) and the state folder (below).
 struct ProgramEnvironment {
     std::string programFolder; // with a trailing slash
     std::string home;          // with a trailing slash
+    // Whether the person named the home folder (BREVALO_HOME): then it holds the state
+    // and may hold a "strings.ini" of its own.
+    bool homeChosen = false;
     std::string storeRoot;
     // Whether the person named the store (MAILDIR), rather than taking the default.
     bool storeRootChosen = false;
@@ -19,13 +22,17 @@ struct ProgramEnvironment {
     std::string sendmail;
 
     std::string netFile() const { return home + "zelko.ini"; }
-    // "strings.ini" of the home folder, else the one shipped next to the program, else the
-    // installed one.
+    // "strings.ini" of a chosen home folder, else the one shipped next to the program, else
+    // the installed one.
     std::string stringsFile() const;
     // The newest inbox message ids the sorters have looked at (InboxMark).
     std::string inboxMarkFile() const { return stateFolder + "inbox-seen"; }
     // What was handed to the sending command, so no mail is sent twice (SentMailRecord).
     std::string sentMailFile() const { return stateFolder + "sent-mail"; }
+
+    // Makes the home folder (and its parents) when it is missing, as on the first start;
+    // false with the reason in error when that fails.
+    bool makeHome(std::string* error) const;
 
     // programFolder is given, the rest comes from the environment.
     static ProgramEnvironment fromProcess(const std::string& programFolder);

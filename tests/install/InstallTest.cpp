@@ -127,6 +127,31 @@ TEST_F(Installed, UserServiceKeepsTheInstalledSorterRunning) {
     EXPECT_NE(unit.find("\nWantedBy=default.target\n"), std::string::npos) << unit;
 }
 
+// Without BREVALO_HOME the installed tool keeps the net in ~/.config/brevalo (made at its
+// first start) and its state in ~/.local/state/brevalo, and says nothing on standard error
+// while it sorts.
+TEST_F(Installed, CliSortsWithTheNetOfTheUsersConfigurationFolder) {
+    std::string demo = home.file("demo");
+    ASSERT_EQ(runCli("", "demo " + shellQuoted(demo)), 0) << err();
+    std::string maildir = "MAILDIR=" + shellQuoted(demo + "/Maildir");
+    std::string config = home.file(".config/brevalo");
+    ASSERT_FALSE(fs::exists(config));
+    EXPECT_EQ(runCli(maildir, "sort --once"), 2) << err(); // no net there yet
+    EXPECT_NE(err().find(config + "/zelko.ini is not learned"), std::string::npos) << err();
+    ASSERT_TRUE(fs::is_directory(config));
+
+    fs::copy_file(demo + "/zelko.ini", config + "/zelko.ini");
+    writeFile(demo + "/Maildir/tmp/1.host",
+              "From: a@example.org\nSubject: bill\nMessage-ID: <bill@example.org>\n\n"
+              "Please pay the invoice, amount due.\n");
+    fs::rename(demo + "/Maildir/tmp/1.host", demo + "/Maildir/new/1.host");
+    ASSERT_EQ(runCli(maildir, "sort --once"), 0) << err();
+    EXPECT_EQ(err(), "");
+    EXPECT_FALSE(fs::exists(demo + "/Maildir/new/1.host"));
+    EXPECT_FALSE(fs::is_empty(demo + "/Maildir/.Brevalo.Sorted.Invoices/new"));
+    EXPECT_TRUE(fs::is_regular_file(home.file(".local/state/brevalo/inbox-seen")));
+}
+
 // The installed tool has no strings.ini beside it: it reads the installed one (the
 // demonstration's folders are named by it).
 TEST_F(Installed, CliRunsWithTheInstalledDataFiles) {

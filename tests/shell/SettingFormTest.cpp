@@ -95,6 +95,13 @@ TEST_F(SettingWindow, EmptySettingsShowTheDefaults) {
     EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(SettingWindow, SaysWhichStoreAndNetFileAreInUse) {
+    writeNet("");
+    TSettingForm& f = open();
+    EXPECT_EQ(f.storeLabel->text().toStdString(), "Mail store: " + environment.storeRoot);
+    EXPECT_EQ(f.netFileLabel->text().toStdString(), "Net file: " + home + "/zelko.ini");
+}
+
 TEST_F(SettingWindow, UnknownJobVariantShowsAndWritesOne) {
     writeNet("jobvariant=_7_\r\n");
     TSettingForm& f = open();

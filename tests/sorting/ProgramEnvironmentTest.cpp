@@ -1,5 +1,5 @@
-// Where the programs keep what they remember between runs, and whether the person named
-// the store.
+// Where the programs keep the net and what they remember between runs, and whether the
+// person named the store.
 
 #include "sorting/ProgramEnvironment.h"
 
@@ -18,6 +18,8 @@ struct EnvironmentCase {
     const char* maildir;
     const char* stateFolder;
     bool storeRootChosen;
+    const char* xdgConfigHome = nullptr;
+    const char* home = "/home/ann/.config/brevalo/"; // of zelko.ini
 };
 
 class ProgramEnvironmentState : public testing::TestWithParam<EnvironmentCase> {
@@ -43,8 +45,8 @@ protected:
             unsetenv(name);
     }
 
-    static constexpr const char* variables[] = {"HOME", "BREVALO_HOME", "XDG_STATE_HOME",
-                                                "MAILDIR"};
+    static constexpr const char* variables[] = {"HOME", "BREVALO_HOME", "XDG_STATE_HOME", "MAILDIR",
+                                                "XDG_CONFIG_HOME"};
     std::map<std::string, std::optional<std::string>> saved;
 };
 
@@ -54,7 +56,10 @@ TEST_P(ProgramEnvironmentState, StateFolderFollowsTheEnvironment) {
     put("BREVALO_HOME", c.brevaloHome);
     put("XDG_STATE_HOME", c.xdgStateHome);
     put("MAILDIR", c.maildir);
+    put("XDG_CONFIG_HOME", c.xdgConfigHome);
     ProgramEnvironment environment = ProgramEnvironment::fromProcess("/opt/brevalo");
+    EXPECT_EQ(environment.netFile(), std::string(c.home) + "zelko.ini");
+    EXPECT_EQ(environment.homeChosen, c.brevaloHome != nullptr);
     EXPECT_EQ(environment.stateFolder, c.stateFolder);
     EXPECT_EQ(environment.inboxMarkFile(), std::string(c.stateFolder) + "inbox-seen");
     EXPECT_EQ(environment.storeRootChosen, c.storeRootChosen);
@@ -73,8 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
                                     "/home/ann/.local/state/brevalo/", false},
                     EnvironmentCase{"empty_maildir_is_the_default", nullptr, "", "",
                                     "/home/ann/.local/state/brevalo/", false},
-                    EnvironmentCase{"brevalo_home_holds_the_state", "/srv/zelko", "/var/state",
-                                    nullptr, "/srv/zelko/", false}),
+                    EnvironmentCase{"xdg_config_home", nullptr, nullptr, nullptr,
+                                    "/home/ann/.local/state/brevalo/", false, "/etc/xdg/ann/",
+                                    "/etc/xdg/ann/brevalo/"},
+                    EnvironmentCase{"relative_xdg_config_home_is_ignored", nullptr, nullptr,
+                                    nullptr, "/home/ann/.local/state/brevalo/", false, "config"},
+                    EnvironmentCase{"brevalo_home_holds_net_and_state", "/srv/zelko", "/var/state",
+                                    nullptr, "/srv/zelko/", false, "/etc/xdg", "/srv/zelko/"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
