@@ -127,7 +127,8 @@ QString formatLearnDate(DateTime value) {
 TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::MSWindowsFixedSizeDialogHint),
+      autostart(environment) {
     setObjectName("SettingForm");
     buildLayout();
 
@@ -291,6 +292,8 @@ void TSettingForm::buildLayout() {
     generalLayout->addWidget(Label4, 3, 1, Qt::AlignRight);
     generalLayout->addWidget(toDatePicker, 3, 2);
     generalLayout->addWidget(toTimePicker, 3, 3);
+    startAtLoginCheck = named(new QCheckBox(GroupBox1), "startAtLoginCheck");
+    generalLayout->addWidget(startAtLoginCheck, 4, 0, 1, 5);
     generalLayout->setColumnStretch(4, 1);
     generalLayout->setColumnMinimumWidth(0, 0);
 
@@ -344,6 +347,7 @@ void TSettingForm::setCaptions() {
     fromEdit->setToolTip(fromLabel->toolTip());
     GroupBox1->setTitle(loc("settings.paneGeneral"));
     enabledCheck->setText(loc("settings.enabled"));
+    startAtLoginCheck->setText(loc("settings.startAtLogin"));
     enabledAlwaysRadio->setText(loc("settings.useAlways"));
     enabledPeriodRadio->setText(loc("settings.usePeriod"));
     Label3->setText(loc("settings.usePeriod.from"));
@@ -367,6 +371,7 @@ void TSettingForm::connectHandlers() {
     for (QRadioButton* radio : {jobvariant1Radio, jobvariant2Radio, jobvariant3Radio})
         connect(radio, &QRadioButton::clicked, this, [this] { jobvariant3RadioClick(); });
     connect(enabledCheck, &QCheckBox::clicked, this, [this] { enabledCheckClick(); });
+    connect(startAtLoginCheck, &QCheckBox::clicked, this, [this] { setModified(true); });
     for (QRadioButton* radio : {enabledAlwaysRadio, enabledPeriodRadio})
         connect(radio, &QRadioButton::clicked, this, [this] { enabledAlwaysRadioClick(); });
     for (QDateEdit* picker : {fromDatePicker, toDatePicker})
@@ -407,6 +412,7 @@ void TSettingForm::loadSettings() {
     toTimePicker->setTime(timeOfDateTime(values.periodTo));
     fromEdit->setText(QString::fromStdString(values.from));
     enabledCheckClick();
+    startAtLoginCheck->setChecked(autostart.enabled());
     setModified(false);
 }
 
@@ -426,6 +432,16 @@ void TSettingForm::applySettings() {
         reportError("Error", "The settings could not be written to " + runningNet->getFileName());
         setModified(true);
         return;
+    }
+    bool startAtLogin = startAtLoginCheck->isChecked();
+    if (startAtLogin != autostart.enabled()) {
+        std::string error;
+        if (!(startAtLogin ? autostart.write(&error) : autostart.remove(&error))) {
+            reportError("Error", "The autostart entry " + autostart.path() + " could not be " +
+                                     (startAtLogin ? "written: " : "removed: ") + error);
+            setModified(true);
+            return;
+        }
     }
     setModified(false);
 }

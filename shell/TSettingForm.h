@@ -6,6 +6,7 @@
 #include "platform/Store.h"
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
+#include "sorting/AutostartEntry.h"
 #include "sorting/ProgramEnvironment.h"
 
 #include <QDate>
@@ -122,6 +123,8 @@ public:
     QLineEdit* fromEdit;
     QGroupBox* GroupBox1;
     QCheckBox* enabledCheck;
+    // Writes or removes the desktop's autostart entry with Apply or OK.
+    QCheckBox* startAtLoginCheck;
     QRadioButton* enabledAlwaysRadio;
     QRadioButton* enabledPeriodRadio;
     QLabel* Label3;
@@ -152,6 +155,7 @@ private:
     void handleStoreNotify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
     StoreConnection connection;
+    AutostartEntry autostart;
     ref_ptr<Net> runningNet;
     std::unique_ptr<InboxMark> mark;
     std::unique_ptr<SentMailRecord> sentMail;

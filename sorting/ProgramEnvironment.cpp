@@ -62,6 +62,8 @@ ProgramEnvironment ProgramEnvironment::fromProcess(const std::string& programFol
         home.empty() ? withSlash(xdgFolder("XDG_STATE_HOME", ".local/state") + "/brevalo")
                      : environment.home;
     environment.sendmail = defaultSendmailCommand();
+    environment.autostartFile =
+        xdgFolder("XDG_CONFIG_HOME", ".config") + "/autostart/brevalo.desktop";
     return environment;
 }
 

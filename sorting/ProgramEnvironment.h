@@ -20,6 +20,9 @@ struct ProgramEnvironment {
     // "brevalo" in the XDG state folder. Made when first written to.
     std::string stateFolder;
     std::string sendmail;
+    // The desktop's autostart entry of the tray program: in the XDG configuration folder
+    // (whatever BREVALO_HOME says: it is the desktop's file).
+    std::string autostartFile;
 
     std::string netFile() const { return home + "zelko.ini"; }
     // "strings.ini" of a chosen home folder, else the one shipped next to the program, else

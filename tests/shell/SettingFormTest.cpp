@@ -43,6 +43,7 @@ protected:
         environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
         environment.home = home + "/";
         environment.storeRoot = home + "/Maildir";
+        environment.autostartFile = home + "/config/autostart/brevalo.desktop";
         ASSERT_EQ(createStoreRoot(environment.storeRoot), S_OK);
         previous = setErrorReporter([this](const std::string& caption, const std::string& text) {
             errors.push_back(caption + ": " + text);
@@ -100,6 +101,48 @@ TEST_F(SettingWindow, SaysWhichStoreAndNetFileAreInUse) {
     TSettingForm& f = open();
     EXPECT_EQ(f.storeLabel->text().toStdString(), "Mail store: " + environment.storeRoot);
     EXPECT_EQ(f.netFileLabel->text().toStdString(), "Net file: " + home + "/zelko.ini");
+}
+
+TEST_F(SettingWindow, StartAtLoginWritesAndRemovesTheAutostartEntry) {
+    writeNet("");
+    const std::string entry = environment.autostartFile;
+    TSettingForm& f = open();
+    f.showMainWindow(true);
+    EXPECT_EQ(f.startAtLoginCheck->text(), "Start Brevalo when I log in");
+    EXPECT_FALSE(f.startAtLoginCheck->isChecked());
+    f.startAtLoginCheck->click();
+    EXPECT_TRUE(f.applyBtn->isEnabled());
+    EXPECT_FALSE(fileExists(entry)); // Apply or OK writes it
+    f.applyBtn->click();
+    EXPECT_NE(readFile(entry).find("\nExec=" + environment.programFolder + "brevalo -hide\n"),
+              std::string::npos)
+        << readFile(entry);
+    EXPECT_FALSE(f.applyBtn->isEnabled());
+
+    form.reset(); // the next start finds it on
+    TSettingForm& again = open();
+    again.showMainWindow(true);
+    EXPECT_TRUE(again.startAtLoginCheck->isChecked());
+    again.startAtLoginCheck->click();
+    again.OkBtn->click();
+    EXPECT_FALSE(fileExists(entry));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SettingWindow, AnAutostartEntryThatCannotBeWrittenKeepsApplyAvailable) {
+    writeNet("");
+    writeFile(home + "/config", "a file where the folder would be");
+    TSettingForm& f = open();
+    f.showMainWindow(true);
+    f.startAtLoginCheck->click();
+    f.applyBtn->click();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("The autostart entry " + environment.autostartFile +
+                             " could not be written"),
+              std::string::npos)
+        << errors[0];
+    EXPECT_TRUE(f.applyBtn->isEnabled());
+    EXPECT_TRUE(fileHas("enabled=_1_")); // the net's settings are written all the same
 }
 
 TEST_F(SettingWindow, UnknownJobVariantShowsAndWritesOne) {

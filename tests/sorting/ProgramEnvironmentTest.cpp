@@ -20,6 +20,7 @@ struct EnvironmentCase {
     bool storeRootChosen;
     const char* xdgConfigHome = nullptr;
     const char* home = "/home/ann/.config/brevalo/"; // of zelko.ini
+    const char* autostart = "/home/ann/.config/autostart/brevalo.desktop";
 };
 
 class ProgramEnvironmentState : public testing::TestWithParam<EnvironmentCase> {
@@ -60,6 +61,7 @@ TEST_P(ProgramEnvironmentState, StateFolderFollowsTheEnvironment) {
     ProgramEnvironment environment = ProgramEnvironment::fromProcess("/opt/brevalo");
     EXPECT_EQ(environment.netFile(), std::string(c.home) + "zelko.ini");
     EXPECT_EQ(environment.homeChosen, c.brevaloHome != nullptr);
+    EXPECT_EQ(environment.autostartFile, c.autostart);
     EXPECT_EQ(environment.stateFolder, c.stateFolder);
     EXPECT_EQ(environment.inboxMarkFile(), std::string(c.stateFolder) + "inbox-seen");
     EXPECT_EQ(environment.storeRootChosen, c.storeRootChosen);
@@ -80,11 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
                                     "/home/ann/.local/state/brevalo/", false},
                     EnvironmentCase{"xdg_config_home", nullptr, nullptr, nullptr,
                                     "/home/ann/.local/state/brevalo/", false, "/etc/xdg/ann/",
-                                    "/etc/xdg/ann/brevalo/"},
+                                    "/etc/xdg/ann/brevalo/",
+                                    "/etc/xdg/ann/autostart/brevalo.desktop"},
                     EnvironmentCase{"relative_xdg_config_home_is_ignored", nullptr, nullptr,
                                     nullptr, "/home/ann/.local/state/brevalo/", false, "config"},
                     EnvironmentCase{"brevalo_home_holds_net_and_state", "/srv/zelko", "/var/state",
-                                    nullptr, "/srv/zelko/", false, "/etc/xdg", "/srv/zelko/"}),
+                                    nullptr, "/srv/zelko/", false, "/etc/xdg", "/srv/zelko/",
+                                    "/etc/xdg/autostart/brevalo.desktop"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -42,6 +42,7 @@ const KeyEntry keys[] = {
     {"settings.enabled", false},
     {"settings.useAlways", false},
     {"settings.usePeriod", false},
+    {"settings.startAtLogin", false},
     {"settings.buttonOk", false},
     {"settings.buttonCancel", false},
     {"settings.buttonApply", false},
@@ -166,7 +167,7 @@ std::string conversions(const std::string& value) {
 }
 
 TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
-    ASSERT_EQ(std::size(keys), 131u);
+    ASSERT_EQ(std::size(keys), 132u);
     char names[65536];
     unsigned size =
         GetPrivateProfileStringA("en", nullptr, "", names, sizeof names, shipped.c_str());
@@ -177,7 +178,7 @@ TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
     std::multiset<std::string> expected;
     for (const KeyEntry& entry : keys)
         expected.insert(entry.key);
-    EXPECT_EQ(expected.size(), 131u);
+    EXPECT_EQ(expected.size(), 132u);
     EXPECT_EQ(inFile, expected);
 }
 
