@@ -51,6 +51,7 @@ protected:
         setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
     }
     void TearDown() override {
+        unsetenv("BREVALO_DEBUG");
         unsetenv("BREVALO_HOME");
         unsetenv("MAILDIR");
         unsetenv("XDG_RUNTIME_DIR");
@@ -530,6 +531,7 @@ TEST_P(CliKilledAfterSending, SendsNothingMoreAtRestart) {
     EXPECT_EQ(inboxFiles().size(), 2u); // killed before it removed the first one
 
     fs::remove(dir / "kill-sorter");
+    setenv("BREVALO_DEBUG", "1", 1); // for the line that says why nothing is sent again
     EXPECT_EQ(run("sort --once"), 0) << errors();
     EXPECT_EQ(recipients(), (std::vector<std::string>{c.firstRecipient, c.secondRecipient}))
         << errors();
