@@ -193,6 +193,7 @@ int demoCommand(const ProgramEnvironment& environment, const Arguments& argument
     }
     ProgramEnvironment demo = environment;
     demo.home = dir.string() + "/";
+    demo.homeChosen = true; // its own net only
     demo.stateFolder = demo.home;
     demo.storeRoot = (dir / "Maildir").string();
     demo.storeRootChosen = true;

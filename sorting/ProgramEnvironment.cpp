@@ -40,8 +40,14 @@ std::string ProgramEnvironment::stringsFile() const {
 }
 
 bool ProgramEnvironment::makeHome(std::string* error) const {
+    namespace fs = std::filesystem;
     std::error_code failure;
-    std::filesystem::create_directories(home, failure);
+    fs::create_directories(home, failure);
+    std::string beside = programFolder + "zelko.ini";
+    std::error_code absent; // a missing file is no failure here
+    if (!failure && !homeChosen && !fs::exists(netFile(), absent) &&
+        fs::is_regular_file(beside, absent))
+        fs::copy_file(beside, netFile(), fs::copy_options::skip_existing, failure);
     if (!failure)
         return true;
     if (error)

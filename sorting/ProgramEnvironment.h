@@ -34,7 +34,9 @@ struct ProgramEnvironment {
     std::string sentMailFile() const { return stateFolder + "sent-mail"; }
 
     // Makes the home folder (and its parents) when it is missing, as on the first start;
-    // false with the reason in error when that fails.
+    // false with the reason in error when that fails. A net that earlier versions kept
+    // beside the program is copied into a home that has none, so an update does not start
+    // over with an empty net (the old file stays where it was).
     bool makeHome(std::string* error) const;
 
     // programFolder is given, the rest comes from the environment.

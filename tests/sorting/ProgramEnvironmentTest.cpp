@@ -2,10 +2,12 @@
 // person named the store.
 
 #include "sorting/ProgramEnvironment.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -89,6 +91,57 @@ INSTANTIATE_TEST_SUITE_P(
                     EnvironmentCase{"brevalo_home_holds_net_and_state", "/srv/zelko", "/var/state",
                                     nullptr, "/srv/zelko/", false, "/etc/xdg", "/srv/zelko/",
                                     "/etc/xdg/autostart/brevalo.desktop"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The first start makes the home folder; a net kept beside the program by earlier versions
+// is carried over into a home of the desktop's that has none, never over one it has.
+struct MakeHomeCase {
+    const char* name;
+    bool homeChosen;
+    const char* homeNet;  // already in the home, null: none
+    const char* expected; // in the home afterwards, null: none
+};
+
+void PrintTo(const MakeHomeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ProgramEnvironmentHome : public testing::TestWithParam<MakeHomeCase> {};
+
+TEST_P(ProgramEnvironmentHome, MakesTheHomeAndCarriesTheOldNetOver) {
+    const MakeHomeCase& c = GetParam();
+    TempFolder folder("home");
+    ProgramEnvironment environment;
+    environment.programFolder = folder.path() + "/bin/";
+    environment.home = folder.path() + "/config/brevalo/";
+    environment.homeChosen = c.homeChosen;
+    std::filesystem::create_directories(environment.programFolder);
+    writeFile(environment.programFolder + "zelko.ini", "old net");
+    if (c.homeNet) {
+        std::filesystem::create_directories(environment.home);
+        writeFile(environment.netFile(), c.homeNet);
+    }
+    std::string error;
+    ASSERT_TRUE(environment.makeHome(&error)) << error;
+    EXPECT_TRUE(std::filesystem::is_directory(environment.home));
+    EXPECT_EQ(fileExists(environment.netFile()), c.expected != nullptr);
+    if (c.expected) {
+        EXPECT_EQ(readFile(environment.netFile()), c.expected);
+    }
+    EXPECT_EQ(readFile(environment.programFolder + "zelko.ini"), "old net");
+
+    // A home that cannot be made says why.
+    writeFile(folder.path() + "/file", "");
+    environment.home = folder.path() + "/file/brevalo/";
+    EXPECT_FALSE(environment.makeHome(&error));
+    EXPECT_FALSE(error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Homes, ProgramEnvironmentHome,
+    testing::Values(MakeHomeCase{"old_net_carried_over", false, nullptr, "old net"},
+                    MakeHomeCase{"own_net_kept", false, "own net", "own net"},
+                    MakeHomeCase{"chosen_home_starts_without", true, nullptr, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
