@@ -90,7 +90,7 @@ TEST_F(Installed, HoldsTheProgramsAndEverythingAroundThem) {
          {std::string(BREVALO_BINDIR "/brevalo"), std::string(BREVALO_BINDIR "/brevalo-cli"),
           data + "/brevalo/strings.ini", data + "/brevalo/res/chart.bmp",
           data + "/applications/brevalo.desktop", data + "/icons/hicolor/scalable/apps/brevalo.svg",
-          std::string("lib/systemd/user/brevalo-sort.service"),
+          data + "/systemd/user/brevalo-sort.service",
           std::string(BREVALO_MANDIR "/man1/brevalo.1"),
           std::string(BREVALO_MANDIR "/man1/brevalo-cli.1")})
         EXPECT_TRUE(fs::is_regular_file(installed(relative))) << relative;
@@ -120,7 +120,7 @@ TEST_F(Installed, DesktopEntryIsValidAndStartsTheTrayProgram) {
 }
 
 TEST_F(Installed, UserServiceKeepsTheInstalledSorterRunning) {
-    std::string unit = readFile(installed("lib/systemd/user/brevalo-sort.service"));
+    std::string unit = readFile(installed(BREVALO_DATADIR "/systemd/user/brevalo-sort.service"));
     std::string cli = std::string(BREVALO_PREFIX "/" BREVALO_BINDIR "/brevalo-cli");
     EXPECT_NE(unit.find("\nExecStart=" + cli + " sort\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos) << unit;
