@@ -51,7 +51,7 @@ void MatchBudget::countTimeOut(const std::string& pattern) {
     if (timeOutLogged)
         return;
     timeOutLogged = true;
-    debugLog(
+    warningLog(
         "matching %s took its %lld ms for backtracking patterns: pattern '%s' and the "
         "patterns after it count as no match",
         describeMessage().c_str(),

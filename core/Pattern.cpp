@@ -209,8 +209,8 @@ FindResult Pattern::find(const std::string& subject, std::size_t offset, Pattern
 void Pattern::logOnce(int errorCode, const MatchBudget& budget) const {
     if (logged.exchange(true))
         return;
-    debugLog("pattern '%s': match error %d (%s) on %s, counted as no match; said once for this "
-             "pattern",
-             text.c_str(), errorCode, errorText(errorCode).c_str(),
-             budget.describeMessage().c_str());
+    warningLog("pattern '%s': match error %d (%s) on %s, counted as no match; said once for this "
+               "pattern",
+               text.c_str(), errorCode, errorText(errorCode).c_str(),
+               budget.describeMessage().c_str());
 }

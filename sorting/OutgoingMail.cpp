@@ -190,9 +190,9 @@ bool sendRecorded(const SendingFor& sending, const std::string& key, const std::
     }
     if (entry.state == SentMailRecord::State::Failed &&
         entry.attempt >= SentMailRecord::attemptsAllowed) {
-        debugLog("ZELKO: sending the mail to '%s' for message %u failed %d times, not trying "
-                 "again; the message stays in the inbox",
-                 shown(to).c_str(), sending.messageId, entry.attempt);
+        warningLog("ZELKO: sending the mail to '%s' for message %u failed %d times, not trying "
+                   "again; the message stays in the inbox",
+                   shown(to).c_str(), sending.messageId, entry.attempt);
         return false;
     }
     int attempt = entry.attempt + 1;
@@ -205,13 +205,13 @@ bool sendRecorded(const SendingFor& sending, const std::string& key, const std::
     } catch (const ComException&) {
         sending.record->failed(key);
         if (attempt < SentMailRecord::attemptsAllowed)
-            debugLog("ZELKO: sending the mail to '%s' for message %u failed; it is tried once "
-                     "more at the next start",
-                     shown(to).c_str(), sending.messageId);
+            warningLog("ZELKO: sending the mail to '%s' for message %u failed; it is tried once "
+                       "more at the next start",
+                       shown(to).c_str(), sending.messageId);
         else
-            debugLog("ZELKO: sending the mail to '%s' for message %u failed again, not trying "
-                     "again",
-                     shown(to).c_str(), sending.messageId);
+            warningLog("ZELKO: sending the mail to '%s' for message %u failed again, not trying "
+                       "again",
+                       shown(to).c_str(), sending.messageId);
         throw;
     }
     sending.record->sent(key);

@@ -93,8 +93,8 @@ void SentMailRecord::load() {
     }
     if (in != -2) {
         readable = false;
-        debugLog("sent mail record: cannot read %s: %s; no mail is sent until it can be",
-                 file.c_str(), std::strerror(errno));
+        warningLog("sent mail record: cannot read %s: %s; no mail is sent until it can be",
+                   file.c_str(), std::strerror(errno));
         if (in >= 0)
             ::close(in);
         return;
@@ -137,7 +137,7 @@ void SentMailRecord::load() {
     for (const auto& [key, entry] : entries)
         trimmed += line(key, entry);
     if (FAILED(MaildirIdFile::writeAtomically(file, trimmed))) {
-        debugLog("sent mail record: cannot rewrite %s; it keeps its old lines", file.c_str());
+        warningLog("sent mail record: cannot rewrite %s; it keeps its old lines", file.c_str());
         // The next line must not be glued to the torn one.
         tornTail = at != text.size();
     }
@@ -208,7 +208,7 @@ void SentMailRecord::sent(const std::string& key) {
     entry.time = static_cast<std::int64_t>(std::time(nullptr));
     std::string error;
     if (!append(key, entry, error))
-        debugLog("sent mail record: %s", error.c_str());
+        warningLog("sent mail record: %s", error.c_str());
 }
 
 void SentMailRecord::failed(const std::string& key) {
@@ -217,7 +217,7 @@ void SentMailRecord::failed(const std::string& key) {
     entry.time = static_cast<std::int64_t>(std::time(nullptr));
     std::string error;
     if (!append(key, entry, error))
-        debugLog("sent mail record: %s", error.c_str());
+        warningLog("sent mail record: %s", error.c_str());
 }
 
 std::vector<std::uint32_t> SentMailRecord::retryMessages() const {

@@ -33,18 +33,34 @@ std::string formatString(const char* format, ...) {
     return text;
 }
 
-void debugLog(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string line = vformat(format, args);
-    va_end(args);
+namespace {
+
+void writeLine(const std::string& line, bool always) {
     std::lock_guard<std::mutex> lock(sinkMutex);
-    if (toStderr) {
+    if (always || toStderr) {
         std::fprintf(stderr, "%s\n", line.c_str());
         std::fflush(stderr);
     }
     if (sink)
         sink(line);
+}
+
+} // namespace
+
+void debugLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string line = vformat(format, args);
+    va_end(args);
+    writeLine(line, false);
+}
+
+void warningLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string line = vformat(format, args);
+    va_end(args);
+    writeLine(line, true);
 }
 
 void setLogSink(LogSink newSink) {
