@@ -20,3 +20,6 @@ constexpr int exitFailed = 1;
 constexpr int exitRefused = 2; // another sorter runs, or the net is not learned
 constexpr int exitUsage = 64;
 constexpr int exitNoStore = 66; // the store root holds no mail store (EX_NOINPUT)
+// Messages could not be handled and stay in the inbox: run again once the cause (a full
+// disk, a missing root target folder, ids used up) is mended (EX_TEMPFAIL).
+constexpr int exitTempFail = 75;

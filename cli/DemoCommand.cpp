@@ -62,8 +62,10 @@ void moveInboxTo(IStoreNamespace* store, IStoreFolder* inbox, STOREFOLDERID targ
         MESSAGEIDLIST ids;
         ids.cMsgs = 1;
         ids.prgdwMsgId = &one;
-        checkHr(inbox->CopyMoveMessages(folder.get(), &ids, 0, 2, nullptr));
-        checkHr(inbox->DeleteMessages(&ids, 0, nullptr));
+        checkHr(inbox->CopyMoveMessages(folder.get(), &ids, 0, 2, nullptr),
+                "copy a learning message into its folder");
+        checkHr(inbox->DeleteMessages(&ids, 0, nullptr),
+                "remove a learning message from the inbox");
     }
 }
 
@@ -130,7 +132,12 @@ int runDemo(const ProgramEnvironment& demo, const std::string& dir) {
     std::printf("Learned 500 iterations: final error %.4f\n", error);
     net->setJobVariant(1);
     net->setEnabled(1);
-    net->save();
+    std::string failure;
+    if (!net->save(&failure)) {
+        std::fprintf(stderr, "brevalo-cli: cannot save the demonstration net to %s: %s\n",
+                     net->getFileName().c_str(), failure.c_str());
+        return exitFailed;
+    }
 
     // 3. New mail arrives and is sorted.
     std::vector<DemoMessage> arriving = demoMessages(3, 2026);

@@ -102,7 +102,14 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     }
     currentProgress = nullptr;
     progress.finish(error);
-    net->save();
+    std::string failure;
+    if (!net->save(&failure)) {
+        std::fprintf(stderr,
+                     "brevalo-cli: cannot save the learned net to %s: %s; the net file keeps "
+                     "the network it held before\n",
+                     environment.netFile().c_str(), failure.c_str());
+        return exitFailed;
+    }
     std::printf("saved the learned net to %s\n", environment.netFile().c_str());
     return exitOk;
 }

@@ -1,3 +1,4 @@
+#include "util/ComException.h"
 #include "platform/lock/SingleInstance.h"
 #include "sorting/InboxMark.h"
 #include "sorting/SentMailRecord.h"
@@ -47,10 +48,23 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
     SentMailRecord record(environment.sentMailFile());
     Sorter sorter(session.store(), session.inbox(), session.net(), &mark, &record);
     if (once) {
-        int count = sorter.sortInbox();
-        std::printf("brevalo-cli: looked at %d message%s in the inbox\n", count,
-                    count == 1 ? "" : "s");
-        return exitOk;
+        Sorter::InboxPass pass = sorter.sortInbox();
+        std::printf("brevalo-cli: looked at %d message%s in the inbox\n", pass.messages,
+                    pass.messages == 1 ? "" : "s");
+        int status = exitOk;
+        if (FAILED(pass.listing)) {
+            // Whatever the listing did not reach stays unsorted: never a success.
+            std::fprintf(stderr, "brevalo-cli: cannot list the messages of the inbox %s: %s\n",
+                         environment.storeRoot.c_str(), resultText(pass.listing).c_str());
+            status = exitTempFail;
+        }
+        if (pass.failed > 0) {
+            std::fprintf(stderr, "brevalo-cli: %d of %d message%s could not be sorted: %s\n",
+                         pass.failed, pass.messages, pass.messages == 1 ? "" : "s",
+                         pass.firstFailure.c_str());
+            status = exitTempFail;
+        }
+        return status;
     }
     return sorter.run();
 }

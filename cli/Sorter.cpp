@@ -55,26 +55,33 @@ void Sorter::reloadNetIfChanged() {
     }
 }
 
-void Sorter::handle(Notification& notification) {
+std::string Sorter::handle(Notification& notification) {
     if (notification.message == WM_NEWMSGS)
         reloadNetIfChanged();
     std::uintptr_t wParam = notification.wParam;
     if (notification.message != WM_NEWMSGS && notification.message != WM_DELETEFOLDER && wParam)
         wParam = reinterpret_cast<std::uintptr_t>(&notification.id);
     if (notification.message == WM_DELETEFOLDER)
-        return; // the inbox itself cannot go away; nothing to sort
-    onStoreNotify(context, notification.message, wParam, notification.lParam);
+        return {}; // the inbox itself cannot go away; nothing to sort
+    return onStoreNotify(context, notification.message, wParam, notification.lParam);
 }
 
-int Sorter::sortInbox() {
+Sorter::InboxPass Sorter::sortInbox() {
+    InboxPass pass;
     std::vector<MESSAGEID> ids;
-    forEachMessage(context.inbox, MESSAGEID_FIRST,
-                   [&ids](const MESSAGEPROPS& props) { ids.push_back(props.dwMessageId); });
+    pass.listing =
+        forEachMessage(context.inbox, MESSAGEID_FIRST,
+                       [&ids](const MESSAGEPROPS& props) { ids.push_back(props.dwMessageId); });
     for (MESSAGEID id : ids) {
         Notification notification{WM_NEWMSGS, id, 0, id};
-        handle(notification);
+        std::string failure = handle(notification);
+        if (failure.empty())
+            continue;
+        if (pass.failed++ == 0)
+            pass.firstFailure = failure;
     }
-    return static_cast<int>(ids.size());
+    pass.messages = static_cast<int>(ids.size());
+    return pass;
 }
 
 int Sorter::run() {

@@ -20,9 +20,15 @@ public:
     Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark = nullptr,
            SentMailRecord* record = nullptr);
 
+    // What one pass over the inbox did.
+    struct InboxPass {
+        int messages = 0; // handed to the processing
+        int failed = 0;   // of those, could not be handled (they stay in the inbox)
+        std::string firstFailure;
+        HRESULT listing = S_OK; // a failure: the inbox could not be listed (in full)
+    };
     // Sorts every message now in the inbox, in store order, as if each had just arrived.
-    // Returns how many messages were handed to the processing.
-    int sortInbox();
+    InboxPass sortInbox();
     // Registers for the inbox's notifications, sorts what arrived since the mark (the
     // catch-up) and the messages whose mail failed at the last run, then sorts arrivals
     // until SIGINT or SIGTERM. Returns the exit status (0 on a clean stop).
@@ -38,7 +44,8 @@ private:
         std::uint32_t id; // the id wParam pointed to, copied while it was valid
     };
 
-    void handle(Notification& notification);
+    // The error text when the message could not be handled, else empty.
+    std::string handle(Notification& notification);
     // The net is reloaded when another program (the learning command, the tray program)
     // saved it since it was read.
     void reloadNetIfChanged();

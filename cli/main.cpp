@@ -40,7 +40,9 @@ const char* const usage =
     "                    set, in that folder)\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 refused (another sorter runs, or the net is not\n"
-    "learned), 64 bad usage, 66 no mail store at the store root (only demo makes one).\n";
+    "learned), 64 bad usage, 66 no mail store at the store root (only demo makes one),\n"
+    "75 sort --once could not sort some messages (they stay in the inbox; run it again\n"
+    "once the cause it names is mended).\n";
 
 } // namespace
 

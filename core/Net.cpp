@@ -228,7 +228,7 @@ void Net::load() {
     network = newNetwork;
 }
 
-bool Net::save() {
+bool Net::save(std::string* failure) {
     ProfileBatch batch(fileName);
     NetFile file(fileName, &batch);
 
@@ -267,7 +267,11 @@ bool Net::save() {
                        encodeNumbers(network->getOb(), network->getOutputCount()));
         file.writeDateTime(sectionHidden, "learnDate", nowLocal());
     }
-    return batch.commit();
+    if (batch.commit())
+        return true;
+    if (failure)
+        *failure = batch.error();
+    return false;
 }
 
 void Net::loadLearningSet() {

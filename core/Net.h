@@ -119,8 +119,8 @@ public:
     void load();
     // Rewrites the four sections as one batch: the file changes from its old content to
     // the new one in a single replacement. False (and a log line) when the file could not
-    // be written; it then keeps its old content.
-    bool save();
+    // be written; it then keeps its old content, and *failure (when given) says why.
+    bool save(std::string* failure = nullptr);
     // Rebuilds only the learning set: the messages now in the learning folder, with their
     // assignments from the file.
     void loadLearningSet();

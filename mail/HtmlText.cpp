@@ -67,11 +67,11 @@ WideString htmlToText(const WideString& html, bool keepMarkup) {
     document->write(html);
     document->close();
     com_ptr<IHTMLElement> body;
-    checkHr(document->get_body(body.out()));
+    checkHr(document->get_body(body.out()), "find the body of the HTML text");
     WideString text;
     if (keepMarkup)
-        checkHr(body->get_innerHTML(&text));
+        checkHr(body->get_innerHTML(&text), "read the HTML of the body");
     else
-        checkHr(body->get_innerText(&text));
+        checkHr(body->get_innerText(&text), "read the text of the HTML body");
     return text;
 }

@@ -20,12 +20,12 @@ MessageBody messageBody(IMimeMessage* message, std::size_t maxUnits) {
         hr = message->GetTextBody(TXT_PLAIN, IET_UNICODE, stream.out(), nullptr);
     if (hr == MIME_E_NOT_FOUND)
         return body;
-    checkHr(hr);
+    checkHr(hr, "open the text body of the message");
     body.found = true;
     char16_t buffer[1024];
     while (body.text.size() < maxUnits) {
         std::uint32_t read = 0;
-        hr = checkHr(stream->Read(buffer, chunkBytes, &read));
+        hr = checkHr(stream->Read(buffer, chunkBytes, &read), "read the text body of the message");
         body.text.append(buffer, read / 2);
         if (hr != S_OK || read == 0)
             break;
@@ -92,6 +92,6 @@ std::string namedHeaderText(IMimeMessage* message, const char* name) {
 
 com_ptr<IMimeAllocator> mimeAllocator() {
     com_ptr<IMimeAllocator> allocator;
-    checkHr(MimeOleGetAllocator(allocator.out()));
+    checkHr(MimeOleGetAllocator(allocator.out()), "get the MIME allocator");
     return allocator;
 }

@@ -14,7 +14,8 @@ namespace {
 class SubFolderWalk {
 public:
     SubFolderWalk(IStoreNamespace* store, STOREFOLDERID parent) : store(store) {
-        more = checkHr(store->GetFirstSubFolder(parent, &props, &handle)) == S_OK;
+        more = checkHr(store->GetFirstSubFolder(parent, &props, &handle),
+                       formatString("list the folders in folder %u", parent)) == S_OK;
     }
     ~SubFolderWalk() {
         if (handle)
@@ -27,11 +28,12 @@ public:
     const FOLDERPROPS& current() const { return props; }
     void next() {
         props = FOLDERPROPS{};
-        more = checkHr(store->GetNextSubFolder(handle, &props)) == S_OK;
+        more = checkHr(store->GetNextSubFolder(handle, &props), "list the next folder") == S_OK;
     }
     void close() {
         if (handle)
-            checkHr(store->GetSubFolderClose(std::exchange(handle, nullptr)));
+            checkHr(store->GetSubFolderClose(std::exchange(handle, nullptr)),
+                    "close the folder listing");
     }
 
 private:
@@ -44,7 +46,7 @@ private:
 bool notificationResult(HRESULT hr) {
     if (hr == E_FAIL)
         return false;
-    checkHr(hr);
+    checkHr(hr, "register for the folder's notifications");
     return true;
 }
 
@@ -66,7 +68,7 @@ com_ptr<IStoreFolder> openInbox(IStoreNamespace* store) {
     for (; !walk.atEnd(); walk.next()) {
         if (walk.current().sfType != FOLDER_INBOX)
             continue;
-        checkHr(store->OpenFolder(walk.current().dwFolderId, 0, inbox.out()));
+        checkHr(store->OpenFolder(walk.current().dwFolderId, 0, inbox.out()), "open the inbox");
         break;
     }
     walk.close();
@@ -82,7 +84,7 @@ com_ptr<IStoreFolder> openFolder(IStoreNamespace* store, STOREFOLDERID id) {
 
 STOREFOLDERID folderIdOf(IStoreFolder* folder) {
     FOLDERPROPS props;
-    checkHr(folder->GetFolderProps(0, &props));
+    checkHr(folder->GetFolderProps(0, &props), "read the folder's properties");
     return props.dwFolderId;
 }
 
@@ -100,7 +102,8 @@ STOREFOLDERID findOrCreateFolder(IStoreNamespace* store, STOREFOLDERID parent,
     if (found != FOLDERID_INVALID || !create)
         return found;
     STOREFOLDERID created = FOLDERID_INVALID;
-    checkHr(store->CreateFolder(parent, name.c_str(), 0, &created));
+    checkHr(store->CreateFolder(parent, name.c_str(), 0, &created),
+            formatString("create folder '%s' in folder %u", name.c_str(), parent));
     return created;
 }
 

@@ -65,9 +65,11 @@ std::string StoreMessages::messageText(const std::string& folder,
     if (folderId == FOLDERID_INVALID || messageId == FOLDERID_INVALID)
         return {};
     com_ptr<IStoreFolder> opened;
-    checkHr(connection->OpenFolder(folderId, 0, opened.out()));
+    checkHr(connection->OpenFolder(folderId, 0, opened.out()),
+            formatString("open folder %u", folderId));
     com_ptr<IMimeMessage> mime;
-    checkHr(opened->OpenMessage(messageId, mime.out()));
+    checkHr(opened->OpenMessage(messageId, mime.out()),
+            formatString("open message %u of folder %u", messageId, folderId));
     return ::messageText(mime.get());
 }
 

@@ -16,6 +16,9 @@ constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 // The message has no body of the asked kind (HTML or plain text).
 constexpr HRESULT MIME_E_NOT_FOUND = static_cast<HRESULT>(0x800CCE05u);
+// A folder has given out every message id (a new message can get none until its ids are
+// numbered afresh).
+constexpr HRESULT STORE_E_NO_IDS_LEFT = static_cast<HRESULT>(0x800C0101u);
 
 // Maps an errno value to a failure code (the platform's "HRESULT from Win32" rule:
 // facility 7, the error number in the low word), so the number stays readable.

@@ -51,8 +51,8 @@ MESSAGEIDLIST oneMessage(MESSAGEID& id) {
 
 } // namespace
 
-void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uintptr_t wParam,
-                   std::intptr_t lParam) {
+std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
+                          std::uintptr_t wParam, std::intptr_t lParam) {
     MESSAGEID id = 0;
     if (message == WM_NEWMSGS)
         id = static_cast<MESSAGEID>(wParam);
@@ -64,18 +64,21 @@ void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uin
     debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'", static_cast<int>(message),
              static_cast<int>(wParam), static_cast<int>(lParam), static_cast<int>(id), uid.c_str());
     if (message != WM_NEWMSGS)
-        return;
+        return {};
     if (context.mark && !context.mark->takes(id)) {
         debugLog("ZELKO: message %u was sorted at start already", static_cast<unsigned>(id));
-        return;
+        return {};
     }
+    std::string failure;
     try {
         processNewMessage(context.store, context.net, id, context.record);
     } catch (const ComException& e) {
         showComError(e, "inbox notify");
+        failure = comErrorText(e, "inbox notify");
     }
     if (context.mark)
         context.mark->lookedAt(id);
+    return failure;
 }
 
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record) {
@@ -99,12 +102,13 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
         throw ComException(E_FAIL, "no inbox in the mail store");
 
     MESSAGEPROPS props;
-    checkHr(inbox->GetMessageProps(id, 0, &props));
+    checkHr(inbox->GetMessageProps(id, 0, &props),
+            formatString("read the headers of inbox message %u", id));
     std::string subject = props.pszSubject;
     inbox->FreeMessageProps(&props);
 
     com_ptr<IMimeMessage> message;
-    checkHr(inbox->OpenMessage(id, message.out()));
+    checkHr(inbox->OpenMessage(id, message.out()), formatString("open inbox message %u", id));
     std::string text = messageText(message.get());
     MatchBudget budget(subject);
     Classification result = net->classification(text, budget);
@@ -123,8 +127,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     int variant = net->getJobVariant();
     debugLog("ZELKO: jobvariant %d", variant);
     if (variant == 1) {
-        if (!copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
-            return;
+        copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
         removeFromInbox(store, id, inboxId);
         return;
     }
@@ -140,9 +143,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     SendingFor sending{record, id};
     bool handled = true;
     if (variant == 2) {
-        if (net->getStoreMail() != 0 &&
-            !copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
-            return;
+        if (net->getStoreMail() != 0)
+            copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
         if (sentByReplyAddress(message.get(), from)) {
             // Our own forward come back (a folder's persons include the reply address):
             // forwarding it again would go round for ever. Without a kept copy it stays.
@@ -154,8 +156,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             handled = forwardMessage(message.get(), from, chosen, sending);
         }
     } else {
-        if (!copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen))
-            return;
+        copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
         std::string reason = automaticMessageReason(message.get(), from);
         AnswerRecipient recipient;
         if (reason.empty())
@@ -186,7 +187,7 @@ std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord
     return present;
 }
 
-bool copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
+void copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
                          STOREFOLDERID rootId, const RefsPtr& folders) {
     com_ptr<IStoreFolder> source = openFolderOrRaise(store, inboxId);
     MESSAGEIDLIST ids = oneMessage(id);
@@ -199,27 +200,25 @@ bool copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inb
         if (name.empty())
             continue;
         STOREFOLDERID target = findOrCreateFolder(store, rootId, name, true);
-        if (target == FOLDERID_INVALID) {
-            debugLog("cannot create folder '%s' in parent folder %d (parent doesn't exist?)",
-                     name.c_str(), static_cast<int>(rootId));
-            return false;
-        }
+        if (target == FOLDERID_INVALID)
+            throw ComException(E_FAIL, formatString("cannot create folder '%s' in the root target "
+                                                    "folder %u (does it exist?)",
+                                                    name.c_str(), rootId));
         com_ptr<IStoreFolder> targetFolder = openFolderOrRaise(store, target);
-        checkHr(source->CopyMoveMessages(targetFolder.get(), &ids, 0, 2, nullptr));
+        checkHr(source->CopyMoveMessages(targetFolder.get(), &ids, 0, 2, nullptr),
+                formatString("copy inbox message %u into folder '%s'", id, name.c_str()));
         ++copies;
     }
-    if (copies == 0 && refsCount(folders) > 0) {
-        // Removing it now would leave the message nowhere.
-        debugLog("ZELKO: every chosen folder has a blank name, leaving the message in the inbox");
-        return false;
-    }
-    return true;
+    // Removing it now would leave the message nowhere.
+    if (copies == 0 && refsCount(folders) > 0)
+        throw ComException(E_FAIL, "every chosen folder has a blank name");
 }
 
 void removeFromInbox(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId) {
     com_ptr<IStoreFolder> inbox = openFolderOrRaise(store, inboxId);
     MESSAGEIDLIST ids = oneMessage(id);
-    checkHr(inbox->DeleteMessages(&ids, 0, nullptr));
+    checkHr(inbox->DeleteMessages(&ids, 0, nullptr),
+            formatString("remove message %u from the inbox", id));
 }
 
 void setSorterClock(SorterClock clock) {

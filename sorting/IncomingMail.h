@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 class InboxMark;
@@ -30,9 +31,10 @@ struct SorterContext {
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
 // sorts new messages, each once (with a mark: the catch-up at start hands out messages
 // whose notifications may follow) and then counts it as looked at. A ComException is
-// shown with showComError and "inbox notify".
-void onStoreNotify(const SorterContext& context, std::uint32_t message, std::uintptr_t wParam,
-                   std::intptr_t lParam);
+// shown with showComError and "inbox notify", and its text returned: the message could
+// not be handled and stays in the inbox. Empty otherwise (sorted, or left by choice).
+std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
+                          std::uintptr_t wParam, std::intptr_t lParam);
 
 // Sorts one message of the inbox; failures of the store, MIME or sending layers raise
 // ComException (whatever was done before stays done). With a record, no mail is sent
@@ -45,10 +47,10 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id,
 std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record);
 
 // Copies the message into the child of the root target folder named after each chosen
-// folder (trimmed; created when missing). True when every chosen folder got its copy;
-// false when a folder could not be found or created, or when every name was blank
-// (then nothing was copied and the message must stay).
-bool copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
+// folder (trimmed; created when missing). Raises ComException when a folder could not be
+// found, created or copied into, or when every name was blank (nothing was copied): the
+// message must stay in the inbox.
+void copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
                          STOREFOLDERID rootId, const RefsPtr& folders);
 
 void removeFromInbox(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId);

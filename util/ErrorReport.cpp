@@ -16,8 +16,15 @@ ErrorReporter& reporter() {
 } // namespace
 
 std::string comErrorText(const ComException& e, const std::string& context) {
-    return formatString("com error %#x: %s", static_cast<unsigned>(e.hr()), e.what()) +
-           " in context '" + context + "'";
+    std::string what = e.what();
+    // The plain failure code adds nothing to a text that names what failed.
+    std::string reason = resultText(e.hr());
+    if (what.empty())
+        what = reason;
+    else if (e.hr() != static_cast<HRESULT>(0x80004005u))
+        what += ": " + reason;
+    return formatString("com error %#x: ", static_cast<unsigned>(e.hr())) + what + " in context '" +
+           context + "'";
 }
 
 void showComError(const ComException& e, const std::string& context) {

@@ -5,7 +5,8 @@
 #include <functional>
 #include <string>
 
-// The text of an error box: "com error %#x: %s in context '<context>'".
+// The text of an error box: "com error %#x: %s in context '<context>'", where %s is what
+// failed and why ("copy message 7 into folder 12: No space left on device"); never empty.
 std::string comErrorText(const ComException& e, const std::string& context);
 
 // Shows a ComException to the user with the caption "Error". Who shows it is

@@ -87,7 +87,9 @@ bool giveIds(std::vector<Arrival>& arrivals, MESSAGEID next, const std::string& 
     MESSAGEID id = next;
     for (const Arrival& arrival : arrivals) {
         if (id >= lastId) {
-            debugLog("no message id left in %s", folderPath.c_str());
+            debugLog("no message id left in %s: new mail there gets no id and is not sorted "
+                     "(see README.md, \"When the message ids run out\")",
+                     folderPath.c_str());
             return false;
         }
         changes += addition(id, *arrival.base);
@@ -443,7 +445,7 @@ HRESULT MaildirUidList::syncLocked() {
     }
     std::vector<std::pair<MESSAGEID, const MaildirEvent*>> given;
     if (!giveIds(fresh, next, folderPath, changes, given))
-        return E_FAIL;
+        return STORE_E_NO_IDS_LEFT;
     if (!changes.empty()) {
         hr = append(changes, !fresh.empty());
         if (FAILED(hr))
@@ -518,7 +520,7 @@ HRESULT MaildirUidList::syncNamedLocked(const std::vector<MaildirEvent>& events)
         changes += deletion(known->second);
     }
     if (!giveIds(fresh, next, folderPath, changes, moved))
-        return E_FAIL;
+        return STORE_E_NO_IDS_LEFT;
     if (!changes.empty()) {
         HRESULT hr = append(changes, !fresh.empty());
         if (FAILED(hr))

@@ -19,18 +19,22 @@ void ProfileBatch::deleteSection(std::string section) {
 
 bool ProfileBatch::commit() {
     static const char* const caller = "ProfileBatch::commit";
+    error_.clear();
     for (const Change& change : changes_) {
         std::string problem = ProfileDocument::checkWrite(
             change.section.c_str(), change.key ? change.key->c_str() : nullptr,
             change.value ? change.value->c_str() : nullptr);
         if (!problem.empty()) {
-            debugLog("%s: cannot write [%s] %s in %s: %s", caller, change.section.c_str(),
-                     change.key ? change.key->c_str() : "", fileName_.c_str(), problem.c_str());
+            error_ = formatString("cannot write [%s] %s in %s: %s", change.section.c_str(),
+                                  change.key ? change.key->c_str() : "", fileName_.c_str(),
+                                  problem.c_str());
+            debugLog("%s: %s", caller, error_.c_str());
             return false;
         }
     }
-    bool written =
-        ProfileCache::instance().update(fileName_, caller, [this](ProfileDocument& document) {
+    bool written = ProfileCache::instance().update(
+        fileName_, caller,
+        [this](ProfileDocument& document) {
             bool changed = false;
             for (const Change& change : changes_) {
                 if (!change.key)
@@ -41,7 +45,8 @@ bool ProfileBatch::commit() {
                     changed |= document.set(change.section, *change.key, *change.value);
             }
             return changed;
-        });
+        },
+        &error_);
     if (written)
         changes_.clear();
     return written;

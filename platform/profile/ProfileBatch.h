@@ -21,8 +21,10 @@ public:
     // is emptied and true returned. On failure (the file cannot be written, or a name
     // or value cannot be stored as given, see WritePrivateProfileStringA) nothing is
     // written, a debugLog line names "ProfileBatch::commit", the path and the reason,
-    // the changes stay collected and the result is false.
+    // the changes stay collected, the result is false and error() holds the reason.
     bool commit();
+    // Why the last commit failed ("write(<path>) failed: No space left on device").
+    const std::string& error() const { return error_; }
 
     std::size_t size() const { return changes_.size(); }
     const std::string& fileName() const { return fileName_; }
@@ -36,4 +38,5 @@ private:
 
     std::string fileName_;
     std::vector<Change> changes_;
+    std::string error_;
 };

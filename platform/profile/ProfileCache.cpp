@@ -118,9 +118,13 @@ std::string resolvedPath(const std::string& path) {
     return result;
 }
 
-bool report(const char* caller, const Failure& failure) {
-    debugLog("%s: %s(%s) failed: %s", caller, failure.call, failure.subject.c_str(),
-             std::strerror(failure.error));
+// Logs the failure; *text (when given) gets "call(subject) failed: reason".
+bool report(const char* caller, const Failure& failure, std::string* text = nullptr) {
+    std::string line = std::string(failure.call) + "(" + failure.subject +
+                       ") failed: " + std::strerror(failure.error);
+    debugLog("%s: %s", caller, line.c_str());
+    if (text)
+        *text = std::move(line);
     return false;
 }
 } // namespace
@@ -167,7 +171,8 @@ std::shared_ptr<const ProfileDocument> ProfileCache::read(const std::string& pat
 }
 
 bool ProfileCache::update(const std::string& path, const char* caller,
-                          const std::function<bool(ProfileDocument&)>& edit) {
+                          const std::function<bool(ProfileDocument&)>& edit,
+                          std::string* failureText) {
     ProfileSystem& system = ProfileSystem::current();
     const std::string target = resolvedPath(path);
     const std::string lockPath = target + ".lock";
@@ -175,11 +180,11 @@ bool ProfileCache::update(const std::string& path, const char* caller,
 
     int lockFd = system.open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (lockFd < 0)
-        return report(caller, {"open", lockPath, errno});
+        return report(caller, {"open", lockPath, errno}, failureText);
     FileCloser lockCloser(lockFd);
     while (system.flock(lockFd, LOCK_EX) != 0) {
         if (errno != EINTR)
-            return report(caller, {"flock", lockPath, errno});
+            return report(caller, {"flock", lockPath, errno}, failureText);
     }
 
     // Read afresh under the lock: another writer may have changed the file since
@@ -189,7 +194,7 @@ bool ProfileCache::update(const std::string& path, const char* caller,
     Failure loaded = loadFile(target, text, before);
     bool existed = !loaded.call;
     if (loaded.call && loaded.error != ENOENT)
-        return report(caller, loaded);
+        return report(caller, loaded, failureText);
     ProfileDocument document = ProfileDocument::parse(text);
     if (!edit(document))
         return true;
@@ -197,12 +202,12 @@ bool ProfileCache::update(const std::string& path, const char* caller,
 
     int fd = system.open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        return report(caller, {"open", tempPath, errno});
+        return report(caller, {"open", tempPath, errno}, failureText);
     FileCloser tempCloser(fd);
     auto abandon = [&](const Failure& failure) {
         tempCloser.closeNow();
         system.unlink(tempPath.c_str());
-        return report(caller, failure);
+        return report(caller, failure, failureText);
     };
     if (existed && system.fchmod(fd, before.st_mode & 07777) != 0)
         return abandon({"fchmod", tempPath, errno});
@@ -215,7 +220,7 @@ bool ProfileCache::update(const std::string& path, const char* caller,
     if (system.rename(tempPath.c_str(), target.c_str()) != 0) {
         int error = errno;
         system.unlink(tempPath.c_str());
-        return report(caller, {"rename", tempPath + ", " + target, error});
+        return report(caller, {"rename", tempPath + ", " + target, error}, failureText);
     }
 
     // The new file is in place; a folder that cannot be synced only risks the rename

@@ -33,10 +33,11 @@ public:
 
     // Applies `edit` (which returns whether it changed anything) to the file and
     // writes it back when it did. On failure the file is left as it was, a debugLog
-    // line names `caller`, the failing call, the path and the reason, and the result
-    // is false.
+    // line names `caller`, the failing call, the path and the reason, the result is
+    // false and *failureText (when given) says "call(path) failed: reason".
     bool update(const std::string& path, const char* caller,
-                const std::function<bool(ProfileDocument&)>& edit);
+                const std::function<bool(ProfileDocument&)>& edit,
+                std::string* failureText = nullptr);
 
     // Forgets every parsed file (tests; memory).
     void clear();

@@ -11,8 +11,10 @@
 #include <map>
 #include <random>
 #include <algorithm>
+#include <cerrno>
 #include <regex>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -73,6 +75,49 @@ protected:
     }
 
     std::string errors() { return readFile(dir / "err.txt"); }
+
+    // Runs the tool with its files limited to `bytes` (RLIMIT_FSIZE, SIGXFSZ ignored): a
+    // write past the limit fails with EFBIG, as one on a full disk fails with ENOSPC. Its
+    // output goes through a pipe (a file would be limited too), into out.txt and err.txt
+    // both.
+    int runWithFileLimit(const std::vector<std::string>& arguments, rlim_t bytes) {
+        std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+        std::vector<char*> argv{cli.data()};
+        std::vector<std::string> copies = arguments;
+        for (std::string& argument : copies)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        int output[2];
+        if (pipe(output) != 0)
+            return -1;
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(output[1], 1);
+            dup2(output[1], 2);
+            close(output[0]);
+            close(output[1]);
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            execv(cli.c_str(), argv.data());
+            _exit(127);
+        }
+        close(output[1]);
+        std::string text;
+        char buffer[4096];
+        for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) != 0;) {
+            if (got > 0)
+                text.append(buffer, static_cast<std::size_t>(got));
+            else if (errno != EINTR)
+                break;
+        }
+        close(output[0]);
+        std::ofstream(dir / "out.txt", std::ios::binary) << text;
+        std::ofstream(dir / "err.txt", std::ios::binary) << text;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
 
     void deliver(const std::string& name, const std::string& text) {
         fs::path tmp = dir / "Maildir/tmp" / name;
@@ -262,6 +307,25 @@ TEST_F(CliWorld, LearnSavesANewNet) {
     EXPECT_NE(after.find("hiddenCount=_6_"), std::string::npos);
 }
 
+// A save that fails (here a file size limit, as a full disk would) is a failure: the
+// tool says why and that the old network stays, and the net file is untouched.
+TEST_F(CliWorld, LearnWhoseSaveFailsExitsOneAndKeepsTheOldNet) {
+    std::string before = readFile(dir / "zelko.ini");
+    ASSERT_EQ(runWithFileLimit({"learn", "--iterations", "20", "--hidden", "6"}, before.size() / 2),
+              1)
+        << errors();
+    std::string error = errors();
+    EXPECT_NE(error.find("cannot save the learned net to " + (dir / "zelko.ini").string() +
+                         ": write(" + (dir / "zelko.ini.tmp").string() +
+                         ") failed: File too large; the net file keeps the network it held "
+                         "before"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(readFile(dir / "out.txt").find("saved the learned net"), std::string::npos);
+    EXPECT_EQ(readFile(dir / "zelko.ini"), before);
+    EXPECT_FALSE(fs::exists(dir / "zelko.ini.tmp"));
+}
+
 // Mail keeps arriving while the sorter is killed at random moments and started again:
 // afterwards every message is in exactly one place, none lost and none twice.
 TEST_F(CliWorld, KilledSorterLosesAndDuplicatesNothing) {
@@ -397,6 +461,64 @@ INSTANTIATE_TEST_SUITE_P(Debug, CliQuiet,
                                          QuietCase{"zero", "0", false},
                                          QuietCase{"one", "1", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A run of sort --once in which messages could not be handled is never a success: it
+// exits 75 with a line saying how many and why, and every message stays in the inbox.
+struct SortFailureCase {
+    const char* name;
+    // Breaks the world before the run; answers the file size limit for the run (0: none).
+    rlim_t (*breakWorld)(const fs::path& dir);
+    const char* expected; // in standard error
+};
+
+class CliSortFailure : public CliWorld, public testing::WithParamInterface<SortFailureCase> {};
+
+TEST_P(CliSortFailure, ExitsSeventyFiveAndLeavesTheMessagesInTheInbox) {
+    const SortFailureCase& c = GetParam();
+    const char* bodies[] = {"invoice amount due", "flight booking", "support ticket error"};
+    for (int n = 0; n < 3; ++n)
+        deliver(std::to_string(n) + ".host", sampleMail(n, bodies[n]));
+    rlim_t limit = c.breakWorld(dir);
+    std::vector<std::string> arguments{"sort", "--once"};
+    int status = limit ? runWithFileLimit(arguments, limit) : run("sort --once", nullptr, 60);
+    std::string error = errors();
+    EXPECT_EQ(status, 75) << error;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+    std::map<std::string, int> counts = messageIdCounts();
+    for (int n = 0; n < 3; ++n)
+        EXPECT_EQ(counts["<reliable-" + std::to_string(n) + "@example.org>"], 1) << n;
+    EXPECT_EQ(inboxFiles().size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, CliSortFailure,
+    testing::Values(
+        // The inbox's id file cannot grow (as on a full disk): the new mail gets no ids.
+        SortFailureCase{"id_file_not_written",
+                        [](const fs::path& dir) {
+                            return static_cast<rlim_t>(
+                                fs::file_size(dir / "Maildir/brevalo-uidlist"));
+                        },
+                        "cannot list the messages of the inbox"},
+        SortFailureCase{"root_target_folder_missing",
+                        [](const fs::path& dir) {
+                            std::string text = readFile(dir / "zelko.ini");
+                            text.insert(text.find('\n') + 1, "destFolder=_999999_\n");
+                            std::ofstream(dir / "zelko.ini", std::ios::binary) << text;
+                            return rlim_t(0);
+                        },
+                        "3 of 3 messages could not be sorted: com error 0x"},
+        // The inbox has given out its last id: nothing new can be numbered.
+        SortFailureCase{"ids_used_up",
+                        [](const fs::path& dir) {
+                            fs::path ids = dir / "Maildir/brevalo-uidlist";
+                            std::string text = readFile(ids);
+                            text.replace(0, text.find('\n'), "brevalo-uidlist 2 4294967294");
+                            std::ofstream(ids, std::ios::binary) << text;
+                            return rlim_t(0);
+                        },
+                        "no message id left in the folder"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliWorld, SortOnceOfAnUnlearnedNetIsRefused) {
     std::string text = readFile(dir / "zelko.ini");

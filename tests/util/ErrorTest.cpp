@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <thread>
 #include <vector>
 
 TEST(CheckHr, NegativeRaisesWithTheContext) {
-    EXPECT_EQ(checkHr(S_FALSE), S_FALSE);
+    EXPECT_EQ(checkHr(S_FALSE, "IStoreNamespace::Initialize"), S_FALSE);
     try {
         checkHr(E_FAIL, "IStoreNamespace::Initialize");
         FAIL() << "no exception";
@@ -22,25 +24,56 @@ TEST(CheckHr, NegativeRaisesWithTheContext) {
     }
 }
 
-TEST(ShowComError, TextAndCaptionOfTheBox) {
+// Every error text names what failed and why, whatever the raiser gave.
+struct ErrorTextCase {
+    const char* name;
+    HRESULT hr;
+    const char* what;
+    const char* text;
+};
+
+class ComErrorText : public testing::TestWithParam<ErrorTextCase> {};
+
+TEST_P(ComErrorText, NamesTheCallAndTheReason) {
+    const ErrorTextCase& c = GetParam();
     std::vector<std::pair<std::string, std::string>> shown;
     ErrorReporter previous =
         setErrorReporter([&](const std::string& caption, const std::string& text) {
             shown.emplace_back(caption, text);
         });
-    try {
-        checkHr(MIME_E_NOT_FOUND);
-    } catch (const ComException& e) {
-        showComError(e, "inbox notify");
-    }
-    showComError(ComException(E_FAIL, "CoCreateInstance error"), "x");
+    showComError(ComException(c.hr, c.what), "inbox notify");
     setErrorReporter(previous);
-    ASSERT_EQ(shown.size(), 2u);
+    ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].first, "Error");
-    // A plain check has nothing after the colon and blank.
-    EXPECT_EQ(shown[0].second, "com error 0x800cce05:  in context 'inbox notify'");
-    EXPECT_EQ(shown[1].second, "com error 0x80004005: CoCreateInstance error in context 'x'");
+    EXPECT_EQ(shown[0].second, c.text);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ComErrorText,
+    testing::Values(
+        ErrorTextCase{"errno", hresultFromErrno(ENOSPC), "copy inbox message 7 into folder 'A'",
+                      "com error 0x8007001c: copy inbox message 7 into folder 'A': No space "
+                      "left on device in context 'inbox notify'"},
+        ErrorTextCase{"errno_unnamed_call", hresultFromErrno(ENOSPC), "",
+                      "com error 0x8007001c: No space left on device in context 'inbox notify'"},
+        ErrorTextCase{"named_code", MIME_E_NOT_FOUND, "open the text body",
+                      "com error 0x800cce05: open the text body: the message has no body of "
+                      "that kind in context 'inbox notify'"},
+        ErrorTextCase{"named_code_in_errno_range", E_OUTOFMEMORY, "parse",
+                      "com error 0x8007000e: parse: out of memory in context 'inbox notify'"},
+        ErrorTextCase{"ids_used_up", STORE_E_NO_IDS_LEFT, "list the inbox",
+                      "com error 0x800c0101: list the inbox: no message id left in the folder "
+                      "in context 'inbox notify'"},
+        // The plain failure code adds nothing to a text that says what failed.
+        ErrorTextCase{"plain_failure", E_FAIL, "no inbox in the mail store",
+                      "com error 0x80004005: no inbox in the mail store in context 'inbox "
+                      "notify'"},
+        ErrorTextCase{"plain_failure_unnamed", E_FAIL, "",
+                      "com error 0x80004005: unspecified failure in context 'inbox notify'"},
+        ErrorTextCase{"unknown_code", static_cast<HRESULT>(0x80123456u), "",
+                      "com error 0x80123456: failure code 0x80123456 in context 'inbox "
+                      "notify'"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DebugLog, EveryLineReachesTheSinkCutAt1023) {
     std::vector<std::string> lines;
