@@ -28,9 +28,21 @@ bool unread(const std::string& fileName) {
 // a hard link is not possible (another file system).
 HRESULT copyBytes(const std::string& from, const std::string& to) {
     MaildirSysCalls& sys = sysCalls();
-    int in = sys.open(from.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // A FIFO would block the opening, a symbolic link lead out of the store.
+    int in = sys.open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0);
     if (in < 0) {
         return sysError("open(" + from + ")");
+    }
+    struct stat kind {};
+    if (sys.fstat(in, &kind) != 0) {
+        HRESULT hr = sysError("fstat(" + from + ")");
+        sys.close(in);
+        return hr;
+    }
+    if (!S_ISREG(kind.st_mode)) {
+        debugLog("not copying %s: not a regular file", from.c_str());
+        sys.close(in);
+        return hresultFromErrno(EINVAL);
     }
     int out = sys.open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {

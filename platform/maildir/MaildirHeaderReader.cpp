@@ -119,7 +119,9 @@ void MaildirHeaderReader::parse(const std::string& headerBlock, std::string* sub
 }
 
 HRESULT MaildirHeaderReader::read(const std::string& path, MESSAGEPROPS* props) {
-    int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // Only a regular file is read: a FIFO would block the opening, a symbolic link lead
+    // out of the store.
+    int fd = sysCalls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0);
     if (fd < 0) {
         return sysError("open(" + path + ")");
     }
@@ -129,6 +131,11 @@ HRESULT MaildirHeaderReader::read(const std::string& path, MESSAGEPROPS* props) 
         debugLog("%s", sysFailure("fstat(" + path + ")", error).c_str());
         sysCalls().close(fd);
         return hresultFromErrno(error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        debugLog("not reading %s: not a regular file", path.c_str());
+        sysCalls().close(fd);
+        return hresultFromErrno(EINVAL);
     }
     std::string block;
     size_t end = std::string::npos;

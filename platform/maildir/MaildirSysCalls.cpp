@@ -23,6 +23,7 @@ MaildirSysCalls realCalls() {
     calls.close = ::close;
     calls.fstat = ::fstat;
     calls.stat = ::stat;
+    calls.lstat = ::lstat;
     calls.rename = ::rename;
     calls.link = ::link;
     calls.unlink = ::unlink;

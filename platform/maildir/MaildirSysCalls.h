@@ -22,6 +22,7 @@ struct MaildirSysCalls {
     int (*close)(int fd);
     int (*fstat)(int fd, struct stat* st);
     int (*stat)(const char* path, struct stat* st);
+    int (*lstat)(const char* path, struct stat* st);
     int (*rename)(const char* from, const char* to);
     int (*link)(const char* from, const char* to);
     int (*unlink)(const char* path);

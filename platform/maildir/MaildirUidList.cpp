@@ -395,9 +395,11 @@ HRESULT MaildirUidList::listFiles(std::unordered_map<std::string, Listed>* files
             return sysError("opendir(" + dirPath + ")");
         }
         while (dirent* entry = readdir(dir)) {
-            if (entry->d_type == DT_DIR || !MaildirFileName::isMessageFile(entry->d_name))
+            if (!MaildirFileName::isMessageFile(entry->d_name))
                 continue;
             std::string name = entry->d_name;
+            if (!isMailFile(dirPath + "/" + name, entry->d_type))
+                continue;
             // A line break would end the record early; such a file is left alone.
             if (name.find('\n') != std::string::npos)
                 continue;
@@ -407,6 +409,30 @@ HRESULT MaildirUidList::listFiles(std::unordered_map<std::string, Listed>* files
         closedir(dir);
     }
     return S_OK;
+}
+
+bool MaildirUidList::isMailFile(const std::string& path, unsigned char type) {
+    if (type == DT_UNKNOWN) {
+        struct stat st {};
+        if (sysCalls().lstat(path.c_str(), &st) != 0)
+            return false; // gone already
+        type = S_ISREG(st.st_mode)    ? DT_REG
+               : S_ISLNK(st.st_mode)  ? DT_LNK
+               : S_ISFIFO(st.st_mode) ? DT_FIFO
+               : S_ISDIR(st.st_mode)  ? DT_DIR
+                                      : DT_CHR;
+    }
+    if (type == DT_REG)
+        return true;
+    if (refused.insert(path).second) {
+        const char* kind = type == DT_LNK    ? "a symbolic link"
+                           : type == DT_FIFO ? "a FIFO"
+                           : type == DT_DIR  ? "a directory"
+                           : type == DT_SOCK ? "a socket"
+                                             : "a device";
+        debugLog("skipping %s: %s, not a mail file", path.c_str(), kind);
+    }
+    return false;
 }
 
 HRESULT MaildirUidList::syncLocked() {
@@ -499,6 +525,9 @@ HRESULT MaildirUidList::syncNamedLocked(const std::vector<MaildirEvent>& events)
                 where = *it;
         }
         auto known = byBase.find(base);
+        if (where && known == byBase.end() &&
+            !isMailFile(folderPath + "/" + where->subdir + "/" + where->fileName, DT_UNKNOWN))
+            continue;
         if (where) {
             if (known != byBase.end())
                 moved.emplace_back(known->second, where);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -106,6 +107,10 @@ private:
     HRESULT addFileLocked(const std::string& subdir, const std::string& fileName,
                           const std::function<HRESULT()>& place, bool* present);
     HRESULT listFiles(std::unordered_map<std::string, Listed>* files);
+    // Whether the entry is a regular file (a mail file); anything else (a FIFO would block
+    // the reader, a symbolic link lead out of the store) gets no id, and one log line.
+    // type: the listing's d_type, DT_UNKNOWN to ask the file system.
+    bool isMailFile(const std::string& path, unsigned char type);
     // Appends records (complete lines) and applies them; durable: fsync before returning.
     HRESULT append(const std::string& records, bool durable);
     // fsync of records appended (by anyone) and not yet known to be on disk.
@@ -124,7 +129,8 @@ private:
     std::map<MESSAGEID, Entry> byId;
     std::unordered_map<std::string, MESSAGEID> byBase;
     MESSAGEID next = 1;
-    bool listed = false; // the locations of the files are known
+    bool listed = false;           // the locations of the files are known
+    std::set<std::string> refused; // the paths of files isMailFile refused, logged once
 
     int fd = -1; // the id file as read, kept open so its inode is not reused
     std::uint64_t device = 0, inode = 0;

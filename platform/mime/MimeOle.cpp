@@ -82,12 +82,14 @@ HRESULT MimeOleLoadMessageFile(const std::string& path, const FILETIME& received
     if (!message)
         return E_POINTER;
     *message = nullptr;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is read: a FIFO would block the opening, a symbolic link lead
+    // out of the store.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0)
         return hresultFromErrno(errno);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        int error = S_ISDIR(info.st_mode) ? EISDIR : info.st_mode ? EINVAL : errno;
         ::close(fd);
         return hresultFromErrno(error);
     }

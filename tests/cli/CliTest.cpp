@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -519,6 +520,63 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         "no message id left in the folder"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Only regular files are mail: a FIFO (which would block the reader for ever), a symbolic
+// link (to a file outside the store) and a directory in new/ are skipped with one log line
+// each, by the catch-all run and by the running sorter, while the real mail is sorted.
+struct NonMailCase {
+    const char* name;
+    bool running; // brevalo-cli sort, else sort --once
+};
+
+class CliNonMailFiles : public CliWorld, public testing::WithParamInterface<NonMailCase> {};
+
+TEST_P(CliNonMailFiles, AreSkippedWhileTheMailIsSorted) {
+    fs::path outside = dir / "outside.eml";
+    std::ofstream(outside) << sampleMail(99, "invoice amount due");
+    fs::path newDir = dir / "Maildir/new";
+    const std::vector<std::pair<fs::path, std::string>> strangers = {
+        {newDir / "1700000000.fifo.host", "a FIFO"},
+        {newDir / "1700000001.link.host", "a symbolic link"},
+        {newDir / "1700000002.dir.host", "a directory"}};
+    auto makeStrangers = [&] {
+        ASSERT_EQ(mkfifo(strangers[0].first.c_str(), 0600), 0);
+        fs::create_symlink(outside, strangers[1].first);
+        fs::create_directory(strangers[2].first);
+    };
+    std::string log;
+    if (GetParam().running) {
+        pid_t sorter = startSorter();
+        makeStrangers();
+        deliver("real.host", sampleMail(1, "invoice amount due"));
+        // The real message is the only one announced; its handling ends before the stop.
+        ASSERT_TRUE(waitForText((dir / "sort.err").string(), "message arrived: msg 2674"))
+            << readFile(dir / "sort.err");
+        EXPECT_EQ(stopSorter(sorter), 0);
+        log = readFile(dir / "sort.err");
+    } else {
+        makeStrangers();
+        deliver("real.host", sampleMail(1, "invoice amount due"));
+        EXPECT_EQ(run("sort --once", nullptr, 60), 0) << errors();
+        log = errors();
+    }
+    for (const auto& [path, kind] : strangers) {
+        std::string line = "skipping " + path.string() + ": " + kind + ", not a mail file";
+        std::size_t at = log.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << log;
+        EXPECT_EQ(log.find(line, at + 1), std::string::npos) << line << "\n" << log;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << path;
+    }
+    EXPECT_FALSE(fs::exists(newDir / "real.host"));
+    std::map<std::string, int> counts = messageIdCounts();
+    EXPECT_EQ(counts["<reliable-1@example.org>"], 1);
+    // Only the link itself (followed by the count) reaches the outside file: no copy of it.
+    EXPECT_EQ(counts["<reliable-99@example.org>"], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sorters, CliNonMailFiles,
+                         testing::Values(NonMailCase{"once", false}, NonMailCase{"running", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliWorld, SortOnceOfAnUnlearnedNetIsRefused) {
     std::string text = readFile(dir / "zelko.ini");
