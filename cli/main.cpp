@@ -67,6 +67,11 @@ int main(int argc, char** argv) {
     arguments.erase(arguments.begin());
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(ProgramEnvironment::executableFolder());
+    std::string stringsProblem = environment.openStrings();
+    if (!stringsProblem.empty()) {
+        std::fprintf(stderr, "brevalo-cli: %s\n", stringsProblem.c_str());
+        return exitFailed;
+    }
     if (command == "sort")
         return sortCommand(environment, arguments);
     if (command == "classify")

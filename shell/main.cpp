@@ -86,8 +86,14 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
 
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(QCoreApplication::applicationDirPath().toStdString());
-    // The boxes about the store speak the person's language.
-    locOpen(environment.stringsFile());
+    // The boxes about the store speak the person's language; a language file without the
+    // folder names would make folders named after its keys.
+    std::string stringsProblem = environment.openStrings();
+    if (!stringsProblem.empty()) {
+        std::fprintf(stderr, "brevalo: %s\n", stringsProblem.c_str());
+        reportError("Error", stringsProblem);
+        return 1;
+    }
     int storeStatus = checkStoreRoot(environment);
     if (storeStatus >= 0)
         return storeStatus;

@@ -1,8 +1,10 @@
 #include "sorting/ProgramEnvironment.h"
 
 #include "util/DataFiles.h"
+#include "util/Text.h"
 #include "platform/OEMessage.h"
 #include "platform/Store.h"
+#include "platform/profile/Loc.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -53,6 +55,24 @@ bool ProgramEnvironment::makeHome(std::string* error) const {
     if (error)
         *error = failure.message();
     return false;
+}
+
+std::string ProgramEnvironment::openStrings() const {
+    std::string path = stringsFile();
+    locOpen(path);
+    std::string missing;
+    for (const char* key : {"outlookexpress.folder.main", "outlookexpress.folder.output",
+                            "outlookexpress.folder.learningset"}) {
+        // A missing or empty value comes back as the key itself.
+        std::string name = locText(key);
+        if (name == key || trimText(name).empty())
+            missing += std::string(missing.empty() ? "" : ", ") + key;
+    }
+    if (missing.empty())
+        return {};
+    return "the language file " + path + " does not name the mail folders (" + missing +
+           " in section [en] missing or empty); put the strings.ini that came with the "
+           "program there";
 }
 
 ProgramEnvironment ProgramEnvironment::fromProcess(const std::string& programFolder) {

@@ -28,6 +28,10 @@ struct ProgramEnvironment {
     // "strings.ini" of a chosen home folder, else the one shipped next to the program, else
     // the installed one.
     std::string stringsFile() const;
+    // Opens the language file (locOpen) and checks that it names the store folders the
+    // programs make ("outlookexpress.folder.main", ".output", ".learningset"): without
+    // them folders would be named after the keys. The error text, else empty.
+    std::string openStrings() const;
     // The newest inbox message ids the sorters have looked at (InboxMark).
     std::string inboxMarkFile() const { return stateFolder + "inbox-seen"; }
     // What was handed to the sending command, so no mail is sent twice (SentMailRecord).

@@ -578,6 +578,52 @@ INSTANTIATE_TEST_SUITE_P(Sorters, CliNonMailFiles,
                          testing::Values(NonMailCase{"once", false}, NonMailCase{"running", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A language file that does not name the store folders stops every command before it
+// touches the store: folders named after the raw keys would appear otherwise.
+struct StringsCase {
+    const char* name;
+    const char* content;
+    const char* missing; // what the error lists
+    const char* arguments;
+};
+
+class CliBadStrings : public CliWorld, public testing::WithParamInterface<StringsCase> {};
+
+TEST_P(CliBadStrings, RefusesToStartAndCreatesNoFolder) {
+    const StringsCase& c = GetParam();
+    std::ofstream(dir / "strings.ini", std::ios::binary) << c.content;
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    std::string before = readFile(dir / "zelko.ini");
+    EXPECT_EQ(run(c.arguments, nullptr, 60), 1) << errors();
+    std::string error = errors();
+    EXPECT_NE(error.find("brevalo-cli: the language file " + (dir / "strings.ini").string() +
+                         " does not name the mail folders (" + c.missing),
+              std::string::npos)
+        << error;
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "Maildir"))
+        EXPECT_EQ(entry.path().string().find("outlookexpress"), std::string::npos) << entry.path();
+    EXPECT_TRUE(fs::exists(dir / "Maildir/new/1.host"));
+    EXPECT_EQ(readFile(dir / "zelko.ini"), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliBadStrings,
+    testing::Values(
+        StringsCase{"garbage", "\x89PNG\r\n\x1a\n\xff\xfe garbage = [[",
+                    "outlookexpress.folder.main, outlookexpress.folder.output, "
+                    "outlookexpress.folder.learningset in section [en] missing or empty)",
+                    "sort --once"},
+        StringsCase{"one_missing",
+                    "[en]\noutlookexpress.folder.main=Brevalo\n"
+                    "outlookexpress.folder.output=Sorted\n",
+                    "outlookexpress.folder.learningset in", "learn --iterations 5"},
+        StringsCase{"one_blank",
+                    "[en]\noutlookexpress.folder.main= \n"
+                    "outlookexpress.folder.output=Sorted\n"
+                    "outlookexpress.folder.learningset=Learning set\n",
+                    "outlookexpress.folder.main in", "check"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(CliWorld, SortOnceOfAnUnlearnedNetIsRefused) {
     std::string text = readFile(dir / "zelko.ini");
     std::ofstream(dir / "zelko.ini", std::ios::binary)
