@@ -472,6 +472,10 @@ struct SortFailureCase {
     const char* expected; // in standard error
 };
 
+void PrintTo(const SortFailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class CliSortFailure : public CliWorld, public testing::WithParamInterface<SortFailureCase> {};
 
 TEST_P(CliSortFailure, ExitsSeventyFiveAndLeavesTheMessagesInTheInbox) {
@@ -529,6 +533,10 @@ struct NonMailCase {
     bool running; // brevalo-cli sort, else sort --once
 };
 
+void PrintTo(const NonMailCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class CliNonMailFiles : public CliWorld, public testing::WithParamInterface<NonMailCase> {};
 
 TEST_P(CliNonMailFiles, AreSkippedWhileTheMailIsSorted) {
@@ -557,6 +565,7 @@ TEST_P(CliNonMailFiles, AreSkippedWhileTheMailIsSorted) {
     } else {
         makeStrangers();
         deliver("real.host", sampleMail(1, "invoice amount due"));
+        setenv("BREVALO_DEBUG", "1", 1); // the skipping is a diagnostic line
         EXPECT_EQ(run("sort --once", nullptr, 60), 0) << errors();
         log = errors();
     }
@@ -586,6 +595,10 @@ struct StringsCase {
     const char* missing; // what the error lists
     const char* arguments;
 };
+
+void PrintTo(const StringsCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class CliBadStrings : public CliWorld, public testing::WithParamInterface<StringsCase> {};
 

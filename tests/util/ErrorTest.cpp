@@ -32,6 +32,10 @@ struct ErrorTextCase {
     const char* text;
 };
 
+void PrintTo(const ErrorTextCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ComErrorText : public testing::TestWithParam<ErrorTextCase> {};
 
 TEST_P(ComErrorText, NamesTheCallAndTheReason) {
