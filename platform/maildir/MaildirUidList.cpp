@@ -87,9 +87,9 @@ bool giveIds(std::vector<Arrival>& arrivals, MESSAGEID next, const std::string& 
     MESSAGEID id = next;
     for (const Arrival& arrival : arrivals) {
         if (id >= lastId) {
-            debugLog("no message id left in %s: new mail there gets no id and is not sorted "
-                     "(see README.md, \"When the message ids run out\")",
-                     folderPath.c_str());
+            warningLog("no message id left in %s: new mail there gets no id and is not sorted "
+                       "(see README.md, \"When the message ids run out\")",
+                       folderPath.c_str());
             return false;
         }
         changes += addition(id, *arrival.base);
@@ -430,7 +430,7 @@ bool MaildirUidList::isMailFile(const std::string& path, unsigned char type) {
                            : type == DT_DIR  ? "a directory"
                            : type == DT_SOCK ? "a socket"
                                              : "a device";
-        debugLog("skipping %s: %s, not a mail file", path.c_str(), kind);
+        warningLog("skipping %s: %s, not a mail file", path.c_str(), kind);
     }
     return false;
 }
