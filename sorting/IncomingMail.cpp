@@ -142,6 +142,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     }
     SendingFor sending{record, id};
     bool handled = true;
+    bool givenUp = false;
     if (variant == 2) {
         if (net->getStoreMail() != 0)
             copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
@@ -154,6 +155,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             handled = net->getStoreMail() != 0;
         } else {
             handled = forwardMessage(message.get(), from, chosen, sending);
+            givenUp = !handled;
         }
     } else {
         copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
@@ -168,10 +170,16 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             debugLog("ZELKO: not answering message '%s': %s", subject.c_str(),
                      recipient.refusal.c_str());
         else
-            handled = replyToMessage(message.get(), from, chosen, sending);
+            givenUp = !(handled = replyToMessage(message.get(), from, chosen, sending));
     }
     if (handled)
         removeFromInbox(store, id, inboxId);
+    // A mail given up after its retry leaves the message in the inbox: that is a failure
+    // the person must hear of, not a message sorted.
+    if (givenUp)
+        throw ComException(E_FAIL, "the mail for message '" + subject +
+                                       "' could not be sent and is given up; the message "
+                                       "stays in the inbox");
 }
 
 std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record) {
