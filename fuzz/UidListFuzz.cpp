@@ -3,6 +3,7 @@
 // gets an id above all of them (never one already given). Only a file that has used up
 // the id space may refuse, and then as a failure.
 #include "util/Log.h"
+#include "platform/Result.h"
 #include "platform/maildir/MaildirUidList.h"
 
 #include <cstddef>
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         MaildirUidList list(folder);
         HRESULT hr = list.sync();
-        if (hr == E_FAIL) // no id left for the messages without one
+        if (hr == STORE_E_NO_IDS_LEFT) // no id left for the messages without one
             return 0;
         check(hr == S_OK);
         ids = idsOf(list);
@@ -94,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return S_OK;
         },
         &present);
-    if (hr == E_FAIL) { // the id space is used up: nothing placed
+    if (hr == STORE_E_NO_IDS_LEFT) { // the id space is used up: nothing placed
         check(!fs::exists(folder + "/new/" + added));
         fs::remove(folder + "/tmp/" + added);
         return 0;
