@@ -610,8 +610,10 @@ HRESULT MaildirUidList::addFileLocked(const std::string& subdir, const std::stri
         }
     }
     if (next >= lastId) {
-        debugLog("no message id left in %s", folderPath.c_str());
-        return E_FAIL;
+        warningLog("no message id left in %s: nothing more can be placed there (see README.md, "
+                   "\"When the message ids run out\")",
+                   folderPath.c_str());
+        return STORE_E_NO_IDS_LEFT;
     }
     hr = place();
     if (FAILED(hr))
