@@ -169,8 +169,10 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
         else if (!recipient.refusal.empty())
             debugLog("ZELKO: not answering message '%s': %s", subject.c_str(),
                      recipient.refusal.c_str());
-        else
-            givenUp = !(handled = replyToMessage(message.get(), from, chosen, sending));
+        else {
+            handled = replyToMessage(message.get(), from, chosen, sending);
+            givenUp = !handled;
+        }
     }
     if (handled)
         removeFromInbox(store, id, inboxId);
