@@ -54,6 +54,9 @@ struct MESSAGEPROPS {
     std::string pszSubject;     // decoded, UTF-8; empty when the message has none
     std::string pszDisplayFrom; // the sender's display name, else the address
     FILETIME ftReceived;        // the file's modification time
+    // The message's file name in its folder ("<unique base>[:2,<flags>]"): where the
+    // sorter's journal says a copy lies.
+    std::string fileName;
 };
 
 // One message at a time in the program, but the store takes any number.

@@ -5,6 +5,8 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "platform/Mime.h"
+#include "platform/maildir/MaildirFileName.h"
 #include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/NeuronOut.h"
@@ -40,6 +42,19 @@ com_ptr<IStoreFolder> openFolderOrRaise(IStoreNamespace* store, STOREFOLDERID id
     if (!folder)
         throw ComException(E_FAIL, formatString("cannot open folder %u", id));
     return folder;
+}
+
+// The first non-blank Message-ID, trimmed; empty when there is none.
+std::string firstMessageId(IMimeMessage* message) {
+    std::vector<std::string> values;
+    if (FAILED(message->GetHeaderValues("Message-ID", &values)))
+        return {};
+    for (const std::string& value : values) {
+        std::string trimmed = trimText(value);
+        if (!trimmed.empty())
+            return trimmed;
+    }
+    return {};
 }
 
 MESSAGEIDLIST oneMessage(MESSAGEID& id) {
@@ -81,22 +96,169 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
     return failure;
 }
 
-void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record) {
+std::optional<SortDecision> idleDecision(Net* net) {
+    SortDecision left;
     if (net->getEnabled() == 0) {
         debugLog("ZELKO: not enabled");
-        return;
+        left.reason = "sorting is off";
+        return left;
     }
     if (net->getEnabledPeriod() != 0) {
         DateTime now = wholeSeconds(sorterClock()());
         if (now < net->getPeriodFrom() || now > net->getPeriodTo()) {
             debugLog("ZELKO: enabled only in period");
-            return;
+            left.reason = "outside the sorting period";
+            return left;
         }
     }
     if (!net->isLearned()) {
         debugLog("ZELKO: net is not learned");
-        return;
+        left.reason = "the net is not learned";
+        return left;
     }
+    return std::nullopt;
+}
+
+namespace {
+
+// decide without the idle rules, which the caller has applied.
+SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string& subject) {
+    SortDecision decision;
+    decision.subject = subject;
+    decision.from = headerText(message, PID_HDR_FROM);
+    decision.messageId = firstMessageId(message);
+
+    std::string text = messageText(message);
+    MatchBudget budget(subject);
+    Classification result = net->classification(text, budget);
+    if (result.hasResult() && !result.hasEvidence()) {
+        debugLog("ZELKO: no stimulation matches '%s', leaving it in the inbox", subject.c_str());
+        decision.reason = "no stimulation matches";
+        return decision;
+    }
+    double threshold = net->getThreshold();
+    decision.chosen = net->chosenFolders(result, threshold);
+    if (refsCount(decision.chosen) == 0) {
+        debugLog("Message '%s' was not clasified to any category, so leaving it...",
+                 subject.c_str());
+        decision.reason = formatString("no folder reaches the threshold of %g %%", threshold);
+        return decision;
+    }
+    for (int i = 0; i < refsCount(decision.chosen); ++i) {
+        auto* folder = (*decision.chosen)[static_cast<std::size_t>(i)].as<NeuronOut>();
+        if (folder)
+            decision.folders.push_back(
+                {trimText(folder->getName()), result.percent(net->indexOfOutput(folder))});
+    }
+
+    int variant = net->getJobVariant();
+    debugLog("ZELKO: jobvariant %d", variant);
+    if (variant == 1) {
+        decision.action = SortDecision::Action::Move;
+        decision.copy = decision.remove = true;
+        return decision;
+    }
+    if (variant != 2 && variant != 3) {
+        debugLog("ZELKO: unknown jobvariant %d", variant);
+        decision.reason = formatString("unknown job variant %d", variant);
+        return decision;
+    }
+    std::string from = net->getFrom();
+    if (from.empty()) {
+        debugLog("ZELKO: 'from' is not set");
+        decision.reason = "the reply address is not set";
+        return decision;
+    }
+    decision.replyAddress = from;
+    if (variant == 2) {
+        decision.copy = net->getStoreMail() != 0;
+        if (sentByReplyAddress(message, from)) {
+            // Our own forward come back (a folder's persons include the reply address):
+            // forwarding it again would go round for ever. Without a kept copy it stays.
+            debugLog("ZELKO: not forwarding message '%s': it was sent by the reply address "
+                     "itself",
+                     subject.c_str());
+            decision.reason = "not forwarded: sent by the reply address itself";
+            decision.remove = decision.copy;
+            decision.action =
+                decision.copy ? SortDecision::Action::Move : SortDecision::Action::Leave;
+            return decision;
+        }
+        decision.action = SortDecision::Action::Forward;
+        decision.forward = decision.remove = true;
+        for (int i = 0; i < refsCount(decision.chosen); ++i) {
+            auto* folder = (*decision.chosen)[static_cast<std::size_t>(i)].as<NeuronOut>();
+            std::string to = folder ? joinTexts(folder->getEmails(), ";") : std::string();
+            if (!to.empty())
+                decision.recipients.push_back(to);
+        }
+        return decision;
+    }
+    decision.copy = decision.remove = true;
+    decision.action = SortDecision::Action::Move;
+    std::string reason = automaticMessageReason(message, from);
+    if (!reason.empty()) {
+        debugLog("ZELKO: not answering automatic message '%s' (%s)", subject.c_str(),
+                 reason.c_str());
+        decision.reason = "not answered: automatic mail (" + reason + ")";
+        return decision;
+    }
+    AnswerRecipient recipient = answerRecipient(message, from);
+    if (!recipient.refusal.empty()) {
+        debugLog("ZELKO: not answering message '%s': %s", subject.c_str(),
+                 recipient.refusal.c_str());
+        decision.reason = "not answered: " + recipient.refusal;
+        return decision;
+    }
+    decision.action = SortDecision::Action::Answer;
+    decision.answer = true;
+    decision.recipients = {recipient.address};
+    return decision;
+}
+
+} // namespace
+
+SortDecision decide(Net* net, IMimeMessage* message, const std::string& subject) {
+    if (std::optional<SortDecision> idle = idleDecision(net))
+        return *idle;
+    return decideOnMessage(net, message, subject);
+}
+
+CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
+                    const std::string& file, const SortDecision& decision, IMimeMessage* message,
+                    STOREFOLDERID rootFolder, const SendingFor& sending) {
+    CarriedOut done;
+    try {
+        if (decision.copy)
+            copyToTargetFolders(store, id, inboxId, rootFolder, decision.chosen, &done.copies,
+                                file);
+        bool givenUp = false;
+        if (decision.forward)
+            givenUp = !forwardMessage(message, decision.replyAddress, decision.chosen, sending);
+        else if (decision.answer)
+            givenUp = !replyToMessage(message, decision.replyAddress, decision.chosen, sending);
+        if (decision.remove && !givenUp) {
+            removeFromInbox(store, id, inboxId);
+            done.removed = true;
+        }
+        // A mail given up after its retry leaves the message in the inbox: that is a
+        // failure the person must hear of, not a message sorted.
+        if (givenUp) {
+            done.result = E_FAIL;
+            done.failure = "the mail for message '" + decision.subject +
+                           "' could not be sent and is given up; the message stays in the "
+                           "inbox";
+        }
+    } catch (const ComException& e) {
+        done.result = e.hr();
+        done.failure = e.what();
+    }
+    return done;
+}
+
+void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record) {
+    if (idleDecision(net))
+        return;
     com_ptr<IStoreFolder> inbox = openInbox(store);
     if (!inbox)
         throw ComException(E_FAIL, "no inbox in the mail store");
@@ -105,83 +267,21 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     checkHr(inbox->GetMessageProps(id, 0, &props),
             formatString("read the headers of inbox message %u", id));
     std::string subject = props.pszSubject;
+    std::string file = props.fileName;
     inbox->FreeMessageProps(&props);
 
     com_ptr<IMimeMessage> message;
     checkHr(inbox->OpenMessage(id, message.out()), formatString("open inbox message %u", id));
-    std::string text = messageText(message.get());
-    MatchBudget budget(subject);
-    Classification result = net->classification(text, budget);
-    if (result.hasResult() && !result.hasEvidence()) {
-        debugLog("ZELKO: no stimulation matches '%s', leaving it in the inbox", subject.c_str());
+    SortDecision decision = decideOnMessage(net, message.get(), subject);
+    if (decision.action == SortDecision::Action::Leave)
         return;
-    }
-    RefsPtr chosen = net->chosenFolders(result, net->getThreshold());
-    if (refsCount(chosen) == 0) {
-        debugLog("Message '%s' was not clasified to any category, so leaving it...",
-                 subject.c_str());
-        return;
-    }
-
-    STOREFOLDERID inboxId = folderIdOf(inbox.get());
-    int variant = net->getJobVariant();
-    debugLog("ZELKO: jobvariant %d", variant);
-    if (variant == 1) {
-        copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
-        removeFromInbox(store, id, inboxId);
-        return;
-    }
-    if (variant != 2 && variant != 3) {
-        debugLog("ZELKO: unknown jobvariant %d", variant);
-        return;
-    }
-    std::string from = net->getFrom();
-    if (from.empty()) {
-        debugLog("ZELKO: 'from' is not set");
-        return;
-    }
-    SendingFor sending{record, id};
-    bool handled = true;
-    bool givenUp = false;
-    if (variant == 2) {
-        if (net->getStoreMail() != 0)
-            copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
-        if (sentByReplyAddress(message.get(), from)) {
-            // Our own forward come back (a folder's persons include the reply address):
-            // forwarding it again would go round for ever. Without a kept copy it stays.
-            debugLog("ZELKO: not forwarding message '%s': it was sent by the reply address "
-                     "itself",
-                     subject.c_str());
-            handled = net->getStoreMail() != 0;
-        } else {
-            handled = forwardMessage(message.get(), from, chosen, sending);
-            givenUp = !handled;
-        }
-    } else {
-        copyToTargetFolders(store, id, inboxId, rootTargetFolderId(net), chosen);
-        std::string reason = automaticMessageReason(message.get(), from);
-        AnswerRecipient recipient;
-        if (reason.empty())
-            recipient = answerRecipient(message.get(), from);
-        if (!reason.empty())
-            debugLog("ZELKO: not answering automatic message '%s' (%s)", subject.c_str(),
-                     reason.c_str());
-        else if (!recipient.refusal.empty())
-            debugLog("ZELKO: not answering message '%s': %s", subject.c_str(),
-                     recipient.refusal.c_str());
-        else {
-            handled = replyToMessage(message.get(), from, chosen, sending);
-            givenUp = !handled;
-        }
-    }
-    if (handled)
-        removeFromInbox(store, id, inboxId);
-    // A mail given up after its retry leaves the message in the inbox: that is a failure
-    // the person must hear of, not a message sorted.
-    if (givenUp)
-        throw ComException(E_FAIL, "the mail for message '" + subject +
-                                       "' could not be sent and is given up; the message "
-                                       "stays in the inbox");
+    // The root target folder's default is found or made when first asked for: only when
+    // there is something to copy.
+    STOREFOLDERID root = decision.copy ? rootTargetFolderId(net) : FOLDERID_INVALID;
+    CarriedOut done = carryOut(store, folderIdOf(inbox.get()), id, file, decision, message.get(),
+                               root, SendingFor{record, id});
+    if (done.failed())
+        throw ComException(done.result, done.failure);
 }
 
 std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record) {
@@ -198,7 +298,8 @@ std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord
 }
 
 void copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
-                         STOREFOLDERID rootId, const RefsPtr& folders) {
+                         STOREFOLDERID rootId, const RefsPtr& folders, std::vector<CopyPlace>* made,
+                         const std::string& file) {
     com_ptr<IStoreFolder> source = openFolderOrRaise(store, inboxId);
     MESSAGEIDLIST ids = oneMessage(id);
     int copies = 0;
@@ -218,6 +319,8 @@ void copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inb
         checkHr(source->CopyMoveMessages(targetFolder.get(), &ids, 0, 2, nullptr),
                 formatString("copy inbox message %u into folder '%s'", id, name.c_str()));
         ++copies;
+        if (made)
+            made->push_back({name, MaildirFileName::withoutSyncUid(file)});
     }
     // Removing it now would leave the message nowhere.
     if (copies == 0 && refsCount(folders) > 0)

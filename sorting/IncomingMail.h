@@ -3,19 +3,25 @@
 #include "util/Refs.h"
 #include "util/DateTime.h"
 #include "platform/Store.h"
+#include "sorting/OutgoingMail.h"
+#include "sorting/SortDecision.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+class IMimeMessage;
 class InboxMark;
 class Net;
 class SentMailRecord;
 
 // What the sorter does with every message that arrives in the inbox: check that
 // sorting is on, classify the text, then by job variant copy the message into its
-// target folders, forward it or answer it, and remove it from the inbox.
+// target folders, forward it or answer it, and remove it from the inbox. Deciding
+// (decide) is kept apart from doing (carryOut): a dry run, a delivery and the journal
+// use the same rules.
 
 // What a store notification is handled with: the store, the inbox the window holds,
 // the running net, the sorter's inbox mark (none: nothing is remembered) and its record
@@ -42,6 +48,41 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id,
                        SentMailRecord* record = nullptr);
 
+// The rules that need no message: sorting off, outside the sorting period (read on the
+// sorter clock), the net not learned. A decision to leave the message, or none.
+std::optional<SortDecision> idleDecision(Net* net);
+
+// Every rule, the idle ones first: no stimulation matches, no folder reaches the
+// threshold, the job variant, the reply address, mail the sorter sent itself, automatic
+// mail and answer addresses. Reads the net and the message, changes nothing; debug lines
+// say why a message stays. subject is the store's (or the message's) subject.
+SortDecision decide(Net* net, IMimeMessage* message, const std::string& subject);
+
+// Where one copy now lies: the target folder's name and the copy's file name (the
+// unique base part before ":" names it for good; flags may change).
+struct CopyPlace {
+    std::string folder;
+    std::string file;
+};
+
+// What carrying out a decision did. On a failure, what was done before it stays done
+// and is listed; the message stays in the inbox.
+struct CarriedOut {
+    std::vector<CopyPlace> copies;
+    bool removed = false; // the message left the inbox
+    HRESULT result = S_OK;
+    std::string failure; // what failed and why; empty when nothing did
+    bool failed() const { return !failure.empty() || FAILED(result); }
+};
+
+// Does what the decision says to inbox message id (file: its file name in the inbox,
+// for the copies' names): copies below rootFolder, then the mail (recorded in
+// sending.record when there is one), then the removal from the inbox. A mail given up
+// after its retry is a failure: the message stays.
+CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
+                    const std::string& file, const SortDecision& decision, IMimeMessage* message,
+                    STOREFOLDERID rootFolder, const SendingFor& sending);
+
 // At start: the inbox messages whose mail failed once, to be tried once more; those
 // already gone from the inbox are left out.
 std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record);
@@ -49,9 +90,11 @@ std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord
 // Copies the message into the child of the root target folder named after each chosen
 // folder (trimmed; created when missing). Raises ComException when a folder could not be
 // found, created or copied into, or when every name was blank (nothing was copied): the
-// message must stay in the inbox.
+// message must stay in the inbox. Each copy made is appended to made (when given), also
+// those made before a failure; file is the message's file name in the inbox.
 void copyToTargetFolders(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId,
-                         STOREFOLDERID rootId, const RefsPtr& folders);
+                         STOREFOLDERID rootId, const RefsPtr& folders,
+                         std::vector<CopyPlace>* made = nullptr, const std::string& file = {});
 
 void removeFromInbox(IStoreNamespace* store, MESSAGEID id, STOREFOLDERID inboxId);
 

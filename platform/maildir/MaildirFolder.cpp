@@ -158,8 +158,10 @@ HRESULT MaildirFolder::withMessage(MESSAGEID id, const char* call, Action action
 HRESULT MaildirFolder::readProps(MESSAGEID id, MESSAGEPROPS* props) {
     return withMessage(id, "GetMessageProps", [&](const MaildirMessage& message) {
         HRESULT hr = MaildirHeaderReader::read(messagePath(message), props);
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             props->dwMessageId = id;
+            props->fileName = message.fileName;
+        }
         return hr;
     });
 }
@@ -177,6 +179,8 @@ HRESULT MaildirFolder::FreeMessageProps(MESSAGEPROPS* props) {
     props->pszSubject.shrink_to_fit();
     props->pszDisplayFrom.clear();
     props->pszDisplayFrom.shrink_to_fit();
+    props->fileName.clear();
+    props->fileName.shrink_to_fit();
     return S_OK;
 }
 

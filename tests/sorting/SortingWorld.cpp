@@ -153,6 +153,18 @@ std::vector<std::string> SortingWorld::folderSubjects(const std::string& name) {
     return folder ? subjectsOf(folder.get()) : std::vector<std::string>{};
 }
 
+std::vector<std::string> SortingWorld::folderFiles(const std::string& name) {
+    STOREFOLDERID id =
+        findOrCreateFolder(connection.store.get(), rootTargetFolderId(net.get()), name, false);
+    com_ptr<IStoreFolder> folder = openFolder(connection.store.get(), id);
+    std::vector<std::string> files;
+    if (folder)
+        forEachMessage(folder.get(), MESSAGEID_FIRST,
+                       [&files](const MESSAGEPROPS& props) { files.push_back(props.fileName); });
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 std::vector<SortingWorld::Sent> SortingWorld::sent() {
     std::vector<Sent> messages;
     for (int n = 0;; ++n) {

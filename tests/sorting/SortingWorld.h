@@ -30,6 +30,8 @@ public:
     // folder does not exist.
     std::vector<std::string> folderSubjects(const std::string& name);
     bool folderExists(const std::string& name);
+    // The message file names in that child folder, sorted.
+    std::vector<std::string> folderFiles(const std::string& name);
 
     struct Sent {
         std::string raw;      // what the sendmail command read
