@@ -13,6 +13,8 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
 int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int logCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int undoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 
 // Exit statuses shared by the commands.
 constexpr int exitOk = 0;

@@ -1,23 +1,137 @@
 #include "util/ComException.h"
+#include "util/ComPtr.h"
+#include "util/ErrorReport.h"
+#include "util/Log.h"
+#include "util/Text.h"
+#include "platform/Mime.h"
 #include "platform/lock/SingleInstance.h"
+#include "platform/maildir/MaildirFileName.h"
+#include "mail/MessageText.h"
 #include "sorting/InboxMark.h"
+#include "sorting/Journal.h"
 #include "sorting/SentMailRecord.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/Sorter.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct InboxFile {
+    std::string path;
+    struct timespec modified {};
+};
+
+// The message files of the inbox, oldest first, read past the store: the store would
+// give unseen files ids (and write them down), and a dry run changes nothing.
+std::vector<InboxFile> inboxFiles(const std::string& root) {
+    std::vector<InboxFile> files;
+    for (const char* subdir : {"new", "cur"}) {
+        std::error_code error;
+        for (const fs::directory_entry& entry :
+             fs::directory_iterator(root + "/" + subdir, error)) {
+            std::string name = entry.path().filename().string();
+            struct stat info {};
+            if (!MaildirFileName::isMessageFile(name) || lstat(entry.path().c_str(), &info) != 0 ||
+                !S_ISREG(info.st_mode))
+                continue;
+            files.push_back({entry.path().string(), info.st_mtim});
+        }
+    }
+    std::sort(files.begin(), files.end(), [](const InboxFile& a, const InboxFile& b) {
+        if (a.modified.tv_sec != b.modified.tv_sec)
+            return a.modified.tv_sec < b.modified.tv_sec;
+        if (a.modified.tv_nsec != b.modified.tv_nsec)
+            return a.modified.tv_nsec < b.modified.tv_nsec;
+        return a.path < b.path;
+    });
+    return files;
+}
+
+std::string folderList(const SortDecision& decision) {
+    std::vector<std::string> parts;
+    for (const SortDecision::Folder& folder : decision.folders)
+        parts.push_back(formatString("%s (%.1f%%)", folder.name.c_str(), folder.percent));
+    return joinTexts(parts, ", ");
+}
+
+// What sort --once would do with every inbox message, changing nothing: no file, no id,
+// no journal line, no mail.
+int dryRun(const ProgramEnvironment& environment) {
+    if (!storeRootExists(environment.storeRoot)) {
+        std::fprintf(stderr, "brevalo-cli: there is no mail store at %s\n",
+                     environment.storeRoot.c_str());
+        return exitNoStore;
+    }
+    CliSession session(environment);
+    try {
+        session.openNetOnly();
+    } catch (const ComException& e) {
+        std::fprintf(stderr, "brevalo-cli: cannot load the net %s: %s\n",
+                     environment.netFile().c_str(), comErrorText(e, "load").c_str());
+        return exitFailed;
+    }
+    std::vector<InboxFile> files = inboxFiles(environment.storeRoot);
+    int status = exitOk;
+    for (const InboxFile& file : files) {
+        com_ptr<IMimeMessage> message;
+        HRESULT hr = MimeOleLoadMessageFile(
+            file.path, fileTimeFromUnix(file.modified.tv_sec, file.modified.tv_nsec),
+            message.out());
+        if (FAILED(hr)) {
+            std::printf("%s\n  cannot be read: %s\n", file.path.c_str(), resultText(hr).c_str());
+            status = exitTempFail;
+            continue;
+        }
+        std::string subject = headerText(message.get(), PID_HDR_SUBJECT);
+        SortDecision decision = decide(session.net(), message.get(), subject);
+        std::printf("%s\n", subject.empty() ? "(no subject)" : subject.c_str());
+        if (decision.action == SortDecision::Action::Leave) {
+            std::printf("  stays in the inbox: %s\n", decision.reason.c_str());
+            continue;
+        }
+        if (decision.copy)
+            std::printf("  copied into %s\n", folderList(decision).c_str());
+        else
+            std::printf("  chosen: %s (no copy kept)\n", folderList(decision).c_str());
+        for (const std::string& to : decision.recipients)
+            std::printf("  %s to %s\n", decision.forward ? "forwarded" : "answered", to.c_str());
+        if (!decision.reason.empty())
+            std::printf("  %s\n", decision.reason.c_str());
+        if (decision.remove)
+            std::printf("  removed from the inbox\n");
+    }
+    std::printf("brevalo-cli: dry run over %zu message%s in the inbox, nothing changed\n",
+                files.size(), files.size() == 1 ? "" : "s");
+    return status;
+}
+
+} // namespace
 
 int sortCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     bool once = false;
+    bool dry = false;
     for (const std::string& argument : arguments) {
         if (argument == "--once") {
             once = true;
             continue;
         }
+        if (argument == "--dry-run") {
+            dry = true;
+            continue;
+        }
         std::fprintf(stderr, "brevalo-cli sort: unknown option '%s'\n", argument.c_str());
         return exitUsage;
     }
+    // A dry run looks once, and needs no guard: it changes nothing.
+    if (dry)
+        return dryRun(environment);
     // The tray program takes the same guard: two sorters would handle one message twice.
     SingleInstance guard("__zelko");
     if (!guard.acquire()) {
@@ -46,7 +160,8 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
     }
     InboxMark mark(environment.inboxMarkFile(), environment.storeRoot);
     SentMailRecord record(environment.sentMailFile());
-    Sorter sorter(session.store(), session.inbox(), session.net(), &mark, &record);
+    Journal journal(environment.journalFile());
+    Sorter sorter(session.store(), session.inbox(), session.net(), &mark, &record, &journal);
     if (once) {
         Sorter::InboxPass pass = sorter.sortInbox();
         std::printf("brevalo-cli: looked at %d message%s in the inbox\n", pass.messages,

@@ -26,12 +26,13 @@ bool sameState(const struct stat& a, const struct stat& b) {
 } // namespace
 
 Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark,
-               SentMailRecord* record) {
+               SentMailRecord* record, Journal* journal) {
     context.store = store;
     context.inbox = inbox;
     context.net = net;
     context.mark = mark;
     context.record = record;
+    context.journal = journal;
     stat(net->getFileName().c_str(), &netFileState);
 }
 

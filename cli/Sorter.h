@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 class InboxMark;
+class Journal;
 class Net;
 class SentMailRecord;
 
@@ -16,9 +17,9 @@ class SentMailRecord;
 class Sorter : public INotifySink {
 public:
     // mark (may be null) remembers what was looked at, across runs; record (may be null)
-    // what was handed to the sending command.
+    // what was handed to the sending command; journal (may be null) takes every decision.
     Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark = nullptr,
-           SentMailRecord* record = nullptr);
+           SentMailRecord* record = nullptr, Journal* journal = nullptr);
 
     // What one pass over the inbox did.
     struct InboxPass {

@@ -14,9 +14,12 @@ const char* const usage =
     "Sorts the mail arriving in a Maildir inbox with the network built in Brevalo.\n"
     "\n"
     "Commands:\n"
-    "  sort [--once]          sort the mail that arrived since the last sorter stopped,\n"
+    "  sort [--once] [--dry-run]\n"
+    "                         sort the mail that arrived since the last sorter stopped,\n"
     "                         then new mail until stopped (SIGINT, SIGTERM); with --once\n"
-    "                         sort every message now in the inbox, then exit\n"
+    "                         sort every message now in the inbox, then exit; with\n"
+    "                         --dry-run show what sorting the inbox would do, changing\n"
+    "                         nothing\n"
     "  classify [--threshold P] [--tsv] FILE...\n"
     "                         show how the net classifies messages (RFC 822 files, - for\n"
     "                         standard input)\n"
@@ -24,6 +27,11 @@ const char* const usage =
     "                         check the learning set, learn it and save the net\n"
     "  check                  check the learning set: messages no stimulation matches,\n"
     "                         messages assigned to no folder\n"
+    "  log [-n N] [--since TIME] [--json]\n"
+    "                         what the sorter did, newest last (default: the last 20)\n"
+    "  undo [-n N | --since TIME | MESSAGE-ID...]\n"
+    "                         move sorted messages back into the inbox (default: the\n"
+    "                         last one); mail forwarded or answered cannot be unsent\n"
     "  demo DIR               build a sample Maildir and net in DIR, learn, deliver new\n"
     "                         mail and sort it\n"
     "\n"
@@ -36,8 +44,8 @@ const char* const usage =
     "  MAILDIR           the mail store root (default: ~/Maildir)\n"
     "  BREVALO_SENDMAIL  command that sends mail (default: /usr/sbin/sendmail -t -oi)\n"
     "  XDG_STATE_HOME    where sort keeps the newest inbox message it looked at, in\n"
-    "                    brevalo/inbox-seen (default: ~/.local/state; with BREVALO_HOME\n"
-    "                    set, in that folder)\n"
+    "                    brevalo/inbox-seen, and its journal, brevalo/journal.jsonl\n"
+    "                    (default: ~/.local/state; with BREVALO_HOME set, in that folder)\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 refused (another sorter runs, or the net is not\n"
     "learned), 64 bad usage, 66 no mail store at the store root (only demo makes one),\n"
@@ -82,6 +90,10 @@ int main(int argc, char** argv) {
         return checkCommand(environment, arguments);
     if (command == "demo")
         return demoCommand(environment, arguments);
+    if (command == "log")
+        return logCommand(environment, arguments);
+    if (command == "undo")
+        return undoCommand(environment, arguments);
     std::fprintf(stderr, "brevalo-cli: unknown command '%s' (see --help)\n", command.c_str());
     return exitUsage;
 }

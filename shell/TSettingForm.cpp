@@ -6,6 +6,7 @@
 #include "platform/profile/Loc.h"
 #include "mail/StoreMessages.h"
 #include "sorting/InboxMark.h"
+#include "sorting/Journal.h"
 #include "sorting/IncomingMail.h"
 #include "sorting/SentMailRecord.h"
 #include "editor/FolderImages.h"
@@ -176,6 +177,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
         std::vector<MESSAGEID> ids = mark->catchUp(connection.inbox.get());
         // Mail that failed to go out at the last run is tried once more.
         sentMail = std::make_unique<SentMailRecord>(environment.sentMailFile());
+        journal = std::make_unique<Journal>(environment.journalFile());
         for (MESSAGEID id : messagesToRetry(connection.inbox.get(), *sentMail))
             if (std::find(ids.begin(), ids.end(), id) == ids.end())
                 ids.push_back(id);
@@ -598,7 +600,7 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
     }
     try {
         onStoreNotify(SorterContext{connection.store.get(), connection.inbox.get(),
-                                    runningNet.get(), mark.get(), sentMail.get()},
+                                    runningNet.get(), mark.get(), sentMail.get(), journal.get()},
                       message, wParam, lParam);
         if (mark && mark->unsaved() && !markTimer->isActive())
             markTimer->start();

@@ -19,6 +19,7 @@
 #include <memory>
 
 class InboxMark;
+class Journal;
 class SentMailRecord;
 class QAction;
 class QCheckBox;
@@ -159,6 +160,7 @@ private:
     ref_ptr<Net> runningNet;
     std::unique_ptr<InboxMark> mark;
     std::unique_ptr<SentMailRecord> sentMail;
+    std::unique_ptr<Journal> journal;
     QTimer* markTimer = nullptr;
     TSystray* tray = nullptr;
     QSocketNotifier* notifier = nullptr;

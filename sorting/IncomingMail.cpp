@@ -13,6 +13,7 @@
 #include "mail/MessageText.h"
 #include "mail/StoreAccess.h"
 #include "sorting/InboxMark.h"
+#include "sorting/Journal.h"
 #include "sorting/OutgoingMail.h"
 #include "sorting/SentMailRecord.h"
 
@@ -86,7 +87,7 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
     }
     std::string failure;
     try {
-        processNewMessage(context.store, context.net, id, context.record);
+        processNewMessage(context.store, context.net, id, context.record, context.journal);
     } catch (const ComException& e) {
         showComError(e, "inbox notify");
         failure = comErrorText(e, "inbox notify");
@@ -256,32 +257,76 @@ CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
     return done;
 }
 
-void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record) {
-    if (idleDecision(net))
-        return;
-    com_ptr<IStoreFolder> inbox = openInbox(store);
-    if (!inbox)
-        throw ComException(E_FAIL, "no inbox in the mail store");
+namespace {
 
-    MESSAGEPROPS props;
-    checkHr(inbox->GetMessageProps(id, 0, &props),
-            formatString("read the headers of inbox message %u", id));
-    std::string subject = props.pszSubject;
-    std::string file = props.fileName;
-    inbox->FreeMessageProps(&props);
-
-    com_ptr<IMimeMessage> message;
-    checkHr(inbox->OpenMessage(id, message.out()), formatString("open inbox message %u", id));
-    SortDecision decision = decideOnMessage(net, message.get(), subject);
-    if (decision.action == SortDecision::Action::Leave)
+// A journal that cannot be written must not stop the sorting: the mail is handled.
+void writeJournal(Journal* journal, const SortDecision& decision, const CarriedOut& done) {
+    if (!journal)
         return;
-    // The root target folder's default is found or made when first asked for: only when
-    // there is something to copy.
-    STOREFOLDERID root = decision.copy ? rootTargetFolderId(net) : FOLDERID_INVALID;
-    CarriedOut done = carryOut(store, folderIdOf(inbox.get()), id, file, decision, message.get(),
-                               root, SendingFor{record, id});
-    if (done.failed())
-        throw ComException(done.result, done.failure);
+    std::string error;
+    if (!journal->append(Journal::Entry::of(decision, done), error))
+        warningLog("ZELKO: cannot write the journal: %s", error.c_str());
+}
+
+} // namespace
+
+void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record,
+                       Journal* journal) {
+    std::optional<SortDecision> idle = idleDecision(net);
+    if (idle && !journal)
+        return;
+    SortDecision known; // what is known of the message, for the journal line of a failure
+    bool journaled = false;
+    try {
+        com_ptr<IStoreFolder> inbox = openInbox(store);
+        if (!inbox)
+            throw ComException(E_FAIL, "no inbox in the mail store");
+
+        MESSAGEPROPS props;
+        HRESULT read = inbox->GetMessageProps(id, 0, &props);
+        known.subject = props.pszSubject;
+        known.from = props.pszDisplayFrom;
+        std::string file = props.fileName;
+        inbox->FreeMessageProps(&props);
+        if (idle) {
+            // Left alone whatever it is: a message that cannot be read is no error here.
+            idle->subject = known.subject;
+            idle->from = known.from;
+            writeJournal(journal, *idle, {});
+            return;
+        }
+        checkHr(read, formatString("read the headers of inbox message %u", id));
+        if (journal && journal->movedBack(file)) {
+            debugLog("ZELKO: message '%s' was moved back into the inbox by undo, leaving it",
+                     known.subject.c_str());
+            return;
+        }
+
+        com_ptr<IMimeMessage> message;
+        checkHr(inbox->OpenMessage(id, message.out()), formatString("open inbox message %u", id));
+        SortDecision decision = decideOnMessage(net, message.get(), known.subject);
+        known = decision;
+        if (decision.action == SortDecision::Action::Leave) {
+            writeJournal(journal, decision, {});
+            return;
+        }
+        // The root target folder's default is found or made when first asked for: only
+        // when there is something to copy.
+        STOREFOLDERID root = decision.copy ? rootTargetFolderId(net) : FOLDERID_INVALID;
+        CarriedOut done = carryOut(store, folderIdOf(inbox.get()), id, file, decision,
+                                   message.get(), root, SendingFor{record, id});
+        writeJournal(journal, decision, done);
+        journaled = true;
+        if (done.failed())
+            throw ComException(done.result, done.failure);
+    } catch (const ComException& e) {
+        CarriedOut failed;
+        failed.result = e.hr();
+        failed.failure = e.what();
+        if (!journaled)
+            writeJournal(journal, known, failed);
+        throw;
+    }
 }
 
 std::vector<MESSAGEID> messagesToRetry(IStoreFolder* inbox, const SentMailRecord& record) {

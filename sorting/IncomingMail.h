@@ -14,6 +14,7 @@
 
 class IMimeMessage;
 class InboxMark;
+class Journal;
 class Net;
 class SentMailRecord;
 
@@ -25,13 +26,15 @@ class SentMailRecord;
 
 // What a store notification is handled with: the store, the inbox the window holds,
 // the running net, the sorter's inbox mark (none: nothing is remembered) and its record
-// of the mail handed to the sending command (none: mail is sent without one).
+// of the mail handed to the sending command (none: mail is sent without one), and the
+// journal every decision is written to (none: nothing is written).
 struct SorterContext {
     IStoreNamespace* store = nullptr;
     IStoreFolder* inbox = nullptr;
     Net* net = nullptr;
     InboxMark* mark = nullptr;
     SentMailRecord* record = nullptr;
+    Journal* journal = nullptr;
 };
 
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
@@ -45,8 +48,10 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
 // Sorts one message of the inbox; failures of the store, MIME or sending layers raise
 // ComException (whatever was done before stays done). With a record, no mail is sent
 // twice for the message (variants 2 and 3 send before the message leaves the inbox).
+// With a journal, every decision is written to it, a failure included, and a message
+// that undo moved back into the inbox stays there.
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id,
-                       SentMailRecord* record = nullptr);
+                       SentMailRecord* record = nullptr, Journal* journal = nullptr);
 
 // The rules that need no message: sorting off, outside the sorting period (read on the
 // sorter clock), the net not learned. A decision to leave the message, or none.

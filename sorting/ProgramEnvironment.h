@@ -36,6 +36,8 @@ struct ProgramEnvironment {
     std::string inboxMarkFile() const { return stateFolder + "inbox-seen"; }
     // What was handed to the sending command, so no mail is sent twice (SentMailRecord).
     std::string sentMailFile() const { return stateFolder + "sent-mail"; }
+    // What the sorters decided for each message (Journal).
+    std::string journalFile() const { return stateFolder + "journal.jsonl"; }
 
     // Makes the home folder (and its parents) when it is missing, as on the first start;
     // false with the reason in error when that fails. A net that earlier versions kept

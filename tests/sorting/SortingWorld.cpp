@@ -118,8 +118,8 @@ MESSAGEID SortingWorld::deliver(const std::string& message) {
 }
 
 void SortingWorld::arrive(MESSAGEID id) {
-    SorterContext context{connection.store.get(), connection.inbox.get(), net.get(), nullptr,
-                          record};
+    SorterContext context{
+        connection.store.get(), connection.inbox.get(), net.get(), nullptr, record, journal};
     onStoreNotify(context, WM_NEWMSGS, id, 0);
 }
 

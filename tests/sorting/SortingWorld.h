@@ -4,6 +4,7 @@
 
 #include "util/ComPtr.h"
 #include "sorting/IncomingMail.h"
+#include "sorting/Journal.h"
 #include "sorting/SentMailRecord.h"
 #include "mail/StoreAccess.h"
 #include "core/Net.h"
@@ -47,6 +48,8 @@ public:
     std::vector<std::string> errors; // the error boxes shown
     // What arrive() records sent mail in (none: mail goes out without a record).
     SentMailRecord* record = nullptr;
+    // What arrive() writes its decisions to (none: nothing is written).
+    Journal* journal = nullptr;
     TempStore store;
     std::string netFile;
     StoreConnection connection;

@@ -1,0 +1,131 @@
+#include "tests/support/TempFolder.h"
+
+#include "sorting/Journal.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace {
+
+Journal::Entry entry(const std::string& subject, const std::string& time = "2026-12-08T06:00:00Z",
+                     const std::string& messageId = "") {
+    Journal::Entry e;
+    e.time = time;
+    e.subject = subject;
+    e.messageId = messageId;
+    e.action = "moved";
+    return e;
+}
+
+std::vector<std::string> subjects(const std::vector<Journal::Entry>& entries) {
+    std::vector<std::string> result;
+    for (const Journal::Entry& e : entries)
+        result.push_back(e.subject);
+    return result;
+}
+
+using Texts = std::vector<std::string>;
+
+} // namespace
+
+TEST(Journal, LineRoundTripsEveryField) {
+    Journal::Entry e = entry("Trip \"to\" Zürich\n", "2026-12-08T06:12:03Z", "<a1@example.org>");
+    e.from = "Ann <ann@example.org>";
+    e.action = "forwarded";
+    e.reason = "because";
+    e.recipients = {"acc@example.org;boss@example.org"};
+    e.folders = {{"Invoices", 97.5}, {"Travel", 80}};
+    e.copies = {{"Invoices", "1765.M1P2Q3.host:2,S"}};
+    std::string line = e.toJson();
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    Journal::Entry back;
+    ASSERT_TRUE(Journal::Entry::fromJson(line, back));
+    EXPECT_EQ(back.toJson(), line);
+    EXPECT_EQ(back.subject, e.subject);
+    EXPECT_EQ(back.folders[0].percent, 97.5);
+    EXPECT_EQ(back.copies[0].file, e.copies[0].file);
+    // Bytes that are no UTF-8 (a broken header) still give a line.
+    e.subject = "bad \xff\xfe byte";
+    ASSERT_TRUE(Journal::Entry::fromJson(e.toJson(), back));
+}
+
+// A crash may leave a line without its end, and anything may stand in the file: the
+// reader skips it, and the next append starts a line of its own.
+TEST(Journal, UnreadableLinesAreSkippedAndATornTailIsEnded) {
+    TempFolder folder("journal");
+    Journal journal(folder.file("state/journal.jsonl"));
+    std::string error;
+    ASSERT_TRUE(journal.append(entry("one"), error)) << error;
+    writeFile(journal.fileName(), readFile(journal.fileName()) +
+                                      "not json\n[1,2]\n{\"action\":\"moved\"}\n{\"time\":\"2026-");
+    ASSERT_TRUE(journal.append({entry("two"), entry("three")}, error)) << error;
+    EXPECT_EQ(subjects(journal.all()), (Texts{"one", "two", "three"}));
+}
+
+// At the size limit the file moves aside; two old files are kept, the oldest dropped.
+TEST(Journal, RotatesKeepingTheLastTwo) {
+    TempFolder folder("journal");
+    Journal journal(folder.file("journal.jsonl"));
+    std::string big(Journal::rotateBytes / 5, 'x');
+    std::string error;
+    for (int i = 1; i <= 17; ++i) {
+        Journal::Entry e = entry(std::to_string(i));
+        e.reason = big;
+        ASSERT_TRUE(journal.append(e, error)) << error;
+    }
+    // 5 lines reach the limit: 1-5 dropped, 6-10 in .2, 11-15 in .1, 16-17 current.
+    Texts expected;
+    for (int i = 6; i <= 17; ++i)
+        expected.push_back(std::to_string(i));
+    EXPECT_EQ(subjects(journal.all()), expected);
+    EXPECT_FALSE(fileExists(journal.fileName() + ".3"));
+    EXPECT_EQ(subjects(journal.last(3)), (Texts{"15", "16", "17"}));
+}
+
+TEST(Journal, SelectsTheLastSinceATimeAndByMessageId) {
+    TempFolder folder("journal");
+    Journal journal(folder.file("journal.jsonl"));
+    std::string error;
+    ASSERT_TRUE(journal.append({entry("a", "2026-12-07T23:59:59Z", "<a@x>"),
+                                entry("b", "2026-12-08T00:00:00Z", "<b@x>"),
+                                entry("c", "2026-12-08T10:00:00Z", "<a@x>")},
+                               error));
+    std::time_t midnight = 0;
+    ASSERT_TRUE(Journal::parseTime("2026-12-08", 0, midnight));
+    EXPECT_EQ(subjects(journal.since(midnight)), (Texts{"b", "c"}));
+    EXPECT_EQ(subjects(journal.last(1)), Texts{"c"});
+    EXPECT_EQ(subjects(journal.last(9)), (Texts{"a", "b", "c"}));
+    EXPECT_EQ(subjects(journal.withMessageIds({"a@x"})), (Texts{"a", "c"}));
+    EXPECT_EQ(subjects(journal.withMessageIds({"<b@x>", "<none@x>"})), Texts{"b"});
+}
+
+struct TimeCase {
+    const char* text;
+    const char* expected; // formatted back; null: refused
+};
+
+class JournalTime : public testing::TestWithParam<TimeCase> {};
+
+TEST_P(JournalTime, ReadsWhatAPersonTypes) {
+    const TimeCase& c = GetParam();
+    std::time_t now = 0;
+    ASSERT_TRUE(Journal::parseTime("2026-12-08T12:00:00Z", 0, now));
+    std::time_t time = 0;
+    bool read = Journal::parseTime(c.text, now, time);
+    EXPECT_EQ(read, c.expected != nullptr) << c.text;
+    if (read && c.expected) {
+        EXPECT_EQ(Journal::formatTime(time), c.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, JournalTime,
+    testing::Values(TimeCase{"2026-12-08", "2026-12-08T00:00:00Z"},
+                    TimeCase{"2026-12-08T06:30", "2026-12-08T06:30:00Z"},
+                    TimeCase{"2026-12-08 06:30:15Z", "2026-12-08T06:30:15Z"},
+                    TimeCase{"2h", "2026-12-08T10:00:00Z"}, TimeCase{"3d", "2026-12-05T12:00:00Z"},
+                    TimeCase{"90m", "2026-12-08T10:30:00Z"}, TimeCase{"2026-13-01", nullptr},
+                    TimeCase{"2026-12-08T06", nullptr}, TimeCase{"yesterday", nullptr},
+                    TimeCase{"2026-12-08x", nullptr}, TimeCase{"", nullptr},
+                    TimeCase{"h", nullptr}));
