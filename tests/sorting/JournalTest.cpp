@@ -101,6 +101,7 @@ TEST(Journal, SelectsTheLastSinceATimeAndByMessageId) {
 }
 
 struct TimeCase {
+    const char* name;
     const char* text;
     const char* expected; // formatted back; null: refused
 };
@@ -121,11 +122,15 @@ TEST_P(JournalTime, ReadsWhatAPersonTypes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, JournalTime,
-    testing::Values(TimeCase{"2026-12-08", "2026-12-08T00:00:00Z"},
-                    TimeCase{"2026-12-08T06:30", "2026-12-08T06:30:00Z"},
-                    TimeCase{"2026-12-08 06:30:15Z", "2026-12-08T06:30:15Z"},
-                    TimeCase{"2h", "2026-12-08T10:00:00Z"}, TimeCase{"3d", "2026-12-05T12:00:00Z"},
-                    TimeCase{"90m", "2026-12-08T10:30:00Z"}, TimeCase{"2026-13-01", nullptr},
-                    TimeCase{"2026-12-08T06", nullptr}, TimeCase{"yesterday", nullptr},
-                    TimeCase{"2026-12-08x", nullptr}, TimeCase{"", nullptr},
-                    TimeCase{"h", nullptr}));
+    testing::Values(TimeCase{"date", "2026-12-08", "2026-12-08T00:00:00Z"},
+                    TimeCase{"date_and_minute", "2026-12-08T06:30", "2026-12-08T06:30:00Z"},
+                    TimeCase{"blank_seconds_and_z", "2026-12-08 06:30:15Z", "2026-12-08T06:30:15Z"},
+                    TimeCase{"hours_back", "2h", "2026-12-08T10:00:00Z"},
+                    TimeCase{"days_back", "3d", "2026-12-05T12:00:00Z"},
+                    TimeCase{"minutes_back", "90m", "2026-12-08T10:30:00Z"},
+                    TimeCase{"month_13", "2026-13-01", nullptr},
+                    TimeCase{"hour_alone", "2026-12-08T06", nullptr},
+                    TimeCase{"word", "yesterday", nullptr},
+                    TimeCase{"trailing_letter", "2026-12-08x", nullptr},
+                    TimeCase{"empty", "", nullptr}, TimeCase{"unit_alone", "h", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
