@@ -279,6 +279,10 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     bool journaled = false;
     try {
         com_ptr<IStoreFolder> inbox = openInbox(store);
+        if (!inbox && idle) {
+            writeJournal(journal, *idle, {}); // a paused sorter needs no inbox
+            return;
+        }
         if (!inbox)
             throw ComException(E_FAIL, "no inbox in the mail store");
 

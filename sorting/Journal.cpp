@@ -174,8 +174,8 @@ bool Journal::append(const std::vector<Entry>& entries, std::string& error) {
             ::close(fd);
             return false;
         }
-        struct stat opened {
-        }, named{};
+        struct stat opened {};
+        struct stat named {};
         if (::fstat(fd, &opened) == 0 && ::stat(file.c_str(), &named) == 0 &&
             opened.st_ino == named.st_ino && opened.st_dev == named.st_dev) {
             if (static_cast<std::uint64_t>(opened.st_size) < rotateBytes)

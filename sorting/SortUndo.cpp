@@ -6,6 +6,8 @@
 #include "platform/maildir/MaildirFileName.h"
 #include "mail/StoreAccess.h"
 
+#include <algorithm>
+
 namespace {
 
 MESSAGEIDLIST oneMessage(MESSAGEID& id) {
@@ -75,7 +77,11 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
         };
         std::vector<Found> present;
         for (const Journal::Copy& copy : entry.copies) {
-            if (MaildirFileName::baseName(copy.file) != base || copy.folder.empty())
+            // Two chosen folders of one name made one copy.
+            bool seen = std::any_of(present.begin(), present.end(), [&copy](const Found& found) {
+                return found.folder == copy.folder;
+            });
+            if (MaildirFileName::baseName(copy.file) != base || copy.folder.empty() || seen)
                 continue;
             STOREFOLDERID folderId = findOrCreateFolder(store, root, copy.folder, false);
             if (folderId == FOLDERID_INVALID)
