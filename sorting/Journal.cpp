@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -250,7 +251,14 @@ std::vector<Journal::Entry> Journal::all() const {
 }
 
 std::vector<Journal::Entry> Journal::last(std::size_t count) const {
-    std::vector<Entry> entries = all();
+    // Newest file first: the older ones (up to 20 MB) are read only when it holds too few.
+    std::vector<Entry> entries;
+    for (int n = 0; n <= keptFiles && entries.size() < count; ++n) {
+        std::vector<Entry> older;
+        readFile(n == 0 ? file : rotated(file, n), older);
+        entries.insert(entries.begin(), std::make_move_iterator(older.begin()),
+                       std::make_move_iterator(older.end()));
+    }
     if (entries.size() > count)
         entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(count));
     return entries;
