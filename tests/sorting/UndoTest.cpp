@@ -101,3 +101,20 @@ TEST(Undo, MessageAlreadyInTheInboxLosesOnlyItsCopies) {
     EXPECT_EQ(world.inboxSubjects(), Texts{"Trip"});
     EXPECT_EQ(world.folderSubjects("Invoices"), Texts{});
 }
+
+// A message that could not be sorted gets a "failed" line with the error; it stayed in
+// the inbox, so undo has nothing to take back.
+TEST(Undo, FailureIsJournalledWithItsError) {
+    JournalWorld world;
+    world.net->setDestFolder("999999");
+    world.arrive(world.deliver(mailText("Trip", "A flight and an invoice.")));
+    EXPECT_EQ(world.errors.size(), 1u);
+    std::vector<Journal::Entry> entries = world.log.all();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].action, "failed");
+    EXPECT_NE(entries[0].reason.find("folder 999999"), std::string::npos) << entries[0].reason;
+    EXPECT_EQ(entries[0].folders.size(), 2u);
+    EXPECT_TRUE(entries[0].copies.empty());
+    EXPECT_EQ(world.undo(entries[0]).outcome, Outcome::NothingToUndo);
+    EXPECT_EQ(world.inboxSubjects(), Texts{"Trip"});
+}
