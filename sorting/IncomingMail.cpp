@@ -185,14 +185,25 @@ SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string&
                 decision.copy ? SortDecision::Action::Move : SortDecision::Action::Leave;
             return decision;
         }
-        decision.action = SortDecision::Action::Forward;
-        decision.forward = decision.remove = true;
         for (int i = 0; i < refsCount(decision.chosen); ++i) {
             auto* folder = (*decision.chosen)[static_cast<std::size_t>(i)].as<NeuronOut>();
             std::string to = folder ? joinTexts(folder->getEmails(), ";") : std::string();
             if (!to.empty())
                 decision.recipients.push_back(to);
         }
+        if (decision.recipients.empty()) {
+            // Nobody to forward to: removing the message without a kept copy would leave
+            // it nowhere at all.
+            debugLog("ZELKO: not forwarding message '%s': no chosen folder has an address",
+                     subject.c_str());
+            decision.reason = "not forwarded: no chosen folder has an address";
+            decision.remove = decision.copy;
+            decision.action =
+                decision.copy ? SortDecision::Action::Move : SortDecision::Action::Leave;
+            return decision;
+        }
+        decision.action = SortDecision::Action::Forward;
+        decision.forward = decision.remove = true;
         return decision;
     }
     decision.copy = decision.remove = true;
