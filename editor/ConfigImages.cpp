@@ -92,7 +92,33 @@ QIcon ConfigImages::neuron(int index) {
     }
 }
 
+namespace {
+
+// What each command is called in the freedesktop icon naming: learn, test, add, edit,
+// delete a stimulation, the same for a folder, save, add an expression, assign, choose
+// the learning folder, expand, expand all, collapse, collapse all.
+const char* const themeNames[] = {
+    "system-run",    "edit-find",   "list-add",      "document-edit", "edit-delete", "list-add",
+    "document-edit", "edit-delete", "document-save", "insert-text",   "dialog-ok",   "folder-open",
+    "go-down",       "go-bottom",   "go-next",       "go-top",
+};
+
+} // namespace
+
+QString ConfigImages::actionThemeName(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(themeNames)))
+        return {};
+    return QString::fromLatin1(themeNames[index]);
+}
+
 QIcon ConfigImages::action(int index) {
+    QIcon drawn = drawnAction(index);
+    if (drawn.isNull())
+        return drawn;
+    return QIcon::fromTheme(actionThemeName(index), drawn);
+}
+
+QIcon ConfigImages::drawnAction(int index) {
     static const Glyph glyphs[] = {
         {QColor(200, 120, 20), "L"},     {QColor(120, 60, 170), "T"},
         {QColor(40, 100, 200), "+"},     {QColor(40, 100, 200), "E"},

@@ -28,6 +28,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -226,8 +227,11 @@ void TMain::buildLayout() {
     fileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     fileList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // The sender and the date as wide as they need, the subject taking the rest.
     fileList->header()->setStretchLastSection(false);
     fileList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    fileList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    fileList->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     filePane->layout()->addWidget(fileList);
 
     outPane = makePane(loc("main.paneOut"), outToolbar);
@@ -280,6 +284,15 @@ void TMain::buildLayout() {
     statusBar = new QStatusBar(this);
     statusBar->setSizeGripEnabled(false);
     layout->addWidget(statusBar);
+
+    // A toolbar leaves its buttons out of the tab order: every command is to be reached
+    // from the keyboard, so they take the focus like any button.
+    for (QToolBar* toolbar : {inToolbar, fileToolbar, outToolbar})
+        for (QAction* action : toolbar->actions())
+            if (QWidget* button = toolbar->widgetForAction(action))
+                button->setFocusPolicy(Qt::TabFocus);
+    for (QTreeWidget* tree : {inTree, outTree, fileList})
+        tree->installEventFilter(this);
 
     inTreePopup = new QMenu(this);
     inTreePopup->addActions({InAdd, InAddStimulation, InEdit, InDel});
@@ -970,7 +983,62 @@ bool TMain::event(QEvent* event) {
     return QDialog::event(event);
 }
 
+QAction* TMain::keyCommand(QObject* tree, int key) const {
+    bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (tree == inTree) {
+        QTreeWidgetItem* node = inTree->currentItem();
+        int level = node ? levelOf(node) : -1;
+        switch (key) {
+        case Qt::Key_Insert:
+            // Below a stimulation a new expression belongs to it.
+            return level >= 1 ? InAddStimulation : InAdd;
+        case Qt::Key_F2:
+            return InEdit;
+        case Qt::Key_Delete:
+            return InDel;
+        default:
+            return enter && level >= 1 ? InEdit : nullptr;
+        }
+    }
+    if (tree == outTree) {
+        switch (key) {
+        case Qt::Key_Insert:
+            return OutAdd;
+        case Qt::Key_F2:
+            return OutEdit;
+        case Qt::Key_Delete:
+            return OutDel;
+        default:
+            return enter ? OutEdit : nullptr;
+        }
+    }
+    if (tree == fileList && enter)
+        return NetTest;
+    return nullptr;
+}
+
 bool TMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() & ~Qt::KeypadModifier)
+            return QDialog::eventFilter(watched, event);
+        QTreeWidgetItem* node = watched == inTree    ? inTree->currentItem()
+                                : watched == outTree ? outTree->currentItem()
+                                                     : nullptr;
+        if (watched == inTree && node && levelOf(node) == 2 && key->key() == Qt::Key_Insert)
+            inTree->setCurrentItem(node->parent());
+        if (QAction* command = keyCommand(watched, key->key())) {
+            // A command that does not apply here (disabled) swallows the key all the same:
+            // the tree would otherwise take Enter to the dialog's buttons.
+            command->trigger();
+            return true;
+        }
+        if (watched == inTree && node && levelOf(node) == 0 &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            node->setExpanded(!node->isExpanded());
+            return true;
+        }
+    }
     if (watched == paneSplitter && event->type() == QEvent::Resize) {
         configTabMarginPaneResize();
         return false;

@@ -177,6 +177,10 @@ protected:
 
 private:
     void buildLayout();
+    // The command a key runs in one of the trees (Insert adds, F2 and Enter open the
+    // selected item, Delete removes it; Enter in the learning set tests the message); null
+    // for any other key.
+    QAction* keyCommand(QObject* tree, int key) const;
     void createActions();
     QAction* makeAction(const QString& caption, const QString& hint, int image,
                         void (TMain::*command)());

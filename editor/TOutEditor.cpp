@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -32,6 +33,10 @@ TOutEditor::TOutEditor(QWidget* owner) : QDialog(owner) {
     answerMemo = new QPlainTextEdit(this);
     answerMemo->setObjectName("answerMemo");
     answerMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab goes on to the next field as everywhere else in the dialog; a tab character
+    // in the response is typed with Ctrl+Tab.
+    answerMemo->setTabChangesFocus(true);
+    answerMemo->installEventFilter(this);
     Label3 = new QLabel(loc("outeditor.email"), this);
     Label3->setObjectName("Label3");
     Label3->setWordWrap(true);
@@ -104,6 +109,17 @@ void TOutEditor::okBtnClick() {
             emails.push_back(address);
     }
     folder->setEmails(emails);
+}
+
+bool TOutEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == answerMemo && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+            answerMemo->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TOutEditor::reject() {

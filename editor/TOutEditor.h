@@ -25,6 +25,7 @@ public:
     // with the blanks and control characters around it removed.
     void okBtnClick();
     void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QLabel* Label1;
     QLineEdit* nameEdit;

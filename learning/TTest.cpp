@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QSplitter>
 #include <QTabWidget>
@@ -113,7 +114,9 @@ TTest::TTest(QWidget* parent) : QDialog(parent) {
     Label1->setObjectName("Label1");
     propagateBtn = new QPushButton(loc("test.buttonFind"), contentanswerPane);
     propagateBtn->setObjectName("propagateBtn");
-    propagateBtn->setAutoDefault(false);
+    // Enter runs it from anywhere but the text, where it starts a new line; there
+    // Ctrl+Enter does.
+    propagateBtn->setDefault(true);
 
     auto* thresholdRow = new QHBoxLayout;
     thresholdRow->addWidget(thresholdBar, 1);
@@ -135,8 +138,7 @@ TTest::TTest(QWidget* parent) : QDialog(parent) {
     folderList->setSelectionMode(QAbstractItemView::SingleSelection);
     folderList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     folderList->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    folderList->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
-    folderList->setColumnWidth(1, 80);
+    folderList->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     folderList->verticalHeader()->setDefaultSectionSize(20);
     folderList->setIconSize(QSize(16, 16));
     (new QVBoxLayout(folderPane))->addWidget(folderList);
@@ -163,6 +165,11 @@ TTest::TTest(QWidget* parent) : QDialog(parent) {
 
     connect(thresholdBar, &QSlider::valueChanged, this, &TTest::thresholdBarChange);
     connect(propagateBtn, &QPushButton::clicked, this, &TTest::propagateBtnClick);
+    for (QKeyCombination keys :
+         {Qt::ControlModifier | Qt::Key_Return, Qt::ControlModifier | Qt::Key_Enter,
+          Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Enter})
+        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, propagateBtn,
+                [this] { propagateBtn->click(); });
     connect(closeBtn, &QPushButton::clicked, this, &TTest::closeBtnClick);
     FormCreate();
 }

@@ -13,6 +13,9 @@
 #include "learning/TLearn.h"
 
 #include <QAction>
+#include <QHeaderView>
+#include <QToolBar>
+#include <QToolButton>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -27,6 +30,7 @@
 #include <QTreeWidget>
 
 #include <fstream>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <gtest/gtest.h>
@@ -635,6 +639,109 @@ TEST_F(ConfigWindow, EmptyLearningSetPassesTheCheck) {
     EXPECT_EQ(w.fileList->topLevelItemCount(), 0);
     EXPECT_FALSE(w.NetLearn->isEnabled());
     EXPECT_TRUE(w.checkFileAssignments());
+}
+
+// --- Keys
+
+struct KeyCase {
+    const char* name;
+    bool outTree;
+    int level; // the selected node: 0 the root, 1 a stimulation or folder, 2 an expression
+    int key;
+    const char* titleKey; // the window the key opens; empty: none
+};
+
+class ConfigWindowKeys : public ConfigWindow, public testing::WithParamInterface<KeyCase> {};
+
+TEST_P(ConfigWindowKeys, OpenTheCommandOfTheSelectedNode) {
+    const KeyCase& c = GetParam();
+    writeNet({}, {"invoice"}, {"Invoices"})->save();
+    TMain& w = open();
+    QTreeWidget* tree = c.outTree ? w.outTree : w.inTree;
+    QTreeWidgetItem* node = tree->topLevelItem(0);
+    for (int level = 0; level < c.level; ++level)
+        node = node->child(0);
+    tree->setCurrentItem(node);
+    std::string title;
+    if (*c.titleKey)
+        whenDialog<QDialog>([&title](QDialog* dialog) {
+            title = dialog->windowTitle().toStdString();
+            dialog->reject();
+        });
+    QTest::keyClick(tree, static_cast<Qt::Key>(c.key));
+    if (*c.titleKey) {
+        EXPECT_EQ(title, locText(c.titleKey));
+    } else {
+        QApplication::processEvents();
+        EXPECT_EQ(title, "");
+        EXPECT_FALSE(node->isExpanded()) << "Enter on the root folds it";
+    }
+    // Cancelled, nothing changed: the key left the net alone.
+    EXPECT_EQ(w.editedNet()->inputCount(), 1);
+    EXPECT_EQ(w.editedNet()->getInput(0)->regexCount(), 1);
+    EXPECT_EQ(w.editedNet()->outputCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ConfigWindowKeys,
+    testing::Values(KeyCase{"InsertOnTheRootAddsAStimulation", false, 0, Qt::Key_Insert,
+                            "main.act.inAdd.title"},
+                    KeyCase{"InsertOnAStimulationAddsAnExpression", false, 1, Qt::Key_Insert,
+                            "main.act.inAddStimulation.title"},
+                    KeyCase{"InsertOnAnExpressionAddsAnotherToItsStimulation", false, 2,
+                            Qt::Key_Insert, "main.act.inAddStimulation.title"},
+                    KeyCase{"F2RenamesAStimulation", false, 1, Qt::Key_F2, "main.act.inEdit.title"},
+                    KeyCase{"EnterChangesAnExpression", false, 2, Qt::Key_Return,
+                            "main.act.inEditStimulation.title"},
+                    KeyCase{"DeleteAsksFirst", false, 2, Qt::Key_Delete, "warn"},
+                    KeyCase{"EnterOnTheRootOpensNothing", false, 0, Qt::Key_Return, ""},
+                    KeyCase{"InsertAddsAFolder", true, 0, Qt::Key_Insert, "outeditor.title.add"},
+                    KeyCase{"F2EditsAFolder", true, 1, Qt::Key_F2, "outeditor.title.edit"},
+                    KeyCase{"EnterEditsAFolder", true, 1, Qt::Key_Enter, "outeditor.title.edit"},
+                    KeyCase{"DeleteAsksFirstForAFolder", true, 1, Qt::Key_Delete, "warn"}),
+    [](const testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ConfigWindow, TabReachesEveryToolbarButtonAndTree) {
+    writeNet({"Invoice 1"}, {"invoice"}, {"Invoices"})->save();
+    TMain& w = open();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.inTree->setCurrentItem(inRoot()->child(0));
+    w.outTree->setCurrentItem(outRoot()->child(0));
+    std::set<QWidget*> wanted{w.inTree, w.outTree, w.fileList, w.learnBtn, w.OkBtn};
+    for (QToolBar* toolbar : {w.inToolbar, w.fileToolbar, w.outToolbar})
+        for (QAction* action : toolbar->actions())
+            if (action->isEnabled())
+                wanted.insert(toolbar->widgetForAction(action));
+    std::set<QWidget*> reached;
+    w.inToolbar->widgetForAction(w.InAdd)->setFocus(Qt::TabFocusReason);
+    for (int press = 0; press < 40; ++press) {
+        reached.insert(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    for (QWidget* widget : wanted)
+        EXPECT_TRUE(reached.count(widget))
+            << widget->metaObject()->className() << " " << widget->toolTip().toStdString();
+}
+
+TEST_F(ConfigWindow, ColumnsShowTheirWholeTextAndTheSubjectTakesTheRest) {
+    ref_ptr<Net> net = writeNet({"Invoice 1"}, {"invoice"}, {"Invoices"});
+    ASSERT_TRUE(net->save());
+    TMain& w = open();
+    w.show();
+    QApplication::processEvents();
+    QHeaderView* header = w.fileList->header();
+    // The tree keeps the view's measure to itself; the view's own is the same call.
+    const QAbstractItemView* view = w.fileList;
+    for (int column : {1, 2})
+        EXPECT_GE(header->sectionSize(column),
+                  std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column)))
+            << "column " << column;
+    int total = 0;
+    for (int column = 0; column < 3; ++column)
+        total += header->sectionSize(column);
+    EXPECT_EQ(total, w.fileList->viewport()->width());
 }
 
 } // namespace

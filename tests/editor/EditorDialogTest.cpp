@@ -4,6 +4,7 @@
 #include "platform/Store.h"
 #include "mail/StoreAccess.h"
 #include "core/NeuronOut.h"
+#include "editor/ConfigImages.h"
 #include "editor/FolderTreeItem.h"
 #include "editor/TInputForm.h"
 #include "editor/TMemoForm.h"
@@ -11,14 +12,19 @@
 #include "editor/TSelectFolderForm.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,6 +84,54 @@ TEST(OutEditor, ShowsTheFolder) {
     EXPECT_EQ(editor.nameEdit->text(), "Invoices");
     EXPECT_EQ(editor.answerMemo->toPlainText(), "Thanks,\nwe pay soon");
     EXPECT_EQ(editor.emailsMemo->toPlainText(), "a@x.org\nb@x.org");
+}
+
+TEST(OutEditor, TabLeavesTheResponseAndCtrlTabTypesATab) {
+    TOutEditor editor(nullptr);
+    editor.show();
+    editor.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor));
+    editor.answerMemo->setFocus();
+    QTest::keyClicks(editor.answerMemo, "a");
+    QTest::keyClick(editor.answerMemo, Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClicks(editor.answerMemo, "b");
+    EXPECT_EQ(editor.answerMemo->toPlainText(), "a\tb");
+    EXPECT_TRUE(editor.answerMemo->hasFocus());
+    QTest::keyClick(editor.answerMemo, Qt::Key_Tab);
+    EXPECT_EQ(editor.answerMemo->toPlainText(), "a\tb");
+    EXPECT_TRUE(editor.emailsMemo->hasFocus());
+    QTest::keyClick(editor.emailsMemo, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(editor.answerMemo->hasFocus());
+}
+
+// --- The toolbar pictures
+
+TEST(ConfigImages, TheThemesPictureWhereItHasOneElseTheDrawnOne) {
+    QTemporaryDir themes;
+    QDir(themes.path()).mkpath("probe/24x24/actions");
+    std::ofstream(themes.filePath("probe/index.theme").toStdString())
+        << "[Icon Theme]\nName=probe\nDirectories=24x24/actions\n\n"
+           "[24x24/actions]\nSize=24\nType=Fixed\n";
+    QImage red(24, 24, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(themes.filePath("probe/24x24/actions/list-add.png")));
+    QStringList searchPaths = QIcon::themeSearchPaths();
+    QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes.path()});
+    QIcon::setThemeName("probe");
+
+    auto pixels = [](const QIcon& icon) {
+        return icon.pixmap(24).toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    EXPECT_EQ(pixels(ConfigImages::action(2)), red) << "list-add from the theme";
+    EXPECT_EQ(pixels(ConfigImages::action(4)), pixels(ConfigImages::drawnAction(4)))
+        << "edit-delete is not in the theme";
+    for (int index = 0; index < 16; ++index)
+        EXPECT_FALSE(ConfigImages::action(index).isNull()) << index;
+    EXPECT_TRUE(ConfigImages::action(16).isNull());
+
+    QIcon::setThemeName(themeName);
+    QIcon::setThemeSearchPaths(searchPaths);
 }
 
 TEST(OutEditor, BlankAndEmptyAddressLinesAreDropped) {

@@ -293,6 +293,44 @@ TEST_F(TTestTest, EvaluationWithoutResultLeavesEverythingAsItWas) {
     EXPECT_EQ(dialog.answerText(), answer);
 }
 
+struct EnterCase {
+    const char* name;
+    const char* focus; // the object name of the widget with the focus
+    Qt::KeyboardModifiers modifiers;
+    bool finds;
+};
+
+class TTestEnter : public TTestTest, public testing::WithParamInterface<EnterCase> {};
+
+TEST_P(TTestEnter, RunsFindFoldersOutsideTheTextAndCtrlEnterInIt) {
+    const EnterCase& c = GetParam();
+    TTest dialog;
+    dialog.setNet(netWithOutputs(folder.netFile(), {{"A", "a"}}, {0.9}));
+    dialog.setText("text");
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QWidget* focus = child<QWidget>(dialog, c.focus);
+    focus->setFocus();
+    QTest::keyClick(focus, Qt::Key_Return, c.modifiers);
+    EXPECT_EQ(rows(dialog).size(), c.finds ? 1u : 0u);
+    EXPECT_EQ(dialog.contentText() == "text", c.finds) << "Enter in the text starts a line";
+    // The percentages are never cut off.
+    const QAbstractItemView* list = child<QTableWidget>(dialog, "folderList");
+    if (c.finds) {
+        EXPECT_GE(child<QTableWidget>(dialog, "folderList")->columnWidth(1),
+                  list->sizeHintForColumn(1));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, TTestEnter,
+    testing::Values(EnterCase{"OnTheButton", "propagateBtn", Qt::NoModifier, true},
+                    EnterCase{"OnTheSlider", "thresholdBar", Qt::NoModifier, true},
+                    EnterCase{"InTheTextANewLine", "contentMemo", Qt::NoModifier, false},
+                    EnterCase{"CtrlInTheText", "contentMemo", Qt::ControlModifier, true}),
+    [](const testing::TestParamInfo<EnterCase>& info) { return std::string(info.param.name); });
+
 TEST_F(TTestTest, ClosingAnswersCancel) {
     for (const char* how : {"close", "escape", "frame"}) {
         TTest dialog;
