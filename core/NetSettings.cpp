@@ -69,6 +69,7 @@ NetSettings::Values NetSettings::read() const {
     values.periodFrom = file.readDateTime(section, keyPeriodFrom, nowLocal());
     values.periodTo = file.readDateTime(section, keyPeriodTo, nowLocal());
     values.from = file.readText(section, keyFrom, values.from);
+    values.notifySorted = file.readInt(section, keyNotifySorted, values.notifySorted);
     return values;
 }
 
@@ -82,5 +83,6 @@ bool NetSettings::write(const Values& values) const {
     file.writeDateTime(section, keyPeriodFrom, values.periodFrom);
     file.writeDateTime(section, keyPeriodTo, values.periodTo);
     file.writeText(section, keyFrom, values.from);
+    file.writeInt(section, keyNotifySorted, values.notifySorted);
     return batch.commit();
 }

@@ -20,6 +20,8 @@ public:
         DateTime periodFrom = 0;
         DateTime periodTo = 0;
         std::string from;
+        // The tray program's message after sorting ("Tell me when mail is sorted").
+        int notifySorted = 0;
     };
 
     // source (may be null) finds or creates the default output folder.
@@ -66,6 +68,7 @@ private:
     static constexpr const char* keyThreshold = "threshold";
     static constexpr const char* keyFrom = "from";
     static constexpr const char* keyDestFolder = "destFolder";
+    static constexpr const char* keyNotifySorted = "notify.sorted";
 
     int number(const char* key, int defaultValue) const;
     bool setNumber(const char* key, int value) const;

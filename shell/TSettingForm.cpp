@@ -296,6 +296,8 @@ void TSettingForm::buildLayout() {
     generalLayout->addWidget(toTimePicker, 3, 3);
     startAtLoginCheck = named(new QCheckBox(GroupBox1), "startAtLoginCheck");
     generalLayout->addWidget(startAtLoginCheck, 4, 0, 1, 5);
+    notifySortedCheck = named(new QCheckBox(GroupBox1), "notifySortedCheck");
+    generalLayout->addWidget(notifySortedCheck, 5, 0, 1, 5);
     generalLayout->setColumnStretch(4, 1);
     generalLayout->setColumnMinimumWidth(0, 0);
 
@@ -321,10 +323,16 @@ void TSettingForm::buildLayout() {
 
     systrayMenu = named(new QMenu(this), "systrayMenu");
     Restore1 = named(systrayMenu->addAction(QString()), "Restore1");
+    Recent1 = named(systrayMenu->addAction(QString()), "Recent1");
     N1 = named(systrayMenu->addSeparator(), "N1");
     Exit1 = named(systrayMenu->addAction(QString()), "Exit1");
     connect(Restore1, &QAction::triggered, this, [this] { Restore1Click(); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+
+    sortedMessageTimer = named(new QTimer(this), "sortedMessageTimer");
+    sortedMessageTimer->setSingleShot(true);
+    sortedMessageTimer->setInterval(3000);
+    connect(sortedMessageTimer, &QTimer::timeout, this, [this] { showSortedMessage(); });
 
     setWindowIcon(FolderImages::application());
 }
@@ -350,6 +358,7 @@ void TSettingForm::setCaptions() {
     GroupBox1->setTitle(loc("settings.paneGeneral"));
     enabledCheck->setText(loc("settings.enabled"));
     startAtLoginCheck->setText(loc("settings.startAtLogin"));
+    notifySortedCheck->setText(loc("settings.notifySorted"));
     enabledAlwaysRadio->setText(loc("settings.useAlways"));
     enabledPeriodRadio->setText(loc("settings.usePeriod"));
     Label3->setText(loc("settings.usePeriod.from"));
@@ -358,6 +367,7 @@ void TSettingForm::setCaptions() {
     OkBtn->setText(loc("settings.buttonOk"));
     CancelBtn->setText(loc("settings.buttonCancel"));
     Restore1->setText(loc("systray.restore"));
+    Recent1->setText(loc("systray.recent"));
     Exit1->setText(loc("systray.exit"));
 
     bool configurable = static_cast<bool>(configurationWindow());
@@ -374,6 +384,7 @@ void TSettingForm::connectHandlers() {
         connect(radio, &QRadioButton::clicked, this, [this] { jobvariant3RadioClick(); });
     connect(enabledCheck, &QCheckBox::clicked, this, [this] { enabledCheckClick(); });
     connect(startAtLoginCheck, &QCheckBox::clicked, this, [this] { setModified(true); });
+    connect(notifySortedCheck, &QCheckBox::clicked, this, [this] { setModified(true); });
     for (QRadioButton* radio : {enabledAlwaysRadio, enabledPeriodRadio})
         connect(radio, &QRadioButton::clicked, this, [this] { enabledAlwaysRadioClick(); });
     for (QDateEdit* picker : {fromDatePicker, toDatePicker})
@@ -415,6 +426,8 @@ void TSettingForm::loadSettings() {
     fromEdit->setText(QString::fromStdString(values.from));
     enabledCheckClick();
     startAtLoginCheck->setChecked(autostart.enabled());
+    notifySorted = values.notifySorted != 0;
+    notifySortedCheck->setChecked(notifySorted);
     setModified(false);
 }
 
@@ -427,6 +440,7 @@ void TSettingForm::applySettings() {
     values.periodFrom = dateTimeOf(fromDatePicker->date(), fromTimePicker->time());
     values.periodTo = dateTimeOf(toDatePicker->date(), toTimePicker->time());
     values.from = fromEdit->text().toStdString();
+    values.notifySorted = notifySortedCheck->isChecked() ? 1 : 0;
 
     // One batch: a failure cannot leave some of the values written and the others not.
     if (!runningNet->settings().write(values)) {
@@ -435,6 +449,7 @@ void TSettingForm::applySettings() {
         setModified(true);
         return;
     }
+    notifySorted = values.notifySorted != 0;
     bool startAtLogin = startAtLoginCheck->isChecked();
     if (startAtLogin != autostart.enabled()) {
         std::string error;
@@ -463,7 +478,40 @@ void TSettingForm::updateState() {
     QPalette palette = stateLabel->palette();
     palette.setColor(QPalette::WindowText, colour);
     stateLabel->setPalette(palette);
+    // The count first: the tooltip is cut at its end.
+    if (!sinceOpened.empty()) {
+        int count = sinceOpened.messages();
+        std::string number = std::to_string(count);
+        text = QString::fromStdString(count == 1 ? locText("systray.sortedCount.one")
+                                                 : locText("systray.sortedCount", number)) +
+               '\n' + text;
+    }
     tray->setHint(text);
+}
+
+void TSettingForm::noteSorted(const std::vector<std::string>& folders) {
+    if (isVisible())
+        return; // the person is looking at the program
+    sinceOpened.add(folders);
+    updateState();
+    if (!notifySorted)
+        return;
+    sinceMessage.add(folders);
+    if (!sortedMessageTimer->isActive())
+        sortedMessageTimer->start();
+}
+
+void TSettingForm::showSortedMessage() {
+    sortedMessageTimer->stop();
+    if (sinceMessage.empty())
+        return;
+    int count = sinceMessage.messages();
+    std::string folders = sinceMessage.folderSummary();
+    std::string text = count == 1
+                           ? locText("systray.sortedMessage.one", folders)
+                           : locText("systray.sortedMessage", std::to_string(count), folders);
+    sinceMessage.clear();
+    tray->showMessage(loc("settings.title"), QString::fromStdString(text));
 }
 
 void TSettingForm::showMainWindow(bool shown) {
@@ -614,6 +662,15 @@ void TSettingForm::closeEvent(QCloseEvent* event) {
     // The main window: closing it ends the program.
     event->accept();
     QCoreApplication::quit();
+}
+
+void TSettingForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Opened: what was sorted meanwhile has been seen.
+    if (sinceOpened.empty())
+        return;
+    sinceOpened.clear();
+    updateState();
 }
 
 void TSettingForm::keyPressEvent(QKeyEvent* event) {

@@ -8,6 +8,7 @@
 #include "mail/StoreAccess.h"
 #include "sorting/AutostartEntry.h"
 #include "sorting/ProgramEnvironment.h"
+#include "shell/SortedTally.h"
 
 #include <QDate>
 #include <QString>
@@ -73,6 +74,14 @@ public:
     // Whether the window is to be shown when the loop starts ("-hide" clears it).
     bool showMainForm() const { return mainFormShown; }
 
+    // A message the sorter moved out of the inbox into these folders. While the window is
+    // hidden it counts in the tray's tooltip until the window is opened, and (with "Tell
+    // me when mail is sorted") in the tray message that follows a burst of sorting.
+    void noteSorted(const std::vector<std::string>& folders);
+    // Shows the tray message for what was sorted since the last one.
+    void showSortedMessage();
+    const SortedTally& sortedSinceOpened() const { return sinceOpened; }
+
     // The configuration window: opens it modally on the running net over the store and
     // answers its result (1 OK, 2 Cancel). Until one is installed Configure is disabled
     // and says why.
@@ -126,6 +135,8 @@ public:
     QCheckBox* enabledCheck;
     // Writes or removes the desktop's autostart entry with Apply or OK.
     QCheckBox* startAtLoginCheck;
+    // "Tell me when mail is sorted": the tray message after sorting.
+    QCheckBox* notifySortedCheck;
     QRadioButton* enabledAlwaysRadio;
     QRadioButton* enabledPeriodRadio;
     QLabel* Label3;
@@ -138,13 +149,18 @@ public:
     QPushButton* OkBtn;
     QPushButton* CancelBtn;
     QMenu* systrayMenu;
+    // Gathers a burst of sorting into one tray message: started by the first message
+    // sorted after the last tray message.
+    QTimer* sortedMessageTimer;
     QAction* Restore1;
+    QAction* Recent1;
     QAction* N1;
     QAction* Exit1;
 
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -168,6 +184,9 @@ private:
     bool registered = false;
     bool isModified = false;
     bool mainFormShown = true;
+    bool notifySorted = false;
+    SortedTally sinceOpened;
+    SortedTally sinceMessage;
 };
 
 // The date and the time of day of a DateTime as the pickers show them, and back.

@@ -47,6 +47,13 @@ void TSystray::setHint(const QString& value) {
         refreshIcon();
 }
 
+void TSystray::showMessage(const QString& title, const QString& text) {
+    messageText = text;
+    if (isShown && isEnabled && QSystemTrayIcon::supportsMessages())
+        trayIcon->showMessage(title, text, ownIcon.isNull() ? QApplication::windowIcon() : ownIcon,
+                              10000);
+}
+
 void TSystray::setPopupMenu(QMenu* value) {
     // QPointer forgets a menu that is destroyed before us.
     menu = value;

@@ -29,6 +29,10 @@ public:
     // At most maxHint characters are kept (never half a character).
     void setHint(const QString& value);
     QMenu* popupMenu() const { return menu; }
+    // A message beside the icon (where the desktop shows such messages) for a few
+    // seconds; the last one is kept for whoever asks.
+    void showMessage(const QString& title, const QString& text);
+    QString lastMessage() const { return messageText; }
     void setPopupMenu(QMenu* value);
 
     Event onDblClick; // default: restores and shows the application's main window
@@ -57,5 +61,6 @@ private:
     bool isShown = false;
     QIcon ownIcon;
     QString hintText;
+    QString messageText;
     QPointer<QMenu> menu;
 };

@@ -164,7 +164,8 @@ TEST(Settings, TheWindowsValuesAreWrittenTogetherAndReadBack) {
     writeSettings(dir, "threshold=_55.000000_\nfrom=_old@example.org_\n");
     NetSettings settings(dir.netFile(), nullptr);
     NetSettings::Values values{
-        3, 0, 0, 1, dateTime(2005, 8, 23, 8, 32), dateTime(2005, 3, 5, 14, 7, 9), "me@example.org"};
+        3, 0, 0, 1, dateTime(2005, 8, 23, 8, 32), dateTime(2005, 3, 5, 14, 7, 9), "me@example.org",
+        1};
     ASSERT_TRUE(settings.write(values));
     EXPECT_EQ(readFile(dir.netFile()), "[settings]\n"
                                        "threshold=_55.000000_\n"
@@ -174,7 +175,8 @@ TEST(Settings, TheWindowsValuesAreWrittenTogetherAndReadBack) {
                                        "enabled=_0_\n"
                                        "enabled.period=_1_\n"
                                        "enabled.period.from=_20050823083200_\n"
-                                       "enabled.period.to=_20050305140709_\n");
+                                       "enabled.period.to=_20050305140709_\n"
+                                       "notify.sorted=_1_\n");
     NetSettings::Values back = settings.read();
     EXPECT_EQ(back.jobVariant, 3);
     EXPECT_EQ(back.storeMail, 0);
@@ -183,6 +185,7 @@ TEST(Settings, TheWindowsValuesAreWrittenTogetherAndReadBack) {
     EXPECT_EQ(back.periodFrom, values.periodFrom);
     EXPECT_EQ(back.periodTo, values.periodTo);
     EXPECT_EQ(back.from, "me@example.org");
+    EXPECT_EQ(back.notifySorted, 1);
     EXPECT_EQ(settings.getThreshold(), 55.0);
 }
 

@@ -1,3 +1,4 @@
+#include "../editor/DialogDriver.h"
 #include "../editor/QtTestSupport.h"
 #include "ShellFixture.h"
 
@@ -282,6 +283,67 @@ TEST_F(SettingWindow, CancelHidesAndKeepsTheEditsUnsaved) {
     EXPECT_FALSE(f.enabledPeriodRadio->isEnabled());
     EXPECT_TRUE(f.applyBtn->isEnabled());
 }
+
+TEST_F(SettingWindow, TellMeWhenMailIsSortedIsOffByDefaultAndKeptWithApply) {
+    writeNet("");
+    TSettingForm& f = open();
+    EXPECT_EQ(f.notifySortedCheck->text(), "Tell me when mail is sorted");
+    EXPECT_FALSE(f.notifySortedCheck->isChecked());
+    f.notifySortedCheck->click();
+    EXPECT_TRUE(f.applyBtn->isEnabled());
+    f.applyBtn->click();
+    EXPECT_TRUE(fileHas("notify.sorted=_1_"));
+    form.reset();
+    EXPECT_TRUE(open().notifySortedCheck->isChecked());
+}
+
+struct SortedCase {
+    const char* name;
+    bool notify;
+    bool visible;
+    const char* tooltip; // the first line; empty: the state line alone
+    const char* message;
+};
+
+class SortedWhileHidden : public SettingWindow, public testing::WithParamInterface<SortedCase> {};
+
+TEST_P(SortedWhileHidden, CountsInTheTooltipUntilOpenedAndSaysSoOnce) {
+    const SortedCase& c = GetParam();
+    writeNet(c.notify ? "notify.sorted=_1_\r\n" : "");
+    TSettingForm& f = open();
+    f.showMainWindow(c.visible);
+    f.sortedMessageTimer->setInterval(0);
+    f.noteSorted({"Invoices"});
+    f.noteSorted({"Travel", "Invoices"});
+    f.noteSorted({"Invoices"});
+    QString state = f.stateLabel->text();
+    QString expected = *c.tooltip ? QString(c.tooltip) + "\n" + state : state;
+    EXPECT_EQ(f.systray()->shownTooltip(), expected);
+    if (*c.message) {
+        ASSERT_TRUE(processUntil([&] { return !f.systray()->lastMessage().isEmpty(); }));
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(f.systray()->lastMessage(), c.message);
+    EXPECT_FALSE(f.sortedMessageTimer->isActive());
+
+    // Opened, the count starts again.
+    f.showMainWindow(true);
+    EXPECT_EQ(f.systray()->shownTooltip(), state);
+    f.showMainWindow(false);
+    f.noteSorted({"Travel"});
+    EXPECT_EQ(f.systray()->shownTooltip().section('\n', 0, 0),
+              "1 message sorted since you last opened Brevalo");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SortedWhileHidden,
+    testing::Values(SortedCase{"WithTheMessage", true, false,
+                               "3 messages sorted since you last opened Brevalo",
+                               "3 messages sorted: Invoices 3, Travel 1"},
+                    SortedCase{"MessageOff", false, false,
+                               "3 messages sorted since you last opened Brevalo", ""},
+                    SortedCase{"WindowOpen", true, true, "", ""}),
+    [](const testing::TestParamInfo<SortedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SettingWindow, ChosenRootFolderIsKeptAfterCancel) {
     writeNet("");
