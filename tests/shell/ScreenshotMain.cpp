@@ -70,6 +70,11 @@ int main(int argc, char** argv) {
     TSettingForm form(environment);
     if (!form.started())
         return 1;
+    // The paths a person would see, not the temporary ones behind the pictures.
+    form.storeLabel->setText(
+        QString::fromStdString(locText("settings.storeInUse", "/home/sam/Maildir")));
+    form.netFileLabel->setText(QString::fromStdString(
+        locText("settings.netInUse", "/home/sam/.config/brevalo/zelko.ini")));
     bool ok = save(&form, out, "settings");
     form.jobvariant2Radio->click();
     form.enabledPeriodRadio->click();
