@@ -11,6 +11,7 @@
 #include "sorting/SentMailRecord.h"
 #include "editor/FolderImages.h"
 #include "editor/TSelectFolderForm.h"
+#include "shell/TRecentForm.h"
 #include "shell/TSystray.h"
 
 #include <QAction>
@@ -178,12 +179,16 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
         // Mail that failed to go out at the last run is tried once more.
         sentMail = std::make_unique<SentMailRecord>(environment.sentMailFile());
         journal = std::make_unique<Journal>(environment.journalFile());
+        journal->appended = [this](const std::vector<Journal::Entry>& entries) {
+            journalAppended(entries);
+        };
         for (MESSAGEID id : messagesToRetry(connection.inbox.get(), *sentMail))
             if (std::find(ids.begin(), ids.end(), id) == ids.end())
                 ids.push_back(id);
         for (MESSAGEID id : ids)
             QCoreApplication::postEvent(this, new StoreNotifyEvent(WM_NEWMSGS, id, 0));
     }
+    Recent1->setEnabled(journal != nullptr);
 }
 
 TSettingForm::~TSettingForm() {
@@ -327,6 +332,7 @@ void TSettingForm::buildLayout() {
     N1 = named(systrayMenu->addSeparator(), "N1");
     Exit1 = named(systrayMenu->addAction(QString()), "Exit1");
     connect(Restore1, &QAction::triggered, this, [this] { Restore1Click(); });
+    connect(Recent1, &QAction::triggered, this, [this] { Recent1Click(); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
 
     sortedMessageTimer = named(new QTimer(this), "sortedMessageTimer");
@@ -487,6 +493,32 @@ void TSettingForm::updateState() {
                '\n' + text;
     }
     tray->setHint(text);
+}
+
+void TSettingForm::journalAppended(const std::vector<Journal::Entry>& entries) {
+    for (const Journal::Entry& entry : entries) {
+        // Sorted: the message left the inbox for its folders.
+        if (entry.action != "moved" && entry.action != "forwarded" && entry.action != "answered")
+            continue;
+        std::vector<std::string> folders;
+        for (const Journal::Folder& folder : entry.folders)
+            folders.push_back(folder.name);
+        noteSorted(folders);
+    }
+    if (recentForm && recentForm->isVisible())
+        recentForm->reload();
+}
+
+void TSettingForm::Recent1Click() {
+    if (!journal)
+        return;
+    if (!recentForm)
+        recentForm = new TRecentForm(
+            *journal, connection.store.get(),
+            [this] { return rootTargetFolderId(runningNet.get()); }, this);
+    recentForm->show();
+    recentForm->raise();
+    recentForm->activateWindow();
 }
 
 void TSettingForm::noteSorted(const std::vector<std::string>& folders) {

@@ -7,6 +7,7 @@
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
 #include "sorting/AutostartEntry.h"
+#include "sorting/Journal.h"
 #include "sorting/ProgramEnvironment.h"
 #include "shell/SortedTally.h"
 
@@ -20,7 +21,6 @@
 #include <memory>
 
 class InboxMark;
-class Journal;
 class SentMailRecord;
 class QAction;
 class QCheckBox;
@@ -35,6 +35,7 @@ class QSocketNotifier;
 class QTabWidget;
 class QTimeEdit;
 class QTimer;
+class TRecentForm;
 class TSystray;
 
 // The settings window, which is also the program's main window: it holds the store
@@ -105,6 +106,10 @@ public:
     void destFolderButtonClick();
     void systrayLeftClick();
     void Restore1Click();
+    // "Recently sorted…": the journal's window (made at the first call); nothing without
+    // a state folder, where the journal lives.
+    void Recent1Click();
+    TRecentForm* recentWindow() const { return recentForm; }
     void Exit1Click();
     // The show request of other processes (1034).
     void wmZelkoShow();
@@ -169,6 +174,9 @@ private:
     void connectHandlers();
     void registerNotifications();
     void unregisterNotifications();
+    // What the sorter wrote to the journal: the sorted messages are counted, and the
+    // journal's window, when open, shows them.
+    void journalAppended(const std::vector<Journal::Entry>& entries);
     void handleStoreNotify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
     StoreConnection connection;
@@ -177,6 +185,7 @@ private:
     std::unique_ptr<InboxMark> mark;
     std::unique_ptr<SentMailRecord> sentMail;
     std::unique_ptr<Journal> journal;
+    TRecentForm* recentForm = nullptr;
     QTimer* markTimer = nullptr;
     TSystray* tray = nullptr;
     QSocketNotifier* notifier = nullptr;

@@ -155,6 +155,14 @@ bool Journal::Entry::fromJson(const std::string& line, Entry& entry) {
 Journal::Journal(std::string fileName) : file(std::move(fileName)) {}
 
 bool Journal::append(const std::vector<Entry>& entries, std::string& error) {
+    bool written = appendLines(entries, error);
+    // Told also when the file failed: the mail was handled all the same.
+    if (appended && !entries.empty())
+        appended(entries);
+    return written;
+}
+
+bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error) {
     if (entries.empty())
         return true;
     std::string folder = fs::path(file).parent_path().string();

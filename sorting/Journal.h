@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -75,6 +76,10 @@ public:
         return append(std::vector{entry}, error);
     }
 
+    // Told of every batch appended through this object, after the attempt to write it
+    // (the tray program counts what it sorted); unset, nobody is told.
+    std::function<void(const std::vector<Entry>&)> appended;
+
     // Every readable line, oldest first.
     std::vector<Entry> all() const;
     // The last count lines, oldest first.
@@ -99,6 +104,7 @@ public:
     static bool parseTime(const std::string& text, std::time_t now, std::time_t& time);
 
 private:
+    bool appendLines(const std::vector<Entry>& entries, std::string& error);
     // Reads the "undone" lines of the file from offset on (complete lines only).
     std::uint64_t followFile(const std::string& path, std::uint64_t offset);
 

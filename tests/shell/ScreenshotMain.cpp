@@ -14,18 +14,24 @@
 #include "editor/TMemoForm.h"
 #include "editor/TOutEditor.h"
 #include "editor/TSelectFolderForm.h"
+#include "shell/TRecentForm.h"
 #include "shell/TSettingForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -67,6 +73,8 @@ int main(int argc, char** argv) {
     environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
     environment.home = home + "/";
     environment.storeRoot = maildir;
+    // The journal of the messages sorted below lives there.
+    environment.stateFolder = home + "/state/";
     TSettingForm form(environment);
     if (!form.started())
         return 1;
@@ -77,6 +85,7 @@ int main(int argc, char** argv) {
         locText("settings.netInUse", "/home/sam/.config/brevalo/zelko.ini")));
     bool ok = save(&form, out, "settings");
     form.jobvariant2Radio->click();
+    form.notifySortedCheck->click();
     form.enabledPeriodRadio->click();
     form.fromEdit->setText("me@example.org");
     ok = save(&form, out, "settings-variant2-period") && ok;
@@ -114,6 +123,34 @@ int main(int argc, char** argv) {
     ok = save(&memo, out, "memo") && ok;
 
     ok = save(form.systrayMenu, out, "traymenu") && ok;
+
+    // A few messages arrive and are sorted (one no stimulation matches stays), then the
+    // journal's window shows them.
+    form.CancelBtn->click();
+    const char* const arrivals[][2] = {
+        {"Invoice 2041 for December", "Please find the invoice for December attached."},
+        {"Meeting on Thursday", "The meeting moves to Thursday at ten."},
+        {"Lunch?", "Shall we have lunch on Friday?"},
+        {"Your invoice is ready", "The invoice for your order is ready to download."},
+    };
+    int number = 0;
+    for (const auto& arrival : arrivals)
+        shellFixture::deliver(maildir, shellFixture::message(arrival[0], arrival[1]),
+                              "17650000" + std::to_string(10 + number++) + ".M1P1.screenshot");
+    QElapsedTimer waited;
+    waited.start();
+    while (form.sortedSinceOpened().messages() < 3 && waited.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    form.Recent1->trigger();
+    if (TRecentForm* recent = form.recentWindow()) {
+        recent->resize(900, 260);
+        recent->table->selectRow(0);
+        ok = save(recent, out, "recently-sorted") && ok;
+    } else {
+        ok = false;
+    }
 
     // The application icon and the folder images side by side.
     QPixmap icons(64 + 8 * 40, 64);

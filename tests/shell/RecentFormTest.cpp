@@ -1,0 +1,191 @@
+// The "Recently sorted…" window over the journal the tray program writes, and the tray's
+// count of what it sorted, end to end: real messages arrive in a real store.
+
+#include "../editor/DialogDriver.h"
+#include "ShellFixture.h"
+
+#include "util/ErrorReport.h"
+#include "util/Log.h"
+#include "platform/profile/Loc.h"
+#include "core/Net.h"
+#include "mail/StoreAccess.h"
+#include "shell/TRecentForm.h"
+#include "shell/TSettingForm.h"
+#include "shell/TSystray.h"
+#include "tests/support/TempFolder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int filesIn(const std::string& folder) {
+    int count = 0;
+    for (const char* sub : {"/new", "/cur"})
+        if (fs::is_directory(folder + sub))
+            for ([[maybe_unused]] const auto& file : fs::directory_iterator(folder + sub))
+                ++count;
+    return count;
+}
+
+class RecentlySorted : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        home = dir.path().toStdString();
+        maildir = home + "/Maildir";
+        shellFixture::copyStrings(home);
+        shellFixture::writeLearnedNet(home, maildir);
+        environment.programFolder = std::string(BREVALO_BIN_DIR) + "/";
+        environment.home = home + "/";
+        environment.stateFolder = home + "/state/";
+        environment.storeRoot = maildir;
+        environment.autostartFile = home + "/autostart/brevalo.desktop";
+        previous = setErrorReporter([this](const std::string& caption, const std::string& text) {
+            errors.push_back(caption + ": " + text);
+        });
+        setLogToStderr(false);
+    }
+    void TearDown() override {
+        form.reset();
+        setErrorReporter(previous);
+        setLogToStderr(true);
+        locClose();
+    }
+    std::string invoices() const { return maildir + "/.Brevalo.Sorted.Invoices"; }
+    std::string meetings() const { return maildir + "/.Brevalo.Sorted.Meetings"; }
+    // Three messages arrive while the window is hidden and are sorted.
+    TSettingForm& sortThree(bool notify) {
+        if (notify) {
+            StoreConnection connection = connectStore(maildir);
+            ref_ptr<Net> net(new Net(home + "/zelko.ini", nullptr));
+            NetSettings::Values values = net->settings().read();
+            values.notifySorted = 1;
+            EXPECT_TRUE(net->settings().write(values));
+        }
+        form = std::make_unique<TSettingForm>(environment);
+        EXPECT_TRUE(form->started());
+        form->showMainWindow(false);
+        form->sortedMessageTimer->setInterval(0);
+        shellFixture::deliver(maildir, shellFixture::invoiceMessage(1), "1700000101.M1P1.test");
+        shellFixture::deliver(maildir, shellFixture::invoiceMessage(2), "1700000102.M1P1.test");
+        shellFixture::deliver(maildir,
+                              shellFixture::message("Meeting on Friday", "The meeting is at two."),
+                              "1700000103.M1P1.test");
+        EXPECT_TRUE(processUntil([&] {
+            return filesIn(invoices()) == 2 && filesIn(meetings()) == 1 && filesIn(maildir) == 0;
+        }));
+        return *form;
+    }
+    TRecentForm* openRecent(TSettingForm& f) {
+        f.Recent1->trigger();
+        TRecentForm* window = f.recentWindow();
+        EXPECT_TRUE(window && window->isVisible());
+        return window;
+    }
+    void select(TRecentForm* window, const std::string& subject) {
+        window->table->clearSelection();
+        for (int row = 0; row < window->rowCount(); ++row)
+            if (window->entryOfRow(row).subject == subject)
+                window->table->selectionModel()->select(window->table->model()->index(row, 0),
+                                                        QItemSelectionModel::Select |
+                                                            QItemSelectionModel::Rows);
+    }
+
+    QTemporaryDir dir;
+    std::string home;
+    std::string maildir;
+    ProgramEnvironment environment;
+    ErrorReporter previous;
+    std::vector<std::string> errors;
+    std::unique_ptr<TSettingForm> form;
+};
+
+TEST_F(RecentlySorted, TheTrayCountsAndSaysWhatWasSorted) {
+    TSettingForm& f = sortThree(true);
+    EXPECT_TRUE(
+        f.systray()->shownTooltip().startsWith("3 messages sorted since you last opened Brevalo\n"))
+        << f.systray()->shownTooltip().toStdString();
+    ASSERT_TRUE(processUntil([&] { return !f.systray()->lastMessage().isEmpty(); }));
+    EXPECT_EQ(f.systray()->lastMessage(), "3 messages sorted: Invoices 2, Meetings 1");
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(RecentlySorted, ShowsTheDecisionsNewestFirstFiltersAndMovesBack) {
+    TSettingForm& f = sortThree(false);
+    EXPECT_EQ(f.systray()->lastMessage(), "") << "the setting is off";
+    TRecentForm* window = openRecent(f);
+    ASSERT_TRUE(window);
+    ASSERT_EQ(window->rowCount(), 3);
+    EXPECT_EQ(window->entryOfRow(0).subject, "Meeting on Friday");
+    EXPECT_EQ(window->entryOfRow(2).subject, "Invoice 1");
+    EXPECT_EQ(window->table->model()->index(2, 3).data().toString(), "moved");
+    EXPECT_TRUE(window->table->model()->index(2, 4).data().toString().startsWith("Invoices "));
+
+    struct FilterCase {
+        const char* text;
+        int rows;
+    };
+    for (FilterCase c : {FilterCase{"invoice", 2}, FilterCase{"MEETINGS", 1},
+                         FilterCase{"sender@example", 3}, FilterCase{"travel", 0}}) {
+        window->filterEdit->setText(c.text);
+        EXPECT_EQ(window->rowCount(), c.rows) << c.text;
+    }
+    window->filterEdit->clear();
+    // Sorted by subject: the other way round.
+    window->table->sortByColumn(1, Qt::AscendingOrder);
+    EXPECT_EQ(window->entryOfRow(0).subject, "Invoice 1");
+
+    EXPECT_FALSE(window->moveBackBtn->isEnabled()) << "nothing selected";
+    select(window, "Invoice 1");
+    ASSERT_TRUE(window->moveBackBtn->isEnabled());
+    std::vector<std::string> lines;
+    setLogSink([&lines](const std::string& line) { lines.push_back(line); });
+    window->moveBackBtn->click();
+    EXPECT_EQ(filesIn(maildir), 1) << "back in the inbox, once";
+    EXPECT_EQ(filesIn(invoices()), 1) << "its copy is gone";
+    ASSERT_EQ(window->rowCount(), 4) << "the undo is a journal line of its own";
+    // Taken back, the decision cannot be taken back again.
+    select(window, "Invoice 1");
+    EXPECT_FALSE(window->moveBackBtn->isEnabled());
+    // The tray program hears of its arrival and leaves it where undo put it.
+    EXPECT_TRUE(processUntil([&] {
+        for (const std::string& line : lines)
+            if (line.find("message arrived: msg 2674") != std::string::npos)
+                return true;
+        return false;
+    }));
+    setLogSink(nullptr);
+    QApplication::processEvents();
+    EXPECT_EQ(filesIn(maildir), 1);
+    EXPECT_EQ(filesIn(invoices()), 1);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(RecentlySorted, ColumnsShowTheirWholeText) {
+    TSettingForm& f = sortThree(false);
+    TRecentForm* window = openRecent(f);
+    ASSERT_TRUE(window);
+    QApplication::processEvents();
+    const QAbstractItemView* view = window->table;
+    QHeaderView* header = window->table->horizontalHeader();
+    for (int column : {0, 2, 3, 4})
+        EXPECT_GE(header->sectionSize(column), view->sizeHintForColumn(column)) << column;
+}
+
+} // namespace
