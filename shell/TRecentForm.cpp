@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -143,6 +144,8 @@ TRecentForm::TRecentForm(Journal& journal, IStoreNamespace* store,
     connect(proxy, &QAbstractItemModel::rowsRemoved, this, [this] { updateButtons(); });
     connect(moveBackBtn, &QPushButton::clicked, this, [this] { moveBackClick(); });
     connect(closeBtn, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this,
+            &QWidget::close);
 }
 
 void TRecentForm::reload() {

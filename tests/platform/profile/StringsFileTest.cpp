@@ -11,10 +11,10 @@ namespace {
 
 const std::string shipped = std::string(BREVALO_BIN_DIR) + "/strings.ini";
 
-// Every key the program looks up; those taking one text argument are marked.
+// Every key the program looks up, with the number of text arguments it takes.
 struct KeyEntry {
     const char* key;
-    bool argument;
+    int arguments;
 };
 
 const KeyEntry keys[] = {
@@ -43,6 +43,7 @@ const KeyEntry keys[] = {
     {"settings.useAlways", false},
     {"settings.usePeriod", false},
     {"settings.startAtLogin", false},
+    {"settings.notifySorted", false},
     {"settings.buttonOk", false},
     {"settings.buttonCancel", false},
     {"settings.buttonApply", false},
@@ -50,7 +51,22 @@ const KeyEntry keys[] = {
     {"store.create", true},
     {"store.createFailed", true},
     {"systray.restore", false},
+    {"systray.recent", false},
     {"systray.exit", false},
+    {"systray.sortedCount.one", false},
+    {"systray.sortedCount", 1},
+    {"systray.sortedMessage.one", 1},
+    {"systray.sortedMessage", 2},
+    {"recent.title", false},
+    {"recent.filter", false},
+    {"recent.filter.hint", false},
+    {"recent.time", false},
+    {"recent.subject", false},
+    {"recent.from", false},
+    {"recent.action", false},
+    {"recent.folders", false},
+    {"recent.moveBack", false},
+    {"recent.close", false},
     {"learn.title", false},
     {"learn.buttonClose", false},
     {"learn.chart", false},
@@ -167,7 +183,7 @@ std::string conversions(const std::string& value) {
 }
 
 TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
-    ASSERT_EQ(std::size(keys), 132u);
+    ASSERT_EQ(std::size(keys), 148u);
     char names[65536];
     unsigned size =
         GetPrivateProfileStringA("en", nullptr, "", names, sizeof names, shipped.c_str());
@@ -178,7 +194,7 @@ TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
     std::multiset<std::string> expected;
     for (const KeyEntry& entry : keys)
         expected.insert(entry.key);
-    EXPECT_EQ(expected.size(), 132u);
+    EXPECT_EQ(expected.size(), 148u);
     EXPECT_EQ(inFile, expected);
 }
 
@@ -186,7 +202,8 @@ TEST(StringsFile, ArgumentKeysPlaceTheirArgumentOnce) {
     for (const KeyEntry& entry : keys) {
         std::string value = getProfileString("en", entry.key, "", shipped);
         EXPECT_FALSE(value.empty()) << entry.key;
-        EXPECT_EQ(conversions(value), entry.argument ? "s" : "") << entry.key << "=" << value;
+        EXPECT_EQ(conversions(value), std::string(static_cast<std::size_t>(entry.arguments), 's'))
+            << entry.key << "=" << value;
     }
 }
 
