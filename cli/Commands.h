@@ -15,6 +15,15 @@ int checkCommand(const ProgramEnvironment& environment, const Arguments& argumen
 int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int logCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int undoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int suggestCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int evaluateCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int exportCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int importCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+
+// Reads the whole number after the option at arguments[i] (1 ... 1000000) into value and
+// moves i past it; false after a message naming the command and the option.
+bool readCount(const Arguments& arguments, std::size_t& i, const char* command, const char* name,
+               int& value);
 
 // Exit statuses shared by the commands.
 constexpr int exitOk = 0;

@@ -16,24 +16,6 @@ void reportProgress(int, int iteration, double error) {
         currentProgress->update(iteration, error);
 }
 
-bool readCount(const Arguments& arguments, std::size_t& i, const char* name, int& value) {
-    if (i + 1 >= arguments.size()) {
-        std::fprintf(stderr, "brevalo-cli learn: %s needs a number\n", name);
-        return false;
-    }
-    const std::string& text = arguments[++i];
-    char* end = nullptr;
-    long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || number < 1 || number > 1000000) {
-        std::fprintf(stderr,
-                     "brevalo-cli learn: %s takes a whole number from 1 to 1000000, not '%s'\n",
-                     name, text.c_str());
-        return false;
-    }
-    value = static_cast<int>(number);
-    return true;
-}
-
 // Prints the check's report; true when the learning set can be learned.
 bool printCheck(Net* net) {
     LearningSetCheck check = checkLearningSet(*net);
@@ -46,10 +28,31 @@ bool printCheck(Net* net) {
     std::printf("%s", check.report.c_str());
     if (!check.report.empty() && check.report.back() != '\n')
         std::printf("\n");
+    if (!check.noStimulation.empty())
+        std::printf("Words that tell the folders apart, as stimulations: brevalo-cli suggest\n");
     return false;
 }
 
 } // namespace
+
+bool readCount(const Arguments& arguments, std::size_t& i, const char* command, const char* name,
+               int& value) {
+    if (i + 1 >= arguments.size()) {
+        std::fprintf(stderr, "brevalo-cli %s: %s needs a number\n", command, name);
+        return false;
+    }
+    const std::string& text = arguments[++i];
+    char* end = nullptr;
+    long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || number < 1 || number > 1000000) {
+        std::fprintf(stderr,
+                     "brevalo-cli %s: %s takes a whole number from 1 to 1000000, not '%s'\n",
+                     command, name, text.c_str());
+        return false;
+    }
+    value = static_cast<int>(number);
+    return true;
+}
 
 int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     if (!arguments.empty()) {
@@ -66,10 +69,10 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     int hidden = 0, iterations = 500;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--hidden") {
-            if (!readCount(arguments, i, "--hidden", hidden))
+            if (!readCount(arguments, i, "learn", "--hidden", hidden))
                 return exitUsage;
         } else if (arguments[i] == "--iterations") {
-            if (!readCount(arguments, i, "--iterations", iterations))
+            if (!readCount(arguments, i, "learn", "--iterations", iterations))
                 return exitUsage;
         } else {
             std::fprintf(stderr, "brevalo-cli learn: unknown option '%s'\n", arguments[i].c_str());

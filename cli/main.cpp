@@ -32,6 +32,18 @@ const char* const usage =
     "  undo [-n N | --since TIME | MESSAGE-ID...]\n"
     "                         move sorted messages back into the inbox (default: the\n"
     "                         last one); mail forwarded or answered cannot be unsent\n"
+    "  suggest [--per-folder K] [--add]\n"
+    "                         list the K words (default 20) that best tell each folder's\n"
+    "                         learning messages from the others; --add adds each as a\n"
+    "                         stimulation and saves the net\n"
+    "  evaluate [--folds K] [--hidden N] [--iterations N] [--picture FILE.png]\n"
+    "                         K-fold cross-validation (default 5) of the learning set:\n"
+    "                         accuracy, precision, recall and F1 per folder, the confusion\n"
+    "                         matrix (--picture: as a heat map); nothing is saved\n"
+    "  export FILE            write the net (stimulations, folders, settings, network,\n"
+    "                         assignments by Message-ID) as JSON, for another store\n"
+    "  import FILE            make the net of an exported file, linking its assignments\n"
+    "                         to this store's learning messages by Message-ID\n"
     "  demo DIR               build a sample Maildir and net in DIR, learn, deliver new\n"
     "                         mail and sort it\n"
     "\n"
@@ -94,6 +106,14 @@ int main(int argc, char** argv) {
         return logCommand(environment, arguments);
     if (command == "undo")
         return undoCommand(environment, arguments);
+    if (command == "suggest")
+        return suggestCommand(environment, arguments);
+    if (command == "evaluate")
+        return evaluateCommand(environment, arguments);
+    if (command == "export")
+        return exportCommand(environment, arguments);
+    if (command == "import")
+        return importCommand(environment, arguments);
     std::fprintf(stderr, "brevalo-cli: unknown command '%s' (see --help)\n", command.c_str());
     return exitUsage;
 }

@@ -867,3 +867,58 @@ TEST_F(CliWorld, DryRunSaysWhatWouldHappenAndChangesNothing) {
         << out;
     EXPECT_NE(out.find("nothing changed"), std::string::npos) << out;
 }
+// Suggested words become stimulations the net learns with; the evaluation of the learnt
+// set prints its numbers and draws its picture.
+TEST_F(CliWorld, SuggestAddThenLearnAndEvaluate) {
+    std::string out;
+    ASSERT_EQ(run("suggest --per-folder 2", &out), 0) << errors();
+    EXPECT_NE(out.find("of its messages"), std::string::npos) << out;
+    std::string before = readFile(dir / "zelko.ini");
+    ASSERT_EQ(run("suggest --per-folder 2 --add", &out), 0) << errors();
+    EXPECT_NE(out.find("added "), std::string::npos) << out;
+    EXPECT_NE(readFile(dir / "zelko.ini"), before);
+    ASSERT_EQ(run("learn --iterations 30", &out), 0) << errors() << out;
+    fs::path picture = dir / "confusion.png";
+    ASSERT_EQ(run("evaluate --folds 3 --iterations 30 --picture " + picture.string(), &out), 0)
+        << errors();
+    EXPECT_NE(out.find("3-fold cross-validation"), std::string::npos) << out;
+    EXPECT_NE(out.find("precision"), std::string::npos) << out;
+    EXPECT_EQ(readFile(picture).substr(1, 3), "PNG");
+    EXPECT_NE(errors().find("fold 3 of 3 learnt"), std::string::npos) << errors();
+}
+
+TEST_F(CliWorld, ExportImportExportGivesTheSameFile) {
+    fs::path first = dir / "first.json", second = dir / "second.json";
+    ASSERT_EQ(run("export " + first.string()), 0) << errors();
+    fs::remove(dir / "zelko.ini");
+    std::string out;
+    ASSERT_EQ(run("import " + first.string(), &out), 0) << errors();
+    EXPECT_NE(out.find("linked"), std::string::npos) << out;
+    ASSERT_EQ(run("export " + second.string()), 0) << errors();
+    EXPECT_EQ(readFile(second), readFile(first));
+    EXPECT_NE(readFile(first).find("\"learningSet\""), std::string::npos);
+}
+
+struct UsageCase {
+    const char* name;
+    const char* arguments;
+    int status;
+};
+
+class CliNetUsage : public CliWorld, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliNetUsage, BadUsageSaysWhatIsWrong) {
+    EXPECT_EQ(run(GetParam().arguments), GetParam().status);
+    EXPECT_NE(errors().find("brevalo-cli"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CliNetUsage,
+    testing::Values(UsageCase{"SuggestZero", "suggest --per-folder 0", 64},
+                    UsageCase{"SuggestUnknown", "suggest --all", 64},
+                    UsageCase{"EvaluateOneFold", "evaluate --folds 1", 64},
+                    UsageCase{"EvaluatePictureWithoutFile", "evaluate --picture", 64},
+                    UsageCase{"ExportNoFile", "export", 64},
+                    UsageCase{"ImportMissingFile", "import /nonexistent/net.json", 1},
+                    UsageCase{"ImportNoNet", "import /etc/hostname", 1}),
+    [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });

@@ -1,0 +1,106 @@
+#include "util/ComException.h"
+#include "util/ErrorReport.h"
+#include "mail/NetExchange.h"
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <unistd.h>
+
+namespace {
+
+bool oneFileArgument(const char* command, const Arguments& arguments) {
+    if (arguments.size() == 1 && (arguments[0] == "-" || arguments[0].rfind("-", 0) != 0))
+        return true;
+    std::fprintf(stderr, "brevalo-cli %s: name one file (- for standard %s)\n", command,
+                 std::strcmp(command, "export") == 0 ? "output" : "input");
+    return false;
+}
+
+// Written beside its place and renamed over it: an export cut short leaves no half file.
+bool writeWhole(const std::string& path, const std::string& text, std::string& error) {
+    if (path == "-")
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    std::string temporary = path + ".part";
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
+                   std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+    if (out && std::fclose(out) != 0)
+        written = false;
+    if (written && std::rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    error = std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+}
+
+} // namespace
+
+int exportCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
+    if (!oneFileArgument("export", arguments))
+        return exitUsage;
+    CliSession session(environment);
+    if (int status = session.open())
+        return status;
+    std::string text;
+    try {
+        text = NetExchange::exportNet(*session.net(), session.store());
+    } catch (const ComException& e) {
+        std::fprintf(stderr, "brevalo-cli: cannot export the net: %s\n",
+                     comErrorText(e, "export").c_str());
+        return exitFailed;
+    }
+    std::string error;
+    if (!writeWhole(arguments[0], text, error)) {
+        std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", arguments[0].c_str(),
+                     error.c_str());
+        return exitFailed;
+    }
+    return exitOk;
+}
+
+int importCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
+    if (!oneFileArgument("import", arguments))
+        return exitUsage;
+    std::string text;
+    if (arguments[0] == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else {
+        std::ifstream in(arguments[0], std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "brevalo-cli: cannot read %s: %s\n", arguments[0].c_str(),
+                         std::strerror(errno));
+            return exitFailed;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    CliSession session(environment);
+    if (int status = session.open())
+        return status;
+    NetImport result;
+    try {
+        result = NetExchange::importNet(text, *session.net(), session.store());
+    } catch (const ComException& e) {
+        std::fprintf(stderr, "brevalo-cli: cannot import %s: %s\n", arguments[0].c_str(),
+                     comErrorText(e, "import").c_str());
+        return exitFailed;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brevalo-cli: cannot import %s: %s\n", arguments[0].c_str(), e.what());
+        return exitFailed;
+    }
+    std::printf("imported the net into %s; %d learning message%s linked to %s folders\n",
+                environment.netFile().c_str(), result.linked, result.linked == 1 ? "" : "s",
+                result.linked == 1 ? "its" : "their");
+    if (!result.missing.empty()) {
+        std::printf("%zu assigned message%s not in the learning folder:\n", result.missing.size(),
+                    result.missing.size() == 1 ? " is" : "s are");
+        for (const std::string& key : result.missing)
+            std::printf("\t%s\n", key.c_str());
+    }
+    return exitOk;
+}

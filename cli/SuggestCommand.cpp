@@ -1,0 +1,72 @@
+#include "util/ErrorReport.h"
+#include "core/NeuronOut.h"
+#include "core/WordSuggester.h"
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+
+#include <cstdio>
+
+int suggestCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
+    int perFolder = 20;
+    bool add = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--per-folder") {
+            if (!readCount(arguments, i, "suggest", "--per-folder", perFolder))
+                return exitUsage;
+        } else if (arguments[i] == "--add") {
+            add = true;
+        } else {
+            std::fprintf(stderr, "brevalo-cli suggest: unknown option '%s'\n",
+                         arguments[i].c_str());
+            return exitUsage;
+        }
+    }
+    CliSession session(environment);
+    if (int status = session.open())
+        return status;
+    Net* net = session.net();
+    if (net->fileCount() == 0) {
+        std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
+        return exitFailed;
+    }
+    SuggestionReport report;
+    try {
+        report = WordSuggester(*net).suggest(perFolder);
+    } catch (const ComException& e) {
+        std::fprintf(stderr, "brevalo-cli: %s\n", comErrorText(e, "suggest").c_str());
+        return exitFailed;
+    }
+    int folder = -1;
+    for (const WordSuggestion& s : report.suggestions) {
+        if (s.folder != folder) {
+            folder = s.folder;
+            std::printf("%s\n", net->getOutput(folder)->getName().c_str());
+        }
+        std::printf("  %-24s in %d of %d of its messages, %d of %d others\n", s.word.c_str(),
+                    s.inFolder, s.folderSize, s.inOthers, s.othersSize);
+    }
+    if (report.suggestions.empty())
+        std::printf("No word tells a folder's learning messages from the others; assign more "
+                    "messages to the folders.\n");
+    if (!report.unmatched.empty()) {
+        std::printf("%zu learning message%s would still match no stimulation:\n",
+                    report.unmatched.size(), report.unmatched.size() == 1 ? "" : "s");
+        for (int index : report.unmatched)
+            std::printf("\t%s\n", net->getFile(index)->getName().c_str());
+    }
+    if (!add)
+        return exitOk;
+    int added = WordSuggester::addTo(*net, report.suggestions);
+    std::string failure;
+    if (!net->save(&failure)) {
+        std::fprintf(stderr,
+                     "brevalo-cli: cannot save the net to %s: %s; the net file keeps the "
+                     "stimulations it held before\n",
+                     environment.netFile().c_str(), failure.c_str());
+        return exitFailed;
+    }
+    std::printf("added %d stimulation%s and saved the net to %s; learn it again: brevalo-cli "
+                "learn\n",
+                added, added == 1 ? "" : "s", environment.netFile().c_str());
+    return exitOk;
+}

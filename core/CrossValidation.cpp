@@ -1,0 +1,147 @@
+#include "core/CrossValidation.h"
+
+#include "core/Classification.h"
+#include "core/Net.h"
+#include "core/Stimulation.h"
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+std::vector<int> targetsOf(const LearningPattern& pattern) {
+    std::vector<int> targets;
+    for (int o = 0; o < doubleCount(pattern.target); ++o)
+        if (pattern.target[o] >= levelHigh)
+            targets.push_back(o);
+    return targets;
+}
+
+// The learning run reports through a plain function; the fold's reporter for this thread.
+thread_local const std::function<void(int)>* iterationReporter = nullptr;
+
+void reportIteration(int, int iteration, double) {
+    if (iterationReporter)
+        (*iterationReporter)(iteration);
+}
+
+double ratio(int part, int whole) {
+    return whole == 0 ? 0.0 : static_cast<double>(part) / whole;
+}
+
+} // namespace
+
+CrossValidation::CrossValidation(const Net& net, const EvaluationParameters& parameters)
+    : CrossValidation(net.inputCount(), net.outputCount(), LearningRun::patternsOf(net),
+                      parameters) {}
+
+CrossValidation::CrossValidation(int inputCount, int outputCount,
+                                 std::vector<LearningPattern> patterns,
+                                 const EvaluationParameters& parameters)
+    : inputCount(inputCount), outputCount(outputCount), patterns(std::move(patterns)),
+      settings(parameters) {}
+
+std::vector<int> CrossValidation::foldsOf(const std::vector<LearningPattern>& patterns, int folds,
+                                          std::uint32_t seed) {
+    std::vector<int> fold(patterns.size(), -1);
+    std::vector<std::vector<int>> strata;
+    for (std::size_t p = 0; p < patterns.size(); ++p) {
+        std::vector<int> targets = targetsOf(patterns[p]);
+        if (targets.empty())
+            continue;
+        if (strata.size() <= static_cast<std::size_t>(targets[0]))
+            strata.resize(static_cast<std::size_t>(targets[0]) + 1);
+        strata[targets[0]].push_back(static_cast<int>(p));
+    }
+    // mt19937 and a Fisher-Yates of our own: the same order with every standard library.
+    std::mt19937 random(seed);
+    int next = 0;
+    for (std::vector<int>& members : strata) {
+        for (std::size_t i = members.size(); i > 1; --i)
+            std::swap(members[i - 1], members[random() % i]);
+        // Dealt on from where the last folder ended, so fold sizes differ by one at most.
+        for (int p : members)
+            fold[p] = next++ % folds;
+    }
+    return fold;
+}
+
+Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool>* stop) {
+    int folds = std::max(1, settings.folds);
+    std::vector<int> fold = foldsOf(patterns, folds, settings.seed);
+    long long total = static_cast<long long>(folds) * settings.learning.iterations;
+    Evaluation result;
+    result.confusion.assign(static_cast<std::size_t>(outputCount),
+                            std::vector<int>(static_cast<std::size_t>(outputCount) + 1, 0));
+    int correct = 0, inbox = 0, wrong = 0;
+    for (int k = 0; k < folds; ++k) {
+        if (stop && stop->load())
+            break;
+        std::vector<LearningPattern> learning;
+        std::vector<const LearningPattern*> held;
+        for (std::size_t p = 0; p < patterns.size(); ++p) {
+            if (fold[p] == k)
+                held.push_back(&patterns[p]);
+            else if (fold[p] >= 0)
+                learning.push_back(patterns[p]);
+        }
+        long long before = static_cast<long long>(k) * settings.learning.iterations;
+        long long reported = -1;
+        // The run reports its last iteration twice: once as it ends, once as the result.
+        std::function<void(int)> report = [&](int iteration) {
+            long long done = before + std::min(iteration + 1, settings.learning.iterations);
+            if (progress && done > reported)
+                progress(done, total);
+            reported = done;
+        };
+        if (held.empty())
+            continue;
+        LearningRun run(inputCount, outputCount, std::move(learning), settings.learning);
+        iterationReporter = &report;
+        run.train(reportIteration, 0);
+        iterationReporter = nullptr;
+        for (const LearningPattern* pattern : held) {
+            Classification answer = Classification::of(*run.network(), pattern->input);
+            std::vector<int> targets = targetsOf(*pattern);
+            int top = -1;
+            if (answer.hasEvidence())
+                top = static_cast<int>(
+                    std::max_element(answer.outputs().get(), answer.outputs().get() + outputCount) -
+                    answer.outputs().get());
+            bool hit = std::find(targets.begin(), targets.end(), top) != targets.end();
+            int actual = hit ? top : targets[0];
+            ++result.confusion[actual][top < 0 ? outputCount : top];
+            correct += hit ? 1 : 0;
+            bool chosenAny = false, chosenWrong = false;
+            for (int o = 0; o < outputCount; ++o) {
+                if (!answer.isChosen(o, settings.threshold))
+                    continue;
+                chosenAny = true;
+                chosenWrong =
+                    chosenWrong || std::find(targets.begin(), targets.end(), o) == targets.end();
+            }
+            inbox += chosenAny ? 0 : 1;
+            wrong += chosenWrong ? 1 : 0;
+            ++result.messages;
+        }
+    }
+    result.accuracy = ratio(correct, result.messages);
+    result.inboxShare = ratio(inbox, result.messages);
+    result.wrongFolderShare = ratio(wrong, result.messages);
+    for (int o = 0; o < outputCount; ++o) {
+        FolderScore score;
+        int predicted = 0;
+        for (int a = 0; a < outputCount; ++a) {
+            score.messages += result.confusion[o][a];
+            predicted += result.confusion[a][o];
+        }
+        score.messages += result.confusion[o][outputCount];
+        int hits = result.confusion[o][o];
+        score.precision = ratio(hits, predicted);
+        score.recall = ratio(hits, score.messages);
+        double sum = score.precision + score.recall;
+        score.f1 = sum == 0 ? 0 : 2 * score.precision * score.recall / sum;
+        result.folders.push_back(score);
+    }
+    return result;
+}

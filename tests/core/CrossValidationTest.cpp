@@ -1,0 +1,96 @@
+#include "core/CrossValidation.h"
+#include "core/Stimulation.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+// A pattern whose inputs named by onInputs respond, assigned to the folders named.
+LearningPattern patternOf(int inputs, std::vector<int> onInputs, int outputs,
+                          std::vector<int> targets) {
+    LearningPattern pattern{"", makeDoubles(inputs), makeDoubles(outputs)};
+    for (int i = 0; i < inputs; ++i)
+        pattern.input[i] = levelLow;
+    for (int i : onInputs)
+        pattern.input[i] = levelHigh;
+    for (int o = 0; o < outputs; ++o)
+        pattern.target[o] = levelLow;
+    for (int o : targets)
+        pattern.target[o] = levelHigh;
+    return pattern;
+}
+
+// Three folders of ten messages each. Folder o's messages hold word o, and one of two
+// common words that tell nothing. With `blur`, folders 0 and 1 share word 0.
+std::vector<LearningPattern> generatedSet(bool blur) {
+    std::vector<LearningPattern> set;
+    for (int m = 0; m < 10; ++m)
+        for (int o = 0; o < 3; ++o)
+            set.push_back(patternOf(5, {blur && o == 1 ? 0 : o, 3 + m % 2}, 3, {o}));
+    set.push_back(patternOf(5, {}, 3, {})); // assigned to no folder: takes no part
+    return set;
+}
+
+const EvaluationParameters parameters{5, {4, 300, 0.3, 1.0}, 80, 7};
+
+TEST(CrossValidation, ASetThatSeparatesScoresOneEverywhere) {
+    Evaluation result = CrossValidation(5, 3, generatedSet(false), parameters).run();
+    EXPECT_EQ(result.messages, 30);
+    EXPECT_EQ(result.accuracy, 1.0);
+    EXPECT_EQ(result.inboxShare, 0.0);
+    EXPECT_EQ(result.wrongFolderShare, 0.0);
+    for (int o = 0; o < 3; ++o) {
+        EXPECT_EQ(result.folders[o].messages, 10);
+        EXPECT_EQ(result.folders[o].precision, 1.0);
+        EXPECT_EQ(result.folders[o].recall, 1.0);
+        EXPECT_EQ(result.folders[o].f1, 1.0);
+        EXPECT_EQ(result.confusion[o][o], 10);
+    }
+}
+
+TEST(CrossValidation, FoldersNothingTellsApartAreConfused) {
+    Evaluation result = CrossValidation(5, 3, generatedSet(true), parameters).run();
+    EXPECT_GT(result.confusion[0][1] + result.confusion[1][0], 5);
+    EXPECT_EQ(result.confusion[2][2], 10);
+    EXPECT_EQ(result.confusion[0][2] + result.confusion[1][2], 0);
+    EXPECT_LT(result.accuracy, 0.9);
+    EXPECT_EQ(result.folders[2].f1, 1.0);
+    // Between 0 and 1 the net can be sure of neither: at 80 % they stay in the inbox.
+    EXPECT_GT(result.inboxShare, 0.3);
+}
+
+TEST(CrossValidation, MessagesNoStimulationMatchesHaveNoTopFolder) {
+    std::vector<LearningPattern> set = generatedSet(false);
+    for (int m = 0; m < 5; ++m)
+        set.push_back(patternOf(5, {}, 3, {2}));
+    Evaluation result = CrossValidation(5, 3, set, parameters).run();
+    EXPECT_EQ(result.messages, 35);
+    EXPECT_EQ(result.confusion[2][3], 5);
+    EXPECT_DOUBLE_EQ(result.accuracy, 30.0 / 35);
+    EXPECT_DOUBLE_EQ(result.inboxShare, 5.0 / 35);
+    EXPECT_DOUBLE_EQ(result.folders[2].recall, 10.0 / 15);
+}
+
+// The seed fixes the folds, and through them every number; each fold holds its share of
+// every folder.
+TEST(CrossValidation, FoldsAreStratifiedAndFixedByTheSeed) {
+    std::vector<LearningPattern> set = generatedSet(true);
+    std::vector<int> folds = CrossValidation::foldsOf(set, 5, 7);
+    EXPECT_EQ(folds, CrossValidation::foldsOf(set, 5, 7));
+    EXPECT_NE(folds, CrossValidation::foldsOf(set, 5, 8));
+    std::map<std::pair<int, int>, int> perFoldAndFolder;
+    for (int p = 0; p < 30; ++p)
+        ++perFoldAndFolder[{folds[p], p % 3}];
+    EXPECT_EQ(perFoldAndFolder.size(), 15u);
+    for (const auto& [key, count] : perFoldAndFolder)
+        EXPECT_EQ(count, 2) << "fold " << key.first << " folder " << key.second;
+    EXPECT_EQ(folds[30], -1);
+    Evaluation first = CrossValidation(5, 3, set, parameters).run();
+    Evaluation second = CrossValidation(5, 3, set, parameters).run();
+    EXPECT_EQ(first.confusion, second.confusion);
+    EXPECT_EQ(first.accuracy, second.accuracy);
+}
+
+} // namespace
