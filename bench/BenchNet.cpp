@@ -4,13 +4,16 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/ComInit.h"
+#include "platform/Mime.h"
 #include "platform/maildir/MaildirNames.h"
 #include "platform/maildir/MaildirUidList.h"
 #include "platform/profile/Loc.h"
 #include "core/Net.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
+#include "core/Stimulation.h"
 #include "mail/HtmlText.h"
+#include "mail/MessageText.h"
 #include "mail/StoreAccess.h"
 #include "mail/StoreMessages.h"
 #include "sorting/ProgramEnvironment.h"
@@ -52,7 +55,11 @@ const char* const usage =
     "  --iterations    learning iterations (default 500; 0 saves the net unlearned)\n"
     "  --threshold     the net's threshold in percent (default: the net's own)\n"
     "  --drop-unmatched  first remove the learning messages no stimulation matches, so\n"
-    "                  that the learning-set check passes\n";
+    "                  that the learning-set check passes\n"
+    "   or: bench_net --vectors FILE\n"
+    "Prints, for every message of FILE (lines as --learning), its targets, a tab and its\n"
+    "input vector under the net $BREVALO_HOME/zelko.ini (one 0 or 1 per stimulation): the\n"
+    "inputs the net sees, for other learners.\n";
 
 struct Options {
     std::string stimulations, learning;
@@ -255,10 +262,28 @@ int build(const ProgramEnvironment& environment, const Options& options) {
     return 0;
 }
 
+// The net's input vectors of the messages of the list, one line each.
+int printVectors(const ProgramEnvironment& environment, const std::string& list) {
+    ref_ptr<Net> net(new Net(environment.netFile(), nullptr));
+    net->load();
+    for (const std::vector<std::string>& line : readTabbedLines(list)) {
+        com_ptr<IMimeMessage> message;
+        FILETIME received{};
+        checkHr(MimeOleLoadMessageFile(line[0], received, message.out()), "read " + line[0]);
+        DoublePtr input = net->getInputVector(messageText(message.get()));
+        std::string bits;
+        for (int i = 0; i < net->inputCount(); ++i)
+            bits += input[i] >= levelHigh ? '1' : '0';
+        std::printf("%s\t%s\n", line.size() > 1 ? line[1].c_str() : "", bits.c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    Options options = parse(argc, argv);
+    bool vectors = argc == 3 && std::string(argv[1]) == "--vectors";
+    Options options = vectors ? Options{} : parse(argc, argv);
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(ProgramEnvironment::executableFolder());
     // The learning run logs every message; the benchmark script wants the summary only.
@@ -268,7 +293,7 @@ int main(int argc, char** argv) {
     locOpen(environment.stringsFile());
     int status = 1;
     try {
-        status = build(environment, options);
+        status = vectors ? printVectors(environment, argv[2]) : build(environment, options);
     } catch (const ComException& e) {
         fail(comErrorText(e, "bench_net"));
     } catch (const Exception& e) {

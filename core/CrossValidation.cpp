@@ -5,7 +5,9 @@
 #include "core/Stimulation.h"
 
 #include <algorithm>
+#include <mutex>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -66,17 +68,28 @@ std::vector<int> CrossValidation::foldsOf(const std::vector<LearningPattern>& pa
     return fold;
 }
 
+namespace {
+
+// What one fold's held-out messages gave.
+struct FoldCounts {
+    std::vector<std::vector<int>> confusion;
+    int messages = 0, correct = 0, inbox = 0, wrong = 0;
+};
+
+} // namespace
+
 Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool>* stop) {
     int folds = std::max(1, settings.folds);
     std::vector<int> fold = foldsOf(patterns, folds, settings.seed);
-    long long total = static_cast<long long>(folds) * settings.learning.iterations;
-    Evaluation result;
-    result.confusion.assign(static_cast<std::size_t>(outputCount),
-                            std::vector<int>(static_cast<std::size_t>(outputCount) + 1, 0));
-    int correct = 0, inbox = 0, wrong = 0;
-    for (int k = 0; k < folds; ++k) {
-        if (stop && stop->load())
-            break;
+    int iterations = settings.learning.iterations;
+    long long total = static_cast<long long>(folds) * iterations;
+    std::vector<FoldCounts> counts(static_cast<std::size_t>(folds));
+    std::mutex progressMutex;
+    long long done = 0;
+    auto runFold = [&](int k) {
+        FoldCounts& mine = counts[static_cast<std::size_t>(k)];
+        mine.confusion.assign(static_cast<std::size_t>(outputCount),
+                              std::vector<int>(static_cast<std::size_t>(outputCount) + 1, 0));
         std::vector<LearningPattern> learning;
         std::vector<const LearningPattern*> held;
         for (std::size_t p = 0; p < patterns.size(); ++p) {
@@ -85,17 +98,22 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
             else if (fold[p] >= 0)
                 learning.push_back(patterns[p]);
         }
-        long long before = static_cast<long long>(k) * settings.learning.iterations;
-        long long reported = -1;
+        int reported = 0;
         // The run reports its last iteration twice: once as it ends, once as the result.
         std::function<void(int)> report = [&](int iteration) {
-            long long done = before + std::min(iteration + 1, settings.learning.iterations);
-            if (progress && done > reported)
+            int now = std::min(iteration + 1, iterations);
+            if (now <= reported)
+                return;
+            std::lock_guard<std::mutex> lock(progressMutex);
+            done += now - reported;
+            reported = now;
+            if (progress)
                 progress(done, total);
-            reported = done;
         };
-        if (held.empty())
-            continue;
+        if (held.empty()) {
+            report(iterations - 1);
+            return;
+        }
         LearningRun run(inputCount, outputCount, std::move(learning), settings.learning);
         iterationReporter = &report;
         run.train(reportIteration, 0);
@@ -110,8 +128,8 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
                     answer.outputs().get());
             bool hit = std::find(targets.begin(), targets.end(), top) != targets.end();
             int actual = hit ? top : targets[0];
-            ++result.confusion[actual][top < 0 ? outputCount : top];
-            correct += hit ? 1 : 0;
+            ++mine.confusion[actual][top < 0 ? outputCount : top];
+            mine.correct += hit ? 1 : 0;
             bool chosenAny = false, chosenWrong = false;
             for (int o = 0; o < outputCount; ++o) {
                 if (!answer.isChosen(o, settings.threshold))
@@ -120,10 +138,41 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
                 chosenWrong =
                     chosenWrong || std::find(targets.begin(), targets.end(), o) == targets.end();
             }
-            inbox += chosenAny ? 0 : 1;
-            wrong += chosenWrong ? 1 : 0;
-            ++result.messages;
+            mine.inbox += chosenAny ? 0 : 1;
+            mine.wrong += chosenWrong ? 1 : 0;
+            ++mine.messages;
         }
+    };
+    // Folds learn on threads of their own: each run starts the generator of its thread
+    // afresh and reads only its own patterns, so the numbers are those of one thread.
+    std::atomic<int> next{0};
+    auto worker = [&] {
+        for (int k; (k = next.fetch_add(1)) < folds;)
+            if (!stop || !stop->load())
+                runFold(k);
+    };
+    int threads = std::min<int>(folds, std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t)
+        pool.emplace_back(worker);
+    worker();
+    for (std::thread& thread : pool)
+        thread.join();
+
+    Evaluation result;
+    result.confusion.assign(static_cast<std::size_t>(outputCount),
+                            std::vector<int>(static_cast<std::size_t>(outputCount) + 1, 0));
+    int correct = 0, inbox = 0, wrong = 0;
+    for (const FoldCounts& c : counts) {
+        if (c.confusion.empty())
+            continue; // stopped before it ran
+        for (int r = 0; r < outputCount; ++r)
+            for (int col = 0; col <= outputCount; ++col)
+                result.confusion[r][col] += c.confusion[r][col];
+        result.messages += c.messages;
+        correct += c.correct;
+        inbox += c.inbox;
+        wrong += c.wrong;
     }
     result.accuracy = ratio(correct, result.messages);
     result.inboxShare = ratio(inbox, result.messages);

@@ -44,7 +44,8 @@ struct Evaluation {
 // folder take no part.
 class CrossValidation {
 public:
-    // Gets the done and total iterations over all folds; called on the running thread.
+    // Gets the done and total iterations over all folds; called on the folds' threads, one
+    // call at a time, the count rising.
     using Progress = std::function<void(long long done, long long total)>;
 
     // Reads and matches every learning message now (LearningRun::patternsOf).
@@ -56,8 +57,8 @@ public:
     static std::vector<int> foldsOf(const std::vector<LearningPattern>& patterns, int folds,
                                     std::uint32_t seed);
 
-    // Runs every fold. With stop set (checked between iterations' reports and folds), ends
-    // early and returns the numbers of the folds done.
+    // Runs every fold, as many at once as the machine has processors. With stop set
+    // (checked before each fold), ends early and returns the numbers of the folds done.
     Evaluation run(const Progress& progress = {}, const std::atomic<bool>* stop = nullptr);
 
 private:

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -36,7 +37,15 @@ std::vector<LearningPattern> generatedSet(bool blur) {
 const EvaluationParameters parameters{5, {4, 300, 0.3, 1.0}, 80, 7};
 
 TEST(CrossValidation, ASetThatSeparatesScoresOneEverywhere) {
-    Evaluation result = CrossValidation(5, 3, generatedSet(false), parameters).run();
+    std::vector<long long> reported;
+    Evaluation result = CrossValidation(5, 3, generatedSet(false), parameters)
+                            .run([&reported](long long done, long long total) {
+                                EXPECT_EQ(total, 5 * 300);
+                                reported.push_back(done);
+                            });
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    EXPECT_EQ(reported.size(), 5u * 300);
+    EXPECT_EQ(reported.back(), 5 * 300);
     EXPECT_EQ(result.messages, 30);
     EXPECT_EQ(result.accuracy, 1.0);
     EXPECT_EQ(result.inboxShare, 0.0);
