@@ -18,6 +18,7 @@
 #include "editor/TInputForm.h"
 #include "editor/TMemoForm.h"
 #include "editor/TOutEditor.h"
+#include "editor/TSuggestForm.h"
 #include "editor/TSelectFolderForm.h"
 #include "editor/ViewLookup.h"
 
@@ -149,6 +150,8 @@ void TMain::createActions() {
     InEdit =
         makeAction(loc("main.act.inEdit"), loc("main.act.inEdit.hint"), 3, &TMain::InEditExecute);
     InDel = makeAction(loc("main.act.inDel"), loc("main.act.inDel.hint"), 4, &TMain::InDelExecute);
+    InSuggest = makeAction(loc("main.act.inSuggest"), loc("main.act.inSuggest.hint"), -1,
+                           &TMain::InSuggestExecute);
     InExpand = makeAction(loc("main.act.inExpand"), loc("main.act.inExpand.hint"), 12,
                           &TMain::InExpandExecute);
     InColapse = makeAction(loc("main.act.inColapse"), loc("main.act.inColapse.hint"), 14,
@@ -209,7 +212,7 @@ void TMain::buildLayout() {
     };
 
     inPane = makePane(loc("main.paneIn"), inToolbar);
-    inToolbar->addActions({InAdd, InAddStimulation, InEdit, InDel});
+    inToolbar->addActions({InAdd, InAddStimulation, InEdit, InDel, InSuggest});
     inTree = new QTreeWidget(inPane);
     inTree->setHeaderHidden(true);
     inTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -348,6 +351,7 @@ void TMain::updateActions() {
     OutDel->setEnabled(outFolder);
     OutCatSel->setEnabled(firstSelectedRow() != nullptr && outCurrent != nullptr);
     NetLearn->setEnabled(fileList->topLevelItemCount() > 0);
+    InSuggest->setEnabled(fileList->topLevelItemCount() > 0 && net && net->outputCount() > 0);
 }
 
 void TMain::updateActionsDeferred() {
@@ -606,11 +610,22 @@ bool TMain::checkFileAssignments() {
     QApplication::restoreOverrideCursor();
     if (check.passed())
         return true;
-    showText(this, check.report, "Error");
+    // Words that tell the folders apart are the way out for messages no stimulation matches.
+    if (check.noStimulation.empty())
+        showText(this, check.report, "Error");
+    else if (showTextOffering(this, check.report, "Error", locText("main.act.inSuggest")) == 3)
+        InSuggestExecute();
     return false;
 }
 
 // --- Commands
+
+void TMain::InSuggestExecute() {
+    if (suggestStimulations(this, *net) == 0)
+        return;
+    fillInTree();
+    setModified(true);
+}
 
 void TMain::InAddExecute() {
     std::string name =

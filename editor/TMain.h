@@ -93,6 +93,8 @@ public:
     void InAddStimulationExecute();
     void InEditExecute();
     void InDelExecute();
+    // "Suggest stimulations…": adds the words the person checks as stimulations.
+    void InSuggestExecute();
     void InExpandExecute();
     void InColapseExecute();
     void InExpandAllExecute();
@@ -155,6 +157,7 @@ public:
     QAction* InAddStimulation = nullptr;
     QAction* InEdit = nullptr;
     QAction* InDel = nullptr;
+    QAction* InSuggest = nullptr;
     QAction* InExpand = nullptr;
     QAction* InColapse = nullptr;
     QAction* InExpandAll = nullptr;

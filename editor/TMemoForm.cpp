@@ -38,6 +38,14 @@ TMemoForm::TMemoForm(QWidget* owner)
     connect(OkBtn, &QPushButton::clicked, this, [this] { done(1); });
 }
 
+QPushButton* TMemoForm::addButton(const QString& caption, int result) {
+    auto* button = new QPushButton(caption, this);
+    static_cast<QHBoxLayout*>(OkBtn->parentWidget()->layout()->itemAt(1)->layout())
+        ->insertWidget(1, button);
+    connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+    return button;
+}
+
 void TMemoForm::reject() {
     done(2);
 }
@@ -49,6 +57,15 @@ void TMemoForm::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+int showTextOffering(QWidget* owner, const std::string& text, const std::string& caption,
+                     const std::string& offer) {
+    TMemoForm form(owner);
+    form.Memo1->setPlainText(textWithLineFeeds(text));
+    form.setWindowTitle(QString::fromStdString(caption));
+    form.addButton(QString::fromStdString(offer), 3)->setObjectName("OfferBtn");
+    return form.exec();
 }
 
 QString textWithLineFeeds(const std::string& text) {

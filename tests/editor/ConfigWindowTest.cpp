@@ -10,6 +10,7 @@
 #include "editor/TInputForm.h"
 #include "editor/TMain.h"
 #include "editor/TMemoForm.h"
+#include "editor/TSuggestForm.h"
 #include "learning/TLearn.h"
 
 #include <QAction>
@@ -633,6 +634,39 @@ INSTANTIATE_TEST_SUITE_P(
                     CheckCase{"NoStimulation", true, false, {"main.wrongIn"}},
                     CheckCase{"Both", false, false, {"main.wrongIn", "main.wrongOut"}}),
     [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+// The check's report offers suggested words for messages no stimulation matches; the
+// checked ones become stimulations of their own.
+TEST_F(ConfigWindow, TheCheckOffersSuggestionsAndAddTakesTheCheckedWords) {
+    ref_ptr<Net> net = writeNet({"Invoice 1", "Invoice 2", "Trip 1", "Trip 2"}, {"planet"},
+                                {"Invoices", "Travel"});
+    for (int i = 0; i < net->fileCount(); ++i)
+        net->getFile(i)->addTarget(net->getOutput(i < 2 ? 0 : 1).get());
+    ASSERT_TRUE(net->save());
+    TMain& w = open();
+    whenDialog<TMemoForm>(
+        [](TMemoForm* memo) { memo->findChild<QPushButton*>("OfferBtn")->click(); });
+    std::vector<std::string> shown;
+    whenDialog<TSuggestForm>([&shown](TSuggestForm* form) {
+        for (int g = 0; g < form->suggestionTree->topLevelItemCount(); ++g) {
+            QTreeWidgetItem* group = form->suggestionTree->topLevelItem(g);
+            shown.push_back(group->text(0).toStdString());
+            for (int r = 0; r < group->childCount(); ++r)
+                shown.push_back(group->child(r)->text(0).toStdString() + " " +
+                                group->child(r)->text(1).toStdString() + " " +
+                                group->child(r)->text(2).toStdString());
+        }
+        form->suggestionTree->topLevelItem(1)->child(0)->setCheckState(0, Qt::Unchecked);
+        form->AddBtn->click();
+    });
+    w.NetLearn->trigger();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Invoices", "invoice 2 / 2 0 / 2", "Travel",
+                                               "trip 2 / 2 0 / 2"}));
+    ASSERT_EQ(inRoot()->childCount(), 2);
+    EXPECT_EQ(inRoot()->child(1)->text(0), "invoice");
+    EXPECT_EQ(w.editedNet()->getInput(1)->getRegex(0), "\\binvoice\\b");
+    EXPECT_TRUE(w.modified());
+}
 
 TEST_F(ConfigWindow, EmptyLearningSetPassesTheCheck) {
     TMain& w = open();
