@@ -19,6 +19,15 @@ std::vector<int> targetsOf(const LearningPattern& pattern) {
     return targets;
 }
 
+// A pattern as one number sequence, targets first, to sort by.
+std::vector<double> sequenceOf(const LearningPattern& pattern) {
+    std::vector<double> sequence(pattern.target.get(),
+                                 pattern.target.get() + doubleCount(pattern.target));
+    sequence.insert(sequence.end(), pattern.input.get(),
+                    pattern.input.get() + doubleCount(pattern.input));
+    return sequence;
+}
+
 // The learning run reports through a plain function; the fold's reporter for this thread.
 thread_local const std::function<void(int)>* iterationReporter = nullptr;
 
@@ -59,6 +68,11 @@ std::vector<int> CrossValidation::foldsOf(const std::vector<LearningPattern>& pa
     std::mt19937 random(seed);
     int next = 0;
     for (std::vector<int>& members : strata) {
+        // From an order of what the messages teach, not of where they lie: the store's
+        // order follows arrival, and the same set must give the same folds.
+        std::stable_sort(members.begin(), members.end(), [&patterns](int a, int b) {
+            return sequenceOf(patterns[a]) < sequenceOf(patterns[b]);
+        });
         for (std::size_t i = members.size(); i > 1; --i)
             std::swap(members[i - 1], members[random() % i]);
         // Dealt on from where the last folder ended, so fold sizes differ by one at most.
@@ -151,7 +165,10 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
             if (!stop || !stop->load())
                 runFold(k);
     };
-    int threads = std::min<int>(folds, std::max(1u, std::thread::hardware_concurrency()));
+    int threads = settings.threads > 0
+                      ? settings.threads
+                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    threads = std::min(threads, folds);
     std::vector<std::thread> pool;
     for (int t = 1; t < threads; ++t)
         pool.emplace_back(worker);

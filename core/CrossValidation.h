@@ -15,6 +15,7 @@ struct EvaluationParameters {
     LearningParameters learning;
     double threshold = 80; // percent: what the sorter would act on
     std::uint32_t seed = 1;
+    int threads = 0; // folds learnt at once; 0: one per processor
 };
 
 struct FolderScore {
@@ -40,8 +41,8 @@ struct Evaluation {
 // K-fold cross-validation of a net's learning set with its stimulations: each fold is
 // learnt from the others (the learning run, in memory) and classifies its own messages.
 // Folds are stratified by folder (a message's first target) and dealt from an order fixed
-// by the seed, so the same learning set gives the same numbers. Messages assigned to no
-// folder take no part.
+// by the seed and by what the messages teach (not where they lie), so the same learning
+// set gives the same numbers. Messages assigned to no folder take no part.
 class CrossValidation {
 public:
     // Gets the done and total iterations over all folds; called on the folds' threads, one

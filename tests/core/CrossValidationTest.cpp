@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -32,6 +33,18 @@ std::vector<LearningPattern> generatedSet(bool blur) {
             set.push_back(patternOf(5, {blur && o == 1 ? 0 : o, 3 + m % 2}, 3, {o}));
     set.push_back(patternOf(5, {}, 3, {})); // assigned to no folder: takes no part
     return set;
+}
+
+// What each fold holds: its patterns' inputs and targets, in a fixed order.
+std::map<int, std::multiset<std::vector<double>>>
+foldContents(const std::vector<LearningPattern>& set, const std::vector<int>& folds) {
+    std::map<int, std::multiset<std::vector<double>>> contents;
+    for (std::size_t p = 0; p < set.size(); ++p) {
+        std::vector<double> values(set[p].input.get(), set[p].input.get() + 5);
+        values.insert(values.end(), set[p].target.get(), set[p].target.get() + 3);
+        contents[folds[p]].insert(values);
+    }
+    return contents;
 }
 
 const EvaluationParameters parameters{5, {4, 300, 0.3, 1.0}, 80, 7};
@@ -96,10 +109,18 @@ TEST(CrossValidation, FoldsAreStratifiedAndFixedByTheSeed) {
     for (const auto& [key, count] : perFoldAndFolder)
         EXPECT_EQ(count, 2) << "fold " << key.first << " folder " << key.second;
     EXPECT_EQ(folds[30], -1);
-    Evaluation first = CrossValidation(5, 3, set, parameters).run();
-    Evaluation second = CrossValidation(5, 3, set, parameters).run();
+    // One fold after another or all at once: the same numbers.
+    EvaluationParameters oneThread = parameters, fiveThreads = parameters;
+    oneThread.threads = 1;
+    fiveThreads.threads = 5;
+    Evaluation first = CrossValidation(5, 3, set, oneThread).run();
+    Evaluation second = CrossValidation(5, 3, set, fiveThreads).run();
     EXPECT_EQ(first.confusion, second.confusion);
-    EXPECT_EQ(first.accuracy, second.accuracy);
+    EXPECT_EQ(first.inboxShare, second.inboxShare);
+    // The same set in another order (as another store lists it): the same folds.
+    std::vector<LearningPattern> reversed(set.rbegin(), set.rend());
+    EXPECT_EQ(foldContents(reversed, CrossValidation::foldsOf(reversed, 5, 7)),
+              foldContents(set, folds));
 }
 
 } // namespace
