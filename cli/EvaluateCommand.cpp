@@ -1,46 +1,27 @@
 #include "util/ErrorReport.h"
 #include "core/CrossValidation.h"
 #include "core/NeuronOut.h"
+#include "learning/ConfusionPicture.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
-#include "cli/ConfusionPicture.h"
+
+#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 namespace {
 
-void printEvaluation(Net* net, const Evaluation& result, int folds, double threshold) {
-    int count = net->outputCount();
-    std::vector<std::string> names;
-    std::size_t width = 16;
-    for (int o = 0; o < count; ++o) {
-        names.push_back(net->getOutput(o)->getName());
-        width = std::max(width, names.back().size());
-    }
-    int w = static_cast<int>(width);
-    std::printf("%d-fold cross-validation over %d learning messages\n", folds, result.messages);
-    std::printf("accuracy of the top folder:          %.3f\n", result.accuracy);
-    std::printf("left in the inbox at threshold %g%%: %s%.3f\n", threshold,
-                threshold < 10    ? "  "
-                : threshold < 100 ? " "
-                                  : "",
-                result.inboxShare);
-    std::printf("sent to a wrong folder:              %.3f\n\n", result.wrongFolderShare);
-    std::printf("%-*s  precision  recall     F1  messages\n", w, "folder");
-    for (int o = 0; o < count; ++o) {
-        const FolderScore& s = result.folders[o];
-        std::printf("%-*s  %9.3f  %6.3f  %5.3f  %8d\n", w, names[o].c_str(), s.precision, s.recall,
-                    s.f1, s.messages);
-    }
-    std::printf("\nconfusion (rows: the message's folder; columns: the net's top folder, then "
-                "no stimulation)\n");
-    for (int r = 0; r < count; ++r) {
-        std::printf("%-*s", w, names[r].c_str());
-        for (int value : result.confusion[r])
-            std::printf(" %6d", value);
-        std::printf("\n");
-    }
+// Qt draws text only inside an application object; the tool shows no window, so the
+// offscreen platform serves on a machine without a display as well.
+std::unique_ptr<QGuiApplication> guiApplication() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "brevalo-cli";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QGuiApplication>(argc, argv);
 }
 
 } // namespace
@@ -99,12 +80,14 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
         std::fprintf(stderr, "brevalo-cli: cannot evaluate the net: %s\n", e.what());
         return exitFailed;
     }
-    printEvaluation(net, result, parameters.folds, parameters.threshold);
+    std::vector<std::string> names;
+    for (int o = 0; o < net->outputCount(); ++o)
+        names.push_back(net->getOutput(o)->getName());
+    std::printf("%d-fold cross-validation over %d learning messages\n%s", parameters.folds,
+                result.messages, result.report(names, parameters.threshold).c_str());
     if (!picture.empty()) {
-        std::vector<std::string> names;
-        for (int o = 0; o < net->outputCount(); ++o)
-            names.push_back(net->getOutput(o)->getName());
         std::string error;
+        std::unique_ptr<QGuiApplication> application = guiApplication();
         if (!ConfusionPicture(result, names).save(picture, &error)) {
             std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", picture.c_str(),
                          error.c_str());

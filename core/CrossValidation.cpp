@@ -1,5 +1,6 @@
 #include "core/CrossValidation.h"
 
+#include "util/Log.h"
 #include "core/Classification.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
@@ -210,4 +211,34 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
         result.folders.push_back(score);
     }
     return result;
+}
+
+std::string Evaluation::report(const std::vector<std::string>& folderNames,
+                               double threshold) const {
+    int count = static_cast<int>(folders.size());
+    std::size_t width = 16;
+    for (const std::string& name : folderNames)
+        width = std::max(width, name.size());
+    int w = static_cast<int>(width);
+    auto name = [&folderNames](int o) {
+        return o < static_cast<int>(folderNames.size()) ? folderNames[o].c_str() : "";
+    };
+    std::string text = formatString("accuracy of the top folder:           %.3f\n", accuracy);
+    text += formatString("%-37s %.3f\n",
+                         formatString("left in the inbox at threshold %g%%:", threshold).c_str(),
+                         inboxShare);
+    text += formatString("sent to a wrong folder:               %.3f\n\n", wrongFolderShare);
+    text += formatString("%-*s  precision  recall     F1  messages\n", w, "folder");
+    for (int o = 0; o < count; ++o)
+        text += formatString("%-*s  %9.3f  %6.3f  %5.3f  %8d\n", w, name(o), folders[o].precision,
+                             folders[o].recall, folders[o].f1, folders[o].messages);
+    text += "\nconfusion (rows: the message's folder; columns: the net's top folder, then no "
+            "stimulation)\n";
+    for (int r = 0; r < count; ++r) {
+        text += formatString("%-*s", w, name(r));
+        for (int value : confusion[r])
+            text += formatString(" %6d", value);
+        text += "\n";
+    }
+    return text;
 }

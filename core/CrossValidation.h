@@ -36,6 +36,10 @@ struct Evaluation {
     // a top folder. The message's folder is its top folder when that is a target, else
     // its first target.
     std::vector<std::vector<int>> confusion;
+
+    // The numbers as lines of text for a person: the shares, a table of the folders
+    // (named in output order) and the confusion matrix.
+    std::string report(const std::vector<std::string>& folderNames, double threshold) const;
 };
 
 // K-fold cross-validation of a net's learning set with its stimulations: each fold is

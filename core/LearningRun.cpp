@@ -39,9 +39,12 @@ LearningRun::LearningRun(int inputCount, int outputCount, std::vector<LearningPa
       settings(parameters) {}
 
 std::vector<LearningPattern> LearningRun::patternsOf(const Net& net) {
-    LearningRun run(net, LearningParameters{});
-    run.readInputs(true);
-    return std::move(run.patterns);
+    return LearningRun(net, LearningParameters{}).takePatterns();
+}
+
+std::vector<LearningPattern> LearningRun::takePatterns() {
+    readInputs(true);
+    return std::move(patterns);
 }
 
 void LearningRun::start() {

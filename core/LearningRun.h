@@ -54,6 +54,10 @@ public:
     // learning-set order: for runs over parts of the learning set that do not read the
     // messages again. The learning folder's lookup may raise ComException.
     static std::vector<LearningPattern> patternsOf(const Net& net);
+    // Reads and matches every message whose input is still missing, as train does, and
+    // hands the patterns over (the run keeps none): for work over the learning set on
+    // another thread than the net's, such as a cross-validation.
+    std::vector<LearningPattern> takePatterns();
 
     // Makes the fresh network: network() holds it from here on, also when the run ends by
     // an exception. Sizes beyond isSaneNetworkSize raise Exception before anything changes.

@@ -4,6 +4,8 @@
 #include "util/ErrorReport.h"
 #include "platform/profile/Loc.h"
 #include "learning/ChartView.h"
+#include "learning/ConfusionPicture.h"
+#include "learning/EvaluateThread.h"
 #include "learning/LearnThread.h"
 
 #include <QCheckBox>
@@ -16,6 +18,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QFontDatabase>
+#include <QPointer>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -124,6 +129,10 @@ TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
     Button1 = new QPushButton(loc("learn.buttonStart"), GroupBox2);
     Button1->setObjectName("Button1");
     Button1->setAutoDefault(false);
+    evaluateBtn = new QPushButton(loc("learn.buttonEvaluate"), GroupBox2);
+    evaluateBtn->setObjectName("evaluateBtn");
+    evaluateBtn->setAutoDefault(false);
+    evaluateBtn->setToolTip(loc("learn.buttonEvaluate.hint"));
 
     auto* parameters = new QVBoxLayout(GroupBox2);
     std::initializer_list<QWidget*> fields = {Label3, inputCountEdit,  Label4, hiddenCountEdit,
@@ -132,6 +141,7 @@ TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
         parameters->addWidget(widget);
     parameters->addSpacing(8);
     parameters->addWidget(Button1);
+    parameters->addWidget(evaluateBtn);
     parameters->addStretch(1);
 
     closeBtn = new QPushButton(loc("learn.buttonClose"), this);
@@ -153,10 +163,15 @@ TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
 
     connect(Button1, &QPushButton::clicked, this, &TLearn::Button1Click);
     connect(closeBtn, &QPushButton::clicked, this, &TLearn::closeBtnClick);
+    connect(evaluateBtn, &QPushButton::clicked, this, &TLearn::evaluateClick);
 }
 
 TLearn::~TLearn() {
     withdraw(context);
+    if (evaluation) {
+        disconnect(evaluation.get(), nullptr, this, nullptr);
+        evaluation->wait();
+    }
     // A dialog destroyed behind a run's back still waits for the run and hands its
     // network over.
     if (thread) {
@@ -249,7 +264,7 @@ bool TLearn::prepareChart() {
 }
 
 void TLearn::Button1Click() {
-    if (thread)
+    if (thread || evaluation)
         return;
     if (!net)
         return;
@@ -334,7 +349,82 @@ void TLearn::closeBtnClick() {
 }
 
 bool TLearn::FormCloseQuery() const {
-    return !thread;
+    return !thread && !evaluation;
+}
+
+void TLearn::evaluateClick() {
+    if (thread || evaluation || !net || net->fileCount() == 0 || net->outputCount() == 0)
+        return;
+    int n = 0;
+    if (!readIterations(n))
+        return;
+    if (n < 1) {
+        reportError("Error", "The number of iterations must be at least 1.");
+        return;
+    }
+    EvaluationParameters parameters;
+    parameters.learning = {hiddenCountEdit->text().toInt(), n, learningRate, decay};
+    parameters.threshold = net->getThreshold();
+    progress->setMaximum(parameters.folds * n);
+    progress->setValue(0);
+    Button1->setEnabled(false);
+    evaluateBtn->setEnabled(false);
+    QPointer<TLearn> self(this);
+    // Everything it reads is taken from the net here, on this thread.
+    evaluation = std::make_unique<EvaluateThread>(
+        LearningRun(*net, parameters.learning), net->inputCount(), net->outputCount(), parameters,
+        [self](long long done, long long) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, done] {
+                    if (self)
+                        self->progress->setValue(static_cast<int>(done));
+                },
+                Qt::QueuedConnection);
+        });
+    connect(evaluation.get(), &QThread::finished, this, &TLearn::evaluateFinished,
+            Qt::QueuedConnection);
+    evaluation->start();
+}
+
+void TLearn::evaluateFinished() {
+    if (!evaluation)
+        return;
+    evaluation->wait();
+    std::unique_ptr<EvaluateThread> ended = std::move(evaluation);
+    Button1->setEnabled(true);
+    evaluateBtn->setEnabled(true);
+    if (!ended->errorText().empty()) {
+        QMessageBox::critical(this, "Error", QString::fromStdString(ended->errorText()),
+                              QMessageBox::Ok);
+        return;
+    }
+    std::vector<std::string> names;
+    for (int o = 0; o < net->outputCount(); ++o)
+        names.push_back(net->getOutput(o)->getName());
+    const Evaluation& result = ended->result();
+    if (!evaluationWindow) {
+        evaluationWindow = new QDialog(this);
+        evaluationWindow->setObjectName("evaluationWindow");
+        evaluationWindow->setWindowTitle(loc("learn.evaluation.title"));
+        evaluationText = new QPlainTextEdit(evaluationWindow);
+        evaluationText->setObjectName("evaluationText");
+        evaluationText->setReadOnly(true);
+        evaluationText->setLineWrapMode(QPlainTextEdit::NoWrap);
+        evaluationText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        evaluationPicture = new QLabel(evaluationWindow);
+        evaluationPicture->setObjectName("evaluationPicture");
+        auto* layout = new QVBoxLayout(evaluationWindow);
+        layout->addWidget(evaluationText);
+        layout->addWidget(evaluationPicture, 0, Qt::AlignHCenter);
+    }
+    evaluationText->setPlainText(QString::fromStdString(
+        locText("learn.evaluation.summary", std::to_string(EvaluationParameters().folds),
+                std::to_string(result.messages)) +
+        "\n" + result.report(names, net->getThreshold())));
+    evaluationPicture->setPixmap(QPixmap::fromImage(ConfusionPicture(result, names).image()));
+    evaluationWindow->resize(std::max(560, evaluationPicture->sizeHint().width() + 40), 640);
+    evaluationWindow->show();
 }
 
 void TLearn::reject() {

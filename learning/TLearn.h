@@ -11,7 +11,9 @@
 #include <memory>
 
 class ChartView;
+class EvaluateThread;
 class LearnThread;
+class QPlainTextEdit;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -40,6 +42,7 @@ public:
     const QString& getChartFile() const { return chartFile; }
 
     bool isRunning() const { return static_cast<bool>(thread); }
+    bool isEvaluating() const { return static_cast<bool>(evaluation); }
     bool isLearned() const { return learned; }
     const QImage& chartImage() const;
     // The running thread (null when idle), for those who must wait for the run itself.
@@ -65,6 +68,12 @@ public slots:
     void learnProgress(int iteration, int scaledError);
     // The end of the run, on the user-interface thread.
     void learnFinished();
+    // Evaluate: 5-fold cross-validation of the learning set with the hidden count and
+    // iterations shown, on a thread of its own with the progress bar following it; the
+    // net is not changed. The numbers and the confusion picture are shown in
+    // evaluationWindow when it ends.
+    void evaluateClick();
+    void evaluateFinished();
 
 public:
     void reject() override;
@@ -103,6 +112,16 @@ private:
     QLineEdit* iterationsEdit;
     QPushButton* Button1;
     QPushButton* closeBtn;
+
+public:
+    QPushButton* evaluateBtn;
+    // The last evaluation's numbers and picture (null before the first).
+    QDialog* evaluationWindow = nullptr;
+    QPlainTextEdit* evaluationText = nullptr;
+    QLabel* evaluationPicture = nullptr;
+
+private:
+    std::unique_ptr<EvaluateThread> evaluation;
 
     ref_ptr<Net> net;
     std::unique_ptr<LearnThread> thread;

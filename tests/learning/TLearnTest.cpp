@@ -5,7 +5,9 @@
 
 #include <QCheckBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -469,6 +471,49 @@ TEST_F(TLearnTest, DestroyedWhileRunningWaitsForTheRun) {
     processPosted();
     EXPECT_EQ(net->references(), 1);
     EXPECT_TRUE(net->isLearned());
+}
+
+// Evaluate cross-validates on its thread with the progress bar, keeps the dialog open
+// meanwhile, shows the numbers and the picture, and leaves the net unlearned.
+TEST_F(TLearnTest, EvaluateShowsTheNumbersAndThePictureAndLeavesTheNetAlone) {
+    ref_ptr<Net> net = folder.net();
+    for (const char* word : {"word0", "word1"}) {
+        ref_ptr<NeuronIn> stimulation(new NeuronIn(word));
+        stimulation->addRegex(word);
+        net->addInput(stimulation.get());
+    }
+    net->addOutput(new NeuronOut("Alpha"));
+    net->addOutput(new NeuronOut("Beta"));
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 20; ++i)
+        bodies.push_back(i % 2 ? "about word0" : "about word1");
+    folder.fillLearningSet(*net, "Learn", bodies);
+    for (int i = 0; i < 20; ++i)
+        net->getFile(i)->addTarget(net->getOutput(i % 2).get());
+    TLearn dialog;
+    ASSERT_TRUE(dialog.setNet(net));
+    edit(dialog, "iterationsEdit")->setText("100");
+    dialog.evaluateBtn->click();
+    ASSERT_TRUE(dialog.isEvaluating());
+    EXPECT_FALSE(dialog.FormCloseQuery());
+    EXPECT_FALSE(button(dialog, "Button1")->isEnabled());
+    auto* bar = dialog.findChild<QProgressBar*>("progress");
+    EXPECT_EQ(bar->maximum(), 5 * 100);
+    ASSERT_TRUE(QTest::qWaitFor([&dialog] { return !dialog.isEvaluating(); }, 60000));
+    processPosted();
+    EXPECT_EQ(bar->value(), 5 * 100);
+    EXPECT_TRUE(dialog.FormCloseQuery());
+    EXPECT_TRUE(button(dialog, "Button1")->isEnabled());
+    ASSERT_NE(dialog.evaluationWindow, nullptr);
+    EXPECT_TRUE(dialog.evaluationWindow->isVisible());
+    QString numbers = dialog.evaluationText->toPlainText();
+    EXPECT_TRUE(numbers.contains("Alpha                 1.000   1.000  1.000        10"))
+        << numbers.toStdString();
+    EXPECT_TRUE(numbers.contains("accuracy of the top folder:           1.000"))
+        << numbers.toStdString();
+    EXPECT_FALSE(dialog.evaluationPicture->pixmap().isNull());
+    EXPECT_FALSE(net->isLearned());
+    EXPECT_FALSE(dialog.isLearned());
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "core/CrossValidation.h"
 
+#include <QImage>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 class ConfusionPicture {
 public:
     ConfusionPicture(const Evaluation& evaluation, std::vector<std::string> folderNames);
+    // The picture (text needs a QGuiApplication).
+    QImage image() const;
     // Draws the picture into the file as PNG. False, with *error set, when it could not
     // be written.
     bool save(const std::string& path, std::string* error) const;

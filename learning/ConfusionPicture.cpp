@@ -1,31 +1,17 @@
-#include "cli/ConfusionPicture.h"
+#include "learning/ConfusionPicture.h"
 
 #include <QFont>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QString>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
 constexpr int cell = 44;
 constexpr int margin = 12;
-
-// Qt draws text only inside an application object; the tool shows no window, so the
-// offscreen platform serves on a machine without a display as well.
-std::unique_ptr<QGuiApplication> guiApplication() {
-    if (QGuiApplication::instance())
-        return nullptr;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "brevalo-cli";
-    static char* argv[] = {name, nullptr};
-    return std::make_unique<QGuiApplication>(argc, argv);
-}
 
 } // namespace
 
@@ -33,8 +19,7 @@ ConfusionPicture::ConfusionPicture(const Evaluation& evaluation,
                                    std::vector<std::string> folderNames)
     : evaluation(evaluation), names(std::move(folderNames)) {}
 
-bool ConfusionPicture::save(const std::string& path, std::string* error) const {
-    std::unique_ptr<QGuiApplication> application = guiApplication();
+QImage ConfusionPicture::image() const {
     int count = static_cast<int>(names.size());
     QStringList columns;
     for (const std::string& name : names)
@@ -87,7 +72,11 @@ bool ConfusionPicture::save(const std::string& path, std::string* error) const {
         }
     }
     painter.end();
-    if (!image.save(QString::fromStdString(path), "PNG")) {
+    return image;
+}
+
+bool ConfusionPicture::save(const std::string& path, std::string* error) const {
+    if (!image().save(QString::fromStdString(path), "PNG")) {
         if (error)
             *error = "the picture could not be written";
         return false;
