@@ -867,6 +867,7 @@ TEST_F(CliWorld, DryRunSaysWhatWouldHappenAndChangesNothing) {
         << out;
     EXPECT_NE(out.find("nothing changed"), std::string::npos) << out;
 }
+
 // Suggested words become stimulations the net learns with; the evaluation of the learnt
 // set prints its numbers and draws its picture.
 TEST_F(CliWorld, SuggestAddThenLearnAndEvaluate) {
