@@ -419,9 +419,8 @@ void TLearn::evaluateFinished() {
         layout->addWidget(evaluationPicture, 0, Qt::AlignHCenter);
     }
     evaluationText->setPlainText(QString::fromStdString(
-        locText("learn.evaluation.summary", std::to_string(EvaluationParameters().folds),
-                std::to_string(result.messages)) +
-        "\n" + result.report(names, net->getThreshold())));
+        locText("learn.evaluation.summary", std::to_string(result.messages)) + "\n" +
+        result.report(names, net->getThreshold())));
     evaluationPicture->setPixmap(QPixmap::fromImage(ConfusionPicture(result, names).image()));
     evaluationWindow->resize(std::max(560, evaluationPicture->sizeHint().width() + 40), 640);
     evaluationWindow->show();

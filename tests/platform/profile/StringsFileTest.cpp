@@ -80,6 +80,10 @@ const KeyEntry keys[] = {
     {"learn.outCount", false},
     {"learn.iterations", false},
     {"learn.buttonStart", false},
+    {"learn.buttonEvaluate", false},
+    {"learn.buttonEvaluate.hint", false},
+    {"learn.evaluation.title", false},
+    {"learn.evaluation.summary", true},
     {"test.title", false},
     {"test.paneContentAnswer", false},
     {"test.buttonFind", false},
@@ -114,6 +118,17 @@ const KeyEntry keys[] = {
     {"main.act.inAdd.title", false},
     {"main.act.inAddStimulation", false},
     {"main.act.inAddStimulation.hint", false},
+    {"main.act.inSuggest", false},
+    {"main.act.inSuggest.hint", false},
+    {"suggest.title", false},
+    {"suggest.label", false},
+    {"suggest.word", false},
+    {"suggest.inFolder", false},
+    {"suggest.inOthers", false},
+    {"suggest.unmatched", true},
+    {"suggest.none", false},
+    {"suggest.buttonAdd", false},
+    {"suggest.buttonCancel", false},
     {"main.act.inAddStimulation.label", false},
     {"main.act.inAddStimulation.title", false},
     {"main.act.inEdit", false},
@@ -183,7 +198,7 @@ std::string conversions(const std::string& value) {
 }
 
 TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
-    ASSERT_EQ(std::size(keys), 148u);
+    ASSERT_EQ(std::size(keys), 163u);
     char names[65536];
     unsigned size =
         GetPrivateProfileStringA("en", nullptr, "", names, sizeof names, shipped.c_str());
@@ -194,7 +209,7 @@ TEST(StringsFile, HoldsExactlyTheKeysOfTheProgram) {
     std::multiset<std::string> expected;
     for (const KeyEntry& entry : keys)
         expected.insert(entry.key);
-    EXPECT_EQ(expected.size(), 148u);
+    EXPECT_EQ(expected.size(), 163u);
     EXPECT_EQ(inFile, expected);
 }
 
