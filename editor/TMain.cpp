@@ -212,13 +212,23 @@ void TMain::buildLayout() {
     };
 
     inPane = makePane(loc("main.paneIn"), inToolbar);
-    inToolbar->addActions({InAdd, InAddStimulation, InEdit, InDel, InSuggest});
+    inToolbar->addActions({InAdd, InAddStimulation, InEdit, InDel});
     inTree = new QTreeWidget(inPane);
     inTree->setHeaderHidden(true);
     inTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     inTree->setSelectionMode(QAbstractItemView::SingleSelection);
     inTree->setContextMenuPolicy(Qt::CustomContextMenu);
     inPane->layout()->addWidget(inTree);
+    // Under the tree, with its name: the pane's toolbar has no room left for it.
+    suggestBtn = new QPushButton(InSuggest->text(), inPane);
+    suggestBtn->setObjectName("suggestBtn");
+    suggestBtn->setToolTip(InSuggest->toolTip());
+    suggestBtn->setAutoDefault(false);
+    inPane->layout()->addWidget(suggestBtn);
+    connect(suggestBtn, &QPushButton::clicked, InSuggest, &QAction::trigger);
+    connect(InSuggest, &QAction::changed, suggestBtn,
+            [this] { suggestBtn->setEnabled(InSuggest->isEnabled()); });
+    suggestBtn->setEnabled(InSuggest->isEnabled());
 
     filePane = makePane(loc("main.paneFile"), fileToolbar);
     fileToolbar->addAction(FileSelectFolder);

@@ -146,6 +146,7 @@ public:
     QTreeWidget* outTree = nullptr;
     QGroupBox* fileContentPane = nullptr;
     QTextEdit* fileContentEdit = nullptr;
+    QPushButton* suggestBtn = nullptr;
     QPushButton* learnBtn = nullptr;
     QPushButton* testBtn = nullptr;
     QPushButton* OkBtn = nullptr;

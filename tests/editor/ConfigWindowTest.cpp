@@ -743,7 +743,7 @@ TEST_F(ConfigWindow, TabReachesEveryToolbarButtonAndTree) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     w.inTree->setCurrentItem(inRoot()->child(0));
     w.outTree->setCurrentItem(outRoot()->child(0));
-    std::set<QWidget*> wanted{w.inTree, w.outTree, w.fileList, w.learnBtn, w.OkBtn};
+    std::set<QWidget*> wanted{w.inTree, w.outTree, w.fileList, w.suggestBtn, w.learnBtn, w.OkBtn};
     for (QToolBar* toolbar : {w.inToolbar, w.fileToolbar, w.outToolbar})
         for (QAction* action : toolbar->actions())
             if (action->isEnabled())
