@@ -14,11 +14,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,15 +32,37 @@ bool readInput(const std::string& path, std::string& bytes, FILETIME& received,
         received = dateTimeToFileTime(nowLocal());
         return true;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // One read of the whole file where the size allows: a stream read byte by byte cost
+    // as much as parsing the message.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
         error = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0)
-        received = fileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+    bytes.clear();
+    bytes.resize(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+    std::size_t size = 0;
+    for (;;) {
+        if (size == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        size += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(size);
+    received = fileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
     return true;
 }
 

@@ -75,3 +75,18 @@ WideString htmlToText(const WideString& html, bool keepMarkup) {
         checkHr(body->get_innerText(&text), "read the text of the HTML body");
     return text;
 }
+
+std::string htmlToUtf8Text(std::string_view html, bool keepMarkup) {
+    com_ptr<IHTMLDocument2> document = pickDocument();
+    DocumentReset reset(document.get());
+    document->writeUtf8(html);
+    document->close();
+    com_ptr<IHTMLElement> body;
+    checkHr(document->get_body(body.out()), "find the body of the HTML text");
+    std::string text;
+    if (keepMarkup)
+        checkHr(body->get_innerHTMLUtf8(&text), "read the HTML of the body");
+    else
+        checkHr(body->get_innerTextUtf8(&text), "read the text of the HTML body");
+    return text;
+}

@@ -2,6 +2,9 @@
 
 #include "util/Encoding.h"
 
+#include <string>
+#include <string_view>
+
 // HTML to text through the platform's HTML document, and the module's set-up.
 
 // Records the calling thread as the one that owns the shared HTML document; called once
@@ -16,3 +19,5 @@ void finalizeMessageAccess();
 // call ("NON shared HTML document created"). A failing creation raises ComException
 // with "CoCreateInstance error"; a document without a body raises as well.
 WideString htmlToText(const WideString& html, bool keepMarkup);
+// htmlToText for UTF-8 HTML, giving UTF-8: the classifier's way, with no UTF-16 pass.
+std::string htmlToUtf8Text(std::string_view html, bool keepMarkup);

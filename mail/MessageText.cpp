@@ -9,6 +9,24 @@ namespace {
 // Reading in 2046-byte chunks keeps every chunk a whole number of UTF-16 units.
 constexpr std::uint32_t chunkBytes = 2046;
 
+// The bytes of the longest whole-character start of text that is at most units UTF-16
+// units long: characters past U+FFFF count two, as they do in UTF-16.
+std::size_t utf8PrefixOfUnits(const std::string& text, std::size_t units) {
+    if (text.size() <= units)
+        return text.size(); // never more units than bytes
+    std::size_t counted = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        auto byte = static_cast<unsigned char>(text[at]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // inside a character
+        std::size_t width = byte >= 0xF0 ? 2 : 1;
+        if (counted + width > units)
+            return at;
+        counted += width;
+    }
+    return text.size();
+}
+
 } // namespace
 
 MessageBody messageBody(IMimeMessage* message, std::size_t maxUnits) {
@@ -36,22 +54,29 @@ MessageBody messageBody(IMimeMessage* message, std::size_t maxUnits) {
 }
 
 std::string messageText(IMimeMessage* message) {
+    // The text stays in UTF-8 from the MIME layer through the HTML parser to the
+    // classifier: converted once, at the end, and only when the code page is not UTF-8.
+    std::string text;
+    HRESULT hr = message->GetTextBodyUtf8(TXT_HTML, &text);
+    bool isHtml = SUCCEEDED(hr);
+    if (hr == MIME_E_NOT_FOUND)
+        hr = message->GetTextBodyUtf8(TXT_PLAIN, &text);
+    if (hr == MIME_E_NOT_FOUND)
+        return {};
+    checkHr(hr, "read the text body of the message");
     // The HTML parser needs some forty bytes per character of source and the classifier
     // several bytes per character of text: a body of hundreds of megabytes would take
     // gigabytes, and a sorter that runs out of memory on it would meet the same message
-    // again at every start. Its first millions of characters classify it as well. One
-    // unit more than that tells a body that was cut.
-    MessageBody body = messageBody(message, maxClassifiedText + 1);
-    if (!body.found)
-        return {};
-    if (body.text.size() > maxClassifiedText) {
-        debugLog("messageText: %s body read up to %zu characters", body.isHtml ? "HTML" : "plain",
+    // again at every start. Its first millions of characters classify it as well.
+    std::size_t cut = utf8PrefixOfUnits(text, maxClassifiedText);
+    if (cut < text.size()) {
+        debugLog("messageText: %s body read up to %zu characters", isHtml ? "HTML" : "plain",
                  maxClassifiedText);
-        body.text.resize(maxClassifiedText);
+        text.resize(cut);
     }
-    if (!body.isHtml)
-        return wideToBytes(body.text, CP_ACP);
-    return wideToBytes(htmlToText(body.text, false), CP_ACP);
+    if (isHtml)
+        text = htmlToUtf8Text(text, false);
+    return utf8ToBytes(std::move(text), CP_ACP);
 }
 
 std::string headerText(IMimeMessage* message, std::uint32_t header) {

@@ -55,6 +55,9 @@ public:
     // MIME_E_NOT_FOUND when the message has no body of that kind.
     virtual HRESULT GetTextBody(std::uint32_t txtType, std::uint32_t encoding, IStream** stream,
                                 void* bodyHandle) = 0;
+    // The body of that kind (TXT_HTML, TXT_PLAIN) as UTF-8 with CR LF line ends, the same
+    // text GetTextBody hands out in UTF-16; MIME_E_NOT_FOUND when there is none.
+    virtual HRESULT GetTextBodyUtf8(std::uint32_t txtType, std::string* text) = 0;
     // Fails when the property is absent.
     virtual HRESULT GetProp(std::uint32_t propId, std::uint32_t flags, PROPVARIANT* value) = 0;
     // *text is allocated by the layer and freed with IMimeAllocator::Free.

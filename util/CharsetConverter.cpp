@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -164,8 +165,53 @@ bool isUtf8Name(const std::string& charset) {
     return strcasecmp(charset.c_str(), "UTF-8") == 0 || strcasecmp(charset.c_str(), "UTF8") == 0;
 }
 
+// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF. Text this
+// accepts iconv keeps as it is, so most text skips iconv entirely; what it refuses goes the
+// long way and comes out as before.
+bool isStrictUtf8(std::string_view bytes) {
+    const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* end = at + bytes.size();
+    while (at < end) {
+        // Eight ASCII bytes at a time: most mail is ASCII.
+        while (end - at >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            at += 8;
+        }
+        if (at == end)
+            break;
+        unsigned char lead = *at;
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        }
+        std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+        if (length == 0 || static_cast<std::size_t>(end - at) < length)
+            return false;
+        unsigned char second = at[1];
+        unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        if (second < low || second > high)
+            return false;
+        for (std::size_t i = 2; i < length; ++i)
+            if ((at[i] & 0xC0) != 0x80)
+                return false;
+        at += length;
+    }
+    return true;
+}
+
 // UTF-8 with every byte that does not decode replaced; the number of replacements.
 std::size_t repairUtf8(std::string_view bytes, std::string& out) {
+    if (isStrictUtf8(bytes)) {
+        out.append(bytes);
+        return 0;
+    }
     iconv_t cd = converters().get("UTF-8", "UTF-8");
     std::size_t replaced = 0;
     byRuns(
@@ -238,6 +284,8 @@ std::string CharsetConverter::utf16ToUtf8(std::u16string_view text) {
 }
 
 bool CharsetConverter::isUtf8(std::string_view bytes) {
+    if (isStrictUtf8(bytes))
+        return true;
     std::string scratch;
     std::size_t replaced = 0;
     iconv_t cd = converters().get("UTF-8", "UTF-8");

@@ -59,6 +59,15 @@ std::string wideToBytes(const WideString& text, unsigned codePage) {
     return bytes;
 }
 
+std::string utf8ToBytes(std::string text, unsigned codePage) {
+    std::string charset = codePageCharset(codePage);
+    if (text.empty() || isUtf8Name(charset))
+        return text;
+    std::string bytes;
+    CharsetConverter::fromUtf8(text, charset, &bytes);
+    return bytes;
+}
+
 WideString bytesToWide(const std::string& text, unsigned codePage) {
     if (text.empty())
         return {};

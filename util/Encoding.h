@@ -17,6 +17,10 @@ std::string wideToBytes(const WideString& text, unsigned codePage = CP_ACP);
 // Bytes that do not decode in the code page become U+FFFD.
 WideString bytesToWide(const std::string& text, unsigned codePage = CP_ACP);
 
+// UTF-8 text in the code page, as wideToBytes would give it from the same text in UTF-16;
+// returned as it is when the code page is UTF-8.
+std::string utf8ToBytes(std::string text, unsigned codePage = CP_ACP);
+
 std::string wideToUtf8(const WideString& text);
 WideString utf8ToWide(const std::string& text);
 

@@ -8,6 +8,14 @@
 
 HRESULT HtmlDocument::write(const std::u16string& html) {
     try {
+        return writeUtf8(wideToUtf8(html));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT HtmlDocument::writeUtf8(std::string_view html) {
+    try {
         if (closed) {
             written.clear();
             closed = false;
@@ -23,10 +31,8 @@ HRESULT HtmlDocument::close() {
     try {
         // The new parse replaces the old one only when it succeeded; elements handed out
         // keep theirs.
-        std::string source = wideToUtf8(written);
-        // Only one copy of a large text at a time.
-        written.clear();
-        written.shrink_to_fit();
+        std::string source = std::move(written);
+        written = std::string();
         closed = true;
         parsed = std::make_shared<const ParsedHtml>(HtmlDepthLimit::limited(std::move(source)));
     } catch (const std::bad_alloc&) {

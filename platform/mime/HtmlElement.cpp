@@ -31,3 +31,25 @@ HRESULT HtmlElement::get_innerHTML(std::u16string* html) {
     }
     return S_OK;
 }
+
+HRESULT HtmlElement::get_innerTextUtf8(std::string* text) {
+    if (!text)
+        return E_POINTER;
+    try {
+        *text = CharsetText::withCrLf(InnerText::of(node));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT HtmlElement::get_innerHTMLUtf8(std::string* html) {
+    if (!html)
+        return E_POINTER;
+    try {
+        *html = HtmlSerializer::childrenOf(node);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}

@@ -12,6 +12,8 @@ public:
 
     HRESULT get_innerText(std::u16string* text) override;
     HRESULT get_innerHTML(std::u16string* html) override;
+    HRESULT get_innerTextUtf8(std::string* text) override;
+    HRESULT get_innerHTMLUtf8(std::string* html) override;
 
 private:
     std::shared_ptr<const ParsedHtml> document;

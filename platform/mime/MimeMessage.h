@@ -14,6 +14,7 @@ public:
 
     HRESULT GetTextBody(std::uint32_t txtType, std::uint32_t encoding, IStream** stream,
                         void* bodyHandle) override;
+    HRESULT GetTextBodyUtf8(std::uint32_t txtType, std::string* text) override;
     HRESULT GetProp(std::uint32_t propId, std::uint32_t flags, PROPVARIANT* value) override;
     HRESULT GetAddressFormat(std::uint32_t addressType, std::uint32_t format, char** text) override;
     HRESULT GetHeader(const char* name, std::string* value) override;

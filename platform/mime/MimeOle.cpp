@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -73,7 +74,7 @@ HRESULT MimeOleCreateMessage(const std::string& bytes, const FILETIME& received,
     auto* data = static_cast<guint8*>(g_try_malloc(bytes.size() + 1));
     if (!data)
         return E_OUTOFMEMORY;
-    std::copy(bytes.begin(), bytes.end(), data);
+    std::memcpy(data, bytes.data(), bytes.size());
     return createMessage(data, bytes.size(), received, message);
 }
 

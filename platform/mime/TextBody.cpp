@@ -105,7 +105,7 @@ GMimePart* TextBody::find(GMimeMessage* message, bool html) {
     return findIn(g_mime_message_get_mime_part(message), html ? "html" : "plain", true, 0);
 }
 
-std::u16string TextBody::decode(GMimePart* part) {
+std::string TextBody::decodeUtf8(GMimePart* part) {
     std::string bytes = contentBytes(part);
     const char* declared = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     std::string charset = declared ? declared : "";
@@ -114,6 +114,9 @@ std::u16string TextBody::decode(GMimePart* part) {
     // A meta tag cannot truly declare UTF-16 (it would be unreadable); browsers take UTF-8.
     if (!declared && g_ascii_strncasecmp(charset.c_str(), "utf-16", 6) == 0)
         charset = "utf-8";
-    std::string utf8 = CharsetText::toUtf8(bytes, charset);
-    return utf8ToWide(CharsetText::withCrLf(utf8));
+    return CharsetText::withCrLf(CharsetText::toUtf8(bytes, charset));
+}
+
+std::u16string TextBody::decode(GMimePart* part) {
+    return utf8ToWide(decodeUtf8(part));
 }

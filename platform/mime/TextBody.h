@@ -13,6 +13,8 @@ public:
     // and attached messages are not looked into. Null when there is none.
     static GMimePart* find(GMimeMessage* message, bool html);
 
-    // The part's text: transfer encoding and charset decoded, CR LF line ends, UTF-16.
+    // The part's text: transfer encoding and charset decoded, CR LF line ends, UTF-8.
+    static std::string decodeUtf8(GMimePart* part);
+    // The same in UTF-16.
     static std::u16string decode(GMimePart* part);
 };

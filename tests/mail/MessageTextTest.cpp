@@ -211,4 +211,24 @@ TEST(MessageText, HugePlainBodyIsReadUpToTheSameLength) {
     EXPECT_EQ(text.find("the end"), std::string::npos);
 }
 
+// The length is counted in UTF-16 units, as the body was once read: a character past
+// U+FFFF counts two, and a character is never cut in half.
+TEST(MessageText, HugeBodyIsCutAtWholeCharacters) {
+    std::setlocale(LC_ALL, "C");
+    struct Case {
+        std::string character;
+        std::size_t units;
+    };
+    for (const Case& c : {Case{"\xC3\xBC", 1}, Case{"\xF0\x9F\x98\x80", 2}}) {
+        std::string plain;
+        while (plain.size() < 4 * maxClassifiedText)
+            plain += c.character;
+        com_ptr<IMimeMessage> message =
+            parsed("Content-Type: text/plain; charset=utf-8\n\n" + plain + "a");
+        std::string text = messageText(message.get());
+        EXPECT_EQ(text.size(), maxClassifiedText / c.units * c.character.size()) << c.character;
+        EXPECT_EQ(text.substr(text.size() - c.character.size()), c.character);
+    }
+}
+
 } // namespace

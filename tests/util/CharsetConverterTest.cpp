@@ -41,6 +41,12 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeCase{"cut_at_end", "ab\xE2\x82", "UTF-8", "ab\xEF\xBF\xBD\xEF\xBF\xBD"},
                     DecodeCase{"encoded_surrogate", "\xED\xA0\x80", "UTF-8",
                                "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+                    DecodeCase{"overlong_after_an_ascii_word", "abcdefgh\xC0\xAF", "UTF-8",
+                               "abcdefgh\xEF\xBF\xBD\xEF\xBF\xBD"},
+                    DecodeCase{"bad_byte_inside_an_ascii_word", "abcdefg\xFFhijklmnop", "UTF-8",
+                               "abcdefg\xEF\xBF\xBDhijklmnop"},
+                    DecodeCase{"four_bytes_and_three", "\xF0\x9F\x98\x80\xE2\x82\xAC", "UTF-8",
+                               "\xF0\x9F\x98\x80\xE2\x82\xAC"},
                     DecodeCase{"latin1", "caf\xE9", "ISO-8859-1", "caf\xC3\xA9"},
                     DecodeCase{"windows1252_hole",
                                "a\x81"

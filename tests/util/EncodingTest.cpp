@@ -37,4 +37,9 @@ TEST(Encoding, MissingCharactersBecomeOneQuestionMarkEach) {
     EXPECT_EQ(wideToBytes(u"\u00E9\u20AC\U0001F600x", 28591), "\xE9??x");
     EXPECT_EQ(bytesToWide("\xE9", 28591), u"\u00E9");
     EXPECT_EQ(wideToBytes(u"\u00E9", 1252), "\xE9");
+    // From UTF-8 the same, in one conversion.
+    for (unsigned codePage : {28591u, 1252u, unsigned(CP_UTF8)})
+        EXPECT_EQ(utf8ToBytes("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80x", codePage),
+                  wideToBytes(u"\u00E9\u20AC\U0001F600x", codePage))
+            << codePage;
 }
