@@ -17,8 +17,8 @@ void reportProgress(int, int iteration, double error) {
 }
 
 // Prints the check's report; true when the learning set can be learned.
-bool printCheck(Net* net) {
-    LearningSetCheck check = checkLearningSet(*net);
+bool printCheck(Net* net, LearningSetCheck& check) {
+    check = checkLearningSet(*net);
     if (check.passed()) {
         std::printf("The learning set is ready: %d message%s, each matched by a stimulation and "
                     "assigned to a folder.\n",
@@ -62,7 +62,8 @@ int checkCommand(const ProgramEnvironment& environment, const Arguments& argumen
     CliSession session(environment);
     if (int status = session.open())
         return status;
-    return printCheck(session.net()) ? exitOk : exitFailed;
+    LearningSetCheck check;
+    return printCheck(session.net(), check) ? exitOk : exitFailed;
 }
 
 int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
@@ -87,7 +88,9 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
         std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
         return exitFailed;
     }
-    if (!printCheck(net))
+    // The run takes the input vectors the check read: every message is read once.
+    LearningSetCheck check;
+    if (!printCheck(net, check))
         return exitFailed;
     if (hidden == 0)
         hidden = std::max(4, (net->inputCount() + net->outputCount()) / 2);
@@ -97,7 +100,7 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     currentProgress = &progress;
     double error = 0;
     try {
-        error = net->learn(hidden, iterations, reportProgress, 0, 0.3, 1.0);
+        error = net->learn(hidden, iterations, reportProgress, 0, 0.3, 1.0, &check.read);
     } catch (const ComException& e) {
         currentProgress = nullptr;
         std::fprintf(stderr, "brevalo-cli: %s\n", comErrorText(e, "learn").c_str());

@@ -28,6 +28,9 @@ public:
     DoublePtr inputVector(const std::string& text, MatchBudget& budget) const;
     // Whether some input neuron responds; stops at the first match found.
     bool anyMatches(const std::string& text, MatchBudget& budget) const;
+    // Whether both match with the same compiled stimulations (the net's neurons did not
+    // change between their making).
+    bool sameStimulations(const InputMatcher& other) const { return patterns == other.patterns; }
 
 private:
     std::shared_ptr<const PatternSet> patterns;

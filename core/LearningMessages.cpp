@@ -77,6 +77,17 @@ std::string LearningMessages::text(const std::string& path) const {
     }
 }
 
+MessageSource::TextMaker LearningMessages::prepareText(const std::string& path) const {
+    std::vector<std::string> pieces = splitText(replaceAll(path, "\\", "/"), "/");
+    std::string folder = pieces.size() > 0 ? pieces[0] : std::string();
+    std::string message = pieces.size() > 1 ? pieces[1] : std::string();
+    if (storeIdFromText(folder) == FOLDERID_INVALID || storeIdFromText(message) == FOLDERID_INVALID)
+        return [] { return std::string(); };
+    if (!messages)
+        return []() -> std::string { throw ComException(E_POINTER, "no mail store"); };
+    return messages->prepareText(folder, message);
+}
+
 std::shared_ptr<void> LearningMessages::hold(const std::string& folder) const {
     return messages ? messages->holdFolder(folder) : nullptr;
 }

@@ -41,6 +41,10 @@ public:
     // is shown with showComError and the context "getFileContent(<path>)" and gives the
     // empty text. Safe on the learning thread (after its CoInitialize).
     std::string text(const std::string& path) const;
+    // text in two steps (MessageSource::prepareText): the store is asked here, the maker
+    // reads the message on any thread. A maker that raises leaves showing the failure to
+    // text() on this thread.
+    MessageSource::TextMaker prepareText(const std::string& path) const;
     // Keeps the folder's message list while the result lives (MessageSource::holdFolder).
     std::shared_ptr<void> hold(const std::string& folder) const;
 

@@ -3,8 +3,9 @@
 #include "util/Exception.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "core/LearningInputs.h"
 #include "core/LearningOrder.h"
-#include "core/MatchBudget.h"
+#include "core/LearningSetCheck.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
 
@@ -19,6 +20,11 @@ std::string levelPattern(const DoublePtr& vector) {
     for (int i = 0; i < doubleCount(vector); ++i)
         text += vector[i] >= levelHigh ? '1' : vector[i] <= levelLow ? '0' : '?';
     return text + "]";
+}
+
+void logPattern(const LearningPattern& pattern) {
+    debugLog("file '%s' in '%s' out '%s'", pattern.id.c_str(), levelPattern(pattern.input).c_str(),
+             levelPattern(pattern.target).c_str());
 }
 
 } // namespace
@@ -62,18 +68,41 @@ void LearningRun::start() {
     trained->setDecay(settings.decay);
 }
 
+bool LearningRun::takeChecked(const CheckedInputs& read) {
+    if (!matcher || !source || !read.matcher || !matcher->sameStimulations(*read.matcher) ||
+        read.ids.size() != patterns.size() || read.inputs.size() != patterns.size() ||
+        read.folder != source->id())
+        return false;
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+        if (read.ids[i] != patterns[i].id || !read.inputs[i])
+            return false;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+        patterns[i].input = read.inputs[i];
+        logPattern(patterns[i]);
+    }
+    return true;
+}
+
 void LearningRun::readInputs(bool read) {
     if (!matcher || !source)
         return;
     std::string folderId = source->id();
     std::shared_ptr<void> held = source->hold(folderId);
+    if (!read)
+        return;
+    std::vector<LearningInputs::Message> messages;
+    std::vector<LearningPattern*> missing;
     for (LearningPattern& pattern : patterns) {
-        if (!read || pattern.input)
+        if (pattern.input)
             continue;
-        MatchBudget budget("learning message " + pattern.id);
-        pattern.input = matcher->inputVector(source->text(folderId + "/" + pattern.id), budget);
-        debugLog("file '%s' in '%s' out '%s'", pattern.id.c_str(),
-                 levelPattern(pattern.input).c_str(), levelPattern(pattern.target).c_str());
+        messages.push_back({folderId + "/" + pattern.id, "learning message " + pattern.id});
+        missing.push_back(&pattern);
+    }
+    std::vector<DoublePtr> inputs =
+        LearningInputs::read(*source, *matcher, messages, settings.readingThreads);
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        missing[i]->input = inputs[i];
+        logPattern(*missing[i]);
     }
 }
 

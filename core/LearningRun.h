@@ -28,7 +28,12 @@ struct LearningParameters {
     int iterations = 500;
     double learningRate = 0.3;
     double decay = 1.0;
+    // Threads that read and match the messages (0: one per processor); the training
+    // itself is single-threaded and does not depend on it.
+    int readingThreads = 0;
 };
+
+struct CheckedInputs;
 
 // A learning run: trains a fresh network of inputs x hidden x outputs on the patterns,
 // for all iterations, each iteration in a new order of the patterns (LearningOrder).
@@ -58,6 +63,11 @@ public:
     // hands the patterns over (the run keeps none): for work over the learning set on
     // another thread than the net's, such as a cross-validation.
     std::vector<LearningPattern> takePatterns();
+
+    // Takes the input vectors a check of the same net read (checkLearningSet), when the
+    // learning folder, its entries and the stimulations are still the ones it read, so
+    // that a check and its run read every message once between them. Whether it took them.
+    bool takeChecked(const CheckedInputs& read);
 
     // Makes the fresh network: network() holds it from here on, also when the run ends by
     // an exception. Sizes beyond isSaneNetworkSize raise Exception before anything changes.

@@ -2,8 +2,9 @@
 
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
-#include "core/MatchBudget.h"
+#include "core/LearningInputs.h"
 #include "core/Net.h"
+#include "core/Stimulation.h"
 
 #include <chrono>
 
@@ -25,27 +26,36 @@ std::string subjectList(const std::vector<std::string>& subjects) {
 
 } // namespace
 
-LearningSetCheck checkLearningSet(const Net& net) {
+LearningSetCheck checkLearningSet(const Net& net, int threads) {
     Clock::time_point start = Clock::now();
-    Clock::duration inputTime{};
     LearningSetCheck result;
-    std::string folder = net.getLearnFolder();
-    std::shared_ptr<void> held = net.holdFolder(folder);
+    CheckedInputs& read = result.read;
+    read.folder = net.getLearnFolder();
+    std::shared_ptr<void> held = net.holdFolder(read.folder);
+    std::vector<LearningInputs::Message> messages;
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
-        Clock::time_point fetchStart = Clock::now();
-        MatchBudget budget(entry->getName());
-        bool matched =
-            net.anyStimulationMatches(net.getFileContent(folder + "/" + entry->getId()), budget);
-        inputTime += Clock::now() - fetchStart;
+        read.ids.push_back(entry->getId());
+        messages.push_back({read.folder + "/" + entry->getId(), entry->getName()});
+    }
+    Clock::time_point inputStart = Clock::now();
+    read.matcher.emplace(net);
+    read.inputs =
+        LearningInputs::read(net.learningSet().messages(), *read.matcher, messages, threads);
+    int inputTime = millisecondsSince(inputStart);
+    for (int f = 0; f < net.fileCount(); ++f) {
+        ref_ptr<FileData> entry = net.getFile(f);
+        const DoublePtr& input = read.inputs[static_cast<std::size_t>(f)];
+        bool matched = false;
+        for (int i = 0; i < doubleCount(input) && !matched; ++i)
+            matched = input[i] >= levelHigh;
         if (!matched)
             result.noStimulation.push_back(entry->getName());
         if (entry->targetCount() == 0)
             result.noTarget.push_back(entry->getName());
     }
-    debugLog(
-        "checkFileAssignments time %d ms check input %d ms", millisecondsSince(start),
-        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(inputTime).count()));
+    debugLog("checkFileAssignments time %d ms check input %d ms", millisecondsSince(start),
+             inputTime);
     if (result.passed())
         return result;
     if (!result.noStimulation.empty())

@@ -1,9 +1,24 @@
 #pragma once
 
+#include "util/DoubleArray.h"
+#include "core/InputMatcher.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
 class Net;
+
+// What the check read: every learning message's input vector, in learning-set order, and
+// what they were made from. A learning run of the same net takes them instead of reading
+// and matching every message again, when the folder, the entries and the stimulations
+// are still the ones read.
+struct CheckedInputs {
+    std::string folder;
+    std::vector<std::string> ids;        // the entries' message ids
+    std::optional<InputMatcher> matcher; // the stimulations they were matched with
+    std::vector<DoublePtr> inputs;
+};
 
 // What the check before a learning run found: the learning messages the network cannot
 // learn from. A message can be in both lists.
@@ -16,6 +31,7 @@ struct LearningSetCheck {
     // one tab-indented subject per line and a line feed; then the "main.wrongOut" text, a
     // line feed and its subjects the same way. Each part only when its list is not empty.
     std::string report;
+    CheckedInputs read;
 
     bool passed() const { return noStimulation.empty() && noTarget.empty(); }
 };
@@ -25,4 +41,6 @@ struct LearningSetCheck {
 // against the stimulations and its assignments. Logs "checkFileAssignments time %d ms
 // check input %d ms" and, when there is a report, "checkFileAssignments 2 time %d ms ".
 // Store failures while the learning folder is looked up raise ComException.
-LearningSetCheck checkLearningSet(const Net& net);
+// The messages are read and matched on `threads` threads (LearningInputs; 0: one per
+// processor).
+LearningSetCheck checkLearningSet(const Net& net, int threads = 0);

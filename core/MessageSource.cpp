@@ -2,8 +2,21 @@
 
 #include "platform/profile/Loc.h"
 
+#include <exception>
+
 std::string programFolder(const MessageSource* source, const char* locKey) {
     if (!source)
         return {};
     return source->defaultFolder(locText("outlookexpress.folder.main"), locText(locKey));
+}
+
+MessageSource::TextMaker MessageSource::prepareText(const std::string& folder,
+                                                    const std::string& message) const {
+    try {
+        return [text = messageText(folder, message)] { return text; };
+    } catch (...) {
+        return [failure = std::current_exception()]() -> std::string {
+            std::rethrow_exception(failure);
+        };
+    }
 }

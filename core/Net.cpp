@@ -285,8 +285,10 @@ DateTime Net::getLearnDate() const {
 // --- The learning run
 
 double Net::learn(int hiddenCount, int iterations, ProgressCallback callback, int user,
-                  double learningRate, double decay) {
+                  double learningRate, double decay, const CheckedInputs* checked) {
     LearningRun run(*this, {hiddenCount, iterations, learningRate, decay});
+    if (checked)
+        run.takeChecked(*checked);
     run.start();
     network = run.network();
     return run.train(callback, user);

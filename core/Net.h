@@ -167,8 +167,10 @@ public:
     // null) gets every iteration's summed error and then once more the iteration number
     // `iterations` with the last error. Returns the last iteration's error (0 when none
     // ran). Sizes beyond isSaneNetworkSize raise Exception before anything changes.
+    // With `checked`, the input vectors of a check of this net just before (checkLearningSet)
+    // are used when nothing changed since, instead of reading every message again.
     double learn(int hiddenCount, int iterations, ProgressCallback callback, int user,
-                 double learningRate, double decay);
+                 double learningRate, double decay, const CheckedInputs* checked = nullptr);
     // levelHigh for every output neuron among the entry's targets, levelLow for the others.
     DoublePtr getTargetVector(const FileData* entry) const;
 

@@ -618,6 +618,7 @@ bool TMain::checkFileAssignments() {
         return false;
     }
     QApplication::restoreOverrideCursor();
+    checkedInputs = std::move(check.read);
     if (check.passed())
         return true;
     // Words that tell the folders apart are the way out for messages no stimulation matches.
@@ -858,7 +859,13 @@ void TMain::NetLearnExecute() {
         return;
     std::vector<LearningSetFollower::Notification> waiting;
     {
+        // The inputs are only good for this run: the learning set may change afterwards.
+        struct Forget {
+            CheckedInputs& read;
+            ~Forget() { read = CheckedInputs(); }
+        } forget{checkedInputs};
         TLearn dialog(this);
+        dialog.setCheckedInputs(&checkedInputs);
         if (dialog.setNet(net)) {
             // Notifications that arrive meanwhile would change the learning set under the
             // run: they wait until the dialog is gone.

@@ -4,6 +4,7 @@
 #include "util/Ref.h"
 #include "platform/Store.h"
 #include "core/FileData.h"
+#include "core/LearningSetCheck.h"
 #include "core/Net.h"
 #include "mail/LearningSetFollower.h"
 
@@ -69,7 +70,8 @@ public:
     void showFileContent();
     void openLearnFolder(int id, bool store);
     // True when every learning message is matched by a stimulation and assigned to a
-    // folder; otherwise the report is shown (caption "Error") and false returned.
+    // folder; otherwise the report is shown (caption "Error") and false returned. Keeps
+    // what the check read for the learning dialog that follows (checkedInputs).
     bool checkFileAssignments();
 
     // The image and level of nodes and rows.
@@ -206,5 +208,6 @@ private:
     QTreeWidgetItem* outCurrent = nullptr;
     bool isModified = false;
     bool painted = false;
+    CheckedInputs checkedInputs; // what the last check read, for the run that follows
     bool registered = false;
 };

@@ -284,6 +284,8 @@ void TLearn::Button1Click() {
     // Everything the run reads is taken from the net here, on this thread: the worker never
     // touches the net.
     LearningRun run(*net, {hidden, n, learningRate, decay});
+    if (checked)
+        run.takeChecked(*checked);
     thread = std::make_unique<LearnThread>(std::move(run), &TLearn::progressCallback, context);
     connect(thread.get(), &QThread::finished, this, &TLearn::learnFinished, Qt::QueuedConnection);
     thread->start();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "util/Ref.h"
+#include "core/LearningSetCheck.h"
 #include "core/Net.h"
 
 #include <QDialog>
@@ -40,6 +41,9 @@ public:
     // else in the installed data folder.
     void setChartFile(const QString& path) { chartFile = path; }
     const QString& getChartFile() const { return chartFile; }
+    // What the check before the dialog read (kept by the caller while the dialog lives): a
+    // run takes it when nothing changed since, instead of reading every message again.
+    void setCheckedInputs(const CheckedInputs* read) { checked = read; }
 
     bool isRunning() const { return static_cast<bool>(thread); }
     bool isEvaluating() const { return static_cast<bool>(evaluation); }
@@ -130,4 +134,5 @@ private:
     bool learned = false;
     int context;
     QString chartFile;
+    const CheckedInputs* checked = nullptr;
 };

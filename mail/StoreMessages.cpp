@@ -73,6 +73,27 @@ std::string StoreMessages::messageText(const std::string& folder,
     return ::messageText(mime.get());
 }
 
+MessageSource::TextMaker StoreMessages::prepareText(const std::string& folder,
+                                                    const std::string& message) const {
+    STOREFOLDERID folderId = storeIdFromText(folder);
+    MESSAGEID messageId = storeIdFromText(message);
+    if (folderId == FOLDERID_INVALID || messageId == FOLDERID_INVALID)
+        return [] { return std::string(); };
+    com_ptr<IStoreFolder> opened;
+    std::string path;
+    FILETIME received{};
+    HRESULT hr = connection->OpenFolder(folderId, 0, opened.out());
+    if (SUCCEEDED(hr))
+        hr = opened->GetMessageFile(messageId, &path, &received);
+    std::string context = formatString("open message %u of folder %u", messageId, folderId);
+    return [hr, path, received, context]() -> std::string {
+        checkHr(hr, context);
+        com_ptr<IMimeMessage> mime;
+        checkHr(MimeOleLoadMessageFile(path, received, mime.out()), context);
+        return ::messageText(mime.get());
+    };
+}
+
 std::shared_ptr<void> StoreMessages::holdFolder(const std::string& folder) const {
     com_ptr<IStoreFolder> opened = open(folder);
     if (!opened)

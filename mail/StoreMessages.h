@@ -22,6 +22,8 @@ public:
     // Opens the folder and the message (each failure raises ComException) and extracts
     // the message's text (messageText).
     std::string messageText(const std::string& folder, const std::string& message) const override;
+    // The folder's lookup here; reading, parsing and extracting the text in the maker.
+    TextMaker prepareText(const std::string& folder, const std::string& message) const override;
     // The opened folder: the store keeps its message list while the folder is open.
     std::shared_ptr<void> holdFolder(const std::string& folder) const override;
     // Both folders found by name (findOrCreateFolder, created when missing); the id as

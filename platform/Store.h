@@ -124,6 +124,10 @@ public:
     virtual HRESULT GetMessageClose(HENUMSTORE handle) = 0;
 
     virtual HRESULT OpenMessage(MESSAGEID id, IMimeMessage** message) = 0;
+    // Where the message's file lies now and the received time OpenMessage gives it: for
+    // reading the message on another thread (MimeOleLoadMessageFile) while the folder
+    // stays with its own. The file may move afterwards; OpenMessage finds it again.
+    virtual HRESULT GetMessageFile(MESSAGEID id, std::string* path, FILETIME* received) = 0;
 
     // Copies (the source keeps its messages) into target; everything is on disk when
     // it returns.

@@ -245,18 +245,35 @@ HRESULT MaildirFolder::OpenMessage(MESSAGEID id, IMimeMessage** message) {
         return E_POINTER;
     *message = nullptr;
     return withMessage(id, "OpenMessage", [&](const MaildirMessage& found) {
-        std::string path = messagePath(found);
-        struct stat st {};
-        if (sysCalls().stat(path.c_str(), &st) != 0) {
-            return sysError("stat(" + path + ")");
-        }
-        HRESULT hr = MimeOleLoadMessageFile(
-            path, fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec), message);
+        std::string path;
+        FILETIME received;
+        HRESULT hr = fileOf(found, &path, &received);
+        if (FAILED(hr))
+            return hr;
+        hr = MimeOleLoadMessageFile(path, received, message);
         if (FAILED(hr))
             debugLog("MimeOleLoadMessageFile(%s) failed: %#x", path.c_str(),
                      static_cast<unsigned>(hr));
         return hr;
     });
+}
+
+HRESULT MaildirFolder::GetMessageFile(MESSAGEID id, std::string* path, FILETIME* received) {
+    if (!path || !received)
+        return E_POINTER;
+    return withMessage(id, "GetMessageFile",
+                       [&](const MaildirMessage& found) { return fileOf(found, path, received); });
+}
+
+HRESULT MaildirFolder::fileOf(const MaildirMessage& message, std::string* path,
+                              FILETIME* received) const {
+    std::string file = messagePath(message);
+    struct stat st {};
+    if (sysCalls().stat(file.c_str(), &st) != 0)
+        return sysError("stat(" + file + ")");
+    *path = std::move(file);
+    *received = fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return S_OK;
 }
 
 HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* target) {

@@ -35,6 +35,7 @@ public:
     HRESULT GetNextMessage(HENUMSTORE handle, std::uint32_t flags, MESSAGEPROPS* props) override;
     HRESULT GetMessageClose(HENUMSTORE handle) override;
     HRESULT OpenMessage(MESSAGEID id, IMimeMessage** message) override;
+    HRESULT GetMessageFile(MESSAGEID id, std::string* path, FILETIME* received) override;
     HRESULT CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIST* ids, std::uint32_t flags,
                              std::uint32_t flagsRemove, void* progress) override;
     HRESULT DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t flags, void* progress) override;
@@ -47,6 +48,8 @@ private:
     ~MaildirFolder() override;
 
     // The message's file path; a lookup that misses lists the folder again first.
+    // The message's file and its modification time (the received time).
+    HRESULT fileOf(const MaildirMessage& message, std::string* path, FILETIME* received) const;
     HRESULT locate(MESSAGEID id, const char* call, MaildirMessage* message, bool refresh);
     std::string messagePath(const MaildirMessage& message) const;
     // Calls action with the message's path; when the file has vanished (renamed by a flag

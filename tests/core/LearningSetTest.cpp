@@ -4,6 +4,7 @@
 #include "platform/profile/Loc.h"
 #include "mail/StoreAccess.h"
 #include "mail/StoreMessages.h"
+#include "core/LearningRun.h"
 #include "core/LearningSetCheck.h"
 
 #include <gtest/gtest.h>
@@ -270,6 +271,76 @@ TEST(LearningSetCheckEmpty, EmptyLearningSetPasses) {
     CoreTestFolder dir;
     Net net(dir.netFile(), nullptr);
     EXPECT_TRUE(checkLearningSet(net).passed());
+}
+
+// A learning set of plain and HTML messages, read by a pool of threads: what the network
+// learns depends on the messages only, never on how many threads read them.
+class PooledReading : public LearningSetCheckTest {
+protected:
+    void SetUp() override {
+        LearningSetCheckTest::SetUp();
+        const char* words[] = {"offer", "jams", "price", "nothing"};
+        for (int i = 0; i < 40; ++i) {
+            std::string name = std::to_string(1000 + i) + ".M1P1.host";
+            std::string body = std::string("message ") + std::to_string(i) + " " + words[i % 4];
+            if (i % 3 == 0)
+                dir.deliver("Learn", name,
+                            "Subject: h" + std::to_string(i) +
+                                "\r\nContent-Type: text/html\r\n\r\n<p>" + body + "</p>\r\n",
+                            1700001000 + i);
+            else
+                dir.deliver("Learn", name, plainMessage("p" + std::to_string(i), body),
+                            1700001000 + i);
+        }
+        net->addOutput(folderOf("Help").get());
+        net->loadLearningSet();
+        for (int f = 0; f < net->fileCount(); ++f)
+            net->getFile(f)->addTarget(net->getOutput(f % 2).get());
+    }
+
+    std::vector<double> learned(int threads, const CheckedInputs* checked = nullptr) {
+        LearningRun run(*net, {4, 30, 0.3, 1.0, threads});
+        if (checked) {
+            EXPECT_TRUE(run.takeChecked(*checked));
+        }
+        run.train(nullptr, 0);
+        return networkWeights(*run.network());
+    }
+
+    void removeLearningFiles() {
+        for (const char* sub : {"/new", "/cur"})
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(dir.folderPath("Learn") + sub))
+                std::filesystem::remove(entry.path());
+    }
+};
+
+TEST_F(PooledReading, WeightsAreBitForBitThoseOfOneThread) {
+    std::vector<double> one = learned(1);
+    for (int threads : {2, 3, 8, 0})
+        EXPECT_EQ(learned(threads), one) << threads << " threads";
+}
+
+// The check hands what it read to the run: with the messages gone after the check, the run
+// still learns exactly what it would have learned from them.
+TEST_F(PooledReading, TheRunTakesTheChecksInputsInsteadOfReadingAgain) {
+    std::vector<double> reference = learned(1);
+    LearningSetCheck check = checkLearningSet(*net, 2);
+    ASSERT_EQ(check.read.inputs.size(), static_cast<std::size_t>(net->fileCount()));
+    removeLearningFiles();
+    EXPECT_EQ(learned(2, &check.read), reference);
+}
+
+TEST_F(PooledReading, ChangedStimulationsOrEntriesAreReadAgain) {
+    LearningSetCheck check = checkLearningSet(*net);
+    LearningRun moved(*net, {4, 30, 0.3, 1.0, 2});
+    net->removeFile(0);
+    LearningRun fewer(*net, {4, 30, 0.3, 1.0, 2});
+    EXPECT_FALSE(fewer.takeChecked(check.read));
+    net->getInput(0)->setRegex(0, "other");
+    LearningRun changed(*net, {4, 30, 0.3, 1.0, 2});
+    EXPECT_FALSE(changed.takeChecked(check.read));
+    EXPECT_TRUE(moved.takeChecked(check.read));
 }
 
 } // namespace
