@@ -67,15 +67,26 @@ std::string Sorter::handle(Notification& notification) {
     return onStoreNotify(context, notification.message, wParam, notification.lParam);
 }
 
+std::vector<std::string> Sorter::sortNew(const std::vector<MESSAGEID>& ids) {
+    std::vector<std::string> failures;
+    for (std::size_t at = 0; at < ids.size(); at += maxSortBatch) {
+        reloadNetIfChanged();
+        std::vector<MESSAGEID> batch(
+            ids.begin() + static_cast<std::ptrdiff_t>(at),
+            ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), at + maxSortBatch)));
+        for (std::string& failure : processNewMessages(context, batch))
+            failures.push_back(std::move(failure));
+    }
+    return failures;
+}
+
 Sorter::InboxPass Sorter::sortInbox() {
     InboxPass pass;
     std::vector<MESSAGEID> ids;
     pass.listing =
         forEachMessage(context.inbox, MESSAGEID_FIRST,
                        [&ids](const MESSAGEPROPS& props) { ids.push_back(props.dwMessageId); });
-    for (MESSAGEID id : ids) {
-        Notification notification{WM_NEWMSGS, id, 0, id};
-        std::string failure = handle(notification);
+    for (const std::string& failure : sortNew(ids)) {
         if (failure.empty())
             continue;
         if (pass.failed++ == 0)
@@ -110,10 +121,7 @@ int Sorter::run() {
         for (MESSAGEID id : messagesToRetry(context.inbox, *context.record))
             if (std::find(ids.begin(), ids.end(), id) == ids.end())
                 ids.push_back(id);
-    for (MESSAGEID id : ids) {
-        Notification notification{WM_NEWMSGS, id, 0, id};
-        handle(notification);
-    }
+    sortNew(ids);
     std::fprintf(stderr, "brevalo-cli: sorting new mail; stop with Ctrl+C\n");
     int status = 0;
     for (;;) {
@@ -136,7 +144,19 @@ int Sorter::run() {
             break;
         if (fds[0].revents & POLLIN)
             context.store->DispatchNotifications();
+        // Arrivals that queued up together are sorted together (one group commit); a
+        // single one at once.
         while (!queue.empty()) {
+            std::vector<MESSAGEID> arrived;
+            while (!queue.empty() && queue.front().message == WM_NEWMSGS &&
+                   arrived.size() < maxSortBatch) {
+                arrived.push_back(static_cast<MESSAGEID>(queue.front().wParam));
+                queue.pop_front();
+            }
+            if (!arrived.empty()) {
+                sortNew(arrived);
+                continue;
+            }
             Notification notification = queue.front();
             queue.pop_front();
             handle(notification);

@@ -130,10 +130,13 @@ public:
     virtual HRESULT GetMessageFile(MESSAGEID id, std::string* path, FILETIME* received) = 0;
 
     // Copies (the source keeps its messages) into target; everything is on disk when
-    // it returns.
+    // it returns: each file synced, then each directory once for all of them (a batch
+    // costs one directory sync, not one per message). Stops at the first failure; the
+    // copies made before it are on disk too.
     virtual HRESULT CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIST* ids,
                                      std::uint32_t flags, std::uint32_t flagsRemove,
                                      void* progress) = 0;
+    // Removes the messages, then syncs the folder once; stops at the first failure.
     virtual HRESULT DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t flags,
                                    void* progress) = 0;
 

@@ -402,3 +402,221 @@ STOREFOLDERID rootTargetFolderId(Net* net) {
     int id = toInt(net->getDestFolder(), -1);
     return static_cast<STOREFOLDERID>(id);
 }
+
+namespace {
+
+// One message of a batch on its way.
+struct BatchItem {
+    std::size_t index; // in the caller's list
+    MESSAGEID id;
+    std::string file;
+    SortDecision decision;
+    CarriedOut done;
+    bool journal = false; // a line is written for it
+    bool grouped = false; // its copies and removal wait for the group commit
+};
+
+void fail(BatchItem& item, HRESULT hr, const std::string& failure) {
+    if (item.done.failed())
+        return; // the first failure says why
+    item.done.result = FAILED(hr) ? hr : E_FAIL;
+    item.done.failure = failure;
+}
+
+// The copies of every grouped item, one store call per target folder.
+void copyGroup(IStoreNamespace* store, IStoreFolder* inbox, STOREFOLDERID root,
+               std::vector<BatchItem*>& grouped) {
+    std::vector<std::string> names; // in the order first chosen
+    std::vector<std::vector<BatchItem*>> members;
+    for (BatchItem* item : grouped) {
+        bool any = false;
+        for (int i = 0; i < refsCount(item->decision.chosen); ++i) {
+            auto* folder = (*item->decision.chosen)[static_cast<std::size_t>(i)].as<NeuronOut>();
+            std::string name = folder ? trimText(folder->getName()) : std::string();
+            if (name.empty())
+                continue;
+            any = true;
+            auto at = std::find(names.begin(), names.end(), name);
+            if (at == names.end()) {
+                names.push_back(name);
+                members.emplace_back();
+                at = names.end() - 1;
+            }
+            members[static_cast<std::size_t>(at - names.begin())].push_back(item);
+        }
+        // Removing it would leave the message nowhere.
+        if (!any && refsCount(item->decision.chosen) > 0)
+            fail(*item, E_FAIL, "every chosen folder has a blank name");
+    }
+    for (std::size_t g = 0; g < names.size(); ++g) {
+        std::vector<MESSAGEID> ids;
+        std::vector<BatchItem*> copied;
+        for (BatchItem* item : members[g])
+            if (!item->done.failed()) {
+                ids.push_back(item->id);
+                copied.push_back(item);
+            }
+        if (ids.empty())
+            continue;
+        const std::string& name = names[g];
+        HRESULT hr = S_OK;
+        std::string failure;
+        STOREFOLDERID target = FOLDERID_INVALID;
+        com_ptr<IStoreFolder> targetFolder;
+        try {
+            target = findOrCreateFolder(store, root, name, true);
+            if (target != FOLDERID_INVALID)
+                targetFolder = openFolder(store, target);
+        } catch (const ComException& e) {
+            for (BatchItem* item : copied)
+                fail(*item, e.hr(), e.what());
+            continue;
+        }
+        if (target == FOLDERID_INVALID) {
+            hr = E_FAIL;
+            failure = formatString("cannot create folder '%s' in the root target folder %u "
+                                   "(does it exist?)",
+                                   name.c_str(), root);
+        } else if (!targetFolder) {
+            hr = E_FAIL;
+            failure = formatString("cannot open folder %u", target);
+        } else {
+            MESSAGEIDLIST list;
+            list.cMsgs = static_cast<std::uint32_t>(ids.size());
+            list.prgdwMsgId = ids.data();
+            hr = inbox->CopyMoveMessages(targetFolder.get(), &list, 0, 2, nullptr);
+            if (FAILED(hr))
+                failure = formatString("copy %zu inbox messages into folder '%s'", ids.size(),
+                                       name.c_str());
+        }
+        for (BatchItem* item : copied) {
+            if (FAILED(hr))
+                fail(*item, hr, ComException(hr, failure).what());
+            else
+                item->done.copies.push_back({name, MaildirFileName::withoutSyncUid(item->file)});
+        }
+    }
+}
+
+} // namespace
+
+std::vector<std::string> processNewMessages(const SorterContext& context,
+                                            const std::vector<MESSAGEID>& ids) {
+    std::vector<std::string> failures(ids.size());
+    // One message is sorted at once, the way it always was; so is everything while the
+    // sorter is idle (nothing to copy).
+    if (ids.size() <= 1 || idleDecision(context.net)) {
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            failures[i] = onStoreNotify(context, WM_NEWMSGS, ids[i], 0);
+        return failures;
+    }
+    IStoreNamespace* store = context.store;
+    Net* net = context.net;
+    std::vector<BatchItem> items;
+    std::vector<std::size_t> lookedAt;
+    com_ptr<IStoreFolder> inbox = openInbox(store);
+    STOREFOLDERID inboxId = inbox ? folderIdOf(inbox.get()) : FOLDERID_INVALID;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        MESSAGEID id = ids[i];
+        debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'",
+                 static_cast<int>(WM_NEWMSGS), static_cast<int>(id), 0, static_cast<int>(id),
+                 messageUid(context.inbox, id).c_str());
+        if (context.mark && !context.mark->takes(id)) {
+            debugLog("ZELKO: message %u was sorted at start already", static_cast<unsigned>(id));
+            continue;
+        }
+        lookedAt.push_back(i);
+        BatchItem item{i, id, {}, {}, {}};
+        try {
+            if (!inbox)
+                throw ComException(E_FAIL, "no inbox in the mail store");
+            MESSAGEPROPS props;
+            HRESULT read = inbox->GetMessageProps(id, 0, &props);
+            item.decision.subject = props.pszSubject;
+            item.decision.from = props.pszDisplayFrom;
+            item.file = props.fileName;
+            inbox->FreeMessageProps(&props);
+            checkHr(read, formatString("read the headers of inbox message %u", id));
+            if (context.journal && context.journal->movedBack(item.file)) {
+                debugLog("ZELKO: message '%s' was moved back into the inbox by undo, leaving it",
+                         item.decision.subject.c_str());
+                continue;
+            }
+            com_ptr<IMimeMessage> message;
+            checkHr(inbox->OpenMessage(id, message.out()),
+                    formatString("open inbox message %u", id));
+            item.decision = decide(net, message.get(), item.decision.subject);
+            item.journal = true;
+            const SortDecision& decision = item.decision;
+            if (decision.copy && decision.remove && !decision.forward && !decision.answer) {
+                item.grouped = true;
+            } else if (decision.action != SortDecision::Action::Leave) {
+                STOREFOLDERID root = decision.copy ? rootTargetFolderId(net) : FOLDERID_INVALID;
+                item.done = carryOut(store, inboxId, id, item.file, decision, message.get(), root,
+                                     SendingFor{context.record, id});
+            }
+        } catch (const ComException& e) {
+            item.journal = true;
+            fail(item, e.hr(), e.what());
+        }
+        items.push_back(std::move(item));
+    }
+
+    std::vector<BatchItem*> grouped;
+    for (BatchItem& item : items)
+        if (item.grouped && !item.done.failed())
+            grouped.push_back(&item);
+    if (!grouped.empty()) {
+        STOREFOLDERID root = rootTargetFolderId(net);
+        copyGroup(store, inbox.get(), root, grouped);
+        // Only now, with every copy of the batch on disk, do the originals go.
+        std::vector<MESSAGEID> removable;
+        std::vector<BatchItem*> removed;
+        for (BatchItem* item : grouped)
+            if (!item->done.failed()) {
+                removable.push_back(item->id);
+                removed.push_back(item);
+            }
+        if (!removable.empty()) {
+            MESSAGEIDLIST list;
+            list.cMsgs = static_cast<std::uint32_t>(removable.size());
+            list.prgdwMsgId = removable.data();
+            HRESULT hr = inbox->DeleteMessages(&list, 0, nullptr);
+            for (BatchItem* item : removed) {
+                // After a failure, what is still listed in the inbox was not removed.
+                MESSAGEPROPS props;
+                bool still = FAILED(hr) && SUCCEEDED(inbox->GetMessageProps(item->id, 0, &props));
+                if (still) {
+                    inbox->FreeMessageProps(&props);
+                    fail(
+                        *item, hr,
+                        ComException(hr, formatString("remove message %u from the inbox", item->id))
+                            .what());
+                } else {
+                    item->done.removed = true;
+                }
+            }
+        }
+    }
+
+    if (context.journal) {
+        std::vector<Journal::Entry> entries;
+        for (const BatchItem& item : items)
+            if (item.journal)
+                entries.push_back(Journal::Entry::of(item.decision, item.done));
+        std::string error;
+        if (!entries.empty() && !context.journal->append(entries, error))
+            warningLog("ZELKO: cannot write the journal: %s", error.c_str());
+    }
+    for (const BatchItem& item : items) {
+        if (!item.done.failed())
+            continue;
+        ComException e(item.done.result, item.done.failure);
+        showComError(e, "inbox notify");
+        failures[item.index] = comErrorText(e, "inbox notify");
+    }
+    if (context.mark)
+        for (std::size_t i : lookedAt)
+            context.mark->lookedAt(ids[i]);
+    return failures;
+}

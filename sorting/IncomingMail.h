@@ -45,6 +45,19 @@ struct SorterContext {
 std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
                           std::uintptr_t wParam, std::intptr_t lParam);
 
+// The most messages sorted together by processNewMessages.
+constexpr std::size_t maxSortBatch = 256;
+
+// Sorts several new inbox messages together, as onStoreNotify does one by one but with
+// one group commit (at most maxSortBatch ids): every copy of the batch is written into its
+// target folder and made durable together (each file, then each folder once), then the
+// originals whose copies are all on disk leave the inbox (the inbox synced once), then
+// the journal takes the batch in one append. Mail (variants 2 and 3) is sent message by
+// message as processNewMessage does. One failure text per id (empty: handled); a message
+// that failed stays in the inbox. A single id takes onStoreNotify's way at once.
+std::vector<std::string> processNewMessages(const SorterContext& context,
+                                            const std::vector<MESSAGEID>& ids);
+
 // Sorts one message of the inbox; failures of the store, MIME or sending layers raise
 // ComException (whatever was done before stays done). With a record, no mail is sent
 // twice for the message (variants 2 and 3 send before the message leaves the inbox).

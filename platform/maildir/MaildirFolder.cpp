@@ -276,7 +276,18 @@ HRESULT MaildirFolder::fileOf(const MaildirMessage& message, std::string* path,
     return S_OK;
 }
 
-HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* target) {
+HRESULT MaildirFolder::syncDirectories(const std::set<std::string>& directories) {
+    HRESULT first = S_OK;
+    for (const std::string& directory : directories) {
+        HRESULT hr = MaildirIdFile::syncDirectory(directory);
+        if (SUCCEEDED(first) && FAILED(hr))
+            first = hr;
+    }
+    return first;
+}
+
+HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* target,
+                               std::set<std::string>& renamedInto) {
     std::string from = messagePath(message);
     const std::string& targetPath = target->list->path();
     std::string tmp = targetPath + "/tmp/" + MaildirFileName::uniqueName();
@@ -318,7 +329,8 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
             }
             if (stamped && sys.stat(dirPath.c_str(), &after) == 0)
                 store->noteDirectoryChange(dirPath, before, after, 1, unread(name));
-            return MaildirIdFile::syncDirectory(dirPath);
+            renamedInto.insert(dirPath);
+            return S_OK;
         },
         &present);
     // Already there from an earlier, interrupted run (the unique base name says so), or
@@ -339,24 +351,30 @@ HRESULT MaildirFolder::CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIS
     }
     if (targetFolder->list == list)
         return S_OK; // a copy into the folder itself is the message itself
+    // Group commit: every file is synced before its rename, every directory renamed into
+    // once after all renames; only then does the call return, so a caller removes no
+    // original before all its copies are on disk.
+    std::set<std::string> renamedInto;
     HRESULT hr = S_OK;
-    for (std::uint32_t i = 0; i < ids->cMsgs; ++i) {
+    for (std::uint32_t i = 0; i < ids->cMsgs && SUCCEEDED(hr); ++i) {
         MESSAGEID id = ids->prgdwMsgId[i];
         hr = withMessage(id, "CopyMoveMessages", [&](const MaildirMessage& message) {
-            return copyOne(message, targetFolder);
+            return copyOne(message, targetFolder, renamedInto);
         });
-        if (FAILED(hr))
-            return hr;
     }
-    return S_OK;
+    HRESULT synced = syncDirectories(renamedInto);
+    return FAILED(hr) ? hr : synced;
 }
 
 HRESULT MaildirFolder::DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t, void*) {
     if (!ids || (ids->cMsgs > 0 && !ids->prgdwMsgId))
         return E_POINTER;
-    for (std::uint32_t i = 0; i < ids->cMsgs; ++i) {
+    // The directories are synced once, after every removal of the call.
+    std::set<std::string> removedFrom;
+    HRESULT hr = S_OK;
+    for (std::uint32_t i = 0; i < ids->cMsgs && SUCCEEDED(hr); ++i) {
         MESSAGEID id = ids->prgdwMsgId[i];
-        HRESULT hr = withMessage(id, "DeleteMessages", [&](const MaildirMessage& message) {
+        hr = withMessage(id, "DeleteMessages", [&](const MaildirMessage& message) {
             std::string path = messagePath(message);
             std::string dirPath = list->path() + "/" + message.subdir;
             struct stat before {};
@@ -368,14 +386,14 @@ HRESULT MaildirFolder::DeleteMessages(const MESSAGEIDLIST* ids, std::uint32_t, v
                                                unread(message.fileName));
                 // The next listing would notice too; this keeps it O(1).
                 list->forgetFile(id);
+                removedFrom.insert(dirPath);
                 return S_OK;
             }
             return sysError("unlink(" + path + ")");
         });
-        if (FAILED(hr))
-            return hr;
     }
-    return S_OK;
+    HRESULT synced = syncDirectories(removedFrom);
+    return FAILED(hr) ? hr : synced;
 }
 
 HRESULT MaildirFolder::RegisterNotification(std::uint32_t, INotifySink* sink) {

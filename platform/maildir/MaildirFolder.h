@@ -56,7 +56,12 @@ private:
     // change, moved new/ -> cur/), lists again and tries once more.
     template <class Action> HRESULT withMessage(MESSAGEID id, const char* call, Action action);
     HRESULT readProps(MESSAGEID id, MESSAGEPROPS* props);
-    HRESULT copyOne(const MaildirMessage& message, MaildirFolder* target);
+    // Places one copy; the directory it was renamed into is added to renamedInto, to be
+    // synced once for all copies of the call.
+    HRESULT copyOne(const MaildirMessage& message, MaildirFolder* target,
+                    std::set<std::string>& renamedInto);
+    // Syncs every directory of the set; the first failure.
+    static HRESULT syncDirectories(const std::set<std::string>& directories);
 
     com_ptr<MaildirStore> store;
     MaildirFolderInfo folderInfo;
