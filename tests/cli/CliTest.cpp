@@ -14,7 +14,11 @@
 #include <cerrno>
 #include <regex>
 #include <sstream>
+#include <poll.h>
+#include <set>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -377,6 +381,105 @@ TEST_F(CliWorld, KilledSorterLosesAndDuplicatesNothing) {
         for (const auto& entry : fs::directory_iterator(dir / "Maildir" / sub))
             inInbox += readFile(entry.path()).find("reliable-") != std::string::npos;
     EXPECT_EQ(inInbox, total / 5); // the "nothing to see" messages stay
+}
+
+// Batches of the group commit: 300 messages, one folder of each five messages.
+class CliBatch : public CliWorld {
+protected:
+    static constexpr int total = 300;
+
+    void SetUp() override {
+        CliWorld::SetUp();
+        const char* bodies[] = {"invoice amount due", "flight booking", "weekly newsletter",
+                                "support ticket error", "nothing to see"};
+        for (int n = 0; n < total; ++n)
+            deliver(std::to_string(n) + ".host", sampleMail(n, bodies[n % 5]));
+    }
+
+    static std::string idOf(int n) { return "<reliable-" + std::to_string(n) + "@example.org>"; }
+
+    // The Message-IDs of the inbox's messages.
+    std::set<std::string> inboxIds() {
+        std::set<std::string> ids;
+        std::regex id("Message-ID: (<[^>]+>)");
+        for (const char* sub : {"new", "cur"})
+            for (const auto& entry : fs::directory_iterator(dir / "Maildir" / sub)) {
+                std::string text = readFile(entry.path());
+                std::smatch match;
+                if (std::regex_search(text, match, id))
+                    ids.insert(match[1]);
+            }
+        return ids;
+    }
+
+    // Each message once in the whole store; in the inbox exactly when stays(n).
+    template <class Stays> void expectEachOnce(Stays stays) {
+        std::map<std::string, int> counts = messageIdCounts();
+        std::set<std::string> inbox = inboxIds();
+        for (int n = 0; n < total; ++n) {
+            EXPECT_EQ(counts[idOf(n)], 1) << n;
+            EXPECT_EQ(inbox.count(idOf(n)), stays(n) ? 1u : 0u) << n;
+        }
+    }
+};
+
+TEST_F(CliBatch, AFolderThatCannotBeWrittenKeepsOnlyItsMessagesInTheInbox) {
+    // Root writes anywhere: a file where the folder's tmp/ belongs stops every copy there.
+    fs::path tmp = dir / "Maildir/.Brevalo.Sorted.Travel/tmp";
+    fs::remove_all(tmp);
+    std::ofstream(tmp) << "no folder";
+    EXPECT_EQ(run("sort --once", nullptr, 120), 75) << errors();
+    EXPECT_NE(errors().find("60 of 300 messages could not be sorted"), std::string::npos)
+        << errors();
+    expectEachOnce([](int n) { return n % 5 == 1 || n % 5 == 4; });
+}
+
+// Killed at random points of its batches (while copies are written, renamed or the
+// originals removed): no message is ever lost, and the next run leaves each in one place.
+TEST_F(CliBatch, KilledAtRandomPointsLosesAndDoublesNothing) {
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    for (const char* folder : {"Invoices", "Travel", "Newsletters", "Support"})
+        for (const char* sub : {"tmp", "new"})
+            inotify_add_watch(
+                watch, (dir / "Maildir" / (std::string(".Brevalo.Sorted.") + folder) / sub).c_str(),
+                IN_CREATE | IN_MOVED_TO);
+    inotify_add_watch(watch, (dir / "Maildir/new").c_str(), IN_DELETE);
+    std::mt19937 random(15);
+    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+    for (int round = 0; round < 4; ++round) {
+        int killAt = 1 + static_cast<int>(random() % 150), seen = 0;
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen("/dev/null", "w", stderr);
+            execl(cli.c_str(), cli.c_str(), "sort", "--once", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        ASSERT_GE(exited, 0);
+        while (seen < killAt) {
+            pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
+            poll(fds, 2, -1);
+            char events[4096];
+            for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
+                for (char* at = events; at < events + got;) {
+                    auto* event = reinterpret_cast<inotify_event*>(at);
+                    seen += (event->mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE)) != 0;
+                    at += sizeof(inotify_event) + event->len;
+                }
+            if (fds[1].revents & POLLIN)
+                break; // it finished first
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        close(exited);
+        std::map<std::string, int> counts = messageIdCounts();
+        for (int n = 0; n < total; ++n)
+            ASSERT_GE(counts[idOf(n)], 1) << "lost " << n << " in round " << round;
+    }
+    close(watch);
+    ASSERT_EQ(run("sort --once", nullptr, 120), 0) << errors();
+    expectEachOnce([](int n) { return n % 5 == 4; });
 }
 
 // The mail store root holds no store: every command that needs one says where it looked
