@@ -1,27 +1,51 @@
 #include "util/ErrorReport.h"
+#include "core/ConfusionPictureModule.h"
 #include "core/CrossValidation.h"
 #include "core/NeuronOut.h"
-#include "learning/ConfusionPicture.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
-
-#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <filesystem>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 namespace {
 
-// Qt draws text only inside an application object; the tool shows no window, so the
-// offscreen platform serves on a machine without a display as well.
-std::unique_ptr<QGuiApplication> guiApplication() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "brevalo-cli";
-    static char* argv[] = {name, nullptr};
-    return std::make_unique<QGuiApplication>(argc, argv);
+// Draws the picture with the module (see ConfusionPictureModule.h): beside the program in
+// a build, else in the installed module folder. Loaded only here, so no other command
+// loads Qt; it stays loaded until the process ends, as Qt does not expect to be unloaded.
+bool drawPicture(const std::string& programFolder, const Evaluation& result,
+                 const std::vector<std::string>& names, const std::string& picture) {
+    std::string module = programFolder + confusionPictureModule;
+    if (access(module.c_str(), R_OK) != 0)
+        module = (std::filesystem::path(programFolder) / BREVALO_MODULES_FROM_PROGRAM /
+                  confusionPictureModule)
+                     .lexically_normal()
+                     .string();
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* entry = handle ? dlsym(handle, confusionPictureEntry) : nullptr;
+    if (!entry) {
+        const char* why = dlerror();
+        // dlerror names the path it tried.
+        std::fprintf(stderr, "brevalo-cli: cannot draw %s: cannot load the picture module %s: %s\n",
+                     picture.c_str(), confusionPictureModule, why ? why : module.c_str());
+        return false;
+    }
+    std::vector<const char*> folderNames;
+    for (const std::string& name : names)
+        folderNames.push_back(name.c_str());
+    char error[512] = "";
+    if (reinterpret_cast<DrawConfusion>(entry)(&result, folderNames.data(),
+                                               static_cast<int>(folderNames.size()),
+                                               picture.c_str(), error, sizeof error) != 0) {
+        std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", picture.c_str(), error);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -86,13 +110,8 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
     std::printf("%d-fold cross-validation over %d learning messages\n%s", parameters.folds,
                 result.messages, result.report(names, parameters.threshold).c_str());
     if (!picture.empty()) {
-        std::string error;
-        std::unique_ptr<QGuiApplication> application = guiApplication();
-        if (!ConfusionPicture(result, names).save(picture, &error)) {
-            std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", picture.c_str(),
-                         error.c_str());
+        if (!drawPicture(environment.programFolder, result, names, picture))
             return exitFailed;
-        }
         std::printf("wrote the confusion matrix to %s\n", picture.c_str());
     }
     return exitOk;

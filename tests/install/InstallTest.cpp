@@ -88,8 +88,9 @@ TEST_F(Installed, HoldsTheProgramsAndEverythingAroundThem) {
     const std::string data = BREVALO_DATADIR;
     for (const std::string& relative :
          {std::string(BREVALO_BINDIR "/brevalo"), std::string(BREVALO_BINDIR "/brevalo-cli"),
-          data + "/brevalo/strings.ini", data + "/brevalo/res/chart.bmp",
-          data + "/applications/brevalo.desktop", data + "/icons/hicolor/scalable/apps/brevalo.svg",
+          std::string(BREVALO_MODULEDIR "/libbrevalo_picture.so"), data + "/brevalo/strings.ini",
+          data + "/brevalo/res/chart.bmp", data + "/applications/brevalo.desktop",
+          data + "/icons/hicolor/scalable/apps/brevalo.svg",
           data + "/systemd/user/brevalo-sort.service",
           std::string(BREVALO_MANDIR "/man1/brevalo.1"),
           std::string(BREVALO_MANDIR "/man1/brevalo-cli.1")})
@@ -168,4 +169,30 @@ TEST_F(Installed, CliRunsWithTheInstalledDataFiles) {
         0)
         << err();
     EXPECT_NE(out().find("* Invoices"), std::string::npos) << out();
+}
+
+// The installed tool draws its picture with the installed module; without the module it
+// still prints its numbers and says which module it could not load.
+TEST_F(Installed, CliDrawsThePictureWithTheInstalledModule) {
+    std::string demo = home.file("demo");
+    ASSERT_EQ(runCli("", "demo " + shellQuoted(demo)), 0) << err();
+    std::string world =
+        "BREVALO_HOME=" + shellQuoted(demo) + " MAILDIR=" + shellQuoted(demo + "/Maildir");
+    std::string picture = home.file("confusion.png");
+    std::string evaluate = "evaluate --folds 2 --iterations 20 --picture " + shellQuoted(picture);
+    ASSERT_EQ(runCli(world, evaluate), 0) << err();
+    EXPECT_GT(pngSize(picture).first, 0) << err();
+
+    std::string module = installed(BREVALO_MODULEDIR "/libbrevalo_picture.so");
+    fs::rename(module, module + ".away");
+    fs::remove(picture);
+    int status = runCli(world, evaluate);
+    fs::rename(module + ".away", module);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out().find("2-fold cross-validation"), std::string::npos) << out();
+    EXPECT_NE(err().find("cannot load the picture module libbrevalo_picture.so: "),
+              std::string::npos)
+        << err();
+    EXPECT_NE(err().find("/libbrevalo_picture.so: "), std::string::npos) << err();
+    EXPECT_FALSE(fs::exists(picture));
 }

@@ -1,7 +1,8 @@
 // The layers point one way: each top folder is one library that includes and links only
-// the layers below it, and the layers under the windows use no Qt (the command-line tool
-// only draws the learning library's picture with it). Read from the sources' include
-// lines and from what CMake links (layer-links.txt, written at configure time).
+// the layers below it, and the layers under the windows use no Qt, nor does the
+// command-line tool (started once per delivered message; it loads picture/'s module to
+// draw). Read from the sources' include lines and from what CMake links (layer-links.txt,
+// written at configure time).
 
 #include <gtest/gtest.h>
 
@@ -38,7 +39,8 @@ const std::vector<Layer>& layers() {
         {"mail", "brevalo_mail", {"util", "platform", "core"}, false},
         {"sorting", "brevalo_sorting", {"util", "platform", "core", "mail"}, false},
         {"learning", "brevalo_learning", {"util", "platform", "core"}, true},
-        {"cli", "brevalo-cli", {"util", "platform", "core", "mail", "sorting", "learning"}, true},
+        {"picture", "brevalo_picture", {"util", "platform", "core", "learning"}, true},
+        {"cli", "brevalo-cli", {"util", "platform", "core", "mail", "sorting"}, false},
         {"editor", "brevalo_editor", {"util", "platform", "core", "mail", "learning"}, true},
         {"shell",
          "brevalo_shell brevalo",
@@ -96,8 +98,8 @@ std::map<std::string, std::vector<std::string>> linkGraph() {
     return graph;
 }
 
-// The layers a target reaches through its links, directly or through other layers.
-std::set<std::string> linkedLayers(const std::string& target) {
+// Everything a target links, directly or through other layers.
+std::set<std::string> linkedTargets(const std::string& target) {
     static const std::map<std::string, std::vector<std::string>> graph = linkGraph();
     std::set<std::string> reached;
     std::vector<std::string> todo = {target};
@@ -111,15 +113,22 @@ std::set<std::string> linkedLayers(const std::string& target) {
         if (found == graph.end())
             continue;
         for (const std::string& link : found->second) {
-            std::string layer = layerOfTarget(link);
-            if (layer.empty())
-                continue;
-            reached.insert(layer);
+            reached.insert(link);
             // An alias names brevalo_platform, whose links are listed under that name.
-            todo.push_back(layer == "platform" ? "brevalo_platform" : link);
+            todo.push_back(layerOfTarget(link) == "platform" ? "brevalo_platform" : link);
         }
     }
     return reached;
+}
+
+std::set<std::string> linkedLayers(const std::string& target) {
+    std::set<std::string> layers;
+    for (const std::string& link : linkedTargets(target)) {
+        std::string layer = layerOfTarget(link);
+        if (!layer.empty())
+            layers.insert(layer);
+    }
+    return layers;
 }
 
 std::vector<fs::path> sourcesOf(const std::string& layer) {
@@ -216,6 +225,19 @@ TEST_P(Layers, LinkOnlyTheLayersBelow) {
                 EXPECT_TRUE(layer.below.count(used)) << target << " links the layer " << used;
             }
         }
+    }
+}
+
+// Qt comes in through a link of its own (Qt6::Gui) or one of a layer that uses it.
+TEST_P(Layers, LinkQtOnlyWhereAllowed) {
+    const Layer& layer = GetParam();
+    if (layer.qt)
+        return;
+    std::stringstream targets(layer.targets);
+    std::string target;
+    while (targets >> target) {
+        for (const std::string& link : linkedTargets(target))
+            EXPECT_EQ(link.find("Qt"), std::string::npos) << target << " links " << link;
     }
 }
 
