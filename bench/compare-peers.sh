@@ -15,7 +15,8 @@
 #   quality   suggest --per-folder 25 --add, learn and evaluate on one half of the corpus,
 #             against a logistic regression (python3-sklearn) on the same inputs, both
 #             tested on the other half
-#   deliver   hook for the comparison still to come (see below)
+#   deliver   brevalo-cli deliver against procmail and maildrop, one process per message,
+#             with the same three expressions; where one delivery's time goes
 #
 # Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 rounds)
 # Needs a build (build/bin/brevalo-cli, bench_net, bench_core). Installs the peers it
@@ -451,25 +452,80 @@ for b in json.load(open(sys.argv[1]))["benchmarks"]:
         "≥ 3 G madd/s"
 }
 
-# Hook for `brevalo-cli deliver`, one process per message, against procmail and maildrop
-# with the same three expressions, when the command exists. With the helpers above:
-#   local three; three=$(stimulations 3)
-#   make_net deliver3 "$three" "$(learning_list 10)" --first-match --iterations 500
-#   mv "$work/deliver3" "$work/sort-deliver.template"
-#   sorter[deliver]="brevalo-cli deliver, one per message"
-#   per_message_script "${sorter[deliver]}" "$list" "BREVALO_HOME=$work/sort-deliver/home" \
-#       "MAILDIR=$work/sort-deliver/Maildir" -- "$bin/brevalo-cli" deliver
-#   restore_script deliver
-#   peer_scripts "$list" $(cut -f1 "$three")
-#   time_commands "$results/deliver.json" 0 "${sorter[deliver]}" "${sorter[procmail]}" \
-#       "${sorter[maildrop]}"
-#   and a row speed for each peer (fsyncs_per_message as in section_sort, if wanted).
+# brevalo-cli deliver, one process per message, against procmail and maildrop with the same
+# three expressions; then where one delivery's time goes: process start (brevalo-cli
+# --version per message), the phases deliver logs with BREVALO_DEBUG=1 (averaged over 300
+# messages), and fsyncs per message under strace.
 section_deliver() {
     if ! "$bin/brevalo-cli" --help | grep -q '^  deliver'; then
         note "deliver: not measured, brevalo-cli has no deliver command yet"
         return 0
     fi
-    note "deliver: brevalo-cli has a deliver command; section_deliver is still to be written"
+    log "deliver: a net of 3 stimulations against procmail and maildrop, one process per message"
+    local three key
+    three=$(stimulations 3)
+    mapfile -t deliver_words < <(cut -f1 "$three")
+    make_net deliver3 "$three" "$(learning_list 10)" --first-match --iterations 500
+    mv "$work/deliver3" "$work/sort-deliver.template"
+    sorter[deliver]="brevalo-cli deliver, one per message"
+    local environment=("BREVALO_HOME=$work/sort-deliver/home" "MAILDIR=$work/sort-deliver/Maildir")
+    per_message_script "${sorter[deliver]}" "$list" "${environment[@]}" -- "$bin/brevalo-cli" deliver
+    restore_script deliver
+    peer_scripts "$list" "${deliver_words[@]}"
+
+    time_commands "$results/deliver.json" 0 "${sorter[deliver]}" "${sorter[procmail]}" \
+        "${sorter[maildrop]}"
+    note "deliver: the three expressions are the words ${deliver_words[*]} (as in sort);" \
+        "every delivery fsyncs the message file and its new/ folder before it exits 0" \
+        "(procmail and maildrop fsync the file only)"
+    for key in deliver procmail maildrop; do
+        note "deliver, where the messages went with $key:" \
+            "$(count_folders "$work/sort-$key$([[ $key == deliver ]] && echo /Maildir)")"
+    done
+    for key in procmail maildrop; do
+        row speed "$results/deliver.json" "deliver, 3 expressions, one process per message" \
+            "${sorter[deliver]}" "${sorter[$key]}" "$total" "≥ 1.5× the faster peer"
+    done
+
+    # Where one delivery's time goes, over the first 300 messages.
+    head -n 300 "$list" > "$work/first-300"
+    per_message_script "brevalo-cli --version" "$work/first-300" -- "$bin/brevalo-cli" --version
+    per_message_script "deliver, 300" "$work/first-300" "${environment[@]}" \
+        "BREVALO_DEBUG=1" -- "$bin/brevalo-cli" deliver
+    "$work/cmd/${sorter[deliver]}.prepare"
+    local start end started
+    start=$(date +%s.%N)
+    "$work/cmd/deliver, 300" > /dev/null 2> "$work/deliver-phases"
+    end=$(date +%s.%N)
+    started=$(date +%s.%N)
+    "$work/cmd/brevalo-cli --version" > /dev/null
+    started=$(awk -v s="$started" -v e="$(date +%s.%N)" 'BEGIN { printf "%.3f", (e - s) / 300 * 1000 }')
+    note "deliver, one delivery's time (ms, mean over 300 messages, BREVALO_DEBUG=1):" \
+        "$(python3 - "$work/deliver-phases" "$start" "$end" "$started" <<'PY'
+import re, sys
+phases, start, end, started = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
+sums, n = {}, 0
+for line in open(phases, errors="replace"):
+    m = re.search(r"deliver: into .*; ms: (.*)", line)
+    if not m:
+        continue
+    n += 1
+    for name, value in re.findall(r"(\w+) ([0-9.]+)", m.group(1)):
+        sums[name] = sums.get(name, 0) + float(value)
+wall = (end - start) / 300 * 1000
+inside = sum(sums.values()) / max(n, 1)
+parts = ["wall %.2f per message" % wall,
+         "process start and end (brevalo-cli --version) %.2f" % started]
+parts += ["%s %.3f" % (k, v / max(n, 1)) for k, v in sums.items()]
+parts.append("not accounted %.2f" % (wall - started - inside))
+print(", ".join(parts) + " (%d deliveries logged)" % n)
+PY
+)"
+    "$work/cmd/${sorter[deliver]}.prepare"
+    per_message_script "deliver, strace" "$work/first-300" "${environment[@]}" -- \
+        "$bin/brevalo-cli" deliver
+    fsyncs_per_message deliver 300 "$work/sort-deliver/Maildir" "$work/cmd/deliver, strace"
+    rm -rf "$work"/sort-*
 }
 
 # The learned net against a logistic regression on the same inputs: a net without

@@ -42,6 +42,12 @@ CliSession::~CliSession() {
 }
 
 int CliSession::open() {
+    if (int status = openStore())
+        return status;
+    return loadNet();
+}
+
+int CliSession::openStore() {
     if (!storeRootExists(environment.storeRoot)) {
         std::string quoted = shellQuoted(environment.storeRoot);
         std::fprintf(stderr,
@@ -68,12 +74,17 @@ int CliSession::open() {
                      environment.storeRoot.c_str(), comErrorText(e, "store").c_str());
         return exitFailed;
     }
+    return exitOk;
+}
+
+int CliSession::loadNet() {
     netObject = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
     try {
         netObject->load();
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot load the net %s: %s\n",
                      environment.netFile().c_str(), comErrorText(e, "load").c_str());
+        netObject.reset();
         return exitFailed;
     }
     return exitOk;

@@ -17,6 +17,10 @@ public:
     // error) exitNoStore when the store root holds no store (nothing is created: a
     // mistyped root must not become an empty store) or exitFailed.
     int open();
+    // The two halves of open(): the store (the same statuses), then the net (exitFailed,
+    // and no net, when it cannot be loaded).
+    int openStore();
+    int loadNet();
     // Loads the net without touching the store (classify needs no mail store).
     void openNetOnly();
 

@@ -12,6 +12,7 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
 int classifyCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int deliverCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int logCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int undoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
@@ -30,7 +31,8 @@ constexpr int exitOk = 0;
 constexpr int exitFailed = 1;
 constexpr int exitRefused = 2; // another sorter runs, or the net is not learned
 constexpr int exitUsage = 64;
-constexpr int exitNoStore = 66; // the store root holds no mail store (EX_NOINPUT)
+constexpr int exitDataError = 65; // deliver: the input is not a message (EX_DATAERR)
+constexpr int exitNoStore = 66;   // the store root holds no mail store (EX_NOINPUT)
 // Messages could not be handled and stay in the inbox: run again once the cause (a full
 // disk, a missing root target folder, ids used up) is mended (EX_TEMPFAIL).
 constexpr int exitTempFail = 75;

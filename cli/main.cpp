@@ -44,6 +44,11 @@ const char* const usage =
     "                         assignments by Message-ID) as JSON, for another store\n"
     "  import FILE            make the net of an exported file, linking its assignments\n"
     "                         to this store's learning messages by Message-ID\n"
+    "  deliver [--maildir DIR] [--from ADDRESS]\n"
+    "                         deliver the message on standard input into its folders as\n"
+    "                         the sorter would sort it (a delivery agent for a mail\n"
+    "                         transfer agent); --from writes the envelope sender as\n"
+    "                         Return-Path\n"
     "  demo DIR               build a sample Maildir and net in DIR, learn, deliver new\n"
     "                         mail and sort it\n"
     "\n"
@@ -62,7 +67,8 @@ const char* const usage =
     "Exit status: 0 done, 1 failed, 2 refused (another sorter runs, or the net is not\n"
     "learned), 64 bad usage, 66 no mail store at the store root (only demo makes one),\n"
     "75 sort --once could not sort some messages (they stay in the inbox; run it again\n"
-    "once the cause it names is mended).\n";
+    "once the cause it names is mended). deliver: 0 delivered, 65 the input is not a\n"
+    "message, 75 not delivered now (the transfer agent keeps it and tries again).\n";
 
 } // namespace
 
@@ -100,6 +106,8 @@ int main(int argc, char** argv) {
         return learnCommand(environment, arguments);
     if (command == "check")
         return checkCommand(environment, arguments);
+    if (command == "deliver")
+        return deliverCommand(environment, arguments);
     if (command == "demo")
         return demoCommand(environment, arguments);
     if (command == "log")

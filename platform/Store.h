@@ -159,3 +159,6 @@ HRESULT createStoreRoot(const std::string& root);
 // (storeRootExists; a missing tmp/ is made): otherwise it fails with ENOENT, creating
 // nothing.
 HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store);
+// The maildir of a folder of a store made by createStoreNamespace, for writing a message
+// into it directly (a delivery); ENOENT for an id the store does not know.
+HRESULT storeFolderPath(IStoreNamespace* store, STOREFOLDERID id, std::string* path);

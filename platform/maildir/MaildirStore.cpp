@@ -138,6 +138,24 @@ HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store) {
     return hr;
 }
 
+HRESULT storeFolderPath(IStoreNamespace* store, STOREFOLDERID id, std::string* path) {
+    auto* maildirStore = dynamic_cast<MaildirStore*>(store);
+    if (!maildirStore || !path)
+        return E_POINTER;
+    return maildirStore->folderPath(id, path);
+}
+
+HRESULT MaildirStore::folderPath(STOREFOLDERID id, std::string* path) {
+    MaildirFolderInfo info;
+    HRESULT hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    if (id == FOLDERID_ROOT || !table.find(id, &info))
+        return hresultFromErrno(ENOENT);
+    *path = table.folderPath(info.dirName);
+    return S_OK;
+}
+
 HRESULT MaildirStore::create(const std::string& root, MaildirStore** store) {
     if (!store)
         return E_POINTER;

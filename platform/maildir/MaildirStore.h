@@ -42,6 +42,9 @@ public:
     int NotificationHandle() override;
     HRESULT DispatchNotifications() override;
 
+    // The folder's maildir (storeFolderPath).
+    HRESULT folderPath(STOREFOLDERID id, std::string* path);
+
     // For the folder objects.
     HRESULT fillFolderProps(const MaildirFolderInfo& info, FOLDERPROPS* props);
     MaildirNotifier& notifier() { return notifications; }

@@ -85,7 +85,8 @@ protected:
     // write past the limit fails with EFBIG, as one on a full disk fails with ENOSPC. Its
     // output goes through a pipe (a file would be limited too), into out.txt and err.txt
     // both.
-    int runWithFileLimit(const std::vector<std::string>& arguments, rlim_t bytes) {
+    int runWithFileLimit(const std::vector<std::string>& arguments, rlim_t bytes,
+                         const fs::path& input = "/dev/null") {
         std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
         std::vector<char*> argv{cli.data()};
         std::vector<std::string> copies = arguments;
@@ -101,6 +102,8 @@ protected:
             dup2(output[1], 2);
             close(output[0]);
             close(output[1]);
+            if (!freopen(input.c_str(), "r", stdin))
+                _exit(126);
             signal(SIGXFSZ, SIG_IGN);
             rlimit limit{bytes, bytes};
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -1026,3 +1029,106 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"ImportMissingFile", "import /nonexistent/net.json", 1},
                     UsageCase{"ImportNoNet", "import /etc/hostname", 1}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+namespace {
+
+// brevalo-cli deliver as a transfer agent runs it: the message on standard input lands in
+// exactly one place (its folder, or the inbox), or, with 75 or 65, nowhere at all.
+struct DeliverCase {
+    const char* name;
+    const char* arguments;
+    std::string input;
+    void (*breakWorld)(const fs::path& dir); // may be null
+    rlim_t fileLimit;                        // 0: none
+    int status;
+    const char* folder;    // where the message lies ("" the inbox), null: nowhere
+    const char* firstLine; // of the delivered file, when not null
+};
+
+void PrintTo(const DeliverCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CliDeliver : public CliWorld, public testing::WithParamInterface<DeliverCase> {};
+
+TEST_P(CliDeliver, LandsInOnePlaceOrNowhere) {
+    const DeliverCase& c = GetParam();
+    if (c.breakWorld)
+        c.breakWorld(dir);
+    fs::path input = dir / "in.eml";
+    std::ofstream(input, std::ios::binary) << c.input;
+    std::istringstream words(c.arguments);
+    std::vector<std::string> arguments{"deliver"};
+    for (std::string word; words >> word;)
+        arguments.push_back(word == "MAILDIR" ? (dir / "Maildir").string() : word);
+    int status = runWithFileLimit(arguments, c.fileLimit ? c.fileLimit : RLIM_INFINITY, input);
+    EXPECT_EQ(status, c.status) << errors();
+    std::vector<std::string> places;
+    std::string text;
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "Maildir")) {
+        std::string sub = entry.path().parent_path().filename();
+        if (!entry.is_regular_file() || (sub != "new" && sub != "cur" && sub != "tmp") ||
+            readFile(entry.path()).find("<deliver@example.org>") == std::string::npos)
+            continue;
+        std::string folder = entry.path().parent_path().parent_path().filename();
+        places.push_back((folder == "Maildir" ? "" : folder) + "/" + sub);
+        text = readFile(entry.path());
+    }
+    std::vector<std::string> expected;
+    if (c.folder)
+        expected.push_back(std::string(c.folder) + "/new");
+    EXPECT_EQ(places, expected) << errors();
+    if (c.firstLine) {
+        EXPECT_EQ(text.substr(0, text.find('\n')), c.firstLine);
+    }
+}
+
+std::string deliverMail(const std::string& body, const std::string& extraHeaders = "") {
+    return extraHeaders +
+           "From: Sender <s@example.org>\nTo: sam@home.example\n"
+           "Subject: delivered\nMessage-ID: <deliver@example.org>\n\n" +
+           body + "\n";
+}
+
+void noStore(const fs::path&) {
+    setenv("MAILDIR", "/nonexistent/brevalo", 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliDeliver,
+    testing::Values(
+        DeliverCase{"into_its_folder_with_the_envelope_sender", "--from bounce@example.net",
+                    deliverMail("flight booking", "Return-Path: <forged@example.com>\n"), nullptr,
+                    0, 0, ".Brevalo.Sorted.Travel", "Return-Path: <bounce@example.net>"},
+        DeliverCase{"mbox_from_line_dropped", "",
+                    "From s@example.org Tue Dec  8 06:00:00 2026\n" +
+                        deliverMail("invoice amount due"),
+                    nullptr, 0, 0, ".Brevalo.Sorted.Invoices", "From: Sender <s@example.org>"},
+        DeliverCase{"unmatched_into_the_inbox", "--from=", deliverMail("hello there"), nullptr, 0,
+                    0, "", "Return-Path: <>"},
+        DeliverCase{"maildir_option_over_the_environment", "--maildir MAILDIR",
+                    deliverMail("flight booking"), noStore, 0, 0, ".Brevalo.Sorted.Travel",
+                    nullptr},
+        DeliverCase{"no_net_leaves_it_in_the_inbox", "", deliverMail("flight booking"),
+                    [](const fs::path& dir) { fs::remove(dir / "zelko.ini"); }, 0, 0, "", nullptr},
+        DeliverCase{"empty_input_is_no_message", "", "", nullptr, 0, 65, nullptr, nullptr},
+        DeliverCase{"text_without_header_is_no_message", "", "just some words\n\nmore\n", nullptr,
+                    0, 65, nullptr, nullptr},
+        DeliverCase{"store_not_reachable", "", deliverMail("flight booking"), noStore, 0, 75,
+                    nullptr, nullptr},
+        // Neither in the folder nor, as a fallback, in the inbox: the transfer agent tries
+        // again, and a copy in the inbox would then be a second one.
+        DeliverCase{"target_folder_cannot_be_written", "", deliverMail("flight booking"),
+                    [](const fs::path& dir) {
+                        fs::path tmp = dir / "Maildir/.Brevalo.Sorted.Travel/tmp";
+                        fs::remove_all(tmp);
+                        std::ofstream(tmp) << "not a folder";
+                    },
+                    0, 75, nullptr, nullptr},
+        DeliverCase{"disk_full", "", deliverMail(std::string(4096, 'x') + " flight booking"),
+                    nullptr, 1024, 75, nullptr, nullptr},
+        DeliverCase{"bad_usage", "--from", deliverMail("flight booking"), nullptr, 0, 64, nullptr,
+                    nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 // Records the store's writes, fsyncs and renames in order, by path ("write <path>",
 // "fsync <path>", "rename <to>"), while it lives; the calls themselves are the real ones.

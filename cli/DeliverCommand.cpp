@@ -1,0 +1,121 @@
+#include "util/Log.h"
+#include "sorting/MessageDelivery.h"
+#include "cli/CliSession.h"
+#include "cli/Commands.h"
+
+#include <chrono>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include <unistd.h>
+
+namespace {
+
+// The whole of standard input; false (errno set) when it cannot be read.
+bool readInput(std::string* bytes) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes->append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point& last) {
+    Clock::time_point now = Clock::now();
+    double ms = std::chrono::duration<double, std::milli>(now - last).count();
+    last = now;
+    return ms;
+}
+
+} // namespace
+
+// A delivery agent's exit statuses are what the transfer agent acts on: 75 keeps the
+// message queued for another try, anything else but 0 bounces it.
+int deliverCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
+    Clock::time_point lap = Clock::now();
+    ProgramEnvironment chosen = environment;
+    std::optional<std::string> sender;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string option = arguments[i], value;
+        std::size_t equals = option.find('=');
+        bool joined = option.rfind("--", 0) == 0 && equals != std::string::npos;
+        if (joined) {
+            // "--from=" is the empty sender, as a transfer agent passes a bounce's.
+            value = option.substr(equals + 1);
+            option.resize(equals);
+        }
+        if (option != "--maildir" && option != "--from") {
+            std::fprintf(stderr, "brevalo-cli deliver: unknown option '%s'\n", option.c_str());
+            return exitUsage;
+        }
+        if (!joined) {
+            if (i + 1 == arguments.size()) {
+                std::fprintf(stderr, "brevalo-cli deliver: a value is missing after '%s'\n",
+                             option.c_str());
+                return exitUsage;
+            }
+            value = arguments[++i];
+        }
+        if (option == "--from") {
+            sender = value;
+            continue;
+        }
+        chosen.storeRoot = value;
+        chosen.storeRootChosen = true;
+    }
+    std::string input;
+    if (!readInput(&input)) {
+        std::fprintf(stderr, "brevalo-cli deliver: cannot read the message: %s\n",
+                     std::strerror(errno));
+        return exitTempFail;
+    }
+    if (!MessageDelivery::isMessage(input)) {
+        std::fprintf(stderr, "brevalo-cli deliver: the input is not a message (%s)\n",
+                     input.empty() ? "it is empty" : "it does not start with a header field");
+        return exitDataError;
+    }
+    std::string text = MessageDelivery::storedText(input, sender ? &*sender : nullptr);
+    double readMs = msSince(lap);
+
+    CliSession session(chosen);
+    double setupMs = msSince(lap);
+    // A store that cannot be reached now (an unmounted disk, a lock held too long) may be
+    // back later: the transfer agent keeps the message.
+    if (session.openStore() != exitOk) {
+        std::fprintf(stderr, "brevalo-cli deliver: the message is kept for another try\n");
+        return exitTempFail;
+    }
+    double storeMs = msSince(lap);
+    // A net that cannot be loaded leaves the mail in the inbox, as it does the sorter's.
+    session.loadNet();
+    double netMs = msSince(lap);
+    MessageDelivery delivery(session.store(), session.net());
+    MessageDelivery::Outcome outcome = delivery.deliver(text);
+    if (!outcome.delivered) {
+        std::fprintf(stderr,
+                     "brevalo-cli deliver: %s; nothing was delivered, the message is kept for "
+                     "another try\n",
+                     outcome.failure.c_str());
+        return exitTempFail;
+    }
+    if (!outcome.note.empty())
+        std::fprintf(stderr, "brevalo-cli deliver: %s: the message goes to the inbox\n",
+                     outcome.note.c_str());
+    const MessageDelivery::Outcome::Times& t = outcome.times;
+    debugLog("deliver: into %zu folder(s); ms: read %.3f setup %.3f store %.3f net %.3f "
+             "parse %.3f patterns %.3f classify %.3f folders %.3f write %.3f send %.3f "
+             "commit %.3f",
+             outcome.folders.size(), readMs, setupMs, storeMs, netMs, t.parse, t.patterns,
+             t.classify, t.folders, t.write, t.send, t.commit);
+    return exitOk;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/Store.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Net;
+
+// One message a mail transfer agent hands over, delivered in one step as the sorter would
+// have sorted it had it arrived in the inbox: into its target folders when the sorter's
+// rules move it there, else into the inbox. It never passes through the inbox on its way
+// to a folder, so a running sorter (which watches the inbox) never sees it: nothing is
+// sorted twice. A message left in the inbox is one the sorter's rules leave there too.
+// Forwards and answers are sent as the sorter sends them, after the message is written
+// into its folders' tmp/ and before it shows in their new/ (MaildirDelivery): a failed
+// sending delivers nothing, so the transfer agent's next try starts afresh.
+class MessageDelivery {
+public:
+    struct Outcome {
+        bool delivered = false;           // else a temporary failure: try again later
+        std::vector<std::string> folders; // where it lies: folder names, the inbox as "Inbox"
+        std::vector<std::string> files;   // the message files written
+        std::string failure;              // why it was not delivered
+        std::string note;                 // why it went to the inbox when the net was not asked
+        // Where the time went, in milliseconds (for the diagnostic log and the benchmark).
+        struct Times {
+            double parse = 0, patterns = 0, classify = 0, folders = 0, write = 0, send = 0,
+                   commit = 0;
+        } times;
+    };
+
+    // net may be null (the net could not be loaded): every message goes to the inbox.
+    MessageDelivery(IStoreNamespace* store, Net* net);
+
+    Outcome deliver(const std::string& bytes);
+
+    // Whether the input is a message at all: something other than blank lines, beginning
+    // with a header field (after an mbox "From " line).
+    static bool isMessage(std::string_view bytes);
+    // The message as it is stored: an mbox "From " line a transfer agent put first is
+    // dropped; with an envelope sender, "Return-Path: <sender>" (the sender made safe to
+    // stand in the header: no control characters or angle brackets, a local part that is
+    // no dot-atom quoted) replaces every Return-Path field, in the message's line ending.
+    static std::string storedText(std::string_view bytes, const std::string* envelopeSender);
+    // The Return-Path field's value for an envelope sender ("<>" for the empty sender).
+    static std::string returnPath(const std::string& sender);
+
+private:
+    IStoreNamespace* store;
+    Net* net;
+};
