@@ -77,8 +77,9 @@ int CliSession::openStore() {
     return exitOk;
 }
 
-int CliSession::loadNet() {
-    netObject = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
+int CliSession::loadNet(bool learningSet) {
+    netObject =
+        new Net(environment.netFile(), StoreMessages::of(connection.store.get(), learningSet));
     try {
         netObject->load();
     } catch (const ComException& e) {

@@ -18,9 +18,10 @@ public:
     // mistyped root must not become an empty store) or exitFailed.
     int open();
     // The two halves of open(): the store (the same statuses), then the net (exitFailed,
-    // and no net, when it cannot be loaded).
+    // and no net, when it cannot be loaded). Without the learning set, the learning
+    // folder is not listed: enough to classify.
     int openStore();
-    int loadNet();
+    int loadNet(bool learningSet = true);
     // Loads the net without touching the store (classify needs no mail store).
     void openNetOnly();
 

@@ -97,7 +97,7 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     }
     double storeMs = msSince(lap);
     // A net that cannot be loaded leaves the mail in the inbox, as it does the sorter's.
-    session.loadNet();
+    session.loadNet(false);
     double netMs = msSince(lap);
     MessageDelivery delivery(session.store(), session.net());
     MessageDelivery::Outcome outcome = delivery.deliver(text);

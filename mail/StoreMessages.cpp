@@ -17,14 +17,14 @@ MessageSummary summaryOf(const MESSAGEPROPS& props) {
 
 } // namespace
 
-StoreMessages::StoreMessages(IStoreNamespace* store) {
+StoreMessages::StoreMessages(IStoreNamespace* store, bool listing) : listing(listing) {
     connection.assign(store, true);
 }
 
-MessageSourcePtr StoreMessages::of(IStoreNamespace* store) {
+MessageSourcePtr StoreMessages::of(IStoreNamespace* store, bool listing) {
     if (!store)
         return nullptr;
-    return std::make_shared<StoreMessages>(store);
+    return std::make_shared<StoreMessages>(store, listing);
 }
 
 com_ptr<IStoreFolder> StoreMessages::open(const std::string& folder) const {
@@ -36,6 +36,8 @@ com_ptr<IStoreFolder> StoreMessages::open(const std::string& folder) const {
 
 std::vector<MessageSummary> StoreMessages::listFolder(const std::string& folder) const {
     std::vector<MessageSummary> messages;
+    if (!listing)
+        return messages;
     com_ptr<IStoreFolder> opened = open(folder);
     if (!opened)
         return messages;

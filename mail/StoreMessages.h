@@ -10,9 +10,12 @@
 // store gives them, texts as messageText extracts them. Holds a reference to the store.
 class StoreMessages : public MessageSource {
 public:
-    explicit StoreMessages(IStoreNamespace* store);
+    // Without listing, listFolder answers nothing: a net loaded only to classify (one
+    // delivery) needs the store for its settings' folders, not the learning set, whose
+    // listing would read the headers of every learning message.
+    explicit StoreMessages(IStoreNamespace* store, bool listing = true);
     // A source over the store to give to a net; none for no store.
-    static MessageSourcePtr of(IStoreNamespace* store);
+    static MessageSourcePtr of(IStoreNamespace* store, bool listing = true);
 
     IStoreNamespace* store() const { return connection.get(); }
 
@@ -35,4 +38,5 @@ private:
     com_ptr<IStoreFolder> open(const std::string& folder) const;
 
     com_ptr<IStoreNamespace> connection;
+    bool listing;
 };

@@ -151,6 +151,10 @@ struct Fault {
     bool linksRefused = false;
 };
 
+void PrintTo(const Fault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
 class DeliveryFault : public MaildirDeliveryTest, public testing::WithParamInterface<Fault> {};
 
 // Whatever step fails, no folder keeps the message or a part of it: the transfer agent
