@@ -14,6 +14,7 @@
 #include "mail/StoreAccess.h"
 #include "sorting/IncomingMail.h"
 #include "sorting/OutgoingMail.h"
+#include "sorting/SortDecision.h"
 
 #include <chrono>
 #include <ctime>
@@ -59,15 +60,6 @@ bool isFieldName(std::string_view name) {
     return true;
 }
 
-// What the sorter's rules do with the message (its decision), as far as delivery needs it.
-struct Plan {
-    bool toFolders = false; // else the inbox
-    RefsPtr chosen;
-    bool forward = false;
-    bool answer = false;
-    std::string from; // the reply address, for forwards and answers
-};
-
 // Milliseconds since the last call (the first: since the clock was made).
 class Stopwatch {
 public:
@@ -82,47 +74,23 @@ private:
     std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
 };
 
-Plan decide(Net* net, IMimeMessage* message, MessageDelivery::Outcome::Times& times,
-            Stopwatch& clock) {
-    Plan plan;
-    if (!net || net->getEnabled() == 0 || !net->isLearned())
-        return plan;
-    if (net->getEnabledPeriod() != 0) {
-        DateTime now = nowLocal();
-        if (now < net->getPeriodFrom() || now > net->getPeriodTo())
-            return plan;
+// The sorter's decision; with no net (it could not be loaded), to leave the message.
+SortDecision decision(Net* net, IMimeMessage* message, MessageDelivery::Outcome::Times& times,
+                      Stopwatch& clock) {
+    if (!net || !message) {
+        SortDecision leave;
+        leave.reason = net ? "the message cannot be read" : "the net cannot be loaded";
+        return leave;
     }
     std::string subject;
     message->GetHeader("Subject", &subject);
-    std::string text = messageText(message);
-    times.parse += clock.lap();
-    net->patternSet(); // built now only to tell its time from the matching's
-    times.patterns = clock.lap();
-    MatchBudget budget(subject);
-    Classification result = net->classification(text, budget);
+    if (!idleDecision(net)) {
+        net->patternSet(); // built now only to tell its time from the matching's
+        times.patterns = clock.lap();
+    }
+    SortDecision decided = decide(net, message, subject);
     times.classify = clock.lap();
-    if (result.hasResult() && !result.hasEvidence())
-        return plan;
-    plan.chosen = net->chosenFolders(result, net->getThreshold());
-    if (refsCount(plan.chosen) == 0)
-        return plan;
-    int variant = net->getJobVariant();
-    plan.from = net->getFrom();
-    if (variant == 1) {
-        plan.toFolders = true;
-        return plan;
-    }
-    if ((variant != 2 && variant != 3) || plan.from.empty())
-        return plan;
-    if (variant == 2) {
-        plan.toFolders = net->getStoreMail() != 0;
-        plan.forward = !sentByReplyAddress(message, plan.from);
-        return plan;
-    }
-    plan.toFolders = true;
-    plan.answer = automaticMessageReason(message, plan.from).empty() &&
-                  !answerRecipient(message, plan.from).address.empty();
-    return plan;
+    return decided;
 }
 
 void raiseOnFailure(HRESULT hr, const MaildirDelivery& delivery) {
@@ -202,32 +170,35 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (FAILED(parsed))
             outcome.note = "the message cannot be read (" + resultText(parsed) + ")";
         outcome.times.parse = clock.lap();
-        Plan plan = SUCCEEDED(parsed) ? decide(net, message.get(), outcome.times, clock) : Plan();
+        SortDecision decided =
+            decision(net, SUCCEEDED(parsed) ? message.get() : nullptr, outcome.times, clock);
         if (!net)
-            outcome.note = "the net cannot be loaded";
+            outcome.note = decided.reason;
 
         std::vector<std::string> paths;
-        if (plan.toFolders) {
+        if (decided.copy) {
             STOREFOLDERID root = rootTargetFolderId(net);
-            for (int i = 0; i < refsCount(plan.chosen); ++i) {
-                auto* folder = (*plan.chosen)[static_cast<std::size_t>(i)].as<NeuronOut>();
-                std::string name = folder ? trimText(folder->getName()) : std::string();
-                if (name.empty())
+            for (const SortDecision::Folder& folder : decided.folders) {
+                if (folder.name.empty())
                     continue;
-                STOREFOLDERID id = findOrCreateFolder(store, root, name, true);
+                STOREFOLDERID id = findOrCreateFolder(store, root, folder.name, true);
                 std::string path;
                 if (id == FOLDERID_INVALID || FAILED(storeFolderPath(store, id, &path)))
                     throw ComException(E_FAIL,
                                        formatString("cannot create folder '%s' in the root target "
                                                     "folder %u (does it exist?)",
-                                                    name.c_str(), root));
+                                                    folder.name.c_str(), root));
                 paths.push_back(path);
-                outcome.folders.push_back(name);
+                outcome.folders.push_back(folder.name);
             }
-            // Every chosen folder has a blank name: the sorter leaves such a message too.
-            plan.toFolders = !paths.empty();
+            // The sorter keeps such a message in the inbox (and says why) rather than
+            // leave it nowhere; a transfer agent's retry would not mend it.
+            if (paths.empty())
+                outcome.note = "every chosen folder has a blank name";
         }
-        if (!plan.toFolders && !plan.forward) {
+        // What the sorter would leave in the inbox goes there; what it would remove
+        // without keeping a copy (a forward only) goes nowhere.
+        if (!decided.remove || (decided.copy && paths.empty())) {
             com_ptr<IStoreFolder> inbox = openInbox(store);
             std::string path;
             if (!inbox || FAILED(storeFolderPath(store, folderIdOf(inbox.get()), &path)))
@@ -235,8 +206,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             paths = {path};
             outcome.folders = {"Inbox"};
         }
-
         outcome.times.folders = clock.lap();
+
         // A forward without a kept copy is delivered nowhere: the sorter removes such a
         // message from the inbox once its forwards are sent.
         std::optional<MaildirDelivery> delivery;
@@ -245,10 +216,10 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();
-        if (plan.forward)
-            forwardMessage(message.get(), plan.from, plan.chosen);
-        if (plan.answer)
-            replyToMessage(message.get(), plan.from, plan.chosen);
+        if (decided.forward)
+            forwardMessage(message.get(), decided.replyAddress, decided.chosen);
+        else if (decided.answer)
+            replyToMessage(message.get(), decided.replyAddress, decided.chosen);
         outcome.times.send = clock.lap();
         if (delivery) {
             raiseOnFailure(delivery->commit(), *delivery);

@@ -9,8 +9,9 @@
 class Net;
 
 // One message a mail transfer agent hands over, delivered in one step as the sorter would
-// have sorted it had it arrived in the inbox: into its target folders when the sorter's
-// rules move it there, else into the inbox. It never passes through the inbox on its way
+// have sorted it had it arrived in the inbox (the sorter's decide()): into its target
+// folders when the decision copies it there, into the inbox when it leaves it, nowhere
+// when it is only forwarded. It never passes through the inbox on its way
 // to a folder, so a running sorter (which watches the inbox) never sees it: nothing is
 // sorted twice. A message left in the inbox is one the sorter's rules leave there too.
 // Forwards and answers are sent as the sorter sends them, after the message is written
@@ -23,7 +24,9 @@ public:
         std::vector<std::string> folders; // where it lies: folder names, the inbox as "Inbox"
         std::vector<std::string> files;   // the message files written
         std::string failure;              // why it was not delivered
-        std::string note;                 // why it went to the inbox when the net was not asked
+        // Why it went to the inbox though the sorter could not decide on it (the net or
+        // the message cannot be read, every chosen folder has a blank name).
+        std::string note;
         // Where the time went, in milliseconds (for the diagnostic log and the benchmark).
         struct Times {
             double parse = 0, patterns = 0, classify = 0, folders = 0, write = 0, send = 0,
