@@ -90,15 +90,11 @@ STOREFOLDERID folderIdOf(IStoreFolder* folder) {
 
 STOREFOLDERID findOrCreateFolder(IStoreNamespace* store, STOREFOLDERID parent,
                                  const std::string& name, bool create) {
+    // Not a walk over the subfolders: their records carry message counts, a listing of
+    // every sibling folder for each message sorted.
     STOREFOLDERID found = FOLDERID_INVALID;
-    SubFolderWalk walk(store, parent);
-    for (; !walk.atEnd(); walk.next()) {
-        if (name == walk.current().szName) {
-            found = walk.current().dwFolderId;
-            break;
-        }
-    }
-    walk.close();
+    checkHr(storeFindFolder(store, parent, name, &found),
+            formatString("list the folders in folder %u", parent));
     if (found != FOLDERID_INVALID || !create)
         return found;
     STOREFOLDERID created = FOLDERID_INVALID;

@@ -159,6 +159,11 @@ HRESULT createStoreRoot(const std::string& root);
 // (storeRootExists; a missing tmp/ is made): otherwise it fails with ENOENT, creating
 // nothing.
 HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store);
+// The id of parent's direct subfolder named exactly name, without what a listing of the
+// subfolders costs (their message counts): S_OK, or S_FALSE and FOLDERID_INVALID when
+// there is none. For a store made by createStoreNamespace.
+HRESULT storeFindFolder(IStoreNamespace* store, STOREFOLDERID parent, const std::string& name,
+                        STOREFOLDERID* id);
 // The maildir of a folder of a store made by createStoreNamespace, for writing a message
 // into it directly (a delivery); ENOENT for an id the store does not know.
 HRESULT storeFolderPath(IStoreNamespace* store, STOREFOLDERID id, std::string* path);

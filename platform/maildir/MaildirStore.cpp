@@ -145,6 +145,33 @@ HRESULT storeFolderPath(IStoreNamespace* store, STOREFOLDERID id, std::string* p
     return maildirStore->folderPath(id, path);
 }
 
+HRESULT storeFindFolder(IStoreNamespace* store, STOREFOLDERID parent, const std::string& name,
+                        STOREFOLDERID* id) {
+    auto* maildirStore = dynamic_cast<MaildirStore*>(store);
+    if (!maildirStore || !id)
+        return E_POINTER;
+    return maildirStore->findFolder(parent, name, id);
+}
+
+HRESULT MaildirStore::findFolder(STOREFOLDERID parent, const std::string& name, STOREFOLDERID* id) {
+    *id = FOLDERID_INVALID;
+    HRESULT hr = table.refresh();
+    if (FAILED(hr))
+        return hr;
+    MaildirFolderInfo info;
+    if (parent != FOLDERID_ROOT && !table.find(parent, &info)) {
+        debugLog("findFolder(%u) failed: no such folder in %s", parent, root.c_str());
+        return hresultFromErrno(ENOENT);
+    }
+    for (const MaildirFolderInfo& child : table.children(parent)) {
+        if (child.name == name) {
+            *id = child.id;
+            return S_OK;
+        }
+    }
+    return S_FALSE;
+}
+
 HRESULT MaildirStore::folderPath(STOREFOLDERID id, std::string* path) {
     MaildirFolderInfo info;
     HRESULT hr = table.refresh();

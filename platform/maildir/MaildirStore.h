@@ -42,6 +42,8 @@ public:
     int NotificationHandle() override;
     HRESULT DispatchNotifications() override;
 
+    // A subfolder by name (storeFindFolder).
+    HRESULT findFolder(STOREFOLDERID parent, const std::string& name, STOREFOLDERID* id);
     // The folder's maildir (storeFolderPath).
     HRESULT folderPath(STOREFOLDERID id, std::string* path);
 
