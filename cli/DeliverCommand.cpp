@@ -1,4 +1,5 @@
 #include "util/Log.h"
+#include "sorting/Journal.h"
 #include "sorting/MessageDelivery.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
@@ -101,6 +102,12 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     double netMs = msSince(lap);
     MessageDelivery delivery(session.store(), session.net());
     MessageDelivery::Outcome outcome = delivery.deliver(text);
+    // Journalled as the sorter journals; a journal that cannot be written holds no mail back.
+    std::string journalError;
+    if (!Journal(chosen.journalFile())
+             .append(Journal::Entry::of(outcome.decision, outcome.done), journalError))
+        std::fprintf(stderr, "brevalo-cli deliver: cannot write the journal: %s\n",
+                     journalError.c_str());
     if (!outcome.delivered) {
         std::fprintf(stderr,
                      "brevalo-cli deliver: %s; nothing was delivered, the message is kept for "

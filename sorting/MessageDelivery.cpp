@@ -170,8 +170,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (FAILED(parsed))
             outcome.note = "the message cannot be read (" + resultText(parsed) + ")";
         outcome.times.parse = clock.lap();
-        SortDecision decided =
-            decision(net, SUCCEEDED(parsed) ? message.get() : nullptr, outcome.times, clock);
+        SortDecision& decided = outcome.decision;
+        decided = decision(net, SUCCEEDED(parsed) ? message.get() : nullptr, outcome.times, clock);
         if (!net)
             outcome.note = decided.reason;
 
@@ -226,6 +226,11 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             outcome.times.commit = clock.lap();
             outcome.files = delivery->files();
         }
+        outcome.done.removed = decided.remove;
+        if (outcome.folders != std::vector<std::string>{"Inbox"})
+            for (std::size_t i = 0; i < outcome.files.size(); ++i)
+                outcome.done.copies.push_back(
+                    {outcome.folders[i], outcome.files[i].substr(outcome.files[i].rfind('/') + 1)});
         outcome.delivered = true;
     } catch (const ComException& e) {
         outcome.failure = e.what();
@@ -233,6 +238,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (e.hr() != E_FAIL && outcome.failure.find(reason) == std::string::npos)
             outcome.failure += ": " + reason;
         outcome.folders.clear();
+        outcome.done.result = FAILED(e.hr()) ? e.hr() : E_FAIL;
+        outcome.done.failure = outcome.failure;
     }
     return outcome;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/Store.h"
+#include "sorting/IncomingMail.h"
+#include "sorting/SortDecision.h"
 
 #include <string>
 #include <string_view>
@@ -24,6 +26,10 @@ public:
         std::vector<std::string> folders; // where it lies: folder names, the inbox as "Inbox"
         std::vector<std::string> files;   // the message files written
         std::string failure;              // why it was not delivered
+        // For the journal, as the sorter writes it: what was decided, and where each copy
+        // in a target folder lies (or what failed).
+        SortDecision decision;
+        CarriedOut done;
         // Why it went to the inbox though the sorter could not decide on it (the net or
         // the message cannot be read, every chosen folder has a blank name).
         std::string note;

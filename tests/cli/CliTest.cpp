@@ -1132,3 +1132,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+// A delivery is journalled as the sorter journals: undo finds the copy and moves it back.
+TEST_F(CliWorld, DeliveredMessageIsJournalledAndCanBeUndone) {
+    fs::path input = dir / "in.eml";
+    std::ofstream(input, std::ios::binary) << deliverMail("flight booking");
+    ASSERT_EQ(runWithFileLimit({"deliver"}, RLIM_INFINITY, input), 0) << errors();
+    std::string out;
+    EXPECT_EQ(run("log", &out), 0) << errors();
+    EXPECT_NE(out.find("delivered"), std::string::npos) << out;
+    EXPECT_EQ(run("undo", &out), 0) << out << errors();
+    EXPECT_EQ(messageIdCounts()["<deliver@example.org>"], 1);
+    EXPECT_EQ(inboxFiles().size(), 1u) << out;
+}
+
+} // namespace
