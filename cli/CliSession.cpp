@@ -47,6 +47,16 @@ int CliSession::open() {
     return loadNet();
 }
 
+int CliSession::openLearningSet() {
+    if (int status = open())
+        return status;
+    if (netObject->fileCount() == 0) {
+        std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
+        return exitFailed;
+    }
+    return exitOk;
+}
+
 int CliSession::openStore() {
     if (!storeRootExists(environment.storeRoot)) {
         std::string quoted = shellQuoted(environment.storeRoot);

@@ -17,6 +17,9 @@ public:
     // error) exitNoStore when the store root holds no store (nothing is created: a
     // mistyped root must not become an empty store) or exitFailed.
     int open();
+    // open(), then exitFailed (with a message) when the learning folder holds no messages:
+    // what the commands that learn from the set need.
+    int openLearningSet();
     // The two halves of open(): the store (the same statuses), then the net (exitFailed,
     // and no net, when it cannot be loaded). Without the learning set, the learning
     // folder is not listed: enough to classify.

@@ -81,11 +81,11 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
         return exitUsage;
     }
     CliSession session(environment);
-    if (int status = session.open())
+    if (int status = session.openLearningSet())
         return status;
     Net* net = session.net();
-    if (net->fileCount() == 0 || net->outputCount() == 0) {
-        std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
+    if (net->outputCount() == 0) {
+        std::fprintf(stderr, "brevalo-cli: the net has no target folders to evaluate\n");
         return exitFailed;
     }
     if (parameters.learning.hiddenCount == 0)

@@ -81,13 +81,9 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
         }
     }
     CliSession session(environment);
-    if (int status = session.open())
+    if (int status = session.openLearningSet())
         return status;
     Net* net = session.net();
-    if (net->fileCount() == 0) {
-        std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
-        return exitFailed;
-    }
     // The run takes the input vectors the check read: every message is read once.
     LearningSetCheck check;
     if (!printCheck(net, check))

@@ -22,13 +22,9 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
         }
     }
     CliSession session(environment);
-    if (int status = session.open())
+    if (int status = session.openLearningSet())
         return status;
     Net* net = session.net();
-    if (net->fileCount() == 0) {
-        std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
-        return exitFailed;
-    }
     SuggestionReport report;
     try {
         report = WordSuggester(*net).suggest(perFolder);

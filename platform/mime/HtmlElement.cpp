@@ -10,46 +10,35 @@
 HtmlElement::HtmlElement(std::shared_ptr<const ParsedHtml> document, const GumboNode* node)
     : document(std::move(document)), node(node) {}
 
-HRESULT HtmlElement::get_innerText(std::u16string* text) {
-    if (!text)
+namespace {
+
+// Fills *out with what make() gives: E_POINTER without a place to put it, E_OUTOFMEMORY
+// when the text does not fit in memory.
+template <typename Text, typename Make> HRESULT fill(Text* out, Make make) {
+    if (!out)
         return E_POINTER;
     try {
-        *text = utf8ToWide(CharsetText::withCrLf(InnerText::of(node)));
+        *out = make();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
     return S_OK;
+}
+
+} // namespace
+
+HRESULT HtmlElement::get_innerText(std::u16string* text) {
+    return fill(text, [this] { return utf8ToWide(CharsetText::withCrLf(InnerText::of(node))); });
 }
 
 HRESULT HtmlElement::get_innerHTML(std::u16string* html) {
-    if (!html)
-        return E_POINTER;
-    try {
-        *html = utf8ToWide(HtmlSerializer::childrenOf(node));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return fill(html, [this] { return utf8ToWide(HtmlSerializer::childrenOf(node)); });
 }
 
 HRESULT HtmlElement::get_innerTextUtf8(std::string* text) {
-    if (!text)
-        return E_POINTER;
-    try {
-        *text = CharsetText::withCrLf(InnerText::of(node));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return fill(text, [this] { return CharsetText::withCrLf(InnerText::of(node)); });
 }
 
 HRESULT HtmlElement::get_innerHTMLUtf8(std::string* html) {
-    if (!html)
-        return E_POINTER;
-    try {
-        *html = HtmlSerializer::childrenOf(node);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return fill(html, [this] { return HtmlSerializer::childrenOf(node); });
 }
