@@ -244,6 +244,17 @@ bool TLearn::readIterations(int& iterations) const {
     return false;
 }
 
+bool TLearn::readRunIterations(int& iterations) const {
+    if (!readIterations(iterations))
+        return false;
+    // The chart divides by the iteration count, and a run without iterations would
+    // only install an untrained network.
+    if (iterations >= 1)
+        return true;
+    reportError("Error", "The number of iterations must be at least 1.");
+    return false;
+}
+
 bool TLearn::prepareChart() {
     if (!chart->load(chartFile)) {
         reportError("Error", "Cannot read the chart picture '" + chartFile.toStdString() + "'");
@@ -270,14 +281,8 @@ void TLearn::Button1Click() {
         return;
     int hidden = hiddenCountEdit->text().toInt();
     int n = 0;
-    if (!readIterations(n))
+    if (!readRunIterations(n))
         return;
-    // The chart divides by the iteration count, and a run without iterations would
-    // only install an untrained network.
-    if (n < 1) {
-        reportError("Error", "The number of iterations must be at least 1.");
-        return;
-    }
     progress->setMaximum(n);
     if (!prepareChart())
         return;
@@ -358,12 +363,8 @@ void TLearn::evaluateClick() {
     if (thread || evaluation || !net || net->fileCount() == 0 || net->outputCount() == 0)
         return;
     int n = 0;
-    if (!readIterations(n))
+    if (!readRunIterations(n))
         return;
-    if (n < 1) {
-        reportError("Error", "The number of iterations must be at least 1.");
-        return;
-    }
     EvaluationParameters parameters;
     parameters.learning = {hiddenCountEdit->text().toInt(), n, learningRate, decay};
     parameters.threshold = net->getThreshold();

@@ -93,6 +93,8 @@ private:
     bool prepareChart();
     // The iteration count of iterationsEdit; false (reported) when it is no number.
     bool readIterations(int& iterations) const;
+    // readIterations, and at least one: what a learning or evaluation run needs.
+    bool readRunIterations(int& iterations) const;
     void plot(int iteration, double error);
 
     QGroupBox* learnPane;

@@ -270,6 +270,27 @@ CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
 
 namespace {
 
+// The store's record of an inbox message: its subject and sender into the decision, its
+// file name; the result of the read (the fields stay empty when it failed).
+HRESULT readRecord(IStoreFolder* inbox, MESSAGEID id, SortDecision& into, std::string& file) {
+    MESSAGEPROPS props;
+    HRESULT read = inbox->GetMessageProps(id, 0, &props);
+    into.subject = props.pszSubject;
+    into.from = props.pszDisplayFrom;
+    file = props.fileName;
+    inbox->FreeMessageProps(&props);
+    return read;
+}
+
+// A message undo put back stays where the person wanted it.
+bool movedBackByUndo(Journal* journal, const std::string& file, const std::string& subject) {
+    if (!journal || !journal->movedBack(file))
+        return false;
+    debugLog("ZELKO: message '%s' was moved back into the inbox by undo, leaving it",
+             subject.c_str());
+    return true;
+}
+
 // A journal that cannot be written must not stop the sorting: the mail is handled.
 void writeJournal(Journal* journal, const SortDecision& decision, const CarriedOut& done) {
     if (!journal)
@@ -297,12 +318,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
         if (!inbox)
             throw ComException(E_FAIL, "no inbox in the mail store");
 
-        MESSAGEPROPS props;
-        HRESULT read = inbox->GetMessageProps(id, 0, &props);
-        known.subject = props.pszSubject;
-        known.from = props.pszDisplayFrom;
-        std::string file = props.fileName;
-        inbox->FreeMessageProps(&props);
+        std::string file;
+        HRESULT read = readRecord(inbox.get(), id, known, file);
         if (idle) {
             // Left alone whatever it is: a message that cannot be read is no error here.
             idle->subject = known.subject;
@@ -311,11 +328,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             return;
         }
         checkHr(read, formatString("read the headers of inbox message %u", id));
-        if (journal && journal->movedBack(file)) {
-            debugLog("ZELKO: message '%s' was moved back into the inbox by undo, leaving it",
-                     known.subject.c_str());
+        if (movedBackByUndo(journal, file, known.subject))
             return;
-        }
 
         com_ptr<IMimeMessage> message;
         checkHr(inbox->OpenMessage(id, message.out()), formatString("open inbox message %u", id));
@@ -530,18 +544,10 @@ std::vector<std::string> processNewMessages(const SorterContext& context,
         try {
             if (!inbox)
                 throw ComException(E_FAIL, "no inbox in the mail store");
-            MESSAGEPROPS props;
-            HRESULT read = inbox->GetMessageProps(id, 0, &props);
-            item.decision.subject = props.pszSubject;
-            item.decision.from = props.pszDisplayFrom;
-            item.file = props.fileName;
-            inbox->FreeMessageProps(&props);
+            HRESULT read = readRecord(inbox.get(), id, item.decision, item.file);
             checkHr(read, formatString("read the headers of inbox message %u", id));
-            if (context.journal && context.journal->movedBack(item.file)) {
-                debugLog("ZELKO: message '%s' was moved back into the inbox by undo, leaving it",
-                         item.decision.subject.c_str());
+            if (movedBackByUndo(context.journal, item.file, item.decision.subject))
                 continue;
-            }
             com_ptr<IMimeMessage> message;
             checkHr(inbox->OpenMessage(id, message.out()),
                     formatString("open inbox message %u", id));
