@@ -73,7 +73,6 @@ const char* const usage =
 } // namespace
 
 int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
     Arguments arguments(argv + 1, argv + argc);
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
@@ -89,6 +88,9 @@ int main(int argc, char** argv) {
         std::fputs(usage, stderr);
         return exitUsage;
     }
+    // The commands read and write text in the person's character set; --help and --version
+    // print plain ASCII, so they skip the search of the locale files.
+    std::setlocale(LC_ALL, "");
     std::string command = arguments.front();
     arguments.erase(arguments.begin());
     ProgramEnvironment environment =
