@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -161,6 +163,65 @@ TEST(BackPropagation, ZeroSizesAreAccepted) {
     const double input[] = {1, 2, 3};
     EXPECT_EQ(noOutputs.train(input, nullptr), 0.0);
 }
+
+// The bits of every weight and of each step's error, folded into one number (FNV-1a).
+std::uint64_t fingerprint(const std::vector<double>& values) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (double value : values) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        for (int byte = 0; byte < 8; ++byte) {
+            hash ^= (bits >> (8 * byte)) & 0xFF;
+            hash *= 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+struct Pinned {
+    const char* name;
+    int inputs, hidden, outputs;
+    std::uint64_t fingerprint; // of the weights and errors as trained before the vector code
+};
+
+void PrintTo(const Pinned& p, std::ostream* out) {
+    *out << p.name;
+}
+
+class BackPropagationPinned : public testing::TestWithParam<Pinned> {};
+
+// Stored nets must train to the same bits after any change of the arithmetic's code.
+// Unlike the comparison with Reference below, this also catches a change of order or
+// rounding that the compiler would make in both.
+TEST_P(BackPropagationPinned, TrainsToTheBitsOfEarlierVersions) {
+    const Pinned& p = GetParam();
+    std::vector<double> trace;
+    inFreshThread([&] {
+        BackPropagation network(p.inputs, p.hidden, p.outputs);
+        network.setDecay(0.99);
+        std::vector<double> input(p.inputs), target(p.outputs);
+        for (int step = 0; step < 12; ++step) {
+            for (int i = 0; i < p.inputs; ++i)
+                input[i] = 0.05 + 0.225 * ((i * 7 + step) % 5);
+            for (int o = 0; o < p.outputs; ++o)
+                target[o] = (o + step) % 3 ? 0.05 : 0.95;
+            trace.push_back(network.train(input.data(), target.data()));
+        }
+        std::vector<double> output(p.outputs);
+        network.run(input.data(), output.data());
+        trace.insert(trace.end(), output.begin(), output.end());
+        std::vector<double> weights = weightsOf(network);
+        trace.insert(trace.end(), weights.begin(), weights.end());
+    });
+    EXPECT_EQ(fingerprint(trace), p.fingerprint);
+}
+
+INSTANTIATE_TEST_SUITE_P(Nets, BackPropagationPinned,
+                         testing::Values(Pinned{"odd", 37, 11, 3, 16602354229293969394ull},
+                                         Pinned{"even", 64, 16, 8, 9458851601548878091ull}),
+                         [](const testing::TestParamInfo<Pinned>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The network written straight from its definition, one sum at a time, against which
 // the blocked loops of BackPropagation must agree to the last bit.
