@@ -1,7 +1,12 @@
 #include "core/BackPropagation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -17,38 +22,167 @@ double sigmoidDerivative(double x) {
     return y * (1.0 - y);
 }
 
-// sums[r] = bias[r] + rows[r][0] * x[0] + rows[r][1] * x[1] + ..., added in exactly this
-// order. Four rows at a time give the processor four independent chains of additions
-// instead of one, without changing any single sum.
-template <class Rows>
-void weightedSums(const Rows& rows, const double* bias, const double* x, int width, int count,
-                  double* sums) {
-    int r = 0;
-    for (; r + 4 <= count; r += 4) {
-        const double* w0 = rows[r].get();
-        const double* w1 = rows[r + 1].get();
-        const double* w2 = rows[r + 2].get();
-        const double* w3 = rows[r + 3].get();
-        double s0 = bias[r], s1 = bias[r + 1], s2 = bias[r + 2], s3 = bias[r + 3];
-        for (int j = 0; j < width; ++j) {
-            double v = x[j];
-            s0 += w0[j] * v;
-            s1 += w1[j] * v;
-            s2 += w2[j] * v;
-            s3 += w3[j] * v;
-        }
-        sums[r] = s0;
-        sums[r + 1] = s1;
-        sums[r + 2] = s2;
-        sums[r + 3] = s3;
-    }
-    for (; r < count; ++r) {
-        const double* w = rows[r].get();
+// The two loops that carry nearly all the work: the weighted sums of a layer,
+//   sums[r] = bias[r] + rows[r][0] * x[0] + rows[r][1] * x[1] + ...
+// added in exactly this order (a stored net must train to the same bits everywhere), and
+// the weight update row[i] += step * x[i]. Vector code keeps every sum's order by putting
+// one unit in each lane: the columns of four rows are transposed as they are loaded. No
+// fused multiply-add is used (the library is built without contraction), so every lane
+// rounds as the plain loop does, and each processor gets the same bits.
+
+// Plain loops, for processors without the vector code below.
+[[maybe_unused]] void weightedSumsPlain(const double* const* rows, const double* bias,
+                                        const double* x, int width, int count, double* sums) {
+    for (int r = 0; r < count; ++r) {
+        const double* w = rows[r];
         double s = bias[r];
         for (int j = 0; j < width; ++j)
             s += w[j] * x[j];
         sums[r] = s;
     }
+}
+
+[[maybe_unused]] void addScaledPlain(double* row, double step, const double* x, int count) {
+    for (int i = 0; i < count; ++i)
+        row[i] += step * x[i];
+}
+
+#if defined(__x86_64__)
+
+// SSE2, which every x86-64 processor has: two units per register.
+template <int Pairs>
+void sumPairs(const double* const* rows, const double* bias, const double* x, int width,
+              double* sums) {
+    __m128d acc[Pairs];
+    for (int p = 0; p < Pairs; ++p)
+        acc[p] = _mm_loadu_pd(bias + 2 * p);
+    int j = 0;
+    for (; j + 2 <= width; j += 2) {
+        __m128d x0 = _mm_set1_pd(x[j]), x1 = _mm_set1_pd(x[j + 1]);
+        for (int p = 0; p < Pairs; ++p) {
+            __m128d a = _mm_loadu_pd(rows[2 * p] + j);     // a[j], a[j+1]
+            __m128d b = _mm_loadu_pd(rows[2 * p + 1] + j); // b[j], b[j+1]
+            acc[p] = _mm_add_pd(acc[p], _mm_mul_pd(_mm_unpacklo_pd(a, b), x0));
+            acc[p] = _mm_add_pd(acc[p], _mm_mul_pd(_mm_unpackhi_pd(a, b), x1));
+        }
+    }
+    for (; j < width; ++j) {
+        __m128d xj = _mm_set1_pd(x[j]);
+        for (int p = 0; p < Pairs; ++p)
+            acc[p] =
+                _mm_add_pd(acc[p], _mm_mul_pd(_mm_set_pd(rows[2 * p + 1][j], rows[2 * p][j]), xj));
+    }
+    for (int p = 0; p < Pairs; ++p)
+        _mm_storeu_pd(sums + 2 * p, acc[p]);
+}
+
+void weightedSumsSse2(const double* const* rows, const double* bias, const double* x, int width,
+                      int count, double* sums) {
+    int r = 0;
+    // Four independent chains of additions keep the adder busy.
+    for (; r + 8 <= count; r += 8)
+        sumPairs<4>(rows + r, bias + r, x, width, sums + r);
+    for (; r + 2 <= count; r += 2)
+        sumPairs<1>(rows + r, bias + r, x, width, sums + r);
+    weightedSumsPlain(rows + r, bias + r, x, width, count - r, sums + r);
+}
+
+void addScaledSse2(double* row, double step, const double* x, int count) {
+    __m128d s = _mm_set1_pd(step);
+    int i = 0;
+    for (; i + 2 <= count; i += 2)
+        _mm_storeu_pd(row + i,
+                      _mm_add_pd(_mm_loadu_pd(row + i), _mm_mul_pd(s, _mm_loadu_pd(x + i))));
+    addScaledPlain(row + i, step, x + i, count - i);
+}
+
+// AVX2: four units per register.
+template <int Quads>
+__attribute__((target("avx2"))) void sumQuads(const double* const* rows, const double* bias,
+                                              const double* x, int width, double* sums) {
+    __m256d acc[Quads];
+    for (int q = 0; q < Quads; ++q)
+        acc[q] = _mm256_loadu_pd(bias + 4 * q);
+    int j = 0;
+    for (; j + 2 <= width; j += 2) {
+        __m256d x0 = _mm256_set1_pd(x[j]), x1 = _mm256_set1_pd(x[j + 1]);
+        for (int q = 0; q < Quads; ++q) {
+            const double* const* w = rows + 4 * q;
+            // a = w0[j], w0[j+1], w2[j], w2[j+1]; b the same of w1 and w3.
+            __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(w[0] + j)),
+                                             _mm_loadu_pd(w[2] + j), 1);
+            __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(w[1] + j)),
+                                             _mm_loadu_pd(w[3] + j), 1);
+            acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(_mm256_unpacklo_pd(a, b), x0));
+            acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(_mm256_unpackhi_pd(a, b), x1));
+        }
+    }
+    for (; j < width; ++j) {
+        __m256d xj = _mm256_set1_pd(x[j]);
+        for (int q = 0; q < Quads; ++q) {
+            const double* const* w = rows + 4 * q;
+            acc[q] = _mm256_add_pd(
+                acc[q], _mm256_mul_pd(_mm256_set_pd(w[3][j], w[2][j], w[1][j], w[0][j]), xj));
+        }
+    }
+    for (int q = 0; q < Quads; ++q)
+        _mm256_storeu_pd(sums + 4 * q, acc[q]);
+}
+
+__attribute__((target("avx2"))) void weightedSumsAvx2(const double* const* rows, const double* bias,
+                                                      const double* x, int width, int count,
+                                                      double* sums) {
+    int r = 0;
+    for (; r + 16 <= count; r += 16)
+        sumQuads<4>(rows + r, bias + r, x, width, sums + r);
+    for (; r + 4 <= count; r += 4)
+        sumQuads<1>(rows + r, bias + r, x, width, sums + r);
+    // The compiler does not clear the upper halves for code built for another target, and
+    // plain SSE code after dirty upper halves runs many times slower.
+    _mm256_zeroupper();
+    weightedSumsSse2(rows + r, bias + r, x, width, count - r, sums + r);
+}
+
+__attribute__((target("avx2"))) void addScaledAvx2(double* row, double step, const double* x,
+                                                   int count) {
+    __m256d s = _mm256_set1_pd(step);
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        _mm256_storeu_pd(row + i, _mm256_add_pd(_mm256_loadu_pd(row + i),
+                                                _mm256_mul_pd(s, _mm256_loadu_pd(x + i))));
+    _mm256_zeroupper();
+    addScaledSse2(row + i, step, x + i, count - i);
+}
+
+#endif
+
+struct Arithmetic {
+    void (*weightedSums)(const double* const*, const double*, const double*, int, int, double*);
+    void (*addScaled)(double*, double, const double*, int);
+};
+
+Arithmetic baselineArithmetic() {
+#if defined(__x86_64__)
+    return {weightedSumsSse2, addScaledSse2};
+#else
+    return {weightedSumsPlain, addScaledPlain};
+#endif
+}
+
+Arithmetic bestArithmetic() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return {weightedSumsAvx2, addScaledAvx2};
+#endif
+    return baselineArithmetic();
+}
+
+std::atomic<bool> baselineOnly{false};
+
+const Arithmetic& arithmetic() {
+    static const Arithmetic best = bestArithmetic();
+    static const Arithmetic baseline = baselineArithmetic();
+    return baselineOnly.load(std::memory_order_relaxed) ? baseline : best;
 }
 
 } // namespace
@@ -69,12 +203,20 @@ BackPropagation::BackPropagation(int inputCount, int hiddenCount, int outputCoun
     for (int o = 0; o < this->outputCount; ++o)
         ow.push_back(newArray(this->hiddenCount));
     ob = newArray(this->outputCount);
+    for (const Array& row : hw)
+        hwRows.push_back(row.get());
+    for (const Array& row : ow)
+        owRows.push_back(row.get());
     randomize();
 }
 
 int BackPropagation::nextRandom() {
     randomState = randomState * 22695477u + 1u;
     return static_cast<int>((randomState >> 16) & 0x7FFF);
+}
+
+void BackPropagation::useBaselineArithmetic(bool baseline) {
+    baselineOnly.store(baseline, std::memory_order_relaxed);
 }
 
 void BackPropagation::restartRandom() {
@@ -116,10 +258,12 @@ double* BackPropagation::owRow(int output) const {
 }
 
 void BackPropagation::forward() {
-    weightedSums(hw, hb.get(), inputs.get(), inputCount, hiddenCount, hiddenSums.get());
+    arithmetic().weightedSums(hwRows.data(), hb.get(), inputs.get(), inputCount, hiddenCount,
+                              hiddenSums.get());
     for (int h = 0; h < hiddenCount; ++h)
         hiddenOutputs[h] = sigmoid(hiddenSums[h]);
-    weightedSums(ow, ob.get(), hiddenOutputs.get(), hiddenCount, outputCount, outputSums.get());
+    arithmetic().weightedSums(owRows.data(), ob.get(), hiddenOutputs.get(), hiddenCount,
+                              outputCount, outputSums.get());
 }
 
 double BackPropagation::train(const double* input, const double* target) {
@@ -132,6 +276,7 @@ double BackPropagation::train(const double* input, const double* target) {
     const double* x = inputs.get();
     const double* hidden = hiddenOutputs.get();
     double* delta = outputDeltas.get();
+    const auto addScaled = arithmetic().addScaled;
 
     double sum = 0.0;
     for (int o = 0; o < outputCount; ++o) {
@@ -163,9 +308,7 @@ double BackPropagation::train(const double* input, const double* target) {
             double d = back[k] * sigmoidDerivative(hiddenSums[h]);
             hb[h] += d * rate;
             double step = rate * d;
-            double* row = hw[h].get();
-            for (int i = 0; i < inputCount; ++i)
-                row[i] += step * x[i];
+            addScaled(hwRows[h], step, x, inputCount);
         }
     }
 
@@ -176,10 +319,12 @@ double BackPropagation::train(const double* input, const double* target) {
 
 void BackPropagation::run(const double* input, double* output) {
     std::copy_n(input, inputCount, inputs.get());
-    weightedSums(hw, hb.get(), inputs.get(), inputCount, hiddenCount, hiddenOutputs.get());
+    arithmetic().weightedSums(hwRows.data(), hb.get(), inputs.get(), inputCount, hiddenCount,
+                              hiddenOutputs.get());
     for (int h = 0; h < hiddenCount; ++h)
         hiddenOutputs[h] = sigmoid(hiddenOutputs[h]);
-    weightedSums(ow, ob.get(), hiddenOutputs.get(), hiddenCount, outputCount, outputSums.get());
+    arithmetic().weightedSums(owRows.data(), ob.get(), hiddenOutputs.get(), hiddenCount,
+                              outputCount, outputSums.get());
     for (int o = 0; o < outputCount; ++o)
         outputs[o] = sigmoid(outputSums[o]);
     std::copy_n(outputs.get(), outputCount, output);

@@ -51,6 +51,11 @@ public:
     // lo + (hi - lo) * (nextRandom() * (1 / 32767)).
     static double randomValue(double lo, double hi);
 
+    // Train and run use the vector code of the best instruction set the processor has,
+    // or only that of every x86-64 processor (for comparing the two: both give the same
+    // bits). Affects all networks of the process.
+    static void useBaselineArithmetic(bool baseline);
+
 private:
     struct ArrayDeleter {
         void operator()(double* array) const { deleteDoubleArray(array); }
@@ -72,6 +77,7 @@ private:
     Array outputSums;
     Array outputDeltas;
     std::vector<Array> ow;
+    std::vector<double*> hwRows, owRows; // the rows of hw and ow, for the vector code
     Array ob;
     double decay;
     double learningRate;
