@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -188,13 +189,18 @@ void PrintTo(const Pinned& p, std::ostream* out) {
     *out << p.name;
 }
 
-class BackPropagationPinned : public testing::TestWithParam<Pinned> {};
+// The net, and whether only the vector code of every x86-64 processor is used.
+class BackPropagationPinned : public testing::TestWithParam<std::tuple<Pinned, bool>> {
+protected:
+    void SetUp() override { BackPropagation::useBaselineArithmetic(std::get<1>(GetParam())); }
+    void TearDown() override { BackPropagation::useBaselineArithmetic(false); }
+};
 
-// Stored nets must train to the same bits after any change of the arithmetic's code.
-// Unlike the comparison with Reference below, this also catches a change of order or
-// rounding that the compiler would make in both.
+// Stored nets must train to the same bits after any change of the arithmetic's code and on
+// every processor. Unlike the comparison with Reference below, this also catches a change
+// of order or rounding that the compiler would make in both.
 TEST_P(BackPropagationPinned, TrainsToTheBitsOfEarlierVersions) {
-    const Pinned& p = GetParam();
+    const Pinned& p = std::get<0>(GetParam());
     std::vector<double> trace;
     inFreshThread([&] {
         BackPropagation network(p.inputs, p.hidden, p.outputs);
@@ -216,12 +222,15 @@ TEST_P(BackPropagationPinned, TrainsToTheBitsOfEarlierVersions) {
     EXPECT_EQ(fingerprint(trace), p.fingerprint);
 }
 
-INSTANTIATE_TEST_SUITE_P(Nets, BackPropagationPinned,
-                         testing::Values(Pinned{"odd", 37, 11, 3, 16602354229293969394ull},
-                                         Pinned{"even", 64, 16, 8, 9458851601548878091ull}),
-                         [](const testing::TestParamInfo<Pinned>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Nets, BackPropagationPinned,
+    testing::Combine(testing::Values(Pinned{"odd", 37, 11, 3, 16602354229293969394ull},
+                                     Pinned{"even", 64, 16, 8, 9458851601548878091ull}),
+                     testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<Pinned, bool>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "_baseline" : "_best");
+    });
 
 // The network written straight from its definition, one sum at a time, against which
 // the blocked loops of BackPropagation must agree to the last bit.
