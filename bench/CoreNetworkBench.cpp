@@ -41,6 +41,14 @@ void BM_Train(benchmark::State& state) {
         benchmark::Counter(madds, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The same with the vector code every x86-64 processor has (what a processor without
+// AVX2 runs).
+void BM_TrainBaseline(benchmark::State& state) {
+    BackPropagation::useBaselineArithmetic(true);
+    BM_Train(state);
+    BackPropagation::useBaselineArithmetic(false);
+}
+
 void BM_Run(benchmark::State& state) {
     int I = static_cast<int>(state.range(0));
     int H = static_cast<int>(state.range(1));
@@ -70,4 +78,5 @@ void sizes(benchmark::internal::Benchmark* b) {
 } // namespace
 
 BENCHMARK(BM_Train)->Apply(sizes);
+BENCHMARK(BM_TrainBaseline)->Apply(sizes);
 BENCHMARK(BM_Run)->Apply(sizes);
