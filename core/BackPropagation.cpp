@@ -30,7 +30,7 @@ double sigmoidDerivative(double x) {
 // fused multiply-add is used (the library is built without contraction), so every lane
 // rounds as the plain loop does, and each processor gets the same bits.
 
-// Plain loops, for processors without the vector code below.
+// Plain loops: the tails of the vector code, and all of it on other processors.
 [[maybe_unused]] void weightedSumsPlain(const double* const* rows, const double* bias,
                                         const double* x, int width, int count, double* sums) {
     for (int r = 0; r < count; ++r) {
@@ -54,13 +54,13 @@ template <int Pairs>
 void sumPairs(const double* const* rows, const double* bias, const double* x, int width,
               double* sums) {
     __m128d acc[Pairs];
-    #pragma GCC unroll 4
+#pragma GCC unroll 4
     for (int p = 0; p < Pairs; ++p)
         acc[p] = _mm_loadu_pd(bias + 2 * p);
     int j = 0;
     for (; j + 2 <= width; j += 2) {
         __m128d x0 = _mm_set1_pd(x[j]), x1 = _mm_set1_pd(x[j + 1]);
-        #pragma GCC unroll 4
+#pragma GCC unroll 4
         for (int p = 0; p < Pairs; ++p) {
             __m128d a = _mm_loadu_pd(rows[2 * p] + j);     // a[j], a[j+1]
             __m128d b = _mm_loadu_pd(rows[2 * p + 1] + j); // b[j], b[j+1]
@@ -70,12 +70,12 @@ void sumPairs(const double* const* rows, const double* bias, const double* x, in
     }
     for (; j < width; ++j) {
         __m128d xj = _mm_set1_pd(x[j]);
-        #pragma GCC unroll 4
+#pragma GCC unroll 4
         for (int p = 0; p < Pairs; ++p)
             acc[p] =
                 _mm_add_pd(acc[p], _mm_mul_pd(_mm_set_pd(rows[2 * p + 1][j], rows[2 * p][j]), xj));
     }
-    #pragma GCC unroll 4
+#pragma GCC unroll 4
     for (int p = 0; p < Pairs; ++p)
         _mm_storeu_pd(sums + 2 * p, acc[p]);
 }
@@ -105,13 +105,13 @@ template <int Quads>
 __attribute__((target("avx2"))) void sumQuads(const double* const* rows, const double* bias,
                                               const double* x, int width, double* sums) {
     __m256d acc[Quads];
-    #pragma GCC unroll 4
+#pragma GCC unroll 4
     for (int q = 0; q < Quads; ++q)
         acc[q] = _mm256_loadu_pd(bias + 4 * q);
     int j = 0;
     for (; j + 2 <= width; j += 2) {
         __m256d x0 = _mm256_set1_pd(x[j]), x1 = _mm256_set1_pd(x[j + 1]);
-        #pragma GCC unroll 4
+#pragma GCC unroll 4
         for (int q = 0; q < Quads; ++q) {
             const double* const* w = rows + 4 * q;
             // a = w0[j], w0[j+1], w2[j], w2[j+1]; b the same of w1 and w3.
@@ -125,14 +125,14 @@ __attribute__((target("avx2"))) void sumQuads(const double* const* rows, const d
     }
     for (; j < width; ++j) {
         __m256d xj = _mm256_set1_pd(x[j]);
-        #pragma GCC unroll 4
+#pragma GCC unroll 4
         for (int q = 0; q < Quads; ++q) {
             const double* const* w = rows + 4 * q;
             acc[q] = _mm256_add_pd(
                 acc[q], _mm256_mul_pd(_mm256_set_pd(w[3][j], w[2][j], w[1][j], w[0][j]), xj));
         }
     }
-    #pragma GCC unroll 4
+#pragma GCC unroll 4
     for (int q = 0; q < Quads; ++q)
         _mm256_storeu_pd(sums + 4 * q, acc[q]);
 }
