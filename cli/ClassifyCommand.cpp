@@ -4,8 +4,11 @@
 #include "util/Text.h"
 #include "platform/Mime.h"
 #include "platform/profile/Loc.h"
+#include "core/BackPropagation.h"
 #include "core/Classification.h"
+#include "core/InputMatcher.h"
 #include "core/MatchBudget.h"
+#include "core/Net.h"
 #include "core/NeuronOut.h"
 #include "mail/MessageText.h"
 #include "cli/CliSession.h"
@@ -69,29 +72,70 @@ bool readInput(const std::string& path, std::string& bytes, FILETIME& received,
     return true;
 }
 
-// What reading one message file gave: its text, or the error to print.
-struct TextRead {
-    std::string text;
+// What reading and classifying one message file gave: its classification, or the error
+// to print.
+struct Classified {
+    Classification result;
     std::string error;
 };
 
+// What every thread classifies with: the net's compiled stimulations, shared, and a
+// network of the thread's own (running a network writes into its buffers).
+struct Classifier {
+    const Net* net;
+    const InputMatcher* matcher;
+    BackPropagation* network;
+};
+
+// The learned network's weights in a network of its own, bit for bit, for another thread:
+// it gives the same outputs as the original.
+BackPropagationPtr copyNetwork(const BackPropagation& network) {
+    int inputs = network.getInputCount();
+    int hidden = network.getHiddenCount();
+    int outputs = network.getOutputCount();
+    BackPropagationPtr copy(new BackPropagation(inputs, hidden, outputs));
+    for (int h = 0; h < hidden; ++h)
+        std::copy_n(network.hwRow(h), inputs, copy->hwRow(h));
+    for (int o = 0; o < outputs; ++o)
+        std::copy_n(network.owRow(o), hidden, copy->owRow(o));
+    std::copy_n(network.getHb(), hidden, copy->getHb());
+    std::copy_n(network.getOb(), outputs, copy->getOb());
+    return copy;
+}
+
+// As Net::classification, with the thread's network.
+Classification classification(const Classifier& classifier, const std::string& text,
+                              MatchBudget& budget) {
+    const Net& net = *classifier.net;
+    BackPropagation& network = *classifier.network;
+    // A net whose neurons changed since learning classifies nothing (see Net).
+    if (network.getInputCount() != net.inputCount() ||
+        network.getOutputCount() != net.outputCount())
+        return {};
+    return Classification::of(network, classifier.matcher->inputVector(text, budget));
+}
+
 // Safe on any thread: a thread other than the first gets an HTML document of its own.
-TextRead readText(const std::string& path) {
-    TextRead read;
+Classified classifyFile(const std::string& path, const Classifier& classifier) {
+    Classified done;
     std::string bytes, error;
     FILETIME received;
     if (!readInput(path, bytes, received, error)) {
-        read.error = "cannot read " + path + ": " + error;
-        return read;
+        done.error = "cannot read " + path + ": " + error;
+        return done;
     }
+    std::string text;
     try {
         com_ptr<IMimeMessage> message;
         checkHr(MimeOleCreateMessage(bytes, received, message.out()), "parse " + path);
-        read.text = messageText(message.get());
+        text = messageText(message.get());
     } catch (const ComException& e) {
-        read.error = comErrorText(e, "classify");
+        done.error = comErrorText(e, "classify");
+        return done;
     }
-    return read;
+    MatchBudget budget(path);
+    done.result = classification(classifier, text, budget);
+    return done;
 }
 
 void printListing(const std::string& path, Net* net, const Classification& result, double threshold,
@@ -173,42 +217,47 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
     }
     if (!thresholdGiven)
         threshold = net->getThreshold();
-    // Reading a message (the file, MIME, HTML) is most of the work: the files of a window
-    // are read on every processor, then classified and printed here, in their order.
+    // Reading a message (the file, MIME, HTML) is most of the work, and with hundreds of
+    // stimulations matching and running the network are much of the rest: the files of a
+    // window are read and classified on every processor, then printed here, in their order.
     bool stdinNamed = std::find(files.begin(), files.end(), "-") != files.end();
     std::size_t threads =
         stdinNamed ? 1 : std::max(1u, std::thread::hardware_concurrency()); // one reader of stdin
+    threads = std::min(threads, files.size());
+    InputMatcher matcher(*net);
+    std::vector<BackPropagationPtr> copies{net->getNetwork()};
+    for (std::size_t t = 1; t < threads; ++t)
+        copies.push_back(copyNetwork(*net->getNetwork()));
     constexpr std::size_t window = 256;
     int status = exitOk;
     for (std::size_t from = 0; from < files.size(); from += window) {
         std::size_t to = std::min(files.size(), from + window);
-        std::vector<TextRead> read(to - from);
+        std::vector<Classified> done(to - from);
         std::atomic<std::size_t> next{from};
-        auto work = [&] {
+        auto work = [&](std::size_t thread) {
+            Classifier classifier{net, &matcher, copies[thread].get()};
             for (std::size_t i = next++; i < to; i = next++)
-                read[i - from] = readText(files[i]);
+                done[i - from] = classifyFile(files[i], classifier);
         };
         std::vector<std::thread> pool;
         for (std::size_t t = 1; t < std::min(threads, to - from); ++t)
-            pool.emplace_back(work);
-        work();
+            pool.emplace_back(work, t);
+        work(0);
         for (std::thread& thread : pool)
             thread.join();
         for (std::size_t i = from; i < to; ++i) {
-            const TextRead& got = read[i - from];
+            const Classified& got = done[i - from];
             if (!got.error.empty()) {
                 std::fprintf(stderr, "brevalo-cli: %s\n", got.error.c_str());
                 status = exitFailed;
                 continue;
             }
-            MatchBudget budget(files[i]);
-            Classification result = net->classification(got.text, budget);
-            if (!result.hasResult()) {
+            if (!got.result.hasResult()) {
                 std::fprintf(stderr, "brevalo-cli: the net must be learned again: its stimulations "
                                      "or folders changed since it was learned\n");
                 return exitRefused;
             }
-            printListing(files[i], net, result, threshold, tsv);
+            printListing(files[i], net, got.result, threshold, tsv);
         }
     }
     return status;
