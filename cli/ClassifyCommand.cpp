@@ -29,13 +29,11 @@
 
 namespace {
 
-bool readInput(const std::string& path, std::string& bytes, FILETIME& received,
-               std::string& error) {
+bool readInput(const std::string& path, std::string& bytes, std::string& error) {
     if (path == "-") {
         std::ostringstream all;
         all << std::cin.rdbuf();
         bytes = all.str();
-        received = dateTimeToFileTime(nowLocal());
         return true;
     }
     // One read of the whole file where the size allows: a stream read byte by byte cost
@@ -68,7 +66,6 @@ bool readInput(const std::string& path, std::string& bytes, FILETIME& received,
     }
     ::close(fd);
     bytes.resize(size);
-    received = fileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
     return true;
 }
 
@@ -119,16 +116,16 @@ Classification classification(const Classifier& classifier, const std::string& t
 Classified classifyFile(const std::string& path, const Classifier& classifier) {
     Classified done;
     std::string bytes, error;
-    FILETIME received;
-    if (!readInput(path, bytes, received, error)) {
+    if (!readInput(path, bytes, error)) {
         done.error = "cannot read " + path + ": " + error;
         return done;
     }
     std::string text;
     try {
-        com_ptr<IMimeMessage> message;
-        checkHr(MimeOleCreateMessage(bytes, received, message.out()), "parse " + path);
-        text = messageText(message.get());
+        // Only the body is read: the header fields are not parsed at all.
+        com_ptr<IMimeBody> body;
+        checkHr(MimeOleCreateBody(bytes, body.out()), "parse " + path);
+        text = messageText(body.get());
     } catch (const ComException& e) {
         done.error = comErrorText(e, "classify");
         return done;

@@ -53,7 +53,7 @@ MessageBody messageBody(IMimeMessage* message, std::size_t maxUnits) {
     return body;
 }
 
-std::string messageText(IMimeMessage* message) {
+std::string messageText(IMimeBody* message) {
     // The text stays in UTF-8 from the MIME layer through the HTML parser to the
     // classifier: converted once, at the end, and only when the code page is not UTF-8.
     std::string text;

@@ -30,7 +30,7 @@ constexpr std::size_t maxClassifiedText = std::size_t(4) << 20;
 // plain-text body unchanged; in the system code page (characters it lacks become "?").
 // Only the first maxClassifiedText characters of the body count. Empty for a message
 // without a body.
-std::string messageText(IMimeMessage* message);
+std::string messageText(IMimeBody* message);
 
 // A header's decoded value as UTF-8 (PID_HDR_SUBJECT, PID_HDR_FROM, PID_HDR_TO); empty
 // when absent.

@@ -50,14 +50,20 @@ public:
     virtual void Free(void* p) = 0;
 };
 
-class IMimeMessage : public IUnknown {
+// The text bodies of a message.
+class IMimeBody : public IUnknown {
+public:
+    // The body of that kind (TXT_HTML, TXT_PLAIN) as UTF-8 with CR LF line ends, the same
+    // text IMimeMessage::GetTextBody hands out in UTF-16; MIME_E_NOT_FOUND when there is
+    // none.
+    virtual HRESULT GetTextBodyUtf8(std::uint32_t txtType, std::string* text) = 0;
+};
+
+class IMimeMessage : public IMimeBody {
 public:
     // MIME_E_NOT_FOUND when the message has no body of that kind.
     virtual HRESULT GetTextBody(std::uint32_t txtType, std::uint32_t encoding, IStream** stream,
                                 void* bodyHandle) = 0;
-    // The body of that kind (TXT_HTML, TXT_PLAIN) as UTF-8 with CR LF line ends, the same
-    // text GetTextBody hands out in UTF-16; MIME_E_NOT_FOUND when there is none.
-    virtual HRESULT GetTextBodyUtf8(std::uint32_t txtType, std::string* text) = 0;
     // Fails when the property is absent.
     virtual HRESULT GetProp(std::uint32_t propId, std::uint32_t flags, PROPVARIANT* value) = 0;
     // *text is allocated by the layer and freed with IMimeAllocator::Free.
@@ -93,3 +99,7 @@ HRESULT MimeOleCreateMessage(const std::string& bytes, const FILETIME& received,
 // The same from a file (the store's way).
 HRESULT MimeOleLoadMessageFile(const std::string& path, const FILETIME& received,
                                IMimeMessage** message);
+// Parses only what the text bodies of a message in memory need: its MIME structure, not
+// the fields of its header (addresses, dates, subject), which take most of a message
+// parse and which a classifier never reads. The bodies are those of MimeOleCreateMessage.
+HRESULT MimeOleCreateBody(const std::string& bytes, IMimeBody** body);

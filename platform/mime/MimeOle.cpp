@@ -4,6 +4,7 @@
 #include "platform/mime/GMimeLibrary.h"
 #include "platform/mime/GObjectRef.h"
 #include "platform/mime/MimeAllocator.h"
+#include "platform/mime/MimeBody.h"
 #include "platform/mime/MimeMessage.h"
 
 #include <gmime/gmime.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,24 +25,58 @@ GObjectRef<GMimeMessage> parse(GMimeStream* stream) {
     return GObjectRef<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
 }
 
+// The top part as the message parse makes it: the header block read the same way, but
+// only its Content- fields kept (as a message keeps them for its top part) and none of
+// the others turned into objects.
+GObjectRef<GMimeObject> parseTop(GMimeStream* stream) {
+    GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
+    return GObjectRef<GMimeObject>(g_mime_parser_construct_part(parser.get(), nullptr));
+}
+
+// Whether the bytes begin with a header field: a name of printable characters other than
+// the colon, then the colon.
+bool startsWithField(std::string_view bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size() && bytes[at] > ' ' && bytes[at] < 0x7f && bytes[at] != ':')
+        ++at;
+    return at > 0 && at < bytes.size() && bytes[at] == ':';
+}
+
+// Parses the stream with parse; when it finds no header block GMime accepts (binary
+// garbage, an empty file, a first line without a colon), parses the bytes again as the
+// body of a message without headers, as a mail client shows such a file, rather than
+// losing the message.
+template <class T>
+GObjectRef<T> parseOrKeepAsBody(GMimeStream* stream, GObjectRef<T> (*parse)(GMimeStream*)) {
+    GObjectRef<T> parsed = parse(stream);
+    if (!parsed) {
+        g_mime_stream_reset(stream);
+        GObjectRef<GMimeStream> joined(g_mime_stream_cat_new());
+        GObjectRef<GMimeStream> blank(g_mime_stream_mem_new_with_buffer("\n", 1));
+        g_mime_stream_cat_add_source(GMIME_STREAM_CAT(joined.get()), blank.get());
+        g_mime_stream_cat_add_source(GMIME_STREAM_CAT(joined.get()), stream);
+        parsed = parse(joined.get());
+    }
+    return parsed;
+}
+
+// A stream over a copy of the bytes; null when there is no memory for it.
+GObjectRef<GMimeStream> streamOf(const std::string& bytes) {
+    auto* data = static_cast<guint8*>(g_try_malloc(bytes.size() + 1));
+    if (!data)
+        return {};
+    std::memcpy(data, bytes.data(), bytes.size());
+    return GObjectRef<GMimeStream>(
+        g_mime_stream_mem_new_with_byte_array(g_byte_array_new_take(data, bytes.size())));
+}
+
 // Takes over a g_malloc'ed buffer.
 HRESULT createMessage(guint8* data, std::size_t size, const FILETIME& received,
                       IMimeMessage** message) {
     GMimeLibrary::initialise();
     GByteArray* array = g_byte_array_new_take(data, size);
     GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(array));
-    GObjectRef<GMimeMessage> parsed = parse(stream.get());
-    if (!parsed) {
-        // No header block GMime accepts (binary garbage, an empty file, a first line
-        // without a colon): keep the bytes as the body of a message without headers,
-        // as a mail client shows such a file, rather than losing the message.
-        g_mime_stream_reset(stream.get());
-        GObjectRef<GMimeStream> joined(g_mime_stream_cat_new());
-        GObjectRef<GMimeStream> blank(g_mime_stream_mem_new_with_buffer("\n", 1));
-        g_mime_stream_cat_add_source(GMIME_STREAM_CAT(joined.get()), blank.get());
-        g_mime_stream_cat_add_source(GMIME_STREAM_CAT(joined.get()), stream.get());
-        parsed = parse(joined.get());
-    }
+    GObjectRef<GMimeMessage> parsed = parseOrKeepAsBody(stream.get(), parse);
     if (!parsed)
         return E_FAIL;
     *message = new MimeMessage(std::move(parsed), received, std::move(stream));
@@ -76,6 +112,33 @@ HRESULT MimeOleCreateMessage(const std::string& bytes, const FILETIME& received,
         return E_OUTOFMEMORY;
     std::memcpy(data, bytes.data(), bytes.size());
     return createMessage(data, bytes.size(), received, message);
+}
+
+HRESULT MimeOleCreateBody(const std::string& bytes, IMimeBody** body) {
+    if (!body)
+        return E_POINTER;
+    *body = nullptr;
+    GMimeLibrary::initialise();
+    GObjectRef<GMimeStream> stream = streamOf(bytes);
+    if (!stream)
+        return E_OUTOFMEMORY;
+    GObjectRef<GMimeObject> top;
+    if (startsWithField(bytes)) {
+        top = parseOrKeepAsBody(stream.get(), parseTop);
+    } else {
+        // The message parser treats a first line that is no field in ways of its own (it
+        // skips a mailbox's "From " line, keeps garbage as the body): such a file gets
+        // the whole parse.
+        GObjectRef<GMimeMessage> message = parseOrKeepAsBody(stream.get(), parse);
+        if (message)
+            top = GObjectRef<GMimeObject>::share(g_mime_message_get_mime_part(message.get()));
+        else
+            return E_FAIL;
+    }
+    if (!top)
+        return E_FAIL;
+    *body = new MimeBody(std::move(top), std::move(stream));
+    return S_OK;
 }
 
 HRESULT MimeOleLoadMessageFile(const std::string& path, const FILETIME& received,

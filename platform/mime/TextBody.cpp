@@ -102,7 +102,11 @@ std::string contentBytes(GMimePart* part) {
 GMimePart* TextBody::find(GMimeMessage* message, bool html) {
     if (!message)
         return nullptr;
-    return findIn(g_mime_message_get_mime_part(message), html ? "html" : "plain", true, 0);
+    return find(g_mime_message_get_mime_part(message), html);
+}
+
+GMimePart* TextBody::find(GMimeObject* top, bool html) {
+    return findIn(top, html ? "html" : "plain", true, 0);
 }
 
 std::string TextBody::decodeUtf8(GMimePart* part) {

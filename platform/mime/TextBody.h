@@ -12,6 +12,8 @@ public:
     // multipart/related, the first fitting part of any other multipart; attachments
     // and attached messages are not looked into. Null when there is none.
     static GMimePart* find(GMimeMessage* message, bool html);
+    // The same below the top part of a message (what g_mime_message_get_mime_part gives).
+    static GMimePart* find(GMimeObject* top, bool html);
 
     // The part's text: transfer encoding and charset decoded, CR LF line ends, UTF-8.
     static std::string decodeUtf8(GMimePart* part);
