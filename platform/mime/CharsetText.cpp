@@ -34,12 +34,27 @@ std::string undeclared(std::string_view bytes) {
     return out;
 }
 
+// Charsets whose first 128 codes are ASCII's, one byte each: text of those bytes only
+// reads the same in them and in UTF-8, so the converter is not needed for it (most mail).
+bool extendsAscii(const std::string& lower) {
+    return lower.rfind("iso-8859-", 0) == 0 || lower.rfind("windows-125", 0) == 0;
+}
+
+bool isAscii(std::string_view bytes) {
+    unsigned char any = 0;
+    for (char c : bytes)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
 } // namespace
 
 std::string CharsetText::toUtf8(std::string_view bytes, const std::string& charset) {
     std::string lower = asciiLower(charset);
     if (lower.empty() || isAsciiName(lower))
         return undeclared(bytes);
+    if (extendsAscii(lower) && isAscii(bytes))
+        return std::string(bytes);
     // The MIME library knows the names mail programs use for a charset besides iconv's.
     std::string out;
     const char* name = isUtf8Name(lower) ? "UTF-8" : g_mime_charset_iconv_name(charset.c_str());

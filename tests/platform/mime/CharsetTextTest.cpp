@@ -1,5 +1,7 @@
 #include "platform/mime/CharsetText.h"
 
+#include "util/CharsetConverter.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -58,6 +60,24 @@ struct LineEndCase {
 };
 
 class LineEnds : public testing::TestWithParam<LineEndCase> {};
+
+// ASCII text in a charset that extends ASCII is taken as it is, without the converter:
+// the converter must agree for every such charset and every ASCII byte.
+TEST(CharsetToUtf8, AsciiReadsTheSameInEveryCharsetThatExtendsIt) {
+    std::string ascii;
+    for (int c = 0; c < 0x80; ++c)
+        ascii += static_cast<char>(c);
+    std::vector<std::string> names;
+    for (int part : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16})
+        names.push_back("ISO-8859-" + std::to_string(part));
+    for (int page = 1250; page <= 1258; ++page)
+        names.push_back("WINDOWS-" + std::to_string(page));
+    for (const std::string& name : names) {
+        std::string converted;
+        ASSERT_TRUE(CharsetConverter::toUtf8(ascii, name, &converted)) << name;
+        EXPECT_EQ(converted, ascii) << name;
+    }
+}
 
 TEST_P(LineEnds, BecomeCrLf) {
     EXPECT_EQ(CharsetText::withCrLf(GetParam().in), GetParam().out);
