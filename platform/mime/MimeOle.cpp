@@ -33,15 +33,6 @@ GObjectRef<GMimeObject> parseTop(GMimeStream* stream) {
     return GObjectRef<GMimeObject>(g_mime_parser_construct_part(parser.get(), nullptr));
 }
 
-// Whether the bytes begin with a header field: a name of printable characters other than
-// the colon, then the colon.
-bool startsWithField(std::string_view bytes) {
-    std::size_t at = 0;
-    while (at < bytes.size() && bytes[at] > ' ' && bytes[at] < 0x7f && bytes[at] != ':')
-        ++at;
-    return at > 0 && at < bytes.size() && bytes[at] == ':';
-}
-
 // Parses the stream with parse; when it finds no header block GMime accepts (binary
 // garbage, an empty file, a first line without a colon), parses the bytes again as the
 // body of a message without headers, as a mail client shows such a file, rather than
@@ -61,13 +52,61 @@ GObjectRef<T> parseOrKeepAsBody(GMimeStream* stream, GObjectRef<T> (*parse)(GMim
 }
 
 // A stream over a copy of the bytes; null when there is no memory for it.
-GObjectRef<GMimeStream> streamOf(const std::string& bytes) {
+GObjectRef<GMimeStream> streamOf(std::string_view bytes) {
     auto* data = static_cast<guint8*>(g_try_malloc(bytes.size() + 1));
     if (!data)
         return {};
     std::memcpy(data, bytes.data(), bytes.size());
     return GObjectRef<GMimeStream>(
         g_mime_stream_mem_new_with_byte_array(g_byte_array_new_take(data, bytes.size())));
+}
+
+// The length of the field name at the start of the line when a colon follows it at once
+// (printable characters other than the colon); 0 when the line is no such field.
+std::size_t fieldNameLength(std::string_view line) {
+    std::size_t at = 0;
+    while (at < line.size() && line[at] > ' ' && line[at] < 0x7f && line[at] != ':')
+        ++at;
+    return at < line.size() && line[at] == ':' ? at : 0;
+}
+
+// The message with only the Content- fields of its own header (and their folded lines)
+// kept: the parser turns every field into an object, some thirty per message, and the top
+// part's text needs none but those. Empty when the header block is not plainly formed
+// (every line a field or a folded line, no NUL, ended by an empty line): then the parser
+// must see the message as it is.
+std::string withContentFieldsOnly(std::string_view bytes) {
+    std::string kept;
+    kept.reserve(bytes.size());
+    bool keeping = false;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        std::size_t end = bytes.find('\n', at);
+        if (end == std::string_view::npos)
+            return {}; // no end of the header block
+        std::string_view line = bytes.substr(at, end + 1 - at);
+        if (line.find('\0') != std::string_view::npos)
+            return {};
+        if (line == "\n" || line == "\r\n") {
+            kept.append(bytes.substr(at));
+            return kept;
+        }
+        if (line.find_first_not_of(" \t\r\n") == std::string_view::npos)
+            return {}; // a blank line of spaces: parsers differ on it
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (at == 0)
+                return {};
+        } else {
+            std::size_t name = fieldNameLength(line);
+            if (name == 0)
+                return {};
+            keeping = name >= 8 && g_ascii_strncasecmp(line.data(), "Content-", 8) == 0;
+        }
+        if (keeping)
+            kept.append(line);
+        at = end + 1;
+    }
+    return {};
 }
 
 // Takes over a g_malloc'ed buffer.
@@ -119,11 +158,12 @@ HRESULT MimeOleCreateBody(const std::string& bytes, IMimeBody** body) {
         return E_POINTER;
     *body = nullptr;
     GMimeLibrary::initialise();
-    GObjectRef<GMimeStream> stream = streamOf(bytes);
+    std::string reduced = withContentFieldsOnly(bytes);
+    GObjectRef<GMimeStream> stream = streamOf(reduced.empty() ? bytes : reduced);
     if (!stream)
         return E_OUTOFMEMORY;
     GObjectRef<GMimeObject> top;
-    if (startsWithField(bytes)) {
+    if (fieldNameLength(bytes) > 0) {
         top = parseOrKeepAsBody(stream.get(), parseTop);
     } else {
         // The message parser treats a first line that is no field in ways of its own (it

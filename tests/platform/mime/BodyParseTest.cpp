@@ -64,6 +64,18 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"mbox_from_line_second",
                  "Subject: x\nFrom a@example.org Mon Jan 1 00:00:00 2024\n\nb\n"},
         BodyCase{"quoted_from_line", ">From a@example.org\nSubject: x\n\nb\n"},
+        BodyCase{"folded_fields",
+                 "Received: from a\n\tby b\nSubject: long\n  subject\ncontent-type: text/html;\n"
+                 "\tcharset=iso-8859-1\nX-Empty:\n\n<p>\xe9</p>\n"},
+        BodyCase{"blank_line_of_spaces", "Subject: x\n \nContent-Type: text/html\n\n<p>t</p>\n"},
+        BodyCase{"nul_in_field",
+                 std::string("Subject: a\0b\nContent-Type: text/html\n\n<p>t</p>\n", 43)},
+        BodyCase{"content_field_after_many",
+                 std::string(200, 'X') +
+                     ": y\nA: b\nContent-Transfer-"
+                     "Encoding: base64\nContent-Type: text/plain\n\naGVsbG8=\n"},
+        BodyCase{"content_prefix_only", "Content-: x\nContentType: text/html\n\n<p>t</p>\n"},
+        BodyCase{"cr_only_lines", "Subject: x\rContent-Type: text/html\r\r<p>t</p>\r"},
         BodyCase{"headers_only", "Subject: x\nFrom: a@example.org\n"},
         BodyCase{"no_blank_line_before_garbage", "Subject: x\nnot a header\nmore\n"},
         BodyCase{"crlf", "Subject: x\r\nContent-Type: text/html\r\n\r\n<p>a</p>\r\n"},
