@@ -65,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "Subject: x\nFrom a@example.org Mon Jan 1 00:00:00 2024\n\nb\n"},
         BodyCase{"quoted_from_line", ">From a@example.org\nSubject: x\n\nb\n"},
         BodyCase{"folded_fields",
-                 "Received: from a\n\tby b\nSubject: long\n  subject\ncontent-type: text/html;\n"
-                 "\tcharset=iso-8859-1\nX-Empty:\n\n<p>\xe9</p>\n"},
+                 "Received: from a\n\tby b\nSubject: long\n  subject\ncontent-type:\n "
+                 "text/plain;\n\tcharset=koi8-r\nX-Empty:\n\n\xc1\n"},
         BodyCase{"blank_line_of_spaces", "Subject: x\n \nContent-Type: text/html\n\n<p>t</p>\n"},
         BodyCase{"nul_in_field",
                  std::string("Subject: a\0b\nContent-Type: text/html\n\n<p>t</p>\n", 43)},
