@@ -226,14 +226,27 @@ PatternSet::PatternSet(const std::vector<std::vector<std::string>>& texts, Engin
     // The automaton compiler needs some 4 MB and 25 KB more for every pattern with a word
     // boundary, all at once: a thousand stimulations in one database would take as much
     // memory as the whole sorter. Databases of a few hundred patterns keep that bounded,
-    // for one more linear scan each.
-    for (std::size_t first = 0; first < candidates.size(); first += patternsPerDatabase) {
-        std::vector<Candidate> group(
-            candidates.begin() + static_cast<std::ptrdiff_t>(first),
-            candidates.begin() + static_cast<std::ptrdiff_t>(
-                                     std::min(candidates.size(), first + patternsPerDatabase)));
+    // for one more linear scan each. Literals (the one-word stimulations, their boundaries
+    // checked apart) cost the compiler little, so they share larger databases: a net of
+    // hundreds of words is one scan per text.
+    std::stable_partition(candidates.begin(), candidates.end(), [](const Candidate& c) {
+        return c.scan.boundaryBefore || c.scan.boundaryAfter;
+    });
+    std::size_t first = 0;
+    while (first < candidates.size()) {
+        bool literal =
+            candidates[first].scan.boundaryBefore || candidates[first].scan.boundaryAfter;
+        std::size_t limit = literal ? literalsPerDatabase : patternsPerDatabase;
+        std::size_t last = first;
+        while (last < candidates.size() && last - first < limit &&
+               (candidates[last].scan.boundaryBefore || candidates[last].scan.boundaryAfter) ==
+                   literal)
+            ++last;
+        std::vector<Candidate> group(candidates.begin() + static_cast<std::ptrdiff_t>(first),
+                                     candidates.begin() + static_cast<std::ptrdiff_t>(last));
         if (hs_database_t* database = compileDatabase(group))
             databases.push_back(database);
+        first = last;
     }
     std::stable_sort(
         backtracking.begin(), backtracking.end(),

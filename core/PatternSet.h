@@ -13,8 +13,8 @@ struct hs_database;
 // The patterns of every input neuron of a net, compiled together, so that a text is
 // matched in one pass however many stimulations there are. Patterns that a multi-pattern
 // automaton matches exactly (most of them: words, classes, repeats, anchors) go into
-// vectorscan databases (one per patternsPerDatabase patterns), each scanned once per text
-// in time linear in its length. The others (back references, lookaround, patterns that
+// vectorscan databases (one per patternsPerDatabase patterns, or literalsPerDatabase
+// one-word literals), each scanned once per text in time linear in its length. The others (back references, lookaround, patterns that
 // can match the empty text, and constructs where vectorscan would give another answer
 // than PCRE2) are matched by PCRE2 one by one, under the limits and the time budget of
 // the message (MatchBudget). Both ways give the same answer for every pattern. Immutable
@@ -48,6 +48,8 @@ public:
 
     // At most this many patterns go into one vectorscan database.
     static constexpr std::size_t patternsPerDatabase = 200;
+    // At most this many literals (one-word patterns) go into one database.
+    static constexpr std::size_t literalsPerDatabase = 2000;
 
     // A pattern of the scan, by its id: whose it is and, for a literal scanned in place
     // of "\bliteral\b", which word boundaries to check around its length.
