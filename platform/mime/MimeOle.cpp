@@ -25,9 +25,9 @@ GObjectRef<GMimeMessage> parse(GMimeStream* stream) {
     return GObjectRef<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
 }
 
-// The top part as the message parse makes it: the header block read the same way, but
-// only its Content- fields kept (as a message keeps them for its top part) and none of
-// the others turned into objects.
+// The top part of a message as the message parser makes it, for a header block of
+// Content- fields only (what withContentFieldsOnly leaves); null when the parser finds
+// none.
 GObjectRef<GMimeObject> parseTop(GMimeStream* stream) {
     GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
     return GObjectRef<GMimeObject>(g_mime_parser_construct_part(parser.get(), nullptr));
@@ -37,9 +37,8 @@ GObjectRef<GMimeObject> parseTop(GMimeStream* stream) {
 // garbage, an empty file, a first line without a colon), parses the bytes again as the
 // body of a message without headers, as a mail client shows such a file, rather than
 // losing the message.
-template <class T>
-GObjectRef<T> parseOrKeepAsBody(GMimeStream* stream, GObjectRef<T> (*parse)(GMimeStream*)) {
-    GObjectRef<T> parsed = parse(stream);
+GObjectRef<GMimeMessage> parseOrKeepAsBody(GMimeStream* stream) {
+    GObjectRef<GMimeMessage> parsed = parse(stream);
     if (!parsed) {
         g_mime_stream_reset(stream);
         GObjectRef<GMimeStream> joined(g_mime_stream_cat_new());
@@ -88,6 +87,8 @@ std::string withContentFieldsOnly(std::string_view bytes) {
         if (line.find('\0') != std::string_view::npos)
             return {};
         if (line == "\n" || line == "\r\n") {
+            if (at == 0)
+                return {}; // no header at all
             kept.append(bytes.substr(at));
             return kept;
         }
@@ -115,7 +116,7 @@ HRESULT createMessage(guint8* data, std::size_t size, const FILETIME& received,
     GMimeLibrary::initialise();
     GByteArray* array = g_byte_array_new_take(data, size);
     GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(array));
-    GObjectRef<GMimeMessage> parsed = parseOrKeepAsBody(stream.get(), parse);
+    GObjectRef<GMimeMessage> parsed = parseOrKeepAsBody(stream.get());
     if (!parsed)
         return E_FAIL;
     *message = new MimeMessage(std::move(parsed), received, std::move(stream));
@@ -158,25 +159,27 @@ HRESULT MimeOleCreateBody(const std::string& bytes, IMimeBody** body) {
         return E_POINTER;
     *body = nullptr;
     GMimeLibrary::initialise();
-    std::string reduced = withContentFieldsOnly(bytes);
-    GObjectRef<GMimeStream> stream = streamOf(reduced.empty() ? bytes : reduced);
-    if (!stream)
-        return E_OUTOFMEMORY;
+    GObjectRef<GMimeStream> stream;
     GObjectRef<GMimeObject> top;
-    if (fieldNameLength(bytes) > 0) {
-        top = parseOrKeepAsBody(stream.get(), parseTop);
-    } else {
-        // The message parser treats a first line that is no field in ways of its own (it
-        // skips a mailbox's "From " line, keeps garbage as the body): such a file gets
-        // the whole parse.
-        GObjectRef<GMimeMessage> message = parseOrKeepAsBody(stream.get(), parse);
-        if (message)
-            top = GObjectRef<GMimeObject>::share(g_mime_message_get_mime_part(message.get()));
-        else
-            return E_FAIL;
+    std::string reduced = withContentFieldsOnly(bytes);
+    if (!reduced.empty()) {
+        stream = streamOf(reduced);
+        if (!stream)
+            return E_OUTOFMEMORY;
+        top = parseTop(stream.get());
     }
-    if (!top)
-        return E_FAIL;
+    if (!top) {
+        // A header block that is not plainly formed gets the whole parse: the message
+        // parser has ways of its own with it (it skips a mailbox's "From " line, keeps
+        // garbage as the body). A message without a top part has no text bodies.
+        stream = streamOf(bytes);
+        if (!stream)
+            return E_OUTOFMEMORY;
+        GObjectRef<GMimeMessage> message = parseOrKeepAsBody(stream.get());
+        if (!message)
+            return E_FAIL;
+        top = GObjectRef<GMimeObject>::share(g_mime_message_get_mime_part(message.get()));
+    }
     *body = new MimeBody(std::move(top), std::move(stream));
     return S_OK;
 }

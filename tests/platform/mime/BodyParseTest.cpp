@@ -76,6 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "Encoding: base64\nContent-Type: text/plain\n\naGVsbG8=\n"},
         BodyCase{"content_prefix_only", "Content-: x\nContentType: text/html\n\n<p>t</p>\n"},
         BodyCase{"cr_only_lines", "Subject: x\rContent-Type: text/html\r\r<p>t</p>\r"},
+        BodyCase{"later_field_with_space",
+                 "Subject: x\nX-Foo : bar\nContent-Type: text/html\n\n<p>t</p>\n"},
         BodyCase{"headers_only", "Subject: x\nFrom: a@example.org\n"},
         BodyCase{"no_blank_line_before_garbage", "Subject: x\nnot a header\nmore\n"},
         BodyCase{"crlf", "Subject: x\r\nContent-Type: text/html\r\n\r\n<p>a</p>\r\n"},
