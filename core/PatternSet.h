@@ -14,11 +14,12 @@ struct hs_database;
 // matched in one pass however many stimulations there are. Patterns that a multi-pattern
 // automaton matches exactly (most of them: words, classes, repeats, anchors) go into
 // vectorscan databases (one per patternsPerDatabase patterns, or literalsPerDatabase
-// one-word literals), each scanned once per text in time linear in its length. The others (back references, lookaround, patterns that
-// can match the empty text, and constructs where vectorscan would give another answer
-// than PCRE2) are matched by PCRE2 one by one, under the limits and the time budget of
-// the message (MatchBudget). Both ways give the same answer for every pattern. Immutable
-// once built; shared between threads.
+// one-word literals), each scanned once per text in time linear in its length. The
+// others (back references, lookaround, patterns that can match the empty text, and
+// constructs where vectorscan would give another answer than PCRE2) are matched by PCRE2
+// one by one, under the limits and the time budget of the message (MatchBudget). Both
+// ways give the same answer for every pattern. Immutable once built; shared between
+// threads.
 class PatternSet {
 public:
     enum class Engine {
