@@ -152,9 +152,9 @@ Classification Net::classification(const std::string& text) const {
     return classification(text, budget);
 }
 
-Classification Net::classification(const std::string& text, MatchBudget& budget) const {
+bool Net::networkFits() const {
     if (!network)
-        return {};
+        return false;
     // Neurons added or removed since learning leave the network with sizes of its own:
     // the input vector and the output array are built over the current lists, so the
     // network would read or write past them. Such a net has to be learned again; until
@@ -162,9 +162,21 @@ Classification Net::classification(const std::string& text, MatchBudget& budget)
     if (network->getInputCount() != inputCount() || network->getOutputCount() != outputCount()) {
         debugLog("net learned for %d inputs and %d outputs now has %d and %d: learn it again",
                  network->getInputCount(), network->getOutputCount(), inputCount(), outputCount());
-        return {};
+        return false;
     }
+    return true;
+}
+
+Classification Net::classification(const std::string& text, MatchBudget& budget) const {
+    if (!networkFits())
+        return {};
     return Classification::of(*network, getInputVector(text, budget));
+}
+
+Classification Net::classificationOf(const DoublePtr& inputs) const {
+    if (!networkFits())
+        return {};
+    return Classification::of(*network, inputs);
 }
 
 DoublePtr Net::evaluate(const std::string& text) const {

@@ -91,6 +91,9 @@ public:
     // result when the net is not learned or the network no longer fits the neuron lists.
     Classification classification(const std::string& text) const;
     Classification classification(const std::string& text, MatchBudget& budget) const;
+    // The same for an input vector of getInputVector, which may be made on any thread; the
+    // network itself runs on one thread at a time.
+    Classification classificationOf(const DoublePtr& inputs) const;
     // The patterns of the input neurons as they are now, compiled together; built at the
     // first call and again after each change of the neurons' patterns (InputPatterns).
     std::shared_ptr<const PatternSet> patternSet() const { return inputPatterns.current(inputs); }
@@ -197,6 +200,9 @@ public:
     bool setDestFolder(const std::string& value) { return settingsFile.setDestFolder(value); }
 
 private:
+    // A network is present and still has the neuron lists' sizes (else: no result).
+    bool networkFits() const;
+
     std::string fileName;
     RefsPtr inputs;
     RefsPtr outputs;

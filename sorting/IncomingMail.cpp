@@ -18,6 +18,9 @@
 #include "sorting/SentMailRecord.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
 
 namespace {
 
@@ -76,7 +79,9 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
         id = *reinterpret_cast<const std::uint32_t*>(wParam);
     // Only a new message is still there to be read: the removal of one just sorted away
     // would ask the inbox for a message it no longer holds.
-    std::string uid = message == WM_NEWMSGS ? messageUid(context.inbox, id) : std::string();
+    // The uid costs a second reading of the headers: made only for a line that is seen.
+    std::string uid =
+        message == WM_NEWMSGS && debugLogWanted() ? messageUid(context.inbox, id) : std::string();
     debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'", static_cast<int>(message),
              static_cast<int>(wParam), static_cast<int>(lParam), static_cast<int>(id), uid.c_str());
     if (message != WM_NEWMSGS)
@@ -122,16 +127,22 @@ std::optional<SortDecision> idleDecision(Net* net) {
 
 namespace {
 
-// decide without the idle rules, which the caller has applied.
-SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string& subject) {
+// The input vector of the message's text; the part of deciding that may run on any thread.
+DoublePtr messageInputs(Net* net, IMimeMessage* message, const std::string& subject) {
+    MatchBudget budget(subject);
+    return net->getInputVector(messageText(message), budget);
+}
+
+// decide without the idle rules, which the caller has applied, on the message's inputs
+// (messageInputs).
+SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string& subject,
+                             const DoublePtr& inputs) {
     SortDecision decision;
     decision.subject = subject;
     decision.from = headerText(message, PID_HDR_FROM);
     decision.messageId = firstMessageId(message);
 
-    std::string text = messageText(message);
-    MatchBudget budget(subject);
-    Classification result = net->classification(text, budget);
+    Classification result = net->classificationOf(inputs);
     if (result.hasResult() && !result.hasEvidence()) {
         debugLog("ZELKO: no stimulation matches '%s', leaving it in the inbox", subject.c_str());
         decision.reason = "no stimulation matches";
@@ -233,7 +244,7 @@ SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string&
 SortDecision decide(Net* net, IMimeMessage* message, const std::string& subject) {
     if (std::optional<SortDecision> idle = idleDecision(net))
         return *idle;
-    return decideOnMessage(net, message, subject);
+    return decideOnMessage(net, message, subject, messageInputs(net, message, subject));
 }
 
 CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
@@ -333,7 +344,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
 
         com_ptr<IMimeMessage> message;
         checkHr(inbox->OpenMessage(id, message.out()), formatString("open inbox message %u", id));
-        SortDecision decision = decideOnMessage(net, message.get(), known.subject);
+        SortDecision decision = decideOnMessage(net, message.get(), known.subject,
+                                                messageInputs(net, message.get(), known.subject));
         known = decision;
         if (decision.action == SortDecision::Action::Leave) {
             writeJournal(journal, decision, {});
@@ -462,54 +474,119 @@ void copyGroup(IStoreNamespace* store, IStoreFolder* inbox, STOREFOLDERID root,
         if (!any && refsCount(item->decision.chosen) > 0)
             fail(*item, E_FAIL, "every chosen folder has a blank name");
     }
-    for (std::size_t g = 0; g < names.size(); ++g) {
-        std::vector<MESSAGEID> ids;
+    // The target folders are found (or made) one after another, then written at once:
+    // the waits for their copies' fsyncs overlap. Results are taken in the order above.
+    struct FolderCopy {
+        std::string name;
         std::vector<BatchItem*> copied;
-        for (BatchItem* item : members[g])
-            if (!item->done.failed()) {
-                ids.push_back(item->id);
-                copied.push_back(item);
-            }
-        if (ids.empty())
-            continue;
-        const std::string& name = names[g];
+        std::vector<MESSAGEID> ids;
+        com_ptr<IStoreFolder> folder;
         HRESULT hr = S_OK;
         std::string failure;
+    };
+    std::vector<FolderCopy> folders;
+    for (std::size_t g = 0; g < names.size(); ++g) {
+        FolderCopy copy;
+        copy.name = names[g];
+        for (BatchItem* item : members[g])
+            if (!item->done.failed()) {
+                copy.ids.push_back(item->id);
+                copy.copied.push_back(item);
+            }
+        if (copy.ids.empty())
+            continue;
         STOREFOLDERID target = FOLDERID_INVALID;
-        com_ptr<IStoreFolder> targetFolder;
         try {
-            target = findOrCreateFolder(store, root, name, true);
+            target = findOrCreateFolder(store, root, copy.name, true);
             if (target != FOLDERID_INVALID)
-                targetFolder = openFolder(store, target);
+                copy.folder = openFolder(store, target);
         } catch (const ComException& e) {
-            for (BatchItem* item : copied)
+            for (BatchItem* item : copy.copied)
                 fail(*item, e.hr(), e.what());
             continue;
         }
         if (target == FOLDERID_INVALID) {
-            hr = E_FAIL;
-            failure = formatString("cannot create folder '%s' in the root target folder %u "
-                                   "(does it exist?)",
-                                   name.c_str(), root);
-        } else if (!targetFolder) {
-            hr = E_FAIL;
-            failure = formatString("cannot open folder %u", target);
-        } else {
-            MESSAGEIDLIST list;
-            list.cMsgs = static_cast<std::uint32_t>(ids.size());
-            list.prgdwMsgId = ids.data();
-            hr = inbox->CopyMoveMessages(targetFolder.get(), &list, 0, 2, nullptr);
-            if (FAILED(hr))
-                failure = formatString("copy %zu inbox messages into folder '%s'", ids.size(),
-                                       name.c_str());
+            copy.hr = E_FAIL;
+            copy.failure = formatString("cannot create folder '%s' in the root target folder %u "
+                                        "(does it exist?)",
+                                        copy.name.c_str(), root);
+        } else if (!copy.folder) {
+            copy.hr = E_FAIL;
+            copy.failure = formatString("cannot open folder %u", target);
         }
-        for (BatchItem* item : copied) {
-            if (FAILED(hr))
-                fail(*item, hr, ComException(hr, failure).what());
+        folders.push_back(std::move(copy));
+    }
+    std::vector<std::thread> writers;
+    for (FolderCopy& copy : folders) {
+        if (FAILED(copy.hr))
+            continue;
+        writers.emplace_back([&copy, inbox] {
+            MESSAGEIDLIST list;
+            list.cMsgs = static_cast<std::uint32_t>(copy.ids.size());
+            list.prgdwMsgId = copy.ids.data();
+            copy.hr = inbox->CopyMoveMessages(copy.folder.get(), &list, 0, 2, nullptr);
+            if (FAILED(copy.hr))
+                copy.failure = formatString("copy %zu inbox messages into folder '%s'",
+                                            copy.ids.size(), copy.name.c_str());
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    for (const FolderCopy& copy : folders) {
+        for (BatchItem* item : copy.copied) {
+            if (FAILED(copy.hr))
+                fail(*item, copy.hr, ComException(copy.hr, copy.failure).what());
             else
-                item->done.copies.push_back({name, MaildirFileName::withoutSyncUid(item->file)});
+                item->done.copies.push_back(
+                    {copy.name, MaildirFileName::withoutSyncUid(item->file)});
         }
     }
+}
+
+// What reading one message of a batch found: the store's record of it, the parsed message
+// and its input vector, or the failure to raise where the message is decided.
+struct BatchReading {
+    HRESULT read = S_OK; // of the record
+    SortDecision known;  // the store's subject and sender
+    std::string file;
+    com_ptr<IMimeMessage> message;
+    DoublePtr inputs;
+    std::exception_ptr failure;
+};
+
+// Reads, parses and matches the messages on every processor, the most costly part of
+// sorting them. Each worker parses with MIME objects and an HTML document of its own and
+// matches in its own space (the store and the pattern set are thread-safe); the readings
+// come back in the order of ids, the same whatever the number of threads. The network
+// itself runs later, on the calling thread.
+std::vector<BatchReading> readBatch(IStoreFolder* inbox, Net* net,
+                                    const std::vector<MESSAGEID>& ids) {
+    std::vector<BatchReading> readings(ids.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < ids.size(); i = next++) {
+            BatchReading& reading = readings[i];
+            try {
+                reading.read = readRecord(inbox, ids[i], reading.known, reading.file);
+                if (FAILED(reading.read))
+                    continue;
+                checkHr(inbox->OpenMessage(ids[i], reading.message.out()),
+                        formatString("open inbox message %u", ids[i]));
+                reading.inputs = messageInputs(net, reading.message.get(), reading.known.subject);
+            } catch (...) {
+                reading.failure = std::current_exception();
+            }
+        }
+    };
+    std::size_t workers = std::max(1u, std::thread::hardware_concurrency());
+    workers = std::min(workers, ids.size());
+    std::vector<std::thread> pool;
+    for (std::size_t w = 1; w < workers; ++w)
+        pool.emplace_back(work);
+    work(); // this thread is one of the workers
+    for (std::thread& thread : pool)
+        thread.join();
+    return readings;
 }
 
 } // namespace
@@ -530,41 +607,55 @@ std::vector<std::string> processNewMessages(const SorterContext& context,
     std::vector<std::size_t> lookedAt;
     com_ptr<IStoreFolder> inbox = openInbox(store);
     STOREFOLDERID inboxId = inbox ? folderIdOf(inbox.get()) : FOLDERID_INVALID;
+    bool logged = debugLogWanted(); // as in onStoreNotify
+    std::vector<MESSAGEID> toRead;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         MESSAGEID id = ids[i];
-        debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'",
-                 static_cast<int>(WM_NEWMSGS), static_cast<int>(id), 0, static_cast<int>(id),
-                 messageUid(context.inbox, id).c_str());
+        if (logged)
+            debugLog("message arrived: msg %d wp %d lp %d mid %d muid '%s'",
+                     static_cast<int>(WM_NEWMSGS), static_cast<int>(id), 0, static_cast<int>(id),
+                     messageUid(context.inbox, id).c_str());
         if (context.mark && !context.mark->takes(id)) {
             debugLog("ZELKO: message %u was sorted at start already", static_cast<unsigned>(id));
             continue;
         }
         lookedAt.push_back(i);
-        BatchItem item{i, id, {}, {}, {}};
+        toRead.push_back(id);
+    }
+    std::vector<BatchReading> readings =
+        inbox ? readBatch(inbox.get(), net, toRead) : std::vector<BatchReading>(toRead.size());
+    for (std::size_t n = 0; n < toRead.size(); ++n) {
+        std::size_t i = lookedAt[n];
+        MESSAGEID id = ids[i];
+        BatchReading& reading = readings[n];
+        BatchItem item{i, id, std::move(reading.file), std::move(reading.known), {}};
         try {
             if (!inbox)
                 throw ComException(E_FAIL, "no inbox in the mail store");
-            HRESULT read = readRecord(inbox.get(), id, item.decision, item.file);
-            checkHr(read, formatString("read the headers of inbox message %u", id));
+            checkHr(reading.read, formatString("read the headers of inbox message %u", id));
             if (movedBackByUndo(context.journal, item.file, item.decision.subject))
                 continue;
-            com_ptr<IMimeMessage> message;
-            checkHr(inbox->OpenMessage(id, message.out()),
-                    formatString("open inbox message %u", id));
-            item.decision = decide(net, message.get(), item.decision.subject);
+            if (reading.failure)
+                std::rethrow_exception(reading.failure);
+            if (std::optional<SortDecision> idle = idleDecision(net))
+                item.decision = *idle;
+            else
+                item.decision = decideOnMessage(net, reading.message.get(), item.decision.subject,
+                                                reading.inputs);
             item.journal = true;
             const SortDecision& decision = item.decision;
             if (decision.copy && decision.remove && !decision.forward && !decision.answer) {
                 item.grouped = true;
             } else if (decision.action != SortDecision::Action::Leave) {
                 STOREFOLDERID root = decision.copy ? rootTargetFolderId(net) : FOLDERID_INVALID;
-                item.done = carryOut(store, inboxId, id, item.file, decision, message.get(), root,
-                                     SendingFor{context.record, id});
+                item.done = carryOut(store, inboxId, id, item.file, decision, reading.message.get(),
+                                     root, SendingFor{context.record, id});
             }
         } catch (const ComException& e) {
             item.journal = true;
             fail(item, e.hr(), e.what());
         }
+        reading.message.reset(); // a batch holds no more parsed messages than it must
         items.push_back(std::move(item));
     }
 

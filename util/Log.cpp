@@ -55,6 +55,11 @@ void debugLog(const char* format, ...) {
     writeLine(line, false);
 }
 
+bool debugLogWanted() {
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    return toStderr || static_cast<bool>(sink);
+}
+
 void warningLog(const char* format, ...) {
     va_list args;
     va_start(args, format);

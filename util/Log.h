@@ -10,6 +10,9 @@ std::string formatString(const char* format, ...) __attribute__((format(printf, 
 // One diagnostic line (no levels) for the sink, and for standard error when BREVALO_DEBUG=1:
 // a terminal or a service's journal shows only real errors unless someone asks.
 void debugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Whether a debugLog line goes anywhere (standard error or a sink): a line whose arguments
+// cost real work is made only then.
+bool debugLogWanted();
 // A line the person must see without asking (mail that could not be sent, a pattern given up
 // on): the sink, and standard error always.
 void warningLog(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -10,7 +10,10 @@
 #include "platform/maildir/MaildirSysCalls.h"
 #include "platform/maildir/StoreEnum.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -286,17 +289,17 @@ HRESULT MaildirFolder::syncDirectories(const std::set<std::string>& directories)
     return first;
 }
 
-HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* target,
-                               std::set<std::string>& renamedInto) {
+HRESULT MaildirFolder::stageCopy(const MaildirMessage& message, MaildirFolder* target,
+                                 std::vector<StagedCopy>& staged) {
     std::string from = messagePath(message);
     const std::string& targetPath = target->list->path();
-    std::string tmp = targetPath + "/tmp/" + MaildirFileName::uniqueName();
-    std::string name = copyName(message.fileName, list->path(), targetPath);
-    std::string to = targetPath + "/" + message.subdir + "/" + name;
+    StagedCopy copy;
+    copy.subdir = message.subdir;
+    copy.tmp = targetPath + "/tmp/" + MaildirFileName::uniqueName();
+    copy.name = copyName(message.fileName, list->path(), targetPath);
     MaildirSysCalls& sys = sysCalls();
-    HRESULT hr = S_OK;
-    if (sys.link(from.c_str(), tmp.c_str()) == 0) {
-        hr = syncFile(tmp);
+    if (sys.link(from.c_str(), copy.tmp.c_str()) == 0) {
+        copy.synced = false;
     } else {
         int error = errno;
         if (error == ENOENT) {
@@ -305,30 +308,54 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
                 return vanished; // the source moved: look it up again
         }
         debugLog("%s; copying instead",
-                 sysFailure("link(" + from + ", " + tmp + ")", error).c_str());
-        hr = copyBytes(from, tmp);
-        if (hr == vanished)
+                 sysFailure("link(" + from + ", " + copy.tmp + ")", error).c_str());
+        HRESULT hr = copyBytes(from, copy.tmp); // synced by itself
+        if (FAILED(hr)) {
+            if (hr != vanished)
+                sys.unlink(copy.tmp.c_str());
             return hr;
+        }
     }
-    if (FAILED(hr)) {
-        sys.unlink(tmp.c_str());
-        return hr;
-    }
+    staged.push_back(std::move(copy));
+    return S_OK;
+}
+
+void MaildirFolder::syncStaged(std::vector<StagedCopy>& staged) {
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < staged.size(); i = next++)
+            if (!staged[i].synced)
+                staged[i].result = syncFile(staged[i].tmp);
+    };
+    std::size_t workers = std::min(staged.size(), syncThreads);
+    std::vector<std::thread> pool;
+    for (std::size_t w = 1; w < workers; ++w)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool)
+        thread.join();
+}
+
+HRESULT MaildirFolder::placeCopy(const StagedCopy& copy, MaildirFolder* target,
+                                 std::set<std::string>& renamedInto) {
+    const std::string& targetPath = target->list->path();
+    std::string to = targetPath + "/" + copy.subdir + "/" + copy.name;
+    MaildirSysCalls& sys = sysCalls();
     // The rename and the new id happen under the target's lock, so two processes never
     // both move the same message in.
     bool present = false;
-    hr = target->list->addFile(
-        message.subdir, name,
+    HRESULT hr = target->list->addFile(
+        copy.subdir, copy.name,
         [&]() -> HRESULT {
-            std::string dirPath = targetPath + "/" + message.subdir;
+            std::string dirPath = targetPath + "/" + copy.subdir;
             struct stat before {};
             struct stat after {};
             bool stamped = sys.stat(dirPath.c_str(), &before) == 0;
-            if (sys.rename(tmp.c_str(), to.c_str()) != 0) {
-                return sysError("rename(" + tmp + ", " + to + ")");
+            if (sys.rename(copy.tmp.c_str(), to.c_str()) != 0) {
+                return sysError("rename(" + copy.tmp + ", " + to + ")");
             }
             if (stamped && sys.stat(dirPath.c_str(), &after) == 0)
-                store->noteDirectoryChange(dirPath, before, after, 1, unread(name));
+                store->noteDirectoryChange(dirPath, before, after, 1, unread(copy.name));
             renamedInto.insert(dirPath);
             return S_OK;
         },
@@ -336,7 +363,7 @@ HRESULT MaildirFolder::copyOne(const MaildirMessage& message, MaildirFolder* tar
     // Already there from an earlier, interrupted run (the unique base name says so), or
     // the move failed: the link in tmp/ is not needed.
     if (present || FAILED(hr))
-        sys.unlink(tmp.c_str());
+        sys.unlink(copy.tmp.c_str());
     return hr;
 }
 
@@ -351,17 +378,34 @@ HRESULT MaildirFolder::CopyMoveMessages(IStoreFolder* target, const MESSAGEIDLIS
     }
     if (targetFolder->list == list)
         return S_OK; // a copy into the folder itself is the message itself
-    // Group commit: every file is synced before its rename, every directory renamed into
-    // once after all renames; only then does the call return, so a caller removes no
-    // original before all its copies are on disk.
-    std::set<std::string> renamedInto;
-    HRESULT hr = S_OK;
-    for (std::uint32_t i = 0; i < ids->cMsgs && SUCCEEDED(hr); ++i) {
+    // Group commit: every copy is linked into the target's tmp/ first, then all are
+    // fsynced at once from several threads (the file system commits fsyncs that wait
+    // together in one journal commit, where one after another each waits for its own),
+    // then renamed in order, then every directory renamed into is synced once; only then
+    // does the call return, so a caller removes no original before all its copies are on
+    // disk. The copies after the first failure are not made, as if copied one by one.
+    std::vector<StagedCopy> staged;
+    HRESULT stagedUpTo = S_OK; // the failure that ended the staging
+    for (std::uint32_t i = 0; i < ids->cMsgs && SUCCEEDED(stagedUpTo); ++i) {
         MESSAGEID id = ids->prgdwMsgId[i];
-        hr = withMessage(id, "CopyMoveMessages", [&](const MaildirMessage& message) {
-            return copyOne(message, targetFolder, renamedInto);
+        stagedUpTo = withMessage(id, "CopyMoveMessages", [&](const MaildirMessage& message) {
+            return stageCopy(message, targetFolder, staged);
         });
     }
+    syncStaged(staged);
+    std::set<std::string> renamedInto;
+    HRESULT hr = S_OK;
+    for (const StagedCopy& copy : staged) {
+        if (SUCCEEDED(hr) && SUCCEEDED(copy.result)) {
+            hr = placeCopy(copy, targetFolder, renamedInto); // cleans up after itself
+            continue;
+        }
+        if (SUCCEEDED(hr))
+            hr = copy.result;
+        sysCalls().unlink(copy.tmp.c_str());
+    }
+    if (SUCCEEDED(hr))
+        hr = stagedUpTo;
     HRESULT synced = syncDirectories(renamedInto);
     return FAILED(hr) ? hr : synced;
 }

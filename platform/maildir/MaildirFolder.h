@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 class MaildirStore;
 
@@ -56,10 +57,25 @@ private:
     // change, moved new/ -> cur/), lists again and tries once more.
     template <class Action> HRESULT withMessage(MESSAGEID id, const char* call, Action action);
     HRESULT readProps(MESSAGEID id, MESSAGEPROPS* props);
-    // Places one copy; the directory it was renamed into is added to renamedInto, to be
-    // synced once for all copies of the call.
-    HRESULT copyOne(const MaildirMessage& message, MaildirFolder* target,
-                    std::set<std::string>& renamedInto);
+    // One copy on its way: linked (or copied) into the target's tmp/, not yet renamed.
+    struct StagedCopy {
+        std::string subdir; // new or cur, as in the source
+        std::string tmp;    // its path in the target's tmp/
+        std::string name;   // its name in the target
+        bool synced = true; // a byte copy syncs itself; a link waits for syncStaged
+        HRESULT result = S_OK;
+    };
+    // How many fsyncs a copy has waiting at once.
+    static constexpr std::size_t syncThreads = 16;
+    // Links (or copies) the message into the target's tmp/ and adds it to staged.
+    HRESULT stageCopy(const MaildirMessage& message, MaildirFolder* target,
+                      std::vector<StagedCopy>& staged);
+    // Syncs every staged file not synced yet, several at once; each result in its copy.
+    static void syncStaged(std::vector<StagedCopy>& staged);
+    // Renames a synced copy into place; the directory it was renamed into is added to
+    // renamedInto, to be synced once for all copies of the call.
+    HRESULT placeCopy(const StagedCopy& copy, MaildirFolder* target,
+                      std::set<std::string>& renamedInto);
     // Syncs every directory of the set; the first failure.
     static HRESULT syncDirectories(const std::set<std::string>& directories);
 

@@ -342,3 +342,48 @@ TEST(Sorting, OtherNotificationsAreOnlyLogged) {
     for (const std::string& line : log.lines())
         EXPECT_EQ(line.find("no such message"), std::string::npos) << line;
 }
+
+// A batch reads and matches its messages on several threads: its journal says what
+// handling each message on its own says, line for line and in the same order (a message
+// that cannot be read included).
+TEST(Sorting, BatchJournalsWhatOneByOneWouldInTheSameOrder) {
+    const char* kinds[] = {"about an invoice", "about a flight", "invoice for a flight", "a note"};
+    auto journalOf = [&](bool batch) {
+        SortingWorld world;
+        Journal journal(world.dir + "/state/journal.jsonl");
+        world.journal = &journal;
+        std::vector<MESSAGEID> ids;
+        for (int n = 0; n < 40; ++n) {
+            std::string subject = std::string(kinds[n % 4]) + " " + std::to_string(n);
+            ids.push_back(world.deliver(mailText(subject, "This is " + subject + ".")));
+        }
+        std::string gone;
+        FILETIME received;
+        EXPECT_EQ(world.connection.inbox->GetMessageFile(ids[17], &gone, &received), S_OK);
+        fs::remove(gone);
+        if (batch) {
+            SorterContext context{world.connection.store.get(),
+                                  world.connection.inbox.get(),
+                                  world.net.get(),
+                                  nullptr,
+                                  nullptr,
+                                  &journal};
+            processNewMessages(context, ids);
+        } else {
+            for (MESSAGEID id : ids)
+                world.arrive(id);
+        }
+        std::vector<std::string> lines;
+        for (Journal::Entry entry : journal.all()) {
+            entry.time.clear(); // and the copies' unique names, made anew in each world
+            for (Journal::Copy& copy : entry.copies)
+                copy.file.clear();
+            lines.push_back(entry.toJson());
+        }
+        return lines;
+    };
+    std::vector<std::string> alone = journalOf(false);
+    ASSERT_EQ(alone.size(), 40u);
+    EXPECT_NE(alone[17].find("\"action\":\"failed\""), std::string::npos) << alone[17];
+    EXPECT_EQ(journalOf(true), alone);
+}

@@ -129,6 +129,34 @@ TEST_F(MaildirCopy, FolderIsSyncedAfterTheRenameOfTheCopy) {
     }
 }
 
+// Several copies in one call: every copy's file is synced before the first rename, so
+// a crash never leaves a renamed copy whose bytes or link were not yet on disk.
+TEST_F(MaildirCopy, EveryCopyOfACallIsSyncedBeforeAnyIsRenamed) {
+    for (int n = 0; n < 24; ++n)
+        TempMaildir::deliver(dir.root, "new", std::to_string(n) + ".M1P1.h",
+                             TempMaildir::message("group"));
+    std::vector<MESSAGEID> ids = messageIds(inbox.get());
+    ASSERT_EQ(ids.size(), 24u);
+    SysCallLog calls;
+    MESSAGEIDLIST list{12, static_cast<std::uint32_t>(ids.size()), ids.data()};
+    ASSERT_EQ(inbox->CopyMoveMessages(target.get(), &list, 0, 2, nullptr), S_OK);
+    std::vector<std::string> all = calls.calls();
+    std::size_t synced = 0, firstRename = all.size(), lastRename = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].rfind("rename " + targetPath + "/new/", 0) == 0) {
+            firstRename = std::min(firstRename, i);
+            lastRename = i;
+        } else if (all[i].rfind("fsync " + targetPath + "/tmp/", 0) == 0) {
+            EXPECT_LT(i, firstRename) << all[i];
+            ++synced;
+        }
+    }
+    EXPECT_EQ(synced, ids.size()) << testing::PrintToString(all);
+    EXPECT_GT(calls.last("fsync " + targetPath + "/new"), static_cast<int>(lastRename));
+    EXPECT_EQ(basesIn(targetPath).size(), ids.size());
+    EXPECT_TRUE(TempMaildir::files(targetPath + "/tmp").empty());
+}
+
 struct CopyNameCase {
     const char* label;
     std::string subdir;
