@@ -43,10 +43,10 @@ void Sorter::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lP
     queue.push_back(notification);
 }
 
-void Sorter::reloadNetIfChanged() {
+bool Sorter::reloadNetIfChanged() {
     struct stat now {};
     if (stat(context.net->getFileName().c_str(), &now) != 0 || sameState(now, netFileState))
-        return;
+        return false;
     netFileState = now;
     debugLog("ZELKO: net file changed, loading it again");
     try {
@@ -54,6 +54,7 @@ void Sorter::reloadNetIfChanged() {
     } catch (const ComException& e) {
         showComError(e, "load");
     }
+    return true;
 }
 
 std::string Sorter::handle(Notification& notification) {
@@ -68,16 +69,7 @@ std::string Sorter::handle(Notification& notification) {
 }
 
 std::vector<std::string> Sorter::sortNew(const std::vector<MESSAGEID>& ids) {
-    std::vector<std::string> failures;
-    for (std::size_t at = 0; at < ids.size(); at += maxSortBatch) {
-        reloadNetIfChanged();
-        std::vector<MESSAGEID> batch(
-            ids.begin() + static_cast<std::ptrdiff_t>(at),
-            ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), at + maxSortBatch)));
-        for (std::string& failure : processNewMessages(context, batch))
-            failures.push_back(std::move(failure));
-    }
-    return failures;
+    return processNewMessagesInBatches(context, ids, [this] { return reloadNetIfChanged(); });
 }
 
 Sorter::InboxPass Sorter::sortInbox() {

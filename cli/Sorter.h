@@ -46,14 +46,14 @@ private:
         std::uint32_t id; // the id wParam pointed to, copied while it was valid
     };
 
-    // Sorts the new messages in batches of up to maxSortBatch (processNewMessages); one
-    // failure text per id, empty when it was handled.
+    // Sorts the new messages in batches of up to maxSortBatch (processNewMessagesInBatches);
+    // one failure text per id, empty when it was handled.
     std::vector<std::string> sortNew(const std::vector<MESSAGEID>& ids);
     // The error text when the message could not be handled, else empty.
     std::string handle(Notification& notification);
     // The net is reloaded when another program (the learning command, the tray program)
-    // saved it since it was read.
-    void reloadNetIfChanged();
+    // saved it since it was read; true when it was.
+    bool reloadNetIfChanged();
 
     SorterContext context;
     std::deque<Notification> queue;

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -591,16 +592,21 @@ std::vector<BatchReading> readBatch(IStoreFolder* inbox, Net* net,
 
 } // namespace
 
-std::vector<std::string> processNewMessages(const SorterContext& context,
-                                            const std::vector<MESSAGEID>& ids) {
+namespace {
+
+// One message is sorted at once, the way it always was; so is everything while the sorter
+// is idle (nothing to copy).
+bool oneByOne(const SorterContext& context, const std::vector<MESSAGEID>& ids) {
+    return ids.size() <= 1 || idleDecision(context.net);
+}
+
+// processNewMessages past oneByOne. read: the readings of every id, made ahead, or null;
+// ahead (when set) runs on a thread of its own while the batch is committed.
+std::vector<std::string> processBatch(const SorterContext& context,
+                                      const std::vector<MESSAGEID>& ids,
+                                      std::vector<BatchReading>* read,
+                                      const std::function<void()>& ahead) {
     std::vector<std::string> failures(ids.size());
-    // One message is sorted at once, the way it always was; so is everything while the
-    // sorter is idle (nothing to copy).
-    if (ids.size() <= 1 || idleDecision(context.net)) {
-        for (std::size_t i = 0; i < ids.size(); ++i)
-            failures[i] = onStoreNotify(context, WM_NEWMSGS, ids[i], 0);
-        return failures;
-    }
     IStoreNamespace* store = context.store;
     Net* net = context.net;
     std::vector<BatchItem> items;
@@ -622,12 +628,14 @@ std::vector<std::string> processNewMessages(const SorterContext& context,
         lookedAt.push_back(i);
         toRead.push_back(id);
     }
-    std::vector<BatchReading> readings =
-        inbox ? readBatch(inbox.get(), net, toRead) : std::vector<BatchReading>(toRead.size());
+    std::vector<BatchReading> readings;
+    if (!read)
+        readings =
+            inbox ? readBatch(inbox.get(), net, toRead) : std::vector<BatchReading>(toRead.size());
     for (std::size_t n = 0; n < toRead.size(); ++n) {
         std::size_t i = lookedAt[n];
         MESSAGEID id = ids[i];
-        BatchReading& reading = readings[n];
+        BatchReading& reading = read ? (*read)[i] : readings[n];
         BatchItem item{i, id, std::move(reading.file), std::move(reading.known), {}};
         try {
             if (!inbox)
@@ -659,6 +667,10 @@ std::vector<std::string> processNewMessages(const SorterContext& context,
         items.push_back(std::move(item));
     }
 
+    // The commit mostly waits for the disk: the next batch is read meanwhile.
+    std::jthread reader;
+    if (ahead)
+        reader = std::jthread(ahead);
     std::vector<BatchItem*> grouped;
     for (BatchItem& item : items)
         if (item.grouped && !item.done.failed())
@@ -715,5 +727,55 @@ std::vector<std::string> processNewMessages(const SorterContext& context,
     if (context.mark)
         for (std::size_t i : lookedAt)
             context.mark->lookedAt(ids[i]);
+    return failures;
+}
+
+} // namespace
+
+std::vector<std::string> processNewMessages(const SorterContext& context,
+                                            const std::vector<MESSAGEID>& ids) {
+    if (!oneByOne(context, ids))
+        return processBatch(context, ids, nullptr, {});
+    std::vector<std::string> failures(ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        failures[i] = onStoreNotify(context, WM_NEWMSGS, ids[i], 0);
+    return failures;
+}
+
+std::vector<std::string> processNewMessagesInBatches(const SorterContext& context,
+                                                     const std::vector<MESSAGEID>& ids,
+                                                     const std::function<bool()>& beforeBatch) {
+    std::vector<std::string> failures;
+    std::vector<std::vector<MESSAGEID>> batches;
+    for (std::size_t at = 0; at < ids.size(); at += maxSortBatch)
+        batches.emplace_back(
+            ids.begin() + static_cast<std::ptrdiff_t>(at),
+            ids.begin() + static_cast<std::ptrdiff_t>(std::min(ids.size(), at + maxSortBatch)));
+    std::vector<BatchReading> read; // the readings of the batch at hand, made ahead
+    bool readAhead = false;
+    for (std::size_t b = 0; b < batches.size(); ++b) {
+        // A net loaded again matches otherwise: what was read with the old one is dropped.
+        if (beforeBatch && beforeBatch())
+            readAhead = false;
+        std::vector<std::string> done;
+        if (oneByOne(context, batches[b])) {
+            done = processNewMessages(context, batches[b]);
+            readAhead = false;
+        } else {
+            std::vector<BatchReading> current = std::move(read);
+            bool given = readAhead;
+            readAhead = false;
+            std::function<void()> ahead;
+            com_ptr<IStoreFolder> inbox = openInbox(context.store);
+            if (inbox && b + 1 < batches.size() && batches[b + 1].size() > 1)
+                ahead = [&, next = &batches[b + 1], folder = inbox.get()] {
+                    read = readBatch(folder, context.net, *next);
+                    readAhead = true;
+                };
+            done = processBatch(context, batches[b], given ? &current : nullptr, ahead);
+        }
+        for (std::string& failure : done)
+            failures.push_back(std::move(failure));
+    }
     return failures;
 }

@@ -58,6 +58,14 @@ constexpr std::size_t maxSortBatch = 256;
 std::vector<std::string> processNewMessages(const SorterContext& context,
                                             const std::vector<MESSAGEID>& ids);
 
+// Sorts any number of new inbox messages in batches of maxSortBatch, each as
+// processNewMessages does, and reads (parses and matches) each batch while the one before
+// it is committed. beforeBatch (when set) runs before each batch; answering true (the
+// sorter loaded its net again) has the batch read anew. One failure text per id.
+std::vector<std::string> processNewMessagesInBatches(const SorterContext& context,
+                                                     const std::vector<MESSAGEID>& ids,
+                                                     const std::function<bool()>& beforeBatch);
+
 // Sorts one message of the inbox; failures of the store, MIME or sending layers raise
 // ComException (whatever was done before stays done). With a record, no mail is sent
 // twice for the message (variants 2 and 3 send before the message leaves the inbox).
