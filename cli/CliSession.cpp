@@ -57,7 +57,7 @@ int CliSession::openLearningSet() {
     return exitOk;
 }
 
-int CliSession::openStore() {
+int CliSession::openStore(StoreUse use) {
     if (!storeRootExists(environment.storeRoot)) {
         std::string quoted = shellQuoted(environment.storeRoot);
         std::fprintf(stderr,
@@ -78,7 +78,7 @@ int CliSession::openStore() {
         return exitFailed;
     }
     try {
-        connection = connectStore(environment.storeRoot);
+        connection = connectStore(environment.storeRoot, use);
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot open the mail store %s: %s\n",
                      environment.storeRoot.c_str(), comErrorText(e, "store").c_str());

@@ -20,10 +20,10 @@ public:
     // open(), then exitFailed (with a message) when the learning folder holds no messages:
     // what the commands that learn from the set need.
     int openLearningSet();
-    // The two halves of open(): the store (the same statuses), then the net (exitFailed,
-    // and no net, when it cannot be loaded). Without the learning set, the learning
-    // folder is not listed: enough to classify.
-    int openStore();
+    // The two halves of open(): the store (the same statuses; for one step, no inbox),
+    // then the net (exitFailed, and no net, when it cannot be loaded). Without the learning set,
+    // the learning folder is not listed: enough to classify.
+    int openStore(StoreUse use = StoreUse::lasting);
     int loadNet(bool learningSet = true);
     // Loads the net without touching the store (classify needs no mail store).
     void openNetOnly();

@@ -1,4 +1,5 @@
 #include "util/Log.h"
+#include "core/PatternDatabaseCache.h"
 #include "sorting/Journal.h"
 #include "sorting/MessageDelivery.h"
 #include "cli/CliSession.h"
@@ -92,20 +93,28 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     double setupMs = msSince(lap);
     // A store that cannot be reached now (an unmounted disk, a lock held too long) may be
     // back later: the transfer agent keeps the message.
-    if (session.openStore() != exitOk) {
+    if (session.openStore(StoreUse::oneStep) != exitOk) {
         std::fprintf(stderr, "brevalo-cli deliver: the message is kept for another try\n");
         return exitTempFail;
     }
     double storeMs = msSince(lap);
+    // The net's patterns compiled by an earlier delivery, kept beside the net.
+    PatternDatabaseCache patternCache(chosen.netFile() + ".patterns");
+    PatternSet::useDatabaseStore(&patternCache);
+    struct CacheInUse {
+        ~CacheInUse() { PatternSet::useDatabaseStore(nullptr); }
+    } cacheInUse;
     // A net that cannot be loaded leaves the mail in the inbox, as it does the sorter's.
     session.loadNet(false);
     double netMs = msSince(lap);
     MessageDelivery delivery(session.store(), session.net());
     MessageDelivery::Outcome outcome = delivery.deliver(text);
-    // Journalled as the sorter journals; a journal that cannot be written holds no mail back.
+    // Journalled as the sorter journals; a journal that cannot be written holds no mail back,
+    // and the line is not waited for: the message is on disk when deliver says so.
     std::string journalError;
-    if (!Journal(chosen.journalFile())
-             .append(Journal::Entry::of(outcome.decision, outcome.done), journalError))
+    Journal journal(chosen.journalFile());
+    journal.synced = false;
+    if (!journal.append(Journal::Entry::of(outcome.decision, outcome.done), journalError))
         std::fprintf(stderr, "brevalo-cli deliver: cannot write the journal: %s\n",
                      journalError.c_str());
     if (!outcome.delivered) {

@@ -26,6 +26,23 @@ extern "C" hs_error_t corei7_hs_scan(const hs_database_t* database, const char* 
 namespace {
 
 std::atomic<std::uint64_t> nextSerial{1};
+std::atomic<PatternSet::DatabaseStore*> databaseStore{nullptr};
+
+// What a compilation depends on, in a form that differs whenever one of them does.
+std::string compilationKey(const hs_platform_info_t& platform,
+                           const std::vector<const char*>& expressions,
+                           const std::vector<unsigned>& flags, const std::vector<unsigned>& ids) {
+    std::string key = "platform " + std::to_string(platform.tune) + " " +
+                      std::to_string(platform.cpu_features) + "\n";
+    for (std::size_t i = 0; i < expressions.size(); ++i) {
+        std::size_t length = std::strlen(expressions[i]);
+        key += std::to_string(ids[i]) + " " + std::to_string(flags[i]) + " " +
+               std::to_string(length) + " ";
+        key.append(expressions[i], length);
+        key += "\n";
+    }
+    return key;
+}
 
 // The scratch space of one thread: vectorscan needs one per scanning thread, large
 // enough for every database it scans. It is grown only when the thread meets another set.
@@ -272,6 +289,13 @@ hs_database_t* PatternSet::compileDatabase(std::vector<Candidate>& group) {
                                 : scanFlags(caseless));
             ids.push_back(firstId + static_cast<unsigned>(i));
         }
+        DatabaseStore* store = databaseStore.load();
+        std::string key = store ? compilationKey(platform, expressions, flags, ids) : "";
+        if (hs_database_t* kept = store ? store->load(key) : nullptr) {
+            for (const Candidate& c : group)
+                scanned.push_back(c.scan);
+            return kept;
+        }
         hs_database_t* database = nullptr;
         hs_compile_error_t* error = nullptr;
         if (hs_compile_multi(expressions.data(), flags.data(), ids.data(),
@@ -279,6 +303,8 @@ hs_database_t* PatternSet::compileDatabase(std::vector<Candidate>& group) {
                              &database, &error) == HS_SUCCESS) {
             for (const Candidate& c : group)
                 scanned.push_back(c.scan);
+            if (store)
+                store->save(key, database);
             return database;
         }
         // A pattern that passed the look can still be refused (a construct the look does
@@ -298,6 +324,10 @@ hs_database_t* PatternSet::compileDatabase(std::vector<Candidate>& group) {
                     group.begin() + static_cast<std::ptrdiff_t>(to));
     }
     return nullptr;
+}
+
+void PatternSet::useDatabaseStore(DatabaseStore* store) {
+    databaseStore.store(store);
 }
 
 PatternSet::~PatternSet() {

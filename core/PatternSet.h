@@ -52,6 +52,19 @@ public:
     // At most this many literals (one-word patterns) go into one database.
     static constexpr std::size_t literalsPerDatabase = 2000;
 
+    // Where compiled databases are kept between processes: a command that runs once per
+    // message would compile the same patterns at every start. key names everything a
+    // compilation depends on (the platform, each pattern's id, flags and expression);
+    // load answers a database compiled from exactly that, or null.
+    class DatabaseStore {
+    public:
+        virtual ~DatabaseStore() = default;
+        virtual hs_database* load(const std::string& key) = 0;
+        virtual void save(const std::string& key, const hs_database* database) = 0;
+    };
+    // The store for the sets built from now on in this process (null: none, the default).
+    static void useDatabaseStore(DatabaseStore* store);
+
     // A pattern of the scan, by its id: whose it is and, for a literal scanned in place
     // of "\bliteral\b", which word boundaries to check around its length.
     struct Scanned {

@@ -52,9 +52,11 @@ bool notificationResult(HRESULT hr) {
 
 } // namespace
 
-StoreConnection connectStore(const std::string& root) {
+StoreConnection connectStore(const std::string& root, StoreUse use) {
     StoreConnection connection;
-    checkHr(createStoreNamespace(root, connection.store.out()), "CoCreateInstance error");
+    checkHr(createStoreNamespace(root, connection.store.out(), use), "CoCreateInstance error");
+    if (use == StoreUse::oneStep)
+        return connection;
     checkHr(connection.store->Initialize(nullptr, 1), "IStoreNamespace::Initialize");
     connection.inbox = openInbox(connection.store.get());
     if (!connection.inbox)

@@ -20,7 +20,9 @@ struct StoreConnection {
 // Creates the store over the Maildir++ tree at root ("CoCreateInstance error" when that
 // fails), initialises it ("IStoreNamespace::Initialize") and opens the inbox. A store
 // without an inbox raises too ("no inbox in the mail store"): nothing could work on it.
-StoreConnection connectStore(const std::string& root);
+// For one step (a delivery) only the store is made: no inbox is opened, and the sweep of
+// every folder's tmp/ is left to the lasting users (a delivery sweeps its own folders).
+StoreConnection connectStore(const std::string& root, StoreUse use = StoreUse::lasting);
 
 // The first direct subfolder of the root with special type 0, else empty.
 com_ptr<IStoreFolder> openInbox(IStoreNamespace* store);

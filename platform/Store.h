@@ -155,10 +155,17 @@ bool storeRootExists(const std::string& root);
 // must give an error, not an empty store that reports success.
 HRESULT createStoreRoot(const std::string& root);
 
+// How long a store object is used. A lasting one (the tray program, the sorter, the
+// editor) reads the folder table at every call: other programs change the folders while
+// it runs. A one-step one (a delivery) reads it once, and again only after a folder it
+// made itself: another program's change during that step counts as made just after it.
+enum class StoreUse { lasting, oneStep };
+
 // Creates the store object over the Maildir++ tree at root, which must hold a store
 // (storeRootExists; a missing tmp/ is made): otherwise it fails with ENOENT, creating
 // nothing.
-HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store);
+HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store,
+                             StoreUse use = StoreUse::lasting);
 // The id of parent's direct subfolder named exactly name, without what a listing of the
 // subfolders costs (their message counts): S_OK, or S_FALSE and FOLDERID_INVALID when
 // there is none. For a store made by createStoreNamespace.
@@ -167,3 +174,5 @@ HRESULT storeFindFolder(IStoreNamespace* store, STOREFOLDERID parent, const std:
 // The maildir of a folder of a store made by createStoreNamespace, for writing a message
 // into it directly (a delivery); ENOENT for an id the store does not know.
 HRESULT storeFolderPath(IStoreNamespace* store, STOREFOLDERID id, std::string* path);
+// The inbox's maildir, without a listing of it.
+HRESULT storeInboxPath(IStoreNamespace* store, std::string* path);

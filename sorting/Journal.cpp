@@ -170,10 +170,11 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
     if (!folder.empty())
         fs::create_directories(folder, made);
     int fd = -1;
+    struct stat before {};
     // Another writer may rotate between our open and our lock: then the name points to a
-    // new file and ours is the rotated one.
+    // new file and ours is the rotated one. Read too: for the last byte of the file.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
             error = errnoText("open", file);
             return false;
@@ -183,11 +184,10 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
             ::close(fd);
             return false;
         }
-        struct stat opened {};
         struct stat named {};
-        if (::fstat(fd, &opened) == 0 && ::stat(file.c_str(), &named) == 0 &&
-            opened.st_ino == named.st_ino && opened.st_dev == named.st_dev) {
-            if (static_cast<std::uint64_t>(opened.st_size) < rotateBytes)
+        if (::fstat(fd, &before) == 0 && ::stat(file.c_str(), &named) == 0 &&
+            before.st_ino == named.st_ino && before.st_dev == named.st_dev) {
+            if (static_cast<std::uint64_t>(before.st_size) < rotateBytes)
                 break;
             for (int n = keptFiles; n > 1; --n)
                 ::rename(rotated(file, n - 1).c_str(), rotated(file, n).c_str());
@@ -205,18 +205,12 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
         error = "cannot open " + file + ": it is being rotated";
         return false;
     }
-    struct stat before {};
-    ::fstat(fd, &before);
     std::string text;
     // A crash during an earlier write may have left a line without its end.
     if (before.st_size > 0) {
         char last = '\n';
-        int reader = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (reader >= 0) {
-            if (::pread(reader, &last, 1, before.st_size - 1) != 1)
-                last = '\n';
-            ::close(reader);
-        }
+        if (::pread(fd, &last, 1, before.st_size - 1) != 1)
+            last = '\n';
         if (last != '\n')
             text = "\n";
     }
@@ -238,11 +232,11 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
     // Half a line would be read as garbage, and the next line glued to it.
     if (!written && done > 0 && ::ftruncate(fd, before.st_size) != 0)
         warningLog("journal: %s", errnoText("ftruncate", file).c_str());
-    if (written && ::fsync(fd) != 0) {
+    if (written && synced && ::fsync(fd) != 0) {
         error = errnoText("fsync", file);
         written = false;
     }
-    if (written && before.st_size == 0 && !syncFolder(folder)) {
+    if (written && synced && before.st_size == 0 && !syncFolder(folder)) {
         error = "fsync(" + folder + ") failed";
         written = false;
     }

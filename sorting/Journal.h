@@ -26,7 +26,7 @@ struct CarriedOut;
 //                                        lies: the target folder and the file name
 //                                        (an undo line: the inbox, folder "")
 //
-// Appending writes a batch of lines with one write and one fsync, under an exclusive
+// Appending writes a batch of lines with one write and one fsync (see synced), under an exclusive
 // lock (the tray program, the command-line sorter and deliveries write the same file):
 // a line is in the file whole or not at all (a short write is cut off again, and a tail
 // a crash left without its line end is ended first). At 10 MB the file is renamed to
@@ -79,6 +79,10 @@ public:
     // Told of every batch appended through this object, after the attempt to write it
     // (the tray program counts what it sorted); unset, nobody is told.
     std::function<void(const std::vector<Entry>&)> appended;
+    // Whether an append waits until its lines are on disk. A delivery's line need not: the
+    // message it tells of is on disk already, a crash loses at most the lines of the last
+    // seconds, and a line it cuts short is ended by the next append and skipped by readers.
+    bool synced = true;
 
     // Every readable line, oldest first.
     std::vector<Entry> all() const;

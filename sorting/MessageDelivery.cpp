@@ -199,9 +199,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // What the sorter would leave in the inbox goes there; what it would remove
         // without keeping a copy (a forward only) goes nowhere.
         if (!decided.remove || (decided.copy && paths.empty())) {
-            com_ptr<IStoreFolder> inbox = openInbox(store);
             std::string path;
-            if (!inbox || FAILED(storeFolderPath(store, folderIdOf(inbox.get()), &path)))
+            if (FAILED(storeInboxPath(store, &path)))
                 throw ComException(E_FAIL, "no inbox in the mail store");
             paths = {path};
             outcome.folders = {"Inbox"};

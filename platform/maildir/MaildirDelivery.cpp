@@ -4,12 +4,14 @@
 #include "util/Log.h"
 #include "platform/maildir/MaildirFileName.h"
 #include "platform/maildir/MaildirIdFile.h"
+#include "platform/maildir/MaildirStore.h"
 #include "platform/maildir/MaildirSysCalls.h"
 
 #include <cassert>
 #include <cerrno>
 
 #include <fcntl.h>
+#include <time.h>
 
 MaildirDelivery::MaildirDelivery(std::vector<std::string> folders)
     : folders(std::move(folders)),
@@ -51,6 +53,11 @@ HRESULT MaildirDelivery::writeNewFile(const std::string& path, std::string_view 
 HRESULT MaildirDelivery::write(std::string_view bytes) {
     assert(tmpFiles.empty() && "write() once");
     MaildirSysCalls& sys = sysCalls();
+    // What a killed delivery left behind goes first; the store sweeps only when a lasting
+    // user opens it, and a server's deliveries may be all that ever opens it.
+    time_t now = time(nullptr);
+    for (const std::string& folder : folders)
+        removeStaleTmpFiles(folder, now);
     for (const std::string& folder : folders) {
         std::string tmp = folder + "/tmp/" + name;
         HRESULT hr = S_OK;

@@ -9,7 +9,8 @@
 // Delivers one message into one or more maildirs, all of them or none, in two steps so
 // that a caller can do what must happen before the message shows (send mail for it)
 // between them:
-//   write():  the message goes once under a fresh unique name into the first folder's
+//   write():  (after removing what a killed delivery left in the folders' tmp/ over 36
+//             hours ago) the message goes once under a fresh unique name into the first folder's
 //             tmp/ and is fsynced, then is hard-linked (or, across file systems, written
 //             again and fsynced) into every other folder's tmp/;
 //   commit(): each is renamed into its folder's new/ and every new/ is fsynced. Only then

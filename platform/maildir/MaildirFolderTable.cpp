@@ -26,7 +26,13 @@ bool isMaildir(const std::string& path) {
 
 } // namespace
 
-MaildirFolderTable::MaildirFolderTable(std::string root) : root(std::move(root)) {}
+MaildirFolderTable::MaildirFolderTable(std::string root, bool readOnce)
+    : root(std::move(root)), readOnce(readOnce) {}
+
+void MaildirFolderTable::forget() {
+    std::lock_guard<std::mutex> guard(mutex);
+    read = false;
+}
 
 std::string MaildirFolderTable::folderPath(const std::string& dirName) const {
     return dirName.empty() ? root : root + "/" + dirName;
@@ -57,6 +63,8 @@ HRESULT MaildirFolderTable::scan(std::vector<std::string>* dirNames) {
 
 HRESULT MaildirFolderTable::refresh() {
     std::lock_guard<std::mutex> guard(mutex);
+    if (readOnce && read)
+        return S_OK;
     MaildirIdFile file(root + "/" + fileName);
     HRESULT hr = file.lock();
     if (FAILED(hr))
@@ -157,6 +165,7 @@ HRESULT MaildirFolderTable::refresh() {
         info.type = MaildirNames::specialType(info.name, levels == 0 && parts.size() == 1);
         folders.emplace(info.id, info);
     }
+    read = true;
     return S_OK;
 }
 

@@ -30,10 +30,16 @@ public:
     static constexpr const char* fileName = "brevalo-folders";
     static constexpr const char* inboxName = "Inbox";
 
-    explicit MaildirFolderTable(std::string root);
+    // readOnce: the table is read by the first refresh and again only after forget(),
+    // for a store object that lives for one step (a delivery): another program's change
+    // of the folders during that step counts as made just after it.
+    explicit MaildirFolderTable(std::string root, bool readOnce = false);
 
-    // Scans the root for maildirs under the lock and updates the ids.
+    // Scans the root for maildirs under the lock and updates the ids (read once: only
+    // when not read yet).
     HRESULT refresh();
+    // The next refresh reads the table again (after a change of this process's own).
+    void forget();
 
     // The children in store order: the inbox first, then by name.
     std::vector<MaildirFolderInfo> children(STOREFOLDERID parent) const;
@@ -46,6 +52,8 @@ private:
     HRESULT scan(std::vector<std::string>* dirNames);
 
     std::string root;
+    bool readOnce;
+    bool read = false;
     mutable std::mutex mutex;
     std::map<STOREFOLDERID, MaildirFolderInfo> folders;
 };

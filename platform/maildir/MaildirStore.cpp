@@ -83,12 +83,16 @@ constexpr std::int64_t ownChangesTrusted = 1000000000;
 // counts, as a copy's hard link keeps the message's old modification time.
 constexpr time_t staleTmpAge = 36 * 60 * 60;
 
+} // namespace
+
 void removeStaleTmpFiles(const std::string& folderPath, time_t now) {
     std::string dirPath = folderPath + "/tmp";
     DIR* dir = opendir(dirPath.c_str());
     if (!dir)
         return; // made again by the next copy when missing
     while (dirent* entry = readdir(dir)) {
+        if (entry->d_type == DT_DIR)
+            continue; // "." and "..", and nothing a killed writer leaves
         std::string path = dirPath + "/" + entry->d_name;
         struct stat st {};
         if (sysCalls().stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -101,8 +105,6 @@ void removeStaleTmpFiles(const std::string& folderPath, time_t now) {
     }
     closedir(dir);
 }
-
-} // namespace
 
 std::string defaultStoreRoot() {
     const char* maildir = std::getenv("MAILDIR");
@@ -131,9 +133,9 @@ HRESULT createStoreRoot(const std::string& root) {
     return makeMaildir(withoutTrailingSlashes(root), true);
 }
 
-HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store) {
+HRESULT createStoreNamespace(const std::string& root, IStoreNamespace** store, StoreUse use) {
     MaildirStore* created = nullptr;
-    HRESULT hr = MaildirStore::create(root, &created);
+    HRESULT hr = MaildirStore::create(root, &created, use);
     *store = created;
     return hr;
 }
@@ -143,6 +145,14 @@ HRESULT storeFolderPath(IStoreNamespace* store, STOREFOLDERID id, std::string* p
     if (!maildirStore || !path)
         return E_POINTER;
     return maildirStore->folderPath(id, path);
+}
+
+HRESULT storeInboxPath(IStoreNamespace* store, std::string* path) {
+    auto* maildirStore = dynamic_cast<MaildirStore*>(store);
+    if (!maildirStore || !path)
+        return E_POINTER;
+    *path = maildirStore->rootPath(); // the inbox is the root's own maildir
+    return S_OK;
 }
 
 HRESULT storeFindFolder(IStoreNamespace* store, STOREFOLDERID parent, const std::string& name,
@@ -183,7 +193,7 @@ HRESULT MaildirStore::folderPath(STOREFOLDERID id, std::string* path) {
     return S_OK;
 }
 
-HRESULT MaildirStore::create(const std::string& root, MaildirStore** store) {
+HRESULT MaildirStore::create(const std::string& root, MaildirStore** store, StoreUse use) {
     if (!store)
         return E_POINTER;
     *store = nullptr;
@@ -200,11 +210,12 @@ HRESULT MaildirStore::create(const std::string& root, MaildirStore** store) {
     HRESULT hr = makeMaildir(path, false);
     if (FAILED(hr))
         return hr;
-    *store = new MaildirStore(path);
+    *store = new MaildirStore(path, use);
     return S_OK;
 }
 
-MaildirStore::MaildirStore(std::string root) : root(root), table(root), subscriptions(root) {}
+MaildirStore::MaildirStore(std::string root, StoreUse use)
+    : root(root), table(root, use == StoreUse::oneStep), subscriptions(root) {}
 
 MaildirStore::~MaildirStore() {
     for (StoreEnum* e : enums)
@@ -450,6 +461,7 @@ HRESULT MaildirStore::CreateFolder(STOREFOLDERID parent, const char* name, std::
     hr = MaildirIdFile::syncDirectory(root);
     if (FAILED(hr))
         return hr;
+    table.forget();
     hr = table.refresh();
     if (FAILED(hr))
         return hr;

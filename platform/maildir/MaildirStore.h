@@ -26,10 +26,14 @@
 // holds no folders (CreateFolder under it is E_INVALIDARG); failures are errno codes
 // (hresultFromErrno) with a log line naming the call, the path and the reason; Initialize
 // removes the files a killed copy or delivery left in a folder's tmp/ over 36 hours ago.
+// Removes the files a killed copy or delivery left in the maildir's tmp/ over 36 hours ago.
+void removeStaleTmpFiles(const std::string& folderPath, time_t now);
+
 class MaildirStore : public ComObject<IStoreNamespace> {
 public:
     // Over an existing store root (cur/ and new/ present; tmp/ is made when missing).
-    static HRESULT create(const std::string& root, MaildirStore** store);
+    static HRESULT create(const std::string& root, MaildirStore** store,
+                          StoreUse use = StoreUse::lasting);
 
     HRESULT Initialize(void* ownerWindow, std::uint32_t flags) override;
     HRESULT GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props,
@@ -57,7 +61,7 @@ public:
     const std::string& rootPath() const { return root; }
 
 private:
-    explicit MaildirStore(std::string root);
+    MaildirStore(std::string root, StoreUse use);
     ~MaildirStore() override;
 
     // The message counts of new/ or cur/. Folder records are asked for per message when

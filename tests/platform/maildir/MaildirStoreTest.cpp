@@ -4,6 +4,7 @@
 #include "util/Log.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirHeaderReader.h"
+#include "platform/maildir/MaildirDelivery.h"
 #include "platform/maildir/MaildirSysCalls.h"
 #include "tests/support/TempMaildir.h"
 
@@ -16,6 +17,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -414,9 +416,17 @@ int statAged(const char* path, struct stat* st) {
     return result;
 }
 
-// What a killed copy or delivery left in tmp/ goes at start once it is 36 hours old, in
-// every folder; what may still be written, and everything outside tmp/, stays.
-TEST(MaildirStore, StartRemovesFilesLeftInTmpForOver36Hours) {
+// Who sweeps: a lasting store at its start (every folder), or a delivery (its own folders).
+struct Sweeper {
+    const char* name;
+    std::function<void(TempMaildir&, const std::vector<std::string>&)> sweep;
+};
+
+class StaleTmpFiles : public testing::TestWithParam<Sweeper> {};
+
+// What a killed copy or delivery left in tmp/ goes once it is 36 hours old; what may
+// still be written, and everything outside tmp/, stays.
+TEST_P(StaleTmpFiles, RemovedOnlyAfter36Hours) {
     TempMaildir dir;
     {
         auto store = dir.open();
@@ -432,16 +442,31 @@ TEST(MaildirStore, StartRemovesFilesLeftInTmpForOver36Hours) {
         TempMaildir::deliver(folder, "new", "h50.M4P1.h", "x");
     }
     sysCalls().stat = statAged;
-    auto store = dir.open();
-    ASSERT_EQ(store->Initialize(nullptr, 0), S_OK);
+    GetParam().sweep(dir, folders);
     resetSysCalls();
     for (const std::string& folder : folders) {
         EXPECT_EQ(TempMaildir::files(folder + "/tmp"),
                   (std::vector<std::string>{"h35.M2P1.h", "h40.dir"}))
             << folder;
-        EXPECT_EQ(TempMaildir::files(folder + "/new"), std::vector<std::string>{"h50.M4P1.h"});
+        std::vector<std::string> kept = TempMaildir::files(folder + "/new");
+        EXPECT_NE(std::find(kept.begin(), kept.end(), "h50.M4P1.h"), kept.end()) << folder;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweepers, StaleTmpFiles,
+    testing::Values(Sweeper{"StoreStart",
+                            [](TempMaildir& dir, const std::vector<std::string>&) {
+                                auto store = dir.open();
+                                ASSERT_EQ(store->Initialize(nullptr, 0), S_OK);
+                            }},
+                    Sweeper{"Delivery",
+                            [](TempMaildir&, const std::vector<std::string>& folders) {
+                                MaildirDelivery delivery(folders);
+                                ASSERT_EQ(delivery.write("Subject: a\n\nb\n"), S_OK);
+                                ASSERT_EQ(delivery.commit(), S_OK);
+                            }}),
+    [](const testing::TestParamInfo<Sweeper>& info) { return std::string(info.param.name); });
 
 TEST(MaildirStore, StaleEnumerationHandlesAreRefused) {
     TempMaildir dir;
@@ -502,3 +527,24 @@ TEST(MaildirHeaderReader, GarbageHeadersDoNoHarm) {
 }
 
 } // namespace
+
+// A store for one step reads the folder table once, yet finds a folder it makes: one that
+// is new, and one another program made after the first reading (its name given again).
+TEST(MaildirStore, OneStepStoreFindsTheFoldersItMakes) {
+    TempMaildir dir;
+    com_ptr<IStoreNamespace> store;
+    ASSERT_EQ(createStoreNamespace(dir.root, store.out(), StoreUse::oneStep), S_OK);
+    std::string path;
+    ASSERT_EQ(storeInboxPath(store.get(), &path), S_OK);
+    EXPECT_EQ(path, dir.root);
+    STOREFOLDERID none = 0;
+    ASSERT_EQ(storeFindFolder(store.get(), FOLDERID_ROOT, "Late", &none), S_FALSE);
+    for (const char* dirName : {".Late/cur", ".Late/new", ".Late/tmp"})
+        fs::create_directories(dir.folder(dirName));
+    for (const char* name : {"Late", "Fresh"}) {
+        STOREFOLDERID id = FOLDERID_INVALID;
+        ASSERT_EQ(store->CreateFolder(FOLDERID_ROOT, name, 0, &id), S_OK) << name;
+        ASSERT_EQ(storeFolderPath(store.get(), id, &path), S_OK) << name;
+        EXPECT_EQ(path, dir.folder(std::string(".") + name));
+    }
+}
