@@ -38,7 +38,7 @@ struct Fault {
     // Spoils the cache file a first run wrote (bytes: its contents).
     std::function<void(const std::string& path, const std::string& bytes)> spoil;
     Texts now = patterns; // the patterns of the second run
-    int hits = 0;         // what the second run may take from the file
+    bool used = false;    // whether the second run may take databases from the file
 };
 
 class PatternCacheFile : public testing::TestWithParam<Fault> {};
@@ -52,17 +52,20 @@ TEST_P(PatternCacheFile, UsedOnlyWhenIntact) {
     EXPECT_EQ(buildWithCache(file, patterns), 0);
     ASSERT_TRUE(fs::exists(file));
     fault.spoil(file, readFile(file));
-    EXPECT_EQ(buildWithCache(file, fault.now), fault.hits);
-    EXPECT_EQ(buildWithCache(file, fault.now), 1);
+    int second = buildWithCache(file, fault.now);
+    EXPECT_EQ(second > 0, fault.used) << second;
+    int third = buildWithCache(file, fault.now);
+    EXPECT_GT(third, 0);
+    EXPECT_TRUE(!fault.used || second == third) << second << " " << third;
     EXPECT_EQ(fs::directory_iterator(folder.path())->path(), file) << "a temporary file is left";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, PatternCacheFile,
-    testing::Values(Fault{"Intact", [](const std::string&, const std::string&) {}, patterns, 1},
+    testing::Values(Fault{"Intact", [](const std::string&, const std::string&) {}, patterns, true},
                     Fault{"OtherPatterns",
                           [](const std::string&, const std::string&) {},
-                          {{"\\binvoices\\b"}, {"fl[iy]ght", "(b)\\1"}, {"^never$"}}},
+                          {{"\\binvoices\\b"}, {"fl[iy]ghts?", "(b)\\1"}, {"^nevermore$"}}},
                     Fault{"Removed",
                           [](const std::string& path, const std::string&) { fs::remove(path); }},
                     Fault{"CutShort",
