@@ -134,6 +134,9 @@ DoublePtr messageInputs(Net* net, IMimeMessage* message, const std::string& subj
     return net->getInputVector(messageText(message), budget);
 }
 
+SortDecision decideOnMessage(Net* net, IMimeMessage* message, SortDecision decision,
+                             const DoublePtr& inputs);
+
 // decide without the idle rules, which the caller has applied, on the message's inputs
 // (messageInputs).
 SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string& subject,
@@ -142,7 +145,14 @@ SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string&
     decision.subject = subject;
     decision.from = headerText(message, PID_HDR_FROM);
     decision.messageId = firstMessageId(message);
+    return decideOnMessage(net, message, std::move(decision), inputs);
+}
 
+// decideOnMessage for a decision that has the message's subject, sender and Message-ID
+// already. message may be null where the job variant moves mail, which needs no more of it.
+SortDecision decideOnMessage(Net* net, IMimeMessage* message, SortDecision decision,
+                             const DoublePtr& inputs) {
+    const std::string& subject = decision.subject;
     Classification result = net->classificationOf(inputs);
     if (result.hasResult() && !result.hasEvidence()) {
         debugLog("ZELKO: no stimulation matches '%s', leaving it in the inbox", subject.c_str());
@@ -180,6 +190,11 @@ SortDecision decideOnMessage(Net* net, IMimeMessage* message, const std::string&
     if (from.empty()) {
         debugLog("ZELKO: 'from' is not set");
         decision.reason = "the reply address is not set";
+        return decision;
+    }
+    if (!message) {
+        // Read for moving, and the job variant changed in the meantime.
+        decision.reason = "the job variant changed while the message was read";
         return decision;
     }
     decision.replyAddress = from;
@@ -548,20 +563,28 @@ void copyGroup(IStoreNamespace* store, IStoreFolder* inbox, STOREFOLDERID root,
 // and its input vector, or the failure to raise where the message is decided.
 struct BatchReading {
     HRESULT read = S_OK; // of the record
-    SortDecision known;  // the store's subject and sender
+    SortDecision known;  // the store's subject and sender; the message's own sender and
+                         // Message-ID where the parsed message is not kept
     std::string file;
-    com_ptr<IMimeMessage> message;
+    com_ptr<IMimeMessage> message; // kept only where deciding needs more than those
     DoublePtr inputs;
     std::exception_ptr failure;
 };
+
+bool keepsMessages(Net* net) {
+    return net->getJobVariant() != 1;
+}
 
 // Reads, parses and matches the messages on every processor, the most costly part of
 // sorting them. Each worker parses with MIME objects and an HTML document of its own and
 // matches in its own space (the store and the pattern set are thread-safe); the readings
 // come back in the order of ids, the same whatever the number of threads. The network
 // itself runs later, on the calling thread.
+// keepMessages: whether the job variant needs the parsed messages to decide (forwarding and
+// answering do; moving does not, and dropping them keeps a batch and the one read ahead
+// from holding hundreds of parsed messages at once).
 std::vector<BatchReading> readBatch(IStoreFolder* inbox, Net* net,
-                                    const std::vector<MESSAGEID>& ids) {
+                                    const std::vector<MESSAGEID>& ids, bool keepMessages) {
     std::vector<BatchReading> readings(ids.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
@@ -574,6 +597,11 @@ std::vector<BatchReading> readBatch(IStoreFolder* inbox, Net* net,
                 checkHr(inbox->OpenMessage(ids[i], reading.message.out()),
                         formatString("open inbox message %u", ids[i]));
                 reading.inputs = messageInputs(net, reading.message.get(), reading.known.subject);
+                if (!keepMessages) {
+                    reading.known.from = headerText(reading.message.get(), PID_HDR_FROM);
+                    reading.known.messageId = firstMessageId(reading.message.get());
+                    reading.message.reset();
+                }
             } catch (...) {
                 reading.failure = std::current_exception();
             }
@@ -630,8 +658,8 @@ std::vector<std::string> processBatch(const SorterContext& context,
     }
     std::vector<BatchReading> readings;
     if (!read)
-        readings =
-            inbox ? readBatch(inbox.get(), net, toRead) : std::vector<BatchReading>(toRead.size());
+        readings = inbox ? readBatch(inbox.get(), net, toRead, keepsMessages(net))
+                         : std::vector<BatchReading>(toRead.size());
     for (std::size_t n = 0; n < toRead.size(); ++n) {
         std::size_t i = lookedAt[n];
         MESSAGEID id = ids[i];
@@ -645,11 +673,16 @@ std::vector<std::string> processBatch(const SorterContext& context,
                 continue;
             if (reading.failure)
                 std::rethrow_exception(reading.failure);
+            if (!reading.message && keepsMessages(net))
+                checkHr(inbox->OpenMessage(id, reading.message.out()),
+                        formatString("open inbox message %u", id));
             if (std::optional<SortDecision> idle = idleDecision(net))
                 item.decision = *idle;
-            else
+            else if (reading.message)
                 item.decision = decideOnMessage(net, reading.message.get(), item.decision.subject,
                                                 reading.inputs);
+            else
+                item.decision = decideOnMessage(net, nullptr, item.decision, reading.inputs);
             item.journal = true;
             const SortDecision& decision = item.decision;
             if (decision.copy && decision.remove && !decision.forward && !decision.answer) {
@@ -768,8 +801,9 @@ std::vector<std::string> processNewMessagesInBatches(const SorterContext& contex
             std::function<void()> ahead;
             com_ptr<IStoreFolder> inbox = openInbox(context.store);
             if (inbox && b + 1 < batches.size() && batches[b + 1].size() > 1)
-                ahead = [&, next = &batches[b + 1], folder = inbox.get()] {
-                    read = readBatch(folder, context.net, *next);
+                ahead = [&, next = &batches[b + 1], folder = inbox.get(),
+                         keep = keepsMessages(context.net)] {
+                    read = readBatch(folder, context.net, *next, keep);
                     readAhead = true;
                 };
             done = processBatch(context, batches[b], given ? &current : nullptr, ahead);
