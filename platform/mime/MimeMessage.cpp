@@ -60,20 +60,9 @@ HRESULT MimeMessage::GetTextBody(std::uint32_t txtType, std::uint32_t encoding, 
 }
 
 HRESULT MimeMessage::GetTextBodyUtf8(std::uint32_t txtType, std::string* text) {
-    if (!text)
-        return E_POINTER;
-    text->clear();
-    if (txtType != TXT_PLAIN && txtType != TXT_HTML)
-        return E_INVALIDARG;
-    GMimePart* part = TextBody::find(message.get(), txtType == TXT_HTML);
-    if (!part)
-        return MIME_E_NOT_FOUND;
-    try {
-        *text = TextBody::decodeUtf8(part);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    // A message without a top part has no text bodies.
+    return TextBody::textUtf8(message ? g_mime_message_get_mime_part(message.get()) : nullptr,
+                              txtType, text);
 }
 
 HRESULT MimeMessage::GetProp(std::uint32_t propId, std::uint32_t, PROPVARIANT* value) {

@@ -5,6 +5,7 @@
 #include "platform/mime/GObjectRef.h"
 
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace {
@@ -123,4 +124,21 @@ std::string TextBody::decodeUtf8(GMimePart* part) {
 
 std::u16string TextBody::decode(GMimePart* part) {
     return utf8ToWide(decodeUtf8(part));
+}
+
+HRESULT TextBody::textUtf8(GMimeObject* top, std::uint32_t txtType, std::string* text) {
+    if (!text)
+        return E_POINTER;
+    text->clear();
+    if (txtType != TXT_PLAIN && txtType != TXT_HTML)
+        return E_INVALIDARG;
+    GMimePart* part = find(top, txtType == TXT_HTML);
+    if (!part)
+        return MIME_E_NOT_FOUND;
+    try {
+        *text = decodeUtf8(part);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }

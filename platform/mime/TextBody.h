@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/Mime.h"
+
 #include <gmime/gmime.h>
 
+#include <cstdint>
 #include <string>
 
 // The text part a mail client would show, and its decoded text.
@@ -19,4 +22,8 @@ public:
     static std::string decodeUtf8(GMimePart* part);
     // The same in UTF-16.
     static std::u16string decode(GMimePart* part);
+
+    // GetTextBodyUtf8 below a message's top part: the shown part's text of the kind asked
+    // for (TXT_HTML, TXT_PLAIN), MIME_E_NOT_FOUND when there is none.
+    static HRESULT textUtf8(GMimeObject* top, std::uint32_t txtType, std::string* text);
 };
