@@ -1,6 +1,7 @@
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
+#include "util/ParallelFor.h"
 #include "util/Text.h"
 #include "platform/Mime.h"
 #include "platform/profile/Loc.h"
@@ -15,7 +16,6 @@
 #include "cli/Commands.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -230,18 +230,9 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
     for (std::size_t from = 0; from < files.size(); from += window) {
         std::size_t to = std::min(files.size(), from + window);
         std::vector<Classified> done(to - from);
-        std::atomic<std::size_t> next{from};
-        auto work = [&](std::size_t thread) {
-            Classifier classifier{net, &matcher, copies[thread].get()};
-            for (std::size_t i = next++; i < to; i = next++)
-                done[i - from] = classifyFile(files[i], classifier);
-        };
-        std::vector<std::thread> pool;
-        for (std::size_t t = 1; t < std::min(threads, to - from); ++t)
-            pool.emplace_back(work, t);
-        work(0);
-        for (std::thread& thread : pool)
-            thread.join();
+        parallelFor(to - from, threads, [&](std::size_t i, std::size_t thread) {
+            done[i] = classifyFile(files[from + i], {net, &matcher, copies[thread].get()});
+        });
         for (std::size_t i = from; i < to; ++i) {
             const Classified& got = done[i - from];
             if (!got.error.empty()) {

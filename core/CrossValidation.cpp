@@ -1,6 +1,7 @@
 #include "core/CrossValidation.h"
 
 #include "util/Log.h"
+#include "util/ParallelFor.h"
 #include "core/Classification.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <mutex>
 #include <random>
-#include <thread>
 
 namespace {
 
@@ -160,22 +160,12 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
     };
     // Folds learn on threads of their own: each run starts the generator of its thread
     // afresh and reads only its own patterns, so the numbers are those of one thread.
-    std::atomic<int> next{0};
-    auto worker = [&] {
-        for (int k; (k = next.fetch_add(1)) < folds;)
-            if (!stop || !stop->load())
-                runFold(k);
-    };
-    int threads = settings.threads > 0
-                      ? settings.threads
-                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    threads = std::min(threads, folds);
-    std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t)
-        pool.emplace_back(worker);
-    worker();
-    for (std::thread& thread : pool)
-        thread.join();
+    parallelFor(static_cast<std::size_t>(folds),
+                settings.threads > 0 ? static_cast<std::size_t>(settings.threads) : 0,
+                [&](std::size_t k, std::size_t) {
+                    if (!stop || !stop->load())
+                        runFold(static_cast<int>(k));
+                });
 
     Evaluation result;
     result.confusion.assign(static_cast<std::size_t>(outputCount),

@@ -4,6 +4,7 @@
 #include "util/ComPtr.h"
 #include "util/ErrorReport.h"
 #include "util/Log.h"
+#include "util/ParallelFor.h"
 #include "util/Text.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirFileName.h"
@@ -18,7 +19,6 @@
 #include "sorting/SentMailRecord.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <functional>
 #include <thread>
@@ -586,35 +586,24 @@ bool keepsMessages(Net* net) {
 std::vector<BatchReading> readBatch(IStoreFolder* inbox, Net* net,
                                     const std::vector<MESSAGEID>& ids, bool keepMessages) {
     std::vector<BatchReading> readings(ids.size());
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i = next++; i < ids.size(); i = next++) {
-            BatchReading& reading = readings[i];
-            try {
-                reading.read = readRecord(inbox, ids[i], reading.known, reading.file);
-                if (FAILED(reading.read))
-                    continue;
-                checkHr(inbox->OpenMessage(ids[i], reading.message.out()),
-                        formatString("open inbox message %u", ids[i]));
-                reading.inputs = messageInputs(net, reading.message.get(), reading.known.subject);
-                if (!keepMessages) {
-                    reading.known.from = headerText(reading.message.get(), PID_HDR_FROM);
-                    reading.known.messageId = firstMessageId(reading.message.get());
-                    reading.message.reset();
-                }
-            } catch (...) {
-                reading.failure = std::current_exception();
+    parallelFor(ids.size(), 0, [&](std::size_t i, std::size_t) {
+        BatchReading& reading = readings[i];
+        try {
+            reading.read = readRecord(inbox, ids[i], reading.known, reading.file);
+            if (FAILED(reading.read))
+                return;
+            checkHr(inbox->OpenMessage(ids[i], reading.message.out()),
+                    formatString("open inbox message %u", ids[i]));
+            reading.inputs = messageInputs(net, reading.message.get(), reading.known.subject);
+            if (!keepMessages) {
+                reading.known.from = headerText(reading.message.get(), PID_HDR_FROM);
+                reading.known.messageId = firstMessageId(reading.message.get());
+                reading.message.reset();
             }
+        } catch (...) {
+            reading.failure = std::current_exception();
         }
-    };
-    std::size_t workers = std::max(1u, std::thread::hardware_concurrency());
-    workers = std::min(workers, ids.size());
-    std::vector<std::thread> pool;
-    for (std::size_t w = 1; w < workers; ++w)
-        pool.emplace_back(work);
-    work(); // this thread is one of the workers
-    for (std::thread& thread : pool)
-        thread.join();
+    });
     return readings;
 }
 
@@ -637,6 +626,7 @@ std::vector<std::string> processBatch(const SorterContext& context,
     std::vector<std::string> failures(ids.size());
     IStoreNamespace* store = context.store;
     Net* net = context.net;
+    bool keep = keepsMessages(net); // asked once a batch: it reads the settings
     std::vector<BatchItem> items;
     std::vector<std::size_t> lookedAt;
     com_ptr<IStoreFolder> inbox = openInbox(store);
@@ -658,7 +648,7 @@ std::vector<std::string> processBatch(const SorterContext& context,
     }
     std::vector<BatchReading> readings;
     if (!read)
-        readings = inbox ? readBatch(inbox.get(), net, toRead, keepsMessages(net))
+        readings = inbox ? readBatch(inbox.get(), net, toRead, keep)
                          : std::vector<BatchReading>(toRead.size());
     for (std::size_t n = 0; n < toRead.size(); ++n) {
         std::size_t i = lookedAt[n];
@@ -673,7 +663,7 @@ std::vector<std::string> processBatch(const SorterContext& context,
                 continue;
             if (reading.failure)
                 std::rethrow_exception(reading.failure);
-            if (!reading.message && keepsMessages(net))
+            if (!reading.message && keep)
                 checkHr(inbox->OpenMessage(id, reading.message.out()),
                         formatString("open inbox message %u", id));
             if (std::optional<SortDecision> idle = idleDecision(net))

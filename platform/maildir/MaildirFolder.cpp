@@ -1,6 +1,7 @@
 #include "platform/maildir/MaildirFolder.h"
 
 #include "util/Log.h"
+#include "util/ParallelFor.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirFileName.h"
 #include "platform/maildir/MaildirHeaderReader.h"
@@ -10,10 +11,7 @@
 #include "platform/maildir/MaildirSysCalls.h"
 #include "platform/maildir/StoreEnum.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -321,19 +319,10 @@ HRESULT MaildirFolder::stageCopy(const MaildirMessage& message, MaildirFolder* t
 }
 
 void MaildirFolder::syncStaged(std::vector<StagedCopy>& staged) {
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i = next++; i < staged.size(); i = next++)
-            if (!staged[i].synced)
-                staged[i].result = syncFile(staged[i].tmp);
-    };
-    std::size_t workers = std::min(staged.size(), syncThreads);
-    std::vector<std::thread> pool;
-    for (std::size_t w = 1; w < workers; ++w)
-        pool.emplace_back(work);
-    work();
-    for (std::thread& thread : pool)
-        thread.join();
+    parallelFor(staged.size(), syncThreads, [&](std::size_t i, std::size_t) {
+        if (!staged[i].synced)
+            staged[i].result = syncFile(staged[i].tmp);
+    });
 }
 
 HRESULT MaildirFolder::placeCopy(const StagedCopy& copy, MaildirFolder* target,
