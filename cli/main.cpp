@@ -89,9 +89,11 @@ int main(int argc, char** argv) {
         return exitUsage;
     }
     // The commands read and write text in the person's character set; --help and --version
-    // print plain ASCII, so they skip the search of the locale files.
-    std::setlocale(LC_ALL, "");
+    // print plain ASCII, so they skip the search of the locale files. deliver writes nothing
+    // for people but its diagnostics and runs once per message: the character set is all it
+    // reads (one locale file instead of thirteen).
     std::string command = arguments.front();
+    std::setlocale(command == "deliver" ? LC_CTYPE : LC_ALL, "");
     arguments.erase(arguments.begin());
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(ProgramEnvironment::executableFolder());

@@ -251,11 +251,14 @@ bool CharsetConverter::fromUtf8(std::string_view utf8, const std::string& charse
 std::u16string CharsetConverter::utf8ToUtf16(std::string_view utf8) {
     std::u16string text;
     text.reserve(utf8.size());
-    iconv_t cd = converters().get(utf16, "UTF-8");
+    // Opened at the first non-ASCII run: ASCII text (most of it) never loads the converter.
+    iconv_t cd = noConverter;
     std::string bytes;
     byRuns(
         utf8, [&](std::string_view run) { text.append(run.begin(), run.end()); },
         [&](std::string_view run) {
+            if (cd == noConverter)
+                cd = converters().get(utf16, "UTF-8");
             bytes.clear();
             decode(cd, run, 1, bytes, std::string_view(replacementUtf16, 2));
             std::size_t at = text.size();
@@ -268,7 +271,7 @@ std::u16string CharsetConverter::utf8ToUtf16(std::string_view utf8) {
 std::string CharsetConverter::utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    iconv_t cd = converters().get("UTF-8", utf16);
+    iconv_t cd = noConverter;
     byRuns(
         text,
         [&](std::u16string_view run) {
@@ -276,6 +279,8 @@ std::string CharsetConverter::utf16ToUtf8(std::u16string_view text) {
                 out += static_cast<char>(c);
         },
         [&](std::u16string_view run) {
+            if (cd == noConverter)
+                cd = converters().get("UTF-8", utf16);
             // A lone surrogate is no character: encoding, it becomes "?".
             decode(cd, std::string_view(reinterpret_cast<const char*>(run.data()), 2 * run.size()),
                    2, out, questionMark);
