@@ -475,7 +475,7 @@ section_deliver() {
     peer_scripts "$list" "${deliver_words[@]}"
     # The floor: a program that only makes each message durable (as deliver does, and with
     # the folder not synced, as the peers do), started once per message like the others.
-    local floor="durable write only (file and new/ synced)"
+    local floor="durable write only (file and folder synced)"
     local floor_file="durable write only (file synced)"
     per_message_script "$floor" "$list" -- "$bin/durable_write" "$work/floor"
     per_message_script "$floor_file" "$list" -- "$bin/durable_write" "$work/floor" file-only
