@@ -6,6 +6,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#include <sys/platform/x86.h>
 #endif
 
 namespace {
@@ -179,7 +180,10 @@ Arithmetic baselineArithmetic() {
 
 Arithmetic bestArithmetic() {
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2"))
+    // The C library's reading of the processor, taken at start anyway: the compiler's own
+    // check links a constructor that asks the processor again, and in a virtual machine
+    // every such question is a trip to the host, paid by every run of the program.
+    if (CPU_FEATURE_ACTIVE(AVX2))
         return {weightedSumsAvx2, addScaledAvx2};
 #endif
     return baselineArithmetic();
