@@ -37,10 +37,7 @@ Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark*
 }
 
 void Sorter::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    Notification notification{message, wParam, lParam, 0};
-    if (message != WM_NEWMSGS && message != WM_DELETEFOLDER && wParam)
-        notification.id = *reinterpret_cast<const std::uint32_t*>(wParam);
-    queue.push_back(notification);
+    queue.push(message, wParam, lParam);
 }
 
 bool Sorter::reloadNetIfChanged() {
@@ -57,15 +54,10 @@ bool Sorter::reloadNetIfChanged() {
     return true;
 }
 
-std::string Sorter::handle(Notification& notification) {
-    if (notification.message == WM_NEWMSGS)
-        reloadNetIfChanged();
-    std::uintptr_t wParam = notification.wParam;
-    if (notification.message != WM_NEWMSGS && notification.message != WM_DELETEFOLDER && wParam)
-        wParam = reinterpret_cast<std::uintptr_t>(&notification.id);
+std::string Sorter::handle(const NotificationQueue::Notification& notification) {
     if (notification.message == WM_DELETEFOLDER)
         return {}; // the inbox itself cannot go away; nothing to sort
-    return onStoreNotify(context, notification.message, wParam, notification.lParam);
+    return onStoreNotify(context, notification.message, notification.param(), notification.lParam);
 }
 
 std::vector<std::string> Sorter::sortNew(const std::vector<MESSAGEID>& ids) {
@@ -138,21 +130,11 @@ int Sorter::run() {
             context.store->DispatchNotifications();
         // Arrivals that queued up together are sorted together (one group commit); a
         // single one at once.
-        while (!queue.empty()) {
-            std::vector<MESSAGEID> arrived;
-            while (!queue.empty() && queue.front().message == WM_NEWMSGS &&
-                   arrived.size() < maxSortBatch) {
-                arrived.push_back(static_cast<MESSAGEID>(queue.front().wParam));
-                queue.pop_front();
-            }
-            if (!arrived.empty()) {
-                sortNew(arrived);
-                continue;
-            }
-            Notification notification = queue.front();
-            queue.pop_front();
-            handle(notification);
-        }
+        while (!queue.empty())
+            queue.takeNext([this](const std::vector<MESSAGEID>& ids) { sortNew(ids); },
+                           [this](const NotificationQueue::Notification& notification) {
+                               handle(notification);
+                           });
     }
     unregisterFolderWindow(context.inbox, this);
     close(signalFd);

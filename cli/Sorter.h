@@ -2,8 +2,8 @@
 
 #include "platform/Store.h"
 #include "sorting/IncomingMail.h"
+#include "sorting/NotificationQueue.h"
 
-#include <deque>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
@@ -39,23 +39,16 @@ public:
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
 private:
-    struct Notification {
-        std::uint32_t message;
-        std::uintptr_t wParam;
-        std::intptr_t lParam;
-        std::uint32_t id; // the id wParam pointed to, copied while it was valid
-    };
-
     // Sorts the new messages in batches of up to maxSortBatch (processNewMessagesInBatches);
     // one failure text per id, empty when it was handled.
     std::vector<std::string> sortNew(const std::vector<MESSAGEID>& ids);
-    // The error text when the message could not be handled, else empty.
-    std::string handle(Notification& notification);
+    // A notification other than an arrival (those are sorted in batches): logged.
+    std::string handle(const NotificationQueue::Notification& notification);
     // The net is reloaded when another program (the learning command, the tray program)
     // saved it since it was read; true when it was.
     bool reloadNetIfChanged();
 
     SorterContext context;
-    std::deque<Notification> queue;
+    NotificationQueue queue;
     struct stat netFileState {};
 };

@@ -40,20 +40,15 @@
 
 namespace {
 
-// One store notification on its way from the store's dispatch to the window.
+// The store's notifications are waiting in the window's queue.
 class StoreNotifyEvent : public QEvent {
 public:
-    StoreNotifyEvent(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
-        : QEvent(type()), message(message), wParam(wParam), lParam(lParam) {}
+    StoreNotifyEvent() : QEvent(type()) {}
 
     static QEvent::Type type() {
         static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
         return registered;
     }
-
-    std::uint32_t message;
-    std::uintptr_t wParam;
-    std::intptr_t lParam;
 };
 
 QString loc(const char* key) {
@@ -174,7 +169,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
         markTimer->setSingleShot(true);
         markTimer->setInterval(1000);
         connect(markTimer, &QTimer::timeout, this, [this] { mark->flush(); });
-        // Posted now, so they are handled before any notification the loop dispatches.
+        // Queued now, so they are handled before any notification the loop dispatches.
         std::vector<MESSAGEID> ids = mark->catchUp(connection.inbox.get());
         // Mail that failed to go out at the last run is tried once more.
         sentMail = std::make_unique<SentMailRecord>(environment.sentMailFile());
@@ -186,7 +181,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
             if (std::find(ids.begin(), ids.end(), id) == ids.end())
                 ids.push_back(id);
         for (MESSAGEID id : ids)
-            QCoreApplication::postEvent(this, new StoreNotifyEvent(WM_NEWMSGS, id, 0));
+            post(WM_NEWMSGS, id, 0);
     }
     Recent1->setEnabled(journal != nullptr);
 }
@@ -496,15 +491,16 @@ void TSettingForm::updateState() {
 }
 
 void TSettingForm::journalAppended(const std::vector<Journal::Entry>& entries) {
+    std::vector<std::vector<std::string>> sorted;
     for (const Journal::Entry& entry : entries) {
         // Sorted: the message left the inbox for its folders.
         if (entry.action != "moved" && entry.action != "forwarded" && entry.action != "answered")
             continue;
-        std::vector<std::string> folders;
+        std::vector<std::string>& folders = sorted.emplace_back();
         for (const Journal::Folder& folder : entry.folders)
             folders.push_back(folder.name);
-        noteSorted(folders);
     }
+    noteAllSorted(sorted);
     if (recentForm && recentForm->isVisible())
         recentForm->reload();
 }
@@ -522,13 +518,19 @@ void TSettingForm::Recent1Click() {
 }
 
 void TSettingForm::noteSorted(const std::vector<std::string>& folders) {
-    if (isVisible())
+    noteAllSorted({folders});
+}
+
+void TSettingForm::noteAllSorted(const std::vector<std::vector<std::string>>& messages) {
+    if (isVisible() || messages.empty())
         return; // the person is looking at the program
-    sinceOpened.add(folders);
+    for (const std::vector<std::string>& folders : messages)
+        sinceOpened.add(folders);
     updateState();
     if (!notifySorted)
         return;
-    sinceMessage.add(folders);
+    for (const std::vector<std::string>& folders : messages)
+        sinceMessage.add(folders);
     if (!sortedMessageTimer->isActive())
         sortedMessageTimer->start();
 }
@@ -656,21 +658,63 @@ void TSettingForm::wmZelkoShow() {
 }
 
 void TSettingForm::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    QCoreApplication::postEvent(this, new StoreNotifyEvent(message, wParam, lParam));
+    notifications.push(message, wParam, lParam);
+    // One event for what the store's dispatch hands over at once: by the time the loop
+    // reaches it, a burst of arrivals is queued whole.
+    if (handlingPosted)
+        return;
+    handlingPosted = true;
+    QCoreApplication::postEvent(this, new StoreNotifyEvent);
 }
 
 bool TSettingForm::event(QEvent* event) {
     if (event->type() != StoreNotifyEvent::type())
         return QWidget::event(event);
-    auto* notify = static_cast<StoreNotifyEvent*>(event);
-    handleStoreNotify(notify->message, notify->wParam, notify->lParam);
+    handlingPosted = false;
+    handleQueued();
     return true;
+}
+
+void TSettingForm::handleQueued() {
+    // An error box shown while a batch is sorted runs a loop of its own: what comes
+    // meanwhile waits for the batch at hand to end.
+    if (handlingQueue)
+        return;
+    handlingQueue = true;
+    bool sorted = false;
+    while (!sorted && !notifications.empty())
+        sorted = notifications.takeNext(
+            [this](const std::vector<MESSAGEID>& ids) { sortArrived(ids); },
+            [this](const NotificationQueue::Notification& notification) {
+                handleStoreNotify(notification.message, notification.param(), notification.lParam);
+            });
+    handlingQueue = false;
+    if (!notifications.empty() && !handlingPosted) {
+        handlingPosted = true;
+        QCoreApplication::postEvent(this, new StoreNotifyEvent);
+    }
+}
+
+void TSettingForm::sortArrived(const std::vector<MESSAGEID>& ids) {
+    // A message that could not be handled has been shown under "inbox notify" and stays
+    // in the inbox. The net is the one in memory: this program reloads it only when its
+    // configuration window was closed with OK.
+    try {
+        processNewMessagesInBatches(SorterContext{connection.store.get(), connection.inbox.get(),
+                                                  runningNet.get(), mark.get(), sentMail.get(),
+                                                  journal.get()},
+                                    ids, {});
+    } catch (const std::exception& e) {
+        // Nothing may leave an event handler: the messages stay where they are.
+        reportError("Error", std::string("inbox notify: ") + e.what());
+    }
+    if (mark && mark->unsaved() && !markTimer->isActive())
+        markTimer->start();
 }
 
 void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wParam,
                                      std::intptr_t lParam) {
     switch (message) {
-    case WM_NEWMSGS:
     case WM_DELETEMSGS:
     case WM_MARKEDASREAD:
     case WM_MARKEDASUNREAD:
@@ -682,8 +726,6 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
         onStoreNotify(SorterContext{connection.store.get(), connection.inbox.get(),
                                     runningNet.get(), mark.get(), sentMail.get(), journal.get()},
                       message, wParam, lParam);
-        if (mark && mark->unsaved() && !markTimer->isActive())
-            markTimer->start();
     } catch (const std::exception& e) {
         // Nothing may leave an event handler: the message stays where it is.
         reportError("Error", std::string("inbox notify: ") + e.what());

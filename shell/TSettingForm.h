@@ -8,6 +8,7 @@
 #include "mail/StoreAccess.h"
 #include "sorting/AutostartEntry.h"
 #include "sorting/Journal.h"
+#include "sorting/NotificationQueue.h"
 #include "sorting/ProgramEnvironment.h"
 #include "shell/SortedTally.h"
 
@@ -110,11 +111,14 @@ public:
     // a state folder, where the journal lives.
     void Recent1Click();
     TRecentForm* recentWindow() const { return recentForm; }
+    // The journal the sorter writes; none without a state folder.
+    Journal* sortJournal() const { return journal.get(); }
     void Exit1Click();
     // The show request of other processes (1034).
     void wmZelkoShow();
 
-    // The store's notifications, posted to the window as events.
+    // The store's notifications: queued, and handled when the event loop reaches them
+    // (arrivals that queued up together sorted as one batch, a batch at a time).
     void post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     QTabWidget* pages;
@@ -177,6 +181,13 @@ private:
     // What the sorter wrote to the journal: the sorted messages are counted, and the
     // journal's window, when open, shows them.
     void journalAppended(const std::vector<Journal::Entry>& entries);
+    // noteSorted for the messages of a batch (the folders of each), the tooltip set once.
+    void noteAllSorted(const std::vector<std::vector<std::string>>& messages);
+    // Handles the queued notifications up to and including one batch of arrivals; asks
+    // the loop to come back for the rest, so the window stays responsive between batches.
+    void handleQueued();
+    void sortArrived(const std::vector<MESSAGEID>& ids);
+    // A notification other than an arrival: logged.
     void handleStoreNotify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
     StoreConnection connection;
@@ -189,6 +200,9 @@ private:
     QTimer* markTimer = nullptr;
     TSystray* tray = nullptr;
     QSocketNotifier* notifier = nullptr;
+    NotificationQueue notifications;
+    bool handlingPosted = false; // an event is on its way to handleQueued
+    bool handlingQueue = false;
     bool isStarted = false;
     bool registered = false;
     bool isModified = false;

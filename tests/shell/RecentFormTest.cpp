@@ -11,6 +11,7 @@
 #include "shell/TRecentForm.h"
 #include "shell/TSettingForm.h"
 #include "shell/TSystray.h"
+#include "sorting/Journal.h"
 #include "tests/support/TempFolder.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <gtest/gtest.h>
 
@@ -166,6 +168,43 @@ TEST_F(RecentlySorted, ShowsTheDecisionsNewestFirstFiltersAndMovesBack) {
     EXPECT_EQ(filesIn(maildir), 1);
     EXPECT_EQ(filesIn(invoices()), 1);
     EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+// Mail fetched in a burst is sorted as one batch: one journal append and one update of the
+// tray's count; a message that fails stays in the inbox while the rest of its batch is
+// sorted; a lone arrival is still sorted at once.
+TEST_F(RecentlySorted, ArrivalsThatQueueUpTogetherAreSortedAsOneBatch) {
+    std::ofstream(meetings()) << "a file where the folder would be"; // every meeting fails
+    form = std::make_unique<TSettingForm>(environment);
+    ASSERT_TRUE(form->started());
+    form->showMainWindow(false);
+    Journal* journal = form->sortJournal();
+    ASSERT_TRUE(journal);
+    std::vector<std::size_t> appends; // entries per append
+    auto forward = journal->appended;
+    journal->appended = [&](const std::vector<Journal::Entry>& entries) {
+        appends.push_back(entries.size());
+        forward(entries);
+    };
+    // Delivered before the loop runs: the store announces them together.
+    for (int n = 0; n < 40; ++n)
+        shellFixture::deliver(maildir,
+                              n % 10 == 9 ? shellFixture::message("Meeting " + std::to_string(n),
+                                                                  "The meeting is at two.")
+                                          : shellFixture::invoiceMessage(n),
+                              "17000002" + std::to_string(10 + n) + ".M1P1.test");
+    EXPECT_TRUE(processUntil([&] { return !appends.empty(); }));
+    EXPECT_EQ(appends, std::vector<std::size_t>{40});
+    EXPECT_EQ(filesIn(invoices()), 36);
+    EXPECT_EQ(filesIn(maildir), 4) << "the meetings stay in the inbox";
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_NE(errors[0].find(" in context 'inbox notify'"), std::string::npos) << errors[0];
+    EXPECT_TRUE(form->systray()->shownTooltip().startsWith("36 messages sorted since"))
+        << form->systray()->shownTooltip().toStdString();
+
+    shellFixture::deliver(maildir, shellFixture::invoiceMessage(99), "1700000300.M1P1.test");
+    EXPECT_TRUE(processUntil([&] { return filesIn(invoices()) == 37; }));
+    EXPECT_EQ(appends, (std::vector<std::size_t>{40, 1}));
 }
 
 } // namespace
