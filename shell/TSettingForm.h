@@ -45,7 +45,7 @@ class TSystray;
 class TSettingForm : public QWidget, public INotifySink {
 public:
     // Opens the store, the language file and the net, fills the controls and shows the
-    // tray icon, then registers for the inbox's notifications and posts the messages that
+    // tray icon, then registers for the inbox's notifications and queues the messages that
     // arrived since the inbox mark (in the state folder; none when that is not set) ahead
     // of any notification. When the store cannot be opened the error is shown ("error")
     // and started() is false: the program ends.
