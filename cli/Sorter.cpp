@@ -16,24 +16,15 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-bool sameState(const struct stat& a, const struct stat& b) {
-    return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-} // namespace
-
 Sorter::Sorter(IStoreNamespace* store, IStoreFolder* inbox, Net* net, InboxMark* mark,
-               SentMailRecord* record, Journal* journal) {
+               SentMailRecord* record, Journal* journal)
+    : netFile(net->getFileName()) {
     context.store = store;
     context.inbox = inbox;
     context.net = net;
     context.mark = mark;
     context.record = record;
     context.journal = journal;
-    stat(net->getFileName().c_str(), &netFileState);
 }
 
 void Sorter::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -41,10 +32,9 @@ void Sorter::post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lP
 }
 
 bool Sorter::reloadNetIfChanged() {
-    struct stat now {};
-    if (stat(context.net->getFileName().c_str(), &now) != 0 || sameState(now, netFileState))
+    if (!netFile.changed())
         return false;
-    netFileState = now;
+    netFile.loaded();
     debugLog("ZELKO: net file changed, loading it again");
     try {
         context.net->load();

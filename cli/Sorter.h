@@ -2,11 +2,11 @@
 
 #include "platform/Store.h"
 #include "sorting/IncomingMail.h"
+#include "sorting/NetFileWatch.h"
 #include "sorting/NotificationQueue.h"
 
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 
 class InboxMark;
 class Journal;
@@ -50,5 +50,5 @@ private:
 
     SorterContext context;
     NotificationQueue queue;
-    struct stat netFileState {};
+    NetFileWatch netFile;
 };

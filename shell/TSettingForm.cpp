@@ -84,6 +84,18 @@ TSettingForm::ConfigurationWindow& configurationWindow() {
     return open;
 }
 
+// Counts a window that works on the running net for as long as it is open.
+class NetHold {
+public:
+    explicit NetHold(int& holders) : count(holders) { ++count; }
+    ~NetHold() { --count; }
+    NetHold(const NetHold&) = delete;
+    NetHold& operator=(const NetHold&) = delete;
+
+private:
+    int& count;
+};
+
 const char* const configMissingHint = "The configuration window is not part of this version yet";
 
 } // namespace
@@ -125,7 +137,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      autostart(environment) {
+      autostart(environment), netFile(environment.netFile()) {
     setObjectName("SettingForm");
     buildLayout();
 
@@ -566,14 +578,34 @@ void TSettingForm::setConfigurationWindow(ConfigurationWindow open) {
 
 void TSettingForm::configurationClosed(int result) {
     if (result == 1) {
-        try {
-            runningNet->load();
-        } catch (const ComException& e) {
-            showComError(e, "Configure");
-        }
+        loadNet("Configure");
         loadSettings();
     }
     updateState();
+}
+
+void TSettingForm::loadNet(const char* context) {
+    // Remembered before the read: a save that comes during it is loaded at the next check.
+    netFile.loaded();
+    try {
+        runningNet->load();
+    } catch (const ComException& e) {
+        showComError(e, context);
+    }
+}
+
+bool TSettingForm::reloadNetIfChanged() {
+    // What the open window saves is loaded when it closes with OK, or at the first
+    // batch after it closed otherwise.
+    if (netHolders > 0 || !netFile.changed())
+        return false;
+    debugLog("ZELKO: net file changed, loading it again");
+    loadNet("load");
+    // The settings the person is editing and has not applied yet stay in the controls.
+    if (!isModified)
+        loadSettings();
+    updateState();
+    return true;
 }
 
 void TSettingForm::jobvariant3RadioClick() {
@@ -624,10 +656,16 @@ void TSettingForm::configButtonClick() {
     const ConfigurationWindow& open = configurationWindow();
     if (!open)
         return;
-    configurationClosed(open(this, runningNet.get(), connection.store.get()));
+    int result = 0;
+    {
+        NetHold hold(netHolders);
+        result = open(this, runningNet.get(), connection.store.get());
+    }
+    configurationClosed(result);
 }
 
 void TSettingForm::destFolderButtonClick() {
+    NetHold hold(netHolders);
     try {
         STOREFOLDERID current = static_cast<STOREFOLDERID>(toInt(runningNet->getDestFolder(), -1));
         STOREFOLDERID chosen = chooseFolder(this, locText("selectfolder.title.settings"),
@@ -697,13 +735,12 @@ void TSettingForm::handleQueued() {
 
 void TSettingForm::sortArrived(const std::vector<MESSAGEID>& ids) {
     // A message that could not be handled has been shown under "inbox notify" and stays
-    // in the inbox. The net is the one in memory: this program reloads it only when its
-    // configuration window was closed with OK.
+    // in the inbox. The net is the one saved now: another program may have learned it.
     try {
         processNewMessagesInBatches(SorterContext{connection.store.get(), connection.inbox.get(),
                                                   runningNet.get(), mark.get(), sentMail.get(),
                                                   journal.get()},
-                                    ids, {});
+                                    ids, [this] { return reloadNetIfChanged(); });
     } catch (const std::exception& e) {
         // Nothing may leave an event handler: the messages stay where they are.
         reportError("Error", std::string("inbox notify: ") + e.what());

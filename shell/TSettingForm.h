@@ -8,6 +8,7 @@
 #include "mail/StoreAccess.h"
 #include "sorting/AutostartEntry.h"
 #include "sorting/Journal.h"
+#include "sorting/NetFileWatch.h"
 #include "sorting/NotificationQueue.h"
 #include "sorting/ProgramEnvironment.h"
 #include "shell/SortedTally.h"
@@ -93,6 +94,9 @@ public:
     // What follows the configuration window's close: on OK the net is reloaded from the
     // file and the controls refilled; in any case the state line is refreshed.
     void configurationClosed(int result);
+    // The configuration window or the folder choice is open on the running net: the net
+    // is not loaded again until it closes.
+    bool netHeld() const { return netHolders > 0; }
 
     // Handlers.
     void jobvariant3RadioClick();
@@ -187,12 +191,20 @@ private:
     // the loop to come back for the rest, so the window stays responsive between batches.
     void handleQueued();
     void sortArrived(const std::vector<MESSAGEID>& ids);
+    // Before each batch: the net is loaded again when another program saved it since it
+    // was read, unless a window holds it; true when it was.
+    bool reloadNetIfChanged();
+    // Reads the net file into the running net; a failure is shown under context and
+    // leaves the net as it was.
+    void loadNet(const char* context);
     // A notification other than an arrival: logged.
     void handleStoreNotify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
     StoreConnection connection;
     AutostartEntry autostart;
     ref_ptr<Net> runningNet;
+    NetFileWatch netFile;
+    int netHolders = 0;
     std::unique_ptr<InboxMark> mark;
     std::unique_ptr<SentMailRecord> sentMail;
     std::unique_ptr<Journal> journal;

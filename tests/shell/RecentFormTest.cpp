@@ -7,7 +7,9 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
+#include "core/Net.h"
 #include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 #include "shell/TRecentForm.h"
 #include "shell/TSettingForm.h"
 #include "shell/TSystray.h"
@@ -64,6 +66,7 @@ protected:
     }
     void TearDown() override {
         form.reset();
+        TSettingForm::setConfigurationWindow(nullptr);
         setErrorReporter(previous);
         setLogToStderr(true);
         locClose();
@@ -85,6 +88,19 @@ protected:
             return filesIn(invoices()) == 2 && filesIn(meetings()) == 1 && filesIn(maildir) == 0;
         }));
         return *form;
+    }
+    // Another program (the learning command, say) saves the net while the tray program
+    // runs: the two target folders trade names, so an invoice goes to the other one, and
+    // the reply address changes.
+    void saveAsAnotherProgram(const std::string& from) {
+        StoreConnection other = connectStore(maildir);
+        ref_ptr<Net> net(new Net(home + "/zelko.ini", StoreMessages::of(other.store.get())));
+        net->load();
+        std::string first = net->getOutput(0)->getName();
+        net->getOutput(0)->setName(net->getOutput(1)->getName());
+        net->getOutput(1)->setName(first);
+        ASSERT_TRUE(net->save());
+        ASSERT_TRUE(net->setFrom(from));
     }
     TRecentForm* openRecent(TSettingForm& f) {
         f.Recent1->trigger();
@@ -205,6 +221,42 @@ TEST_F(RecentlySorted, ArrivalsThatQueueUpTogetherAreSortedAsOneBatch) {
     shellFixture::deliver(maildir, shellFixture::invoiceMessage(99), "1700000300.M1P1.test");
     EXPECT_TRUE(processUntil([&] { return filesIn(invoices()) == 37; }));
     EXPECT_EQ(appends, (std::vector<std::size_t>{40, 1}));
+}
+
+TEST_F(RecentlySorted, ArrivalsGoByTheNetAsItIsSavedNow) {
+    int arrived = 0;
+    auto invoiceArrives = [&] {
+        ++arrived;
+        shellFixture::deliver(maildir, shellFixture::invoiceMessage(arrived),
+                              "17000004" + std::to_string(10 + arrived) + ".M1P1.test");
+        EXPECT_TRUE(processUntil([&] {
+            return filesIn(maildir) == 0 && filesIn(invoices()) + filesIn(meetings()) == arrived;
+        }));
+    };
+    // While the configuration window is open, the net in memory stays.
+    TSettingForm::setConfigurationWindow([&](QWidget*, Net*, IStoreNamespace*) {
+        saveAsAnotherProgram("first@example.org");
+        invoiceArrives();
+        EXPECT_EQ(filesIn(invoices()), 1);
+        return 2; // Cancel: nothing is loaded at the close
+    });
+    form = std::make_unique<TSettingForm>(environment);
+    ASSERT_TRUE(form->started());
+    form->configButton->click();
+    EXPECT_EQ(arrived, 1);
+
+    invoiceArrives();
+    EXPECT_EQ(filesIn(meetings()), 1) << "sorted by the net as it was saved";
+    EXPECT_EQ(form->fromEdit->text(), "first@example.org");
+
+    // Settings the person is editing and has not applied stay in the window.
+    form->fromEdit->setText("mine@example.org");
+    saveAsAnotherProgram("second@example.org");
+    invoiceArrives();
+    EXPECT_EQ(filesIn(invoices()), 2) << "the folders traded their names back";
+    EXPECT_EQ(form->fromEdit->text(), "mine@example.org");
+    EXPECT_TRUE(form->applyBtn->isEnabled());
+    EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
 } // namespace
