@@ -247,14 +247,14 @@ TEST_F(RecentlySorted, ArrivalsGoByTheNetAsItIsSavedNow) {
 
     invoiceArrives();
     EXPECT_EQ(filesIn(meetings()), 1) << "sorted by the net as it was saved";
-    EXPECT_EQ(form->fromEdit->text(), "first@example.org");
+    EXPECT_EQ(form->fromEdit->text().toStdString(), "first@example.org");
 
     // Settings the person is editing and has not applied stay in the window.
     form->fromEdit->setText("mine@example.org");
     saveAsAnotherProgram("second@example.org");
     invoiceArrives();
     EXPECT_EQ(filesIn(invoices()), 2) << "the folders traded their names back";
-    EXPECT_EQ(form->fromEdit->text(), "mine@example.org");
+    EXPECT_EQ(form->fromEdit->text().toStdString(), "mine@example.org");
     EXPECT_TRUE(form->applyBtn->isEnabled());
     EXPECT_TRUE(errors.empty()) << errors.front();
 }
