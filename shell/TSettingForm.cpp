@@ -165,6 +165,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     if (!environment.makeHome(&homeError))
         reportError("error", "cannot make the folder " + environment.home + ": " + homeError);
     runningNet = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
+    netFile.loaded(); // the file as it is now that makeHome may have put it in place
     runningNet->load();
 
     connectHandlers();

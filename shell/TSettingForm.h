@@ -94,9 +94,6 @@ public:
     // What follows the configuration window's close: on OK the net is reloaded from the
     // file and the controls refilled; in any case the state line is refreshed.
     void configurationClosed(int result);
-    // The configuration window or the folder choice is open on the running net: the net
-    // is not loaded again until it closes.
-    bool netHeld() const { return netHolders > 0; }
 
     // Handlers.
     void jobvariant3RadioClick();
@@ -204,7 +201,7 @@ private:
     AutostartEntry autostart;
     ref_ptr<Net> runningNet;
     NetFileWatch netFile;
-    int netHolders = 0;
+    int netHolders = 0; // windows open on the running net: it is not loaded again meanwhile
     std::unique_ptr<InboxMark> mark;
     std::unique_ptr<SentMailRecord> sentMail;
     std::unique_ptr<Journal> journal;
