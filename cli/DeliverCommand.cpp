@@ -107,7 +107,7 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     // A net that cannot be loaded leaves the mail in the inbox, as it does the sorter's.
     session.loadNet(false);
     double netMs = msSince(lap);
-    MessageDelivery delivery(session.store(), session.net());
+    MessageDelivery delivery(session.store(), session.net(), chosen.sentMailFile());
     MessageDelivery::Outcome outcome = delivery.deliver(text);
     // Journalled as the sorter journals; a journal that cannot be written holds no mail back,
     // and the line is not waited for: the message is on disk when deliver says so.

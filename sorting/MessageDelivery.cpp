@@ -14,6 +14,7 @@
 #include "mail/StoreAccess.h"
 #include "sorting/IncomingMail.h"
 #include "sorting/OutgoingMail.h"
+#include "sorting/SentMailRecord.h"
 #include "sorting/SortDecision.h"
 
 #include <chrono>
@@ -100,7 +101,8 @@ void raiseOnFailure(HRESULT hr, const MaildirDelivery& delivery) {
 
 } // namespace
 
-MessageDelivery::MessageDelivery(IStoreNamespace* store, Net* net) : store(store), net(net) {}
+MessageDelivery::MessageDelivery(IStoreNamespace* store, Net* net, std::string sentMailFile)
+    : store(store), net(net), sentMailFile(std::move(sentMailFile)) {}
 
 bool MessageDelivery::isMessage(std::string_view bytes) {
     bytes = withoutFromLine(bytes);
@@ -215,10 +217,17 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();
-        if (decided.forward)
-            forwardMessage(message.get(), decided.replyAddress, decided.chosen);
-        else if (decided.answer)
-            replyToMessage(message.get(), decided.replyAddress, decided.chosen);
+        if (decided.forward || decided.answer) {
+            // A delivered message has no id in the store yet: its mail is known by its key.
+            std::optional<SentMailRecord> record;
+            if (!sentMailFile.empty())
+                record.emplace(sentMailFile, SentMailRecord::Trim::WhenLong);
+            SendingFor sending{record ? &*record : nullptr, 0, false};
+            if (decided.forward)
+                forwardMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+            else
+                replyToMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+        }
         outcome.times.send = clock.lap();
         if (delivery) {
             raiseOnFailure(delivery->commit(), *delivery);

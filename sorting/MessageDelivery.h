@@ -18,7 +18,9 @@ class Net;
 // sorted twice. A message left in the inbox is one the sorter's rules leave there too.
 // Forwards and answers are sent as the sorter sends them, after the message is written
 // into its folders' tmp/ and before it shows in their new/ (MaildirDelivery): a failed
-// sending delivers nothing, so the transfer agent's next try starts afresh.
+// sending delivers nothing, so the transfer agent's next try starts afresh. Each mail is
+// noted in the sorters' sent-mail record, so that try sends only what was not handed to
+// the sending command before; the record is not even read when nothing is to be sent.
 class MessageDelivery {
 public:
     struct Outcome {
@@ -41,7 +43,8 @@ public:
     };
 
     // net may be null (the net could not be loaded): every message goes to the inbox.
-    MessageDelivery(IStoreNamespace* store, Net* net);
+    // Without a sent-mail record file (empty) every forward and answer is sent as it comes.
+    MessageDelivery(IStoreNamespace* store, Net* net, std::string sentMailFile = {});
 
     Outcome deliver(const std::string& bytes);
 
@@ -59,4 +62,5 @@ public:
 private:
     IStoreNamespace* store;
     Net* net;
+    std::string sentMailFile;
 };

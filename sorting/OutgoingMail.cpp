@@ -188,7 +188,7 @@ bool sendRecorded(const SendingFor& sending, const std::string& key, const std::
                  shown(to).c_str(), sending.messageId);
         return true;
     }
-    if (entry.state == SentMailRecord::State::Failed &&
+    if (sending.attemptsLimited && entry.state == SentMailRecord::State::Failed &&
         entry.attempt >= SentMailRecord::attemptsAllowed) {
         warningLog("ZELKO: sending the mail to '%s' for message %u failed %d times, not trying "
                    "again; the message stays in the inbox",
@@ -204,11 +204,12 @@ bool sendRecorded(const SendingFor& sending, const std::string& key, const std::
         sendHtmlMail(from, to, subject, body, kind);
     } catch (const ComException&) {
         sending.record->failed(key);
-        if (attempt < SentMailRecord::attemptsAllowed)
+        // A delivery says so itself, and its transfer agent tries again.
+        if (sending.attemptsLimited && attempt < SentMailRecord::attemptsAllowed)
             warningLog("ZELKO: sending the mail to '%s' for message %u failed; it is tried once "
                        "more at the next start",
                        shown(to).c_str(), sending.messageId);
-        else
+        else if (sending.attemptsLimited)
             warningLog("ZELKO: sending the mail to '%s' for message %u failed again, not trying "
                        "again",
                        shown(to).c_str(), sending.messageId);

@@ -34,6 +34,9 @@ class SentMailRecord;
 struct SendingFor {
     SentMailRecord* record = nullptr;
     std::uint32_t messageId = 0;
+    // The sorter gives a mail up after its second failure; a delivery leaves that to the
+    // transfer agent, which tries the message until it bounces it.
+    bool attemptsLimited = true;
 };
 
 // One message per chosen folder that has addresses, to all of them at once (only the

@@ -1,5 +1,6 @@
 #include "sorting/SentMailRecord.h"
 
+#include "util/ComException.h"
 #include "util/Log.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirIdFile.h"
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -59,8 +62,8 @@ std::string line(const std::string& key, const SentMailRecord::Entry& entry) {
 
 } // namespace
 
-SentMailRecord::SentMailRecord(std::string file) : file(std::move(file)) {
-    load();
+SentMailRecord::SentMailRecord(std::string file, Trim trim) : file(std::move(file)) {
+    load(trim);
 }
 
 SentMailRecord::~SentMailRecord() {
@@ -73,11 +76,42 @@ std::string SentMailRecord::key(const std::string& messageKey, const std::string
     return MimeOleDigest(text.data(), text.size());
 }
 
-void SentMailRecord::load() {
+void SentMailRecord::load(Trim trim) {
+    // The rewrite holds the lock from its read to its rename, so that no line another
+    // process appends in between is lost.
+    std::optional<MaildirIdFile> guard;
+    auto lock = [&] {
+        guard.emplace(file);
+        HRESULT locked = guard->lock();
+        if (SUCCEEDED(locked))
+            return true;
+        guard.reset();
+        if (locked != hresultFromErrno(ENOENT)) // no folder yet: nothing to trim either
+            warningLog("sent mail record: cannot lock %s.lock; the file is not trimmed",
+                       file.c_str());
+        return false;
+    };
+    bool locked = trim == Trim::Always && lock();
+    std::size_t dropped = read();
+    if (!locked && trim == Trim::WhenLong && dropped >= linesBeforeTrimming && lock()) {
+        locked = true;
+        dropped = read();
+    }
+    if (!locked || !readable || dropped == 0)
+        return;
+    std::string trimmed;
+    for (const auto& [key, entry] : entries)
+        trimmed += line(key, entry);
+    if (FAILED(guard->write(trimmed)))
+        warningLog("sent mail record: cannot rewrite %s; it keeps its old lines", file.c_str());
+}
+
+std::size_t SentMailRecord::read() {
+    entries.clear();
     std::string text;
     int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0 && errno == ENOENT)
-        return;
+        return 0;
     for (char buffer[65536]; in >= 0;) {
         ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -97,7 +131,7 @@ void SentMailRecord::load() {
                    file.c_str(), std::strerror(errno));
         if (in >= 0)
             ::close(in);
-        return;
+        return 0;
     }
     std::size_t lines = 0, at = 0;
     while (at < text.size()) {
@@ -131,16 +165,7 @@ void SentMailRecord::load() {
         std::erase_if(entries,
                       [oldestKept](const auto& item) { return item.second.time < oldestKept; });
     }
-    if (entries.size() == lines && at == text.size())
-        return;
-    std::string trimmed;
-    for (const auto& [key, entry] : entries)
-        trimmed += line(key, entry);
-    if (FAILED(MaildirIdFile::writeAtomically(file, trimmed))) {
-        warningLog("sent mail record: cannot rewrite %s; it keeps its old lines", file.c_str());
-        // The next line must not be glued to the torn one.
-        tornTail = at != text.size();
-    }
+    return lines - entries.size() + (at != text.size() ? 1 : 0);
 }
 
 SentMailRecord::Entry SentMailRecord::find(const std::string& key) const {
@@ -153,24 +178,46 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
         error = "cannot read " + file;
         return false;
     }
-    if (fd < 0) {
+    std::string folder = std::filesystem::path(file).parent_path().string();
+    if (fd < 0 && !folder.empty()) {
         std::error_code made;
-        std::filesystem::path folder = std::filesystem::path(file).parent_path();
-        if (!folder.empty())
-            std::filesystem::create_directories(folder, made);
-        bool existed = std::filesystem::exists(file);
-        fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        std::filesystem::create_directories(folder, made);
+    }
+    MaildirIdFile guard(file);
+    if (HRESULT locked = guard.lock(); FAILED(locked)) {
+        error = "cannot lock " + file + ".lock: " + resultText(locked);
+        return false;
+    }
+    struct stat named {
+    }, opened{};
+    bool exists = ::stat(file.c_str(), &named) == 0;
+    if (fd >= 0 && (!exists || ::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino ||
+                    opened.st_dev != named.st_dev)) {
+        ::close(fd); // replaced by a rewrite: the name is what the others read
+        fd = -1;
+    }
+    if (fd < 0) {
+        fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
             error = "open(" + file + "): " + std::strerror(errno);
             return false;
         }
         // A new file must survive a crash along with the lines in it.
-        if (!existed && !folder.empty() && FAILED(MaildirIdFile::syncDirectory(folder.string()))) {
-            error = "fsync(" + folder.string() + ") failed";
+        if (!exists && !folder.empty() && FAILED(MaildirIdFile::syncDirectory(folder))) {
+            error = "fsync(" + folder + ") failed";
             return false;
         }
     }
-    std::string text = (tornTail ? "\n" : "") + line(key, entry);
+    if (::fstat(fd, &opened) != 0) {
+        error = "fstat(" + file + "): " + std::strerror(errno);
+        return false;
+    }
+    // A crash (of any of the writers) may have left a line without its end; the next line
+    // must not be glued to it.
+    std::string text = line(key, entry);
+    char last = '\n';
+    if (opened.st_size > 0 && ::pread(fd, &last, 1, opened.st_size - 1) == 1 && last != '\n')
+        text.insert(0, "\n");
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -178,7 +225,10 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
             continue;
         if (n <= 0) {
             error = "write(" + file + "): " + std::strerror(n < 0 ? errno : ENOSPC);
-            tornTail = true; // part of the line may be in the file
+            // Half a line would be read as a line of its own by the next reader.
+            if (done > 0 && ::ftruncate(fd, opened.st_size) != 0)
+                warningLog("sent mail record: ftruncate(%s): %s", file.c_str(),
+                           std::strerror(errno));
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -187,7 +237,6 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
         error = "fdatasync(" + file + "): " + std::strerror(errno);
         return false;
     }
-    tornTail = false;
     entries[key] = entry;
     return true;
 }

@@ -15,11 +15,23 @@
 // tried once more (at the next start), then given up. At start the file is rewritten
 // (beside it, synced, renamed) with the last line of every mail younger than
 // keptSeconds, at most keptMails of them, so it does not grow for ever.
+//
+// Several processes share the file: a sorter that keeps it open, and any number of
+// deliveries. Every append and every rewrite holds an flock on "<file>.lock" (the file
+// itself is replaced by a rewrite, the lock file never), and an append that finds the
+// name on another file than the one it has open reopens it: a line written to the
+// replaced file would be lost.
 class SentMailRecord {
 public:
     static constexpr std::int64_t keptSeconds = 8 * 7 * 24 * 3600;
     static constexpr std::size_t keptMails = 20000;
     static constexpr int attemptsAllowed = 2;
+    // A delivery runs once per message, so it rewrites the file only when that drops at
+    // least this many lines: the file stays bounded, the rewrite is rare.
+    static constexpr std::size_t linesBeforeTrimming = 4096;
+
+    // Always: the sorter's start; WhenLong: a delivery's (see linesBeforeTrimming).
+    enum class Trim { Always, WhenLong };
 
     enum class State { None, Handed, Sent, Failed };
     struct Entry {
@@ -31,7 +43,7 @@ public:
 
     // Reads the file and trims it; a file that cannot be read makes every handing() fail
     // (sending without the record could send twice).
-    explicit SentMailRecord(std::string file);
+    explicit SentMailRecord(std::string file, Trim trim = Trim::Always);
     ~SentMailRecord();
     SentMailRecord(const SentMailRecord&) = delete;
     SentMailRecord& operator=(const SentMailRecord&) = delete;
@@ -54,12 +66,14 @@ public:
     const std::string& fileName() const { return file; }
 
 private:
-    void load();
+    void load(Trim trim);
+    // Reads the file into entries, without what a rewrite drops; returns how many lines
+    // that is.
+    std::size_t read();
     bool append(const std::string& key, const Entry& entry, std::string& error);
 
     std::string file;
     bool readable = true;
-    bool tornTail = false; // the file ends in a line a crash cut short
     int fd = -1;
     std::map<std::string, Entry> entries;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +15,9 @@
 #include <cerrno>
 #include <regex>
 #include <sstream>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <set>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -819,7 +822,7 @@ protected:
     // Sets the job variant and the reply address, gives Invoices a person, and makes the
     // sending command a script that records each mail in sent/, then kills the sorter that
     // handed it over while "kill-sorter" exists, and exits with the status in
-    // "sendmail-exit" (0 when missing).
+    // "sendmail-exit" (0 when missing), or 75 for a mail to the address in "fails-for".
     void sendWith(int variant) {
         std::string ini = readFile(dir / "zelko.ini");
         ini = std::regex_replace(ini, std::regex("\njobvariant=_1_\n"),
@@ -832,8 +835,11 @@ protected:
         fs::create_directories(sent);
         std::ofstream(dir / "sendmail")
             << "#!/bin/sh\nn=$(ls '" << sent << "' | wc -l)\ncat > '" << sent << "'/$n.eml\n[ -e '"
-            << (dir / "kill-sorter").string() << "' ] && kill -9 $PPID\n[ -e '" << exit
-            << "' ] && exit $(cat '" << exit << "')\nexit 0\n";
+            << (dir / "kill-sorter").string() << "' ] && kill -9 $PPID\n"
+            << "f='" << (dir / "fails-for").string() << "'\n"
+            << "[ -e \"$f\" ] && grep -q \"^To: $(cat \"$f\")\" '" << sent
+            << "'/$n.eml && exit 75\n[ -e '" << exit << "' ] && exit $(cat '" << exit
+            << "')\nexit 0\n";
         fs::permissions(dir / "sendmail", fs::perms::owner_all);
         setenv("BREVALO_SENDMAIL", (dir / "sendmail -t -oi").c_str(), 1);
     }
@@ -1146,6 +1152,89 @@ TEST_F(CliWorld, DeliveredMessageIsJournalledAndCanBeUndone) {
     EXPECT_EQ(run("undo", &out), 0) << out << errors();
     EXPECT_EQ(messageIdCounts()["<deliver@example.org>"], 1);
     EXPECT_EQ(inboxFiles().size(), 1u) << out;
+}
+
+} // namespace
+
+namespace {
+
+// deliver notes each mail in the sent-mail record: when the second of a message's two
+// forwards fails, every retry of the transfer agent sends that one only (as long as it
+// fails: the transfer agent, not deliver, gives up), and once it went out a further
+// delivery of the message sends nothing.
+TEST_F(CliSending, DeliverRetriesSendOnlyTheMailThatFailed) {
+    sendWith(2);
+    // Travel gets a person too, and a threshold low enough for both folders.
+    std::string ini =
+        std::regex_replace(readFile(dir / "zelko.ini"), std::regex("\nneuron1.emails=__\n"),
+                           "\nneuron1.emails=_trip@home.example_\n");
+    ini.replace(0, ini.find('\n'), "[settings]\nthreshold=_70_");
+    std::ofstream(dir / "zelko.ini", std::ios::trunc) << ini;
+    fs::path input = dir / "in.eml";
+    std::ofstream(input, std::ios::binary) << deliverMail("invoice amount due flight booking");
+    struct Run {
+        bool tripFails;
+        int status;
+        std::vector<std::string> sent; // every mail so far, in sending order
+        int copies;                    // of the message in the store
+    };
+    const std::string trip = "trip@home.example", acc = "acc@home.example";
+    for (const Run& run :
+         {Run{true, 75, {acc, trip}, 0}, Run{true, 75, {acc, trip, trip}, 0},
+          Run{false, 0, {acc, trip, trip, trip}, 2}, Run{false, 0, {acc, trip, trip, trip}, 4}}) {
+        if (run.tripFails)
+            std::ofstream(dir / "fails-for") << trip;
+        else
+            fs::remove(dir / "fails-for");
+        EXPECT_EQ(runWithFileLimit({"deliver"}, RLIM_INFINITY, input), run.status) << errors();
+        EXPECT_EQ(recipients(), run.sent) << errors();
+        EXPECT_EQ(messageIdCounts()["<deliver@example.org>"], run.copies);
+    }
+}
+
+// A sorter rewrites the record at its start under the record's lock, from its read to its
+// rename: a delivery that sends meanwhile waits for the lock, and its lines land in the
+// new file instead of the replaced one.
+TEST_F(CliSending, DeliverWaitsForARewriteOfTheRecordAndLosesNoLine) {
+    sendWith(2);
+    fs::path record = dir / "sent-mail";
+    std::string other = std::to_string(std::time(nullptr)) + " " + std::string(64, 'a');
+    std::ofstream(record) << other << " handed 1 7\n" << other << " sent 1 7\n";
+    fs::path input = dir / "in.eml";
+    std::ofstream(input, std::ios::binary) << deliverMail("invoice amount due");
+
+    int lock = open((record.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen(input.c_str(), "r", stdin) || !freopen((dir / "err.txt").c_str(), "w", stderr))
+            _exit(126);
+        execl(cli.c_str(), cli.c_str(), "deliver", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Until the kernel lists it waiting for our lock, or it ended without waiting.
+    std::string waiting = "-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ";
+    int status = 0;
+    bool ended = false;
+    while (!ended && readFile("/proc/locks").find(waiting) == std::string::npos) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        poll(nullptr, 0, 1);
+    }
+    std::ofstream(record.string() + ".tmp") << other << " sent 1 7\n";
+    fs::rename(record.string() + ".tmp", record);
+    close(lock);
+    if (!ended)
+        waitpid(pid, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << errors();
+    EXPECT_EQ(recipients(), std::vector<std::string>{"acc@home.example"});
+    std::istringstream lines(readFile(record));
+    std::vector<std::string> states;
+    for (std::string time, key, state, attempt, message;
+         lines >> time >> key >> state >> attempt >> message;)
+        states.push_back((key == std::string(64, 'a') ? "other " : "delivered ") + state);
+    EXPECT_EQ(states,
+              (std::vector<std::string>{"other sent", "delivered handed", "delivered sent"}));
 }
 
 } // namespace

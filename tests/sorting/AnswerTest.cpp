@@ -404,3 +404,47 @@ TEST(SentMail, TheRecordIsTrimmedAtStart) {
     SentMailRecord again(file);
     EXPECT_EQ(again.find(recent).state, SentMailRecord::State::Sent);
 }
+
+// A sorter keeps the record open while another process rewrites it (a second sorter's
+// start, a delivery's trim): its next line goes into the new file, not the replaced one.
+TEST(SentMail, ALineAfterAnotherWritersRewriteIsKept) {
+    TempFolder folder("record");
+    std::string file = folder.path() + "/sent-mail";
+    std::string first = SentMailRecord::key("message-id <a@x>", "answer\na@example.org");
+    std::string second = SentMailRecord::key("message-id <b@x>", "answer\nb@example.org");
+    SentMailRecord sorter(file);
+    std::string error;
+    ASSERT_TRUE(sorter.handing(first, 7, 1, error)) << error;
+    sorter.sent(first);
+    SentMailRecord{file}; // two lines of one mail: rewritten
+    ASSERT_TRUE(sorter.handing(second, 8, 1, error)) << error;
+    SentMailRecord reader(file);
+    EXPECT_EQ(reader.find(first).state, SentMailRecord::State::Sent);
+    EXPECT_EQ(reader.find(second).state, SentMailRecord::State::Handed);
+}
+
+// A delivery, which runs once per message, rewrites the record only when that drops many
+// lines; the sorter at every start.
+TEST(SentMail, ADeliveryTrimsOnlyALongRecord) {
+    TempFolder folder("record");
+    std::string file = folder.path() + "/sent-mail";
+    std::string key = SentMailRecord::key("message-id <a@x>", "answer\na@example.org");
+    std::string line = std::to_string(std::time(nullptr)) + " " + key + " sent 1 0\n";
+    struct Case {
+        SentMailRecord::Trim trim;
+        std::size_t lines;
+        bool trimmed;
+    };
+    for (Case c :
+         {Case{SentMailRecord::Trim::WhenLong, SentMailRecord::linesBeforeTrimming, false},
+          Case{SentMailRecord::Trim::WhenLong, SentMailRecord::linesBeforeTrimming + 1, true},
+          Case{SentMailRecord::Trim::Always, 2, true}}) {
+        std::string text;
+        for (std::size_t i = 0; i < c.lines; ++i)
+            text += line;
+        writeFile(file, text);
+        SentMailRecord record(file, c.trim);
+        EXPECT_EQ(record.find(key).state, SentMailRecord::State::Sent);
+        EXPECT_EQ(readFile(file), c.trimmed ? line : text) << c.lines;
+    }
+}
