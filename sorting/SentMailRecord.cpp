@@ -12,7 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <sstream>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +32,7 @@ const char* stateName(SentMailRecord::State state) {
     }
 }
 
-bool parseState(const std::string& text, SentMailRecord::State& state) {
+bool parseState(std::string_view text, SentMailRecord::State& state) {
     for (auto candidate : {SentMailRecord::State::Handed, SentMailRecord::State::Sent,
                            SentMailRecord::State::Failed}) {
         if (text == stateName(candidate)) {
@@ -43,16 +43,34 @@ bool parseState(const std::string& text, SentMailRecord::State& state) {
     return false;
 }
 
-bool isKey(const std::string& text) {
+bool isKey(std::string_view text) {
     return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
            });
 }
 
-template <class T> bool number(const std::string& text, T& value) {
+template <class T> bool number(std::string_view text, T& value) {
     const char* end = text.data() + text.size();
     auto [stop, error] = std::from_chars(text.data(), end, value);
     return error == std::errc() && stop == end;
+}
+
+// One line's fields, split by hand: a delivery reads the whole file for every mail it
+// sends, and a stream per line would cost more than the rest of the delivery.
+bool parseLine(std::string_view rest, std::string_view& key, SentMailRecord::Entry& entry) {
+    std::string_view words[5];
+    for (std::string_view& word : words) {
+        std::size_t begin = rest.find_first_not_of(" \t\r");
+        if (begin == std::string_view::npos)
+            return false;
+        rest.remove_prefix(begin);
+        std::size_t stop = std::min(rest.find_first_of(" \t\r"), rest.size());
+        word = rest.substr(0, stop);
+        rest.remove_prefix(stop);
+    }
+    key = words[1];
+    return isKey(key) && number(words[0], entry.time) && parseState(words[2], entry.state) &&
+           number(words[3], entry.attempt) && number(words[4], entry.message);
 }
 
 std::string line(const std::string& key, const SentMailRecord::Entry& entry) {
@@ -91,13 +109,22 @@ void SentMailRecord::load(Trim trim) {
                        file.c_str());
         return false;
     };
-    bool locked = trim == Trim::Always && lock();
-    std::size_t dropped = read();
-    if (!locked && trim == Trim::WhenLong && dropped >= linesBeforeTrimming && lock()) {
+    bool locked = false;
+    std::string text;
+    if (trim == Trim::WhenLong) {
+        if (!readText(unparsed))
+            return;
+        // Most deliveries stop here, and find() looks for the few keys they send.
+        if (static_cast<std::size_t>(std::count(unparsed.begin(), unparsed.end(), '\n')) <
+                keptMails + linesBeforeTrimming ||
+            !lock())
+            return;
+        unparsed.clear();
         locked = true;
-        dropped = read();
+    } else {
+        locked = lock();
     }
-    if (!locked || !readable || dropped == 0)
+    if (!readText(text) || parse(text) == 0 || !locked)
         return;
     std::string trimmed;
     for (const auto& [key, entry] : entries)
@@ -106,12 +133,11 @@ void SentMailRecord::load(Trim trim) {
         warningLog("sent mail record: cannot rewrite %s; it keeps its old lines", file.c_str());
 }
 
-std::size_t SentMailRecord::read() {
-    entries.clear();
-    std::string text;
+bool SentMailRecord::readText(std::string& text) {
+    text.clear();
     int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0 && errno == ENOENT)
-        return 0;
+        return true;
     for (char buffer[65536]; in >= 0;) {
         ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -119,36 +145,34 @@ std::size_t SentMailRecord::read() {
         if (n <= 0) {
             if (n == 0) {
                 ::close(in);
-                in = -2; // read to the end
+                return true;
             }
             break;
         }
         text.append(buffer, static_cast<std::size_t>(n));
     }
-    if (in != -2) {
-        readable = false;
-        warningLog("sent mail record: cannot read %s: %s; no mail is sent until it can be",
-                   file.c_str(), std::strerror(errno));
-        if (in >= 0)
-            ::close(in);
-        return 0;
-    }
+    readable = false;
+    text.clear();
+    warningLog("sent mail record: cannot read %s: %s; no mail is sent until it can be",
+               file.c_str(), std::strerror(errno));
+    if (in >= 0)
+        ::close(in);
+    return false;
+}
+
+std::size_t SentMailRecord::parse(const std::string& text) {
+    entries.clear();
     std::size_t lines = 0, at = 0;
     while (at < text.size()) {
         std::size_t end = text.find('\n', at);
         if (end == std::string::npos)
             break; // torn by a crash while appending: the send it announced never began
-        std::istringstream words(text.substr(at, end - at));
+        std::string_view key;
+        Entry entry;
+        if (parseLine(std::string_view(text).substr(at, end - at), key, entry))
+            entries[std::string(key)] = entry;
         at = end + 1;
         ++lines;
-        std::string time, key, state, attempt, message;
-        if (!(words >> time >> key >> state >> attempt >> message) || !isKey(key))
-            continue;
-        Entry entry;
-        if (!number(time, entry.time) || !number(attempt, entry.attempt) ||
-            !number(message, entry.message) || !parseState(state, entry.state))
-            continue;
-        entries[key] = entry;
     }
 
     // Trim: only the last line of each mail, none older than keptSeconds, the newest
@@ -170,10 +194,28 @@ std::size_t SentMailRecord::read() {
 
 SentMailRecord::Entry SentMailRecord::find(const std::string& key) const {
     auto found = entries.find(key);
-    return found == entries.end() ? Entry{} : found->second;
+    if (found != entries.end() || unparsed.empty())
+        return found == entries.end() ? Entry{} : found->second;
+    // The last whole line of the key, as parse() would keep it.
+    Entry last;
+    std::string_view text(unparsed);
+    for (std::size_t at = text.find(key); at != std::string_view::npos;
+         at = text.find(key, at + key.size())) {
+        std::size_t begin = text.rfind('\n', at);
+        begin = begin == std::string_view::npos ? 0 : begin + 1;
+        std::size_t end = text.find('\n', at);
+        std::string_view lineKey;
+        Entry entry;
+        if (end != std::string_view::npos &&
+            parseLine(text.substr(begin, end - begin), lineKey, entry) && lineKey == key)
+            last = entry;
+    }
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    return now - last.time > keptSeconds ? Entry{} : last;
 }
 
-bool SentMailRecord::append(const std::string& key, const Entry& entry, std::string& error) {
+bool SentMailRecord::append(const std::string& key, const Entry& entry, bool synced,
+                            std::string& error) {
     if (!readable) {
         error = "cannot read " + file;
         return false;
@@ -233,7 +275,7 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, std::str
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::fdatasync(fd) != 0) {
+    if (synced && ::fdatasync(fd) != 0) {
         error = "fdatasync(" + file + "): " + std::strerror(errno);
         return false;
     }
@@ -248,7 +290,7 @@ bool SentMailRecord::handing(const std::string& key, std::uint32_t message, int 
     entry.attempt = attempt;
     entry.message = message;
     entry.time = static_cast<std::int64_t>(std::time(nullptr));
-    return append(key, entry, error);
+    return append(key, entry, true, error);
 }
 
 void SentMailRecord::sent(const std::string& key) {
@@ -256,7 +298,8 @@ void SentMailRecord::sent(const std::string& key) {
     entry.state = State::Sent;
     entry.time = static_cast<std::int64_t>(std::time(nullptr));
     std::string error;
-    if (!append(key, entry, error))
+    // Not waited for: the synced "handed" line already keeps the mail from going out twice.
+    if (!append(key, entry, false, error))
         warningLog("sent mail record: %s", error.c_str());
 }
 
@@ -265,7 +308,7 @@ void SentMailRecord::failed(const std::string& key) {
     entry.state = State::Failed;
     entry.time = static_cast<std::int64_t>(std::time(nullptr));
     std::string error;
-    if (!append(key, entry, error))
+    if (!append(key, entry, true, error))
         warningLog("sent mail record: %s", error.c_str());
 }
 

@@ -26,11 +26,12 @@ public:
     static constexpr std::int64_t keptSeconds = 8 * 7 * 24 * 3600;
     static constexpr std::size_t keptMails = 20000;
     static constexpr int attemptsAllowed = 2;
-    // A delivery runs once per message, so it rewrites the file only when that drops at
-    // least this many lines: the file stays bounded, the rewrite is rare.
+    // A delivery runs once per message, so it rewrites the file only when it holds
+    // keptMails + linesBeforeTrimming lines: the file stays bounded, the rewrite is rare.
     static constexpr std::size_t linesBeforeTrimming = 4096;
 
-    // Always: the sorter's start; WhenLong: a delivery's (see linesBeforeTrimming).
+    // Always: the sorter's start. WhenLong: a delivery's (see linesBeforeTrimming); it
+    // looks up only the keys it asks for, and retryMessages() knows only its own lines.
     enum class Trim { Always, WhenLong };
 
     enum class State { None, Handed, Sent, Failed };
@@ -57,7 +58,8 @@ public:
     // reason in error) when that cannot be recorded: then it must not be sent.
     bool handing(const std::string& key, std::uint32_t message, int attempt, std::string& error);
     // The outcome; a line that cannot be written is logged (the "handed" line already
-    // keeps the mail from being sent twice).
+    // keeps the mail from being sent twice, so "sent" is not synced; "failed" is, for
+    // the retry).
     void sent(const std::string& key);
     void failed(const std::string& key);
     // The ids of messages with a mail that failed once and may be tried again, ascending.
@@ -67,13 +69,18 @@ public:
 
 private:
     void load(Trim trim);
-    // Reads the file into entries, without what a rewrite drops; returns how many lines
+    // The whole file; false (and the record unreadable) when it cannot be read.
+    bool readText(std::string& text);
+    // The text's lines into entries, without what a rewrite drops; returns how many lines
     // that is.
-    std::size_t read();
-    bool append(const std::string& key, const Entry& entry, std::string& error);
+    std::size_t parse(const std::string& text);
+    bool append(const std::string& key, const Entry& entry, bool synced, std::string& error);
 
     std::string file;
     bool readable = true;
     int fd = -1;
     std::map<std::string, Entry> entries;
+    // Trim::WhenLong: the file as read, searched by find() instead of parsed whole;
+    // entries then holds only the lines this object wrote.
+    std::string unparsed;
 };

@@ -423,28 +423,35 @@ TEST(SentMail, ALineAfterAnotherWritersRewriteIsKept) {
     EXPECT_EQ(reader.find(second).state, SentMailRecord::State::Handed);
 }
 
-// A delivery, which runs once per message, rewrites the record only when that drops many
-// lines; the sorter at every start.
+// A delivery, which runs once per message, rewrites the record only when it is long, and
+// finds a mail's last line without parsing the rest; the sorter rewrites it at every start.
 TEST(SentMail, ADeliveryTrimsOnlyALongRecord) {
     TempFolder folder("record");
     std::string file = folder.path() + "/sent-mail";
     std::string key = SentMailRecord::key("message-id <a@x>", "answer\na@example.org");
-    std::string line = std::to_string(std::time(nullptr)) + " " + key + " sent 1 0\n";
+    std::string old = SentMailRecord::key("message-id <b@x>", "answer\nb@example.org");
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::string handed = std::to_string(now) + " " + key + " handed 1 0\n";
+    std::string sent = std::to_string(now) + " " + key + " sent 1 0\n";
     struct Case {
         SentMailRecord::Trim trim;
         std::size_t lines;
         bool trimmed;
     };
-    for (Case c :
-         {Case{SentMailRecord::Trim::WhenLong, SentMailRecord::linesBeforeTrimming, false},
-          Case{SentMailRecord::Trim::WhenLong, SentMailRecord::linesBeforeTrimming + 1, true},
-          Case{SentMailRecord::Trim::Always, 2, true}}) {
-        std::string text;
-        for (std::size_t i = 0; i < c.lines; ++i)
-            text += line;
+    for (Case c : {Case{SentMailRecord::Trim::WhenLong,
+                        SentMailRecord::keptMails + SentMailRecord::linesBeforeTrimming - 1, false},
+                   Case{SentMailRecord::Trim::WhenLong,
+                        SentMailRecord::keptMails + SentMailRecord::linesBeforeTrimming, true},
+                   Case{SentMailRecord::Trim::Always, 3, true}}) {
+        std::string text =
+            std::to_string(now - SentMailRecord::keptSeconds - 1) + " " + old + " sent 1 0\n";
+        for (std::size_t i = 2; i < c.lines; ++i)
+            text += handed;
+        text += sent;
         writeFile(file, text);
         SentMailRecord record(file, c.trim);
-        EXPECT_EQ(record.find(key).state, SentMailRecord::State::Sent);
-        EXPECT_EQ(readFile(file), c.trimmed ? line : text) << c.lines;
+        EXPECT_EQ(record.find(key).state, SentMailRecord::State::Sent) << c.lines;
+        EXPECT_EQ(record.find(old).state, SentMailRecord::State::None) << c.lines;
+        EXPECT_EQ(readFile(file), c.trimmed ? sent : text) << c.lines;
     }
 }
