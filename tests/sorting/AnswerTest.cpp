@@ -8,7 +8,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
+#include <thread>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Subjects = std::vector<std::string>;
@@ -418,6 +424,35 @@ TEST(SentMail, ALineAfterAnotherWritersRewriteIsKept) {
     sorter.sent(first);
     SentMailRecord{file}; // two lines of one mail: rewritten
     ASSERT_TRUE(sorter.handing(second, 8, 1, error)) << error;
+    SentMailRecord reader(file);
+    EXPECT_EQ(reader.find(first).state, SentMailRecord::State::Sent);
+    EXPECT_EQ(reader.find(second).state, SentMailRecord::State::Handed);
+}
+
+// A sorter's start rewrites the record under its lock, from its read to its rename: it
+// waits while a delivery holds the lock, and keeps the line the delivery appended.
+TEST(SentMail, ARewriteWaitsForTheLockAndKeepsALineAppendedMeanwhile) {
+    TempFolder folder("record");
+    std::string file = folder.path() + "/sent-mail";
+    std::string first = SentMailRecord::key("message-id <a@x>", "answer\na@example.org");
+    std::string second = SentMailRecord::key("message-id <b@x>", "answer\nb@example.org");
+    std::string now = std::to_string(std::time(nullptr));
+    writeFile(file, now + " " + first + " handed 1 7\n" + now + " " + first + " sent 1 7\n");
+    int lock = open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    std::atomic<bool> done = false;
+    std::thread start([&] {
+        SentMailRecord record(file);
+        done = true;
+    });
+    std::string waiting = "-> FLOCK  ADVISORY  WRITE " + std::to_string(getpid()) + " ";
+    while (!done && readFile("/proc/locks").find(waiting) == std::string::npos)
+        poll(nullptr, 0, 1);
+    bool waited = !done;
+    std::ofstream(file, std::ios::app) << now << " " << second << " handed 1 8\n";
+    close(lock);
+    start.join();
+    EXPECT_TRUE(waited);
     SentMailRecord reader(file);
     EXPECT_EQ(reader.find(first).state, SentMailRecord::State::Sent);
     EXPECT_EQ(reader.find(second).state, SentMailRecord::State::Handed);
