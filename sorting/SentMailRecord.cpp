@@ -230,8 +230,7 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, bool syn
         error = "cannot lock " + file + ".lock: " + resultText(locked);
         return false;
     }
-    struct stat named {
-    }, opened{};
+    struct stat named = {}, opened = {};
     bool exists = ::stat(file.c_str(), &named) == 0;
     if (fd >= 0 && (!exists || ::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino ||
                     opened.st_dev != named.st_dev)) {
