@@ -46,13 +46,14 @@ HRESULT MimeMessage::GetTextBody(std::uint32_t txtType, std::uint32_t encoding, 
     if (!stream)
         return E_POINTER;
     *stream = nullptr;
-    if ((txtType != TXT_PLAIN && txtType != TXT_HTML) || encoding != IET_UNICODE)
+    if (encoding != IET_UNICODE)
         return E_INVALIDARG;
-    GMimePart* part = TextBody::find(message.get(), txtType == TXT_HTML);
-    if (!part)
-        return MIME_E_NOT_FOUND;
+    // The UTF-8 text, handed out in UTF-16.
+    std::string text;
+    if (HRESULT hr = GetTextBodyUtf8(txtType, &text); FAILED(hr))
+        return hr;
     try {
-        *stream = new WideStream(TextBody::decode(part));
+        *stream = new WideStream(utf8ToWide(text));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -1,6 +1,5 @@
 #include "platform/mime/TextBody.h"
 
-#include "util/Encoding.h"
 #include "platform/mime/CharsetText.h"
 #include "platform/mime/GObjectRef.h"
 
@@ -100,12 +99,6 @@ std::string contentBytes(GMimePart* part) {
 
 } // namespace
 
-GMimePart* TextBody::find(GMimeMessage* message, bool html) {
-    if (!message)
-        return nullptr;
-    return find(g_mime_message_get_mime_part(message), html);
-}
-
 GMimePart* TextBody::find(GMimeObject* top, bool html) {
     return findIn(top, html ? "html" : "plain", true, 0);
 }
@@ -120,10 +113,6 @@ std::string TextBody::decodeUtf8(GMimePart* part) {
     if (!declared && g_ascii_strncasecmp(charset.c_str(), "utf-16", 6) == 0)
         charset = "utf-8";
     return CharsetText::withCrLf(CharsetText::toUtf8(bytes, charset));
-}
-
-std::u16string TextBody::decode(GMimePart* part) {
-    return utf8ToWide(decodeUtf8(part));
 }
 
 HRESULT TextBody::textUtf8(GMimeObject* top, std::uint32_t txtType, std::string* text) {
