@@ -133,5 +133,7 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
              "commit %.3f",
              outcome.folders.size(), readMs, setupMs, storeMs, netMs, t.parse, t.patterns,
              t.classify, t.folders, t.write, t.send, t.commit);
+    // Last: until now a kill leaves the set for the transfer agent's retry to complete.
+    delivery.finish();
     return exitOk;
 }

@@ -94,6 +94,16 @@ SortDecision decision(Net* net, IMimeMessage* message, MessageDelivery::Outcome:
     return decided;
 }
 
+// Delivered: what the journal gets, where each copy in a target folder lies.
+void noteDone(MessageDelivery::Outcome& outcome) {
+    outcome.done.removed = outcome.decision.remove;
+    if (outcome.folders != std::vector<std::string>{"Inbox"})
+        for (std::size_t i = 0; i < outcome.files.size(); ++i)
+            outcome.done.copies.push_back(
+                {outcome.folders[i], outcome.files[i].substr(outcome.files[i].rfind('/') + 1)});
+    outcome.delivered = true;
+}
+
 void raiseOnFailure(HRESULT hr, const MaildirDelivery& delivery) {
     if (FAILED(hr))
         throw ComException(hr, delivery.failure());
@@ -103,6 +113,12 @@ void raiseOnFailure(HRESULT hr, const MaildirDelivery& delivery) {
 
 MessageDelivery::MessageDelivery(IStoreNamespace* store, Net* net, std::string sentMailFile)
     : store(store), net(net), sentMailFile(std::move(sentMailFile)) {}
+
+MessageDelivery::~MessageDelivery() = default;
+
+void MessageDelivery::finish() {
+    delivery.reset();
+}
 
 bool MessageDelivery::isMessage(std::string_view bytes) {
     bytes = withoutFromLine(bytes);
@@ -163,6 +179,7 @@ std::string MessageDelivery::storedText(std::string_view bytes, const std::strin
 }
 
 MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
+    finish();
     Outcome outcome;
     Stopwatch clock;
     try {
@@ -176,6 +193,24 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         decided = decision(net, SUCCEEDED(parsed) ? message.get() : nullptr, outcome.times, clock);
         if (!net)
             outcome.note = decided.reason;
+
+        // Records of sets go into the inbox's tmp/: a fixed place whatever is decided, in
+        // the store they belong to, swept with the rest of tmp/.
+        std::string inboxPath;
+        if (FAILED(storeInboxPath(store, &inboxPath)))
+            throw ComException(E_FAIL, "no inbox in the mail store");
+        std::string key = MimeOleDigest(bytes.data(), bytes.size());
+        // Its mail went out before the set was recorded; the set may differ from what is
+        // decided now (a net learned meanwhile), but it shows in part already.
+        delivery = MaildirDelivery::takeOver(inboxPath, key);
+        if (delivery) {
+            debugLog("deliver: completing the delivery a killed run began");
+            raiseOnFailure(delivery->commit(), *delivery);
+            outcome.folders = delivery->folderLabels();
+            outcome.files = delivery->files();
+            noteDone(outcome);
+            return outcome;
+        }
 
         std::vector<std::string> paths;
         if (decided.copy) {
@@ -201,19 +236,15 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // What the sorter would leave in the inbox goes there; what it would remove
         // without keeping a copy (a forward only) goes nowhere.
         if (!decided.remove || (decided.copy && paths.empty())) {
-            std::string path;
-            if (FAILED(storeInboxPath(store, &path)))
-                throw ComException(E_FAIL, "no inbox in the mail store");
-            paths = {path};
+            paths = {inboxPath};
             outcome.folders = {"Inbox"};
         }
         outcome.times.folders = clock.lap();
 
         // A forward without a kept copy is delivered nowhere: the sorter removes such a
         // message from the inbox once its forwards are sent.
-        std::optional<MaildirDelivery> delivery;
         if (!paths.empty()) {
-            delivery.emplace(paths);
+            delivery = std::make_unique<MaildirDelivery>(paths, outcome.folders, inboxPath, key);
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();
@@ -234,13 +265,9 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             outcome.times.commit = clock.lap();
             outcome.files = delivery->files();
         }
-        outcome.done.removed = decided.remove;
-        if (outcome.folders != std::vector<std::string>{"Inbox"})
-            for (std::size_t i = 0; i < outcome.files.size(); ++i)
-                outcome.done.copies.push_back(
-                    {outcome.folders[i], outcome.files[i].substr(outcome.files[i].rfind('/') + 1)});
-        outcome.delivered = true;
+        noteDone(outcome);
     } catch (const ComException& e) {
+        delivery.reset(); // taken back, or (a set taken over) left for the next try
         outcome.failure = e.what();
         std::string reason = resultText(e.hr());
         if (e.hr() != E_FAIL && outcome.failure.find(reason) == std::string::npos)

@@ -4,10 +4,12 @@
 #include "sorting/IncomingMail.h"
 #include "sorting/SortDecision.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class MaildirDelivery;
 class Net;
 
 // One message a mail transfer agent hands over, delivered in one step as the sorter would
@@ -21,6 +23,9 @@ class Net;
 // sending delivers nothing, so the transfer agent's next try starts afresh. Each mail is
 // noted in the sorters' sent-mail record, so that try sends only what was not handed to
 // the sending command before; the record is not even read when nothing is to be sent.
+// A set of folders a killed delivery of the same bytes left half shown is completed
+// instead (MaildirDelivery::takeOver; its mail went out before), and its outcome lists
+// every copy of the set, those the killed run placed too, so undo finds them all.
 class MessageDelivery {
 public:
     struct Outcome {
@@ -45,8 +50,13 @@ public:
     // net may be null (the net could not be loaded): every message goes to the inbox.
     // Without a sent-mail record file (empty) every forward and answer is sent as it comes.
     MessageDelivery(IStoreNamespace* store, Net* net, std::string sentMailFile = {});
+    ~MessageDelivery();
 
     Outcome deliver(const std::string& bytes);
+    // Ends the last delivery once its outcome is noted (journalled): a kill before this
+    // leaves its set for the retry to complete. Done by the next deliver() and the
+    // destructor otherwise.
+    void finish();
 
     // Whether the input is a message at all: something other than blank lines, beginning
     // with a header field (after an mbox "From " line).
@@ -63,4 +73,5 @@ private:
     IStoreNamespace* store;
     Net* net;
     std::string sentMailFile;
+    std::unique_ptr<MaildirDelivery> delivery; // the last one, until finished
 };

@@ -10,8 +10,52 @@
 #include <cassert>
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <time.h>
+
+namespace {
+
+constexpr const char* recordMagic = "brevalo delivery set 1";
+// A record is written after its tmp/ files: one younger than this has them all, as the
+// sweep takes tmp/ files only after 36 hours.
+constexpr time_t recordTrustedAge = 24 * 60 * 60;
+// Far above any real record (a few paths), so a stray large file is not read whole.
+constexpr off_t recordMaxBytes = 1 << 20;
+
+// A record line holds paths and labels: a line end or backslash in them is escaped.
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescaped(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            ++i;
+            out += text[i] == 'n' ? '\n' : text[i];
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string recordPrefix(const std::string& key) {
+    return "set." + key + ".";
+}
+
+} // namespace
 
 MaildirDelivery::MaildirDelivery(std::vector<std::string> folders)
     : folders(std::move(folders)),
@@ -21,9 +65,129 @@ MaildirDelivery::MaildirDelivery(std::vector<std::string> folders)
     assert(!this->folders.empty() && "a delivery needs a folder");
 }
 
+MaildirDelivery::MaildirDelivery(std::vector<std::string> folders, std::vector<std::string> labels,
+                                 std::string recordMaildir, std::string key)
+    : MaildirDelivery(std::move(folders)) {
+    assert(labels.size() == this->folders.size() && "a label for each folder");
+    assert(key.find('/') == std::string::npos && !key.empty() && "a key is a file name part");
+    this->labels = std::move(labels);
+    this->recordMaildir = std::move(recordMaildir);
+    this->key = std::move(key);
+}
+
 MaildirDelivery::~MaildirDelivery() {
     if (!committed)
         takeBack();
+    finish();
+}
+
+std::unique_ptr<MaildirDelivery> MaildirDelivery::takeOver(const std::string& recordMaildir,
+                                                           const std::string& key) {
+    MaildirSysCalls& sys = sysCalls();
+    std::string dirPath = recordMaildir + "/tmp";
+    std::vector<std::string> candidates;
+    if (DIR* dir = opendir(dirPath.c_str())) {
+        std::string prefix = recordPrefix(key);
+        while (dirent* entry = readdir(dir))
+            if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
+                candidates.push_back(dirPath + "/" + entry->d_name);
+        closedir(dir);
+    }
+    time_t now = time(nullptr);
+    for (const std::string& path : candidates) {
+        int fd = sys.open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
+        if (fd < 0)
+            continue; // used up meanwhile
+        // Waits while another run of the same message holds the set, then sees whether
+        // that run used it up (removed it).
+        struct stat st {};
+        std::string text;
+        bool usable = sys.flock(fd, LOCK_EX) == 0 && sys.fstat(fd, &st) == 0 && st.st_nlink > 0 &&
+                      now - st.st_ctim.tv_sec < recordTrustedAge && st.st_size < recordMaxBytes &&
+                      readPieces(fd, 0, 65536, [&](const char* data, std::size_t size) {
+                          text.append(data, size);
+                          return true;
+                      }) == 0;
+        std::unique_ptr<MaildirDelivery> set(new MaildirDelivery());
+        if (usable && set->readRecord(text)) {
+            set->recordMaildir = recordMaildir;
+            set->key = key;
+            set->recordPath = path;
+            set->recordFd = fd;
+            set->takenOver = true;
+            for (const std::string& folder : set->folders)
+                set->tmpFiles.push_back(folder + "/tmp/" + set->name);
+            return set;
+        }
+        // Cut short by a kill while written: its delivery never renamed anything.
+        sys.close(fd);
+    }
+    return nullptr;
+}
+
+bool MaildirDelivery::readRecord(const std::string& text) {
+    std::vector<std::string_view> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            return false; // every line is ended, the last one too
+        lines.push_back(std::string_view(text).substr(at, end - at));
+        at = end + 1;
+    }
+    if (lines.size() < 4 || lines.front() != recordMagic || lines.back() != "end" ||
+        lines[1].substr(0, 5) != "name ")
+        return false;
+    name = unescaped(lines[1].substr(5));
+    for (std::size_t i = 2; i + 1 < lines.size(); i += 2) {
+        if (lines[i].substr(0, 7) != "folder " || lines[i + 1].substr(0, 6) != "label ")
+            return false;
+        folders.push_back(unescaped(lines[i].substr(7)));
+        labels.push_back(unescaped(lines[i + 1].substr(6)));
+    }
+    return !name.empty() && name.find('/') == std::string::npos && !folders.empty();
+}
+
+HRESULT MaildirDelivery::writeRecord() {
+    MaildirSysCalls& sys = sysCalls();
+    std::string text = std::string(recordMagic) + "\nname " + escaped(name) + "\n";
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        text += "folder " + escaped(folders[i]) + "\nlabel " + escaped(labels[i]) + "\n";
+    text += "end\n";
+    std::string dirPath = recordMaildir + "/tmp";
+    recordPath = dirPath + "/" + recordPrefix(key) + name;
+    recordFd = sys.open(recordPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (recordFd < 0) {
+        recordPath.clear();
+        return fail("open(" + dirPath + "/" + recordPrefix(key) + name + ")");
+    }
+    if (sys.flock(recordFd, LOCK_EX) != 0)
+        return fail("flock(" + recordPath + ")");
+    if (writeAll(recordFd, text.data(), text.size()) != 0)
+        return fail("write(" + recordPath + ")");
+    if (sys.fsync(recordFd) != 0)
+        return fail("fsync(" + recordPath + ")");
+    HRESULT hr = MaildirIdFile::syncDirectory(dirPath);
+    if (FAILED(hr))
+        failureText = "fsync(" + dirPath + ") failed: " + resultText(hr);
+    return hr;
+}
+
+void MaildirDelivery::finish() {
+    if (recordFd < 0)
+        return;
+    MaildirSysCalls& sys = sysCalls();
+    // Gone before the lock is let go: a run waiting for it sees the set used up. Not
+    // committed, it was taken back already or stays for the retry.
+    if (committed) {
+        if (sys.unlink(recordPath.c_str()) != 0 && errno != ENOENT)
+            warningLog("cannot remove the record of a finished delivery (the same message "
+                       "delivered again could be taken for its retry): %s",
+                       sysFailure("unlink(" + recordPath + ")", errno).c_str());
+        else
+            MaildirIdFile::syncDirectory(recordMaildir + "/tmp");
+    }
+    sys.close(recordFd);
+    recordFd = -1;
 }
 
 HRESULT MaildirDelivery::fail(const std::string& call) {
@@ -51,13 +215,15 @@ HRESULT MaildirDelivery::writeNewFile(const std::string& path, std::string_view 
 }
 
 HRESULT MaildirDelivery::write(std::string_view bytes) {
-    assert(tmpFiles.empty() && "write() once");
+    assert(tmpFiles.empty() && !takenOver && "write() once, and not on a set taken over");
     MaildirSysCalls& sys = sysCalls();
     // What a killed delivery left behind goes first; the store sweeps only when a lasting
     // user opens it, and a server's deliveries may be all that ever opens it.
     time_t now = time(nullptr);
     for (const std::string& folder : folders)
         removeStaleTmpFiles(folder, now);
+    if (!recordMaildir.empty())
+        removeStaleTmpFiles(recordMaildir, now);
     for (const std::string& folder : folders) {
         std::string tmp = folder + "/tmp/" + name;
         HRESULT hr = S_OK;
@@ -82,9 +248,19 @@ HRESULT MaildirDelivery::write(std::string_view bytes) {
 HRESULT MaildirDelivery::commit() {
     assert(tmpFiles.size() == folders.size() && "commit() after a successful write()");
     MaildirSysCalls& sys = sysCalls();
+    if (!takenOver && !recordMaildir.empty() && folders.size() > 1) {
+        HRESULT hr = writeRecord();
+        if (FAILED(hr)) {
+            takeBack();
+            return hr;
+        }
+    }
     for (std::size_t i = 0; i < tmpFiles.size(); ++i) {
         std::string to = folders[i] + "/new/" + name;
-        if (sys.rename(tmpFiles[i].c_str(), to.c_str()) != 0) {
+        int renamed = sys.rename(tmpFiles[i].c_str(), to.c_str());
+        // Under the record's lock, a file gone from a taken-over set's tmp/ was renamed
+        // by the killed run (and may have been read, moved or removed since).
+        if (renamed != 0 && !(takenOver && errno == ENOENT)) {
             HRESULT hr = fail("rename(" + tmpFiles[i] + ", " + to + ")");
             takeBack();
             return hr;
@@ -105,6 +281,26 @@ HRESULT MaildirDelivery::commit() {
 
 void MaildirDelivery::takeBack() {
     MaildirSysCalls& sys = sysCalls();
+    if (takenOver) {
+        // Part of the set may show already: the rest stays for the next try to finish.
+        tmpFiles.clear();
+        placed.clear();
+        return;
+    }
+    // The record goes first: one left naming files taken back would make the retry count
+    // them as renamed. A record that cannot go keeps every file for that retry.
+    if (recordFd >= 0) {
+        if (sys.unlink(recordPath.c_str()) != 0 && errno != ENOENT) {
+            warningLog("a failed delivery is left for its retry to finish: %s",
+                       sysFailure("unlink(" + recordPath + ")", errno).c_str());
+            tmpFiles.clear();
+            placed.clear();
+            return;
+        }
+        MaildirIdFile::syncDirectory(recordMaildir + "/tmp");
+        sys.close(recordFd);
+        recordFd = -1;
+    }
     for (std::size_t i = 0; i < tmpFiles.size(); ++i) {
         const std::string& file = i < placed.size() ? placed[i] : tmpFiles[i];
         // A take-back that fails is all that is left to do: it is logged.

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,32 @@
 // Nothing here knows the store's ids: a program that lists a folder gives the message its
 // id at first sight, as for any delivery agent's mail, and a sorter watching new/ sees it
 // arrive complete (a rename, never a file being written).
+//
+// A set of two or more folders is also all or nothing across a kill between its renames:
+// with a record maildir and a key (a digest of the message), commit() first writes a
+// record into the record maildir's tmp/ ("set.<key>.<name>": the name, every folder and
+// its label), synced with its folder and held under an exclusive lock, and it stays until
+// finish(). A later delivery of the same key takes such a set over (takeOver) and only
+// renames what is still in a tmp/: the transfer agent's retry completes the set and adds
+// no second copy. A record is not a "delivered" mark that swallows the same message sent
+// again: each is used up by the one run that ends it. Records older than a day are left
+// to the 36-hour sweep of tmp/ (their tmp/ files could be swept first).
 class MaildirDelivery {
 public:
     // folders: maildir paths (each with tmp/ and new/), at least one.
     explicit MaildirDelivery(std::vector<std::string> folders);
+    // labels: what the caller calls each folder, kept in the record; recordMaildir: the
+    // maildir whose tmp/ holds the record; key: names the message (no "/").
+    MaildirDelivery(std::vector<std::string> folders, std::vector<std::string> labels,
+                    std::string recordMaildir, std::string key);
+    // The set a killed delivery with this key left recorded, locked and ready for
+    // commit() (write() is not called); null when there is none.
+    static std::unique_ptr<MaildirDelivery> takeOver(const std::string& recordMaildir,
+                                                     const std::string& key);
+    // Ends a committed delivery: its record goes, so that the same message delivered
+    // again is a new delivery. Call it after noting the delivery (the journal): a kill
+    // before that leaves the record for the retry. Done by the destructor otherwise.
+    void finish();
     ~MaildirDelivery();
     MaildirDelivery(const MaildirDelivery&) = delete;
     MaildirDelivery& operator=(const MaildirDelivery&) = delete;
@@ -36,15 +59,24 @@ public:
     const std::string& failure() const { return failureText; }
     // The delivered files, one per folder in the folders' order, after the commit.
     const std::vector<std::string>& files() const { return placed; }
+    // The folders' labels (as given, or as a taken-over set's record holds them).
+    const std::vector<std::string>& folderLabels() const { return labels; }
 
 private:
+    MaildirDelivery() = default;
     HRESULT fail(const std::string& call);
     HRESULT writeNewFile(const std::string& path, std::string_view bytes);
+    HRESULT writeRecord();
+    bool readRecord(const std::string& text);
     void takeBack();
 
-    std::vector<std::string> folders;
+    std::vector<std::string> folders, labels;
     std::string name;
     std::vector<std::string> tmpFiles, placed;
     std::string failureText;
     bool committed = false;
+    std::string recordMaildir, key, recordPath;
+    int recordFd = -1;
+    // A taken-over set: what a failure leaves stays for the next try, as its record says.
+    bool takenOver = false;
 };
