@@ -119,7 +119,7 @@ std::unique_ptr<MaildirDelivery> MaildirDelivery::takeOver(const std::string& re
                 set->tmpFiles.push_back(folder + "/tmp/" + set->name);
             return set;
         }
-        // Cut short by a kill while written: its delivery never renamed anything.
+        // Used up meanwhile, or too old to trust.
         sys.close(fd);
     }
     return nullptr;
@@ -153,19 +153,24 @@ HRESULT MaildirDelivery::writeRecord() {
     for (std::size_t i = 0; i < folders.size(); ++i)
         text += "folder " + escaped(folders[i]) + "\nlabel " + escaped(labels[i]) + "\n";
     text += "end\n";
+    // Written and locked under a name no retry looks for, then renamed: a record a retry
+    // finds is whole, and held until this run ends.
     std::string dirPath = recordMaildir + "/tmp";
-    recordPath = dirPath + "/" + recordPrefix(key) + name;
-    recordFd = sys.open(recordPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (recordFd < 0) {
-        recordPath.clear();
-        return fail("open(" + dirPath + "/" + recordPrefix(key) + name + ")");
-    }
+    std::string found = dirPath + "/" + recordPrefix(key) + name;
+    std::string writing = dirPath + "/new-set." + name;
+    recordFd = sys.open(writing.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (recordFd < 0)
+        return fail("open(" + writing + ")");
+    recordPath = writing;
     if (sys.flock(recordFd, LOCK_EX) != 0)
-        return fail("flock(" + recordPath + ")");
+        return fail("flock(" + writing + ")");
     if (writeAll(recordFd, text.data(), text.size()) != 0)
-        return fail("write(" + recordPath + ")");
+        return fail("write(" + writing + ")");
     if (sys.fsync(recordFd) != 0)
-        return fail("fsync(" + recordPath + ")");
+        return fail("fsync(" + writing + ")");
+    if (sys.rename(writing.c_str(), found.c_str()) != 0)
+        return fail("rename(" + writing + ", " + found + ")");
+    recordPath = found;
     HRESULT hr = MaildirIdFile::syncDirectory(dirPath);
     if (FAILED(hr))
         failureText = "fsync(" + dirPath + ") failed: " + resultText(hr);

@@ -1154,6 +1154,135 @@ TEST_F(CliWorld, DeliveredMessageIsJournalledAndCanBeUndone) {
     EXPECT_EQ(inboxFiles().size(), 1u) << out;
 }
 
+// deliver killed at random points of a delivery into two or three folders (while the copies
+// are written, the set recorded or renamed), then run again as a transfer agent retries until
+// it exits 0: each message ends once in every folder of its set, never lost, never doubled,
+// and the retry's journal line lists every copy (undo takes back those a killed run placed).
+TEST_F(CliWorld, DeliverKilledAndRetriedLeavesEachSetWholeAndOnce) {
+    std::string ini = readFile(dir / "zelko.ini");
+    ini.replace(0, ini.find('\n'), "[settings]\nthreshold=_20_");
+    std::ofstream(dir / "zelko.ini", std::ios::trunc) << ini;
+    const std::vector<std::string> names{"Invoices", "Travel", "Newsletters"};
+    const char* bodies[] = {"invoice amount due flight booking",
+                            "invoice amount due flight booking weekly newsletter"};
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    for (const std::string& name : names)
+        for (const char* sub : {"/tmp", "/new"})
+            inotify_add_watch(watch, (dir / "Maildir" / (".Brevalo.Sorted." + name + sub)).c_str(),
+                              IN_CREATE | IN_MOVED_TO);
+    inotify_add_watch(watch, (dir / "Maildir/tmp").c_str(), IN_CREATE); // the set's record
+    // The copies of message n in each folder (new/ and cur/).
+    auto copies = [&](int n) {
+        std::vector<int> counts;
+        for (const std::string& name : names) {
+            counts.push_back(0);
+            for (const char* sub : {"/new", "/cur"})
+                for (const auto& entry :
+                     fs::directory_iterator(dir / "Maildir" / (".Brevalo.Sorted." + name + sub)))
+                    counts.back() +=
+                        readFile(entry.path()).find("<kill-" + std::to_string(n) + "@") !=
+                        std::string::npos;
+        }
+        return counts;
+    };
+    auto records = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir / "Maildir/tmp"))
+            if (entry.path().filename().string().rfind("set.", 0) == 0)
+                names.push_back(entry.path().filename());
+        return names;
+    };
+    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+    fs::path input = dir / "in.eml";
+    std::mt19937 random(25);
+    int total = 0, kills = 0, partSets = 0, afterTheEnd = 0, retries = 0, lost = 0, doubled = 0,
+        undoneFrom = -1;
+    for (int n = 0; kills < 120; n = ++total) {
+        std::ofstream(input, std::ios::trunc) << "From: s@example.org\nSubject: set " << n
+                                              << "\nMessage-ID: <kill-" << n << "@example.org>\n\n"
+                                              << bodies[n % 2] << "\n";
+        int events = n % 2 ? 7 : 5; // a tmp/ file and a rename per folder, and the record
+        int killAt = 1 + static_cast<int>(random() % static_cast<unsigned>(events)), seen = 0;
+        for (char drain[4096]; read(watch, drain, sizeof drain) > 0;) {
+        }
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen(input.c_str(), "r", stdin);
+            freopen("/dev/null", "w", stderr);
+            execl(cli.c_str(), cli.c_str(), "deliver", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        ASSERT_GE(exited, 0);
+        while (seen < killAt) {
+            pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
+            poll(fds, 2, -1);
+            char buffer[4096];
+            for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;)
+                for (char* at = buffer; at < buffer + got;) {
+                    seen += (reinterpret_cast<inotify_event*>(at)->mask &
+                             (IN_CREATE | IN_MOVED_TO)) != 0;
+                    at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len;
+                }
+            if (fds[1].revents & POLLIN)
+                break;
+        }
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(exited);
+        bool delivered = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        kills += !delivered;
+        std::vector<int> left = copies(n);
+        int shown = static_cast<int>(std::count(left.begin(), left.end(), 1));
+        if (shown > 0 && shown < (n % 2 ? 3 : 2)) {
+            ++partSets;
+            if (undoneFrom < 0)
+                undoneFrom = n;
+        }
+        // Killed after it removed the set's record, the last step before its exit (the
+        // window every delivery agent has): it had delivered, the retry would deliver anew.
+        if (!delivered && shown == (n % 2 ? 3 : 2) && records().empty()) {
+            ++afterTheEnd;
+            continue;
+        }
+        for (int attempts = 0; !delivered; ++retries) {
+            ASSERT_LT(attempts++, 5) << errors();
+            delivered = runWithFileLimit({"deliver"}, RLIM_INFINITY, input) == 0;
+        }
+    }
+    EXPECT_EQ(records(), std::vector<std::string>{}); // every one used up
+    close(watch);
+    std::string journal = readFile(dir / "journal.jsonl");
+    for (int n = 0; n < total; ++n) {
+        std::vector<int> want{1, 1, n % 2}, got = copies(n);
+        for (std::size_t f = 0; f < names.size(); ++f) {
+            lost += got[f] < want[f];
+            doubled += std::max(0, got[f] - want[f]);
+        }
+        EXPECT_EQ(got, want) << "message " << n;
+        // Its last line names a copy in each folder of the set.
+        std::string id = "\"<kill-" + std::to_string(n) + "@example.org>\"";
+        std::string line = journal.substr(journal.rfind(id));
+        line = line.substr(0, line.find('\n'));
+        for (std::size_t f = 0; f < names.size(); ++f)
+            EXPECT_EQ(line.find("{\"folder\":\"" + names[f] + "\"") != std::string::npos,
+                      want[f] == 1)
+                << line;
+    }
+    std::printf("[ kill loop ] %d runs killed (%d after the end), %d left a part of their set, "
+                "%d retries; %d copies lost, %d doubled\n",
+                kills, afterTheEnd, partSets, retries, lost, doubled);
+    EXPECT_GE(kills, 100);
+    EXPECT_GT(partSets, 0);
+    ASSERT_GE(undoneFrom, 0);
+    std::string id = "<kill-" + std::to_string(undoneFrom) + "@example.org>";
+    ASSERT_EQ(run("undo '" + id + "'"), 0) << errors();
+    EXPECT_EQ(copies(undoneFrom), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(messageIdCounts()[id], 1);
+}
+
 } // namespace
 
 namespace {
