@@ -33,12 +33,16 @@ struct Case {
     int storeMail;
     bool enabled;
     std::string message;
+    bool blankNames = false; // every folder's name
 };
 
 void setUp(SortingWorld& world, const Case& c) {
     world.net->setJobVariant(c.variant);
     world.net->setStoreMail(c.storeMail);
     world.net->setEnabled(c.enabled ? 1 : 0);
+    if (c.blankNames)
+        for (int i : {0, 1})
+            world.net->getOutput(i)->setName(" \t");
 }
 
 class DeliveredAsSorted : public testing::TestWithParam<Case> {};
@@ -63,6 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, DeliveredAsSorted,
     testing::Values(Case{"MovedToItsFolder", 1, 1, true, mailText("Bill", "An invoice.")},
                     Case{"BothFolders", 1, 1, true, mailText("Both", "A flight and an invoice.")},
+                    Case{"BlankFolderNamesStayInTheInbox", 1, 1, true,
+                         mailText("Both", "A flight and an invoice."), true},
                     Case{"NoStimulationStaysInTheInbox", 1, 1, true, mailText("Hi", "Hello.")},
                     Case{"SortingOff", 1, 1, false, mailText("Bill", "An invoice.")},
                     Case{"ForwardedAndKept", 2, 1, true, mailText("Bill", "An invoice.")},

@@ -304,12 +304,41 @@ TEST(Sorting, FolderNamesStayInsideTheRootTargetFolder) {
     EXPECT_FALSE(fs::exists("/etc/cur"));
 }
 
+// One by one and in a batch (whose group commit decides on its own).
 TEST(Sorting, BlankFolderNamesKeepTheMessageInTheInbox) {
+    for (bool batch : {false, true}) {
+        SortingWorld world;
+        LogRecorder log;
+        world.net->getOutput(0)->setName(" \t");
+        std::vector<MESSAGEID> ids{world.deliver(mailText("Bill", "An invoice.")),
+                                   world.deliver(mailText("Bill 2", "An invoice."))};
+        if (batch)
+            processNewMessages(
+                {world.connection.store.get(), world.connection.inbox.get(), world.net.get()}, ids);
+        else
+            for (MESSAGEID id : ids)
+                world.arrive(id);
+        EXPECT_EQ(world.inboxSubjects(), (Subjects{"Bill", "Bill 2"})) << batch;
+    }
+}
+
+// A batch read ahead while the one before it was committed is read again when the net was
+// loaded anew in between: the new patterns decide on it.
+TEST(Sorting, ABatchReadBeforeAReloadIsReadAgain) {
     SortingWorld world;
-    LogRecorder log;
-    world.net->getOutput(0)->setName(" \t");
-    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
-    EXPECT_EQ(world.inboxSubjects(), Subjects{"Bill"});
+    std::vector<MESSAGEID> ids;
+    for (std::size_t n = 0; n < maxSortBatch + 2; ++n)
+        ids.push_back(world.deliver(mailText("Trip " + std::to_string(n), "A flight.")));
+    int batches = 0;
+    processNewMessagesInBatches(
+        {world.connection.store.get(), world.connection.inbox.get(), world.net.get()}, ids, [&] {
+            if (++batches < 2)
+                return false;
+            world.net->getInput(1)->setRegex(0, "no such word");
+            return true;
+        });
+    EXPECT_EQ(world.folderSubjects("Travel").size(), maxSortBatch);
+    EXPECT_EQ(world.inboxSubjects().size(), 2u);
 }
 
 TEST(Sorting, FolderNamesMatchCaseSensitively) {
