@@ -130,6 +130,42 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // Runs the tool (standard input from a file, standard error dropped), kills it with
+    // SIGKILL once `events` inotify events came on watch (unless it ended before) and
+    // answers whether it exited 0.
+    bool runKilledAfter(const std::vector<std::string>& arguments, const fs::path& input, int watch,
+                        int events) {
+        std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+        std::vector<std::string> copies = arguments;
+        std::vector<char*> argv{cli.data()};
+        for (std::string& argument : copies)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen(input.c_str(), "r", stdin);
+            freopen("/dev/null", "w", stderr);
+            execv(cli.c_str(), argv.data());
+            _exit(127);
+        }
+        int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        for (int seen = 0; seen < events;) {
+            pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
+            poll(fds, 2, -1);
+            char buffer[4096];
+            for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;)
+                for (char* at = buffer; at < buffer + got; ++seen)
+                    at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len;
+            if (fds[1].revents & POLLIN)
+                break; // it finished first
+        }
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(exited);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
     void deliver(const std::string& name, const std::string& text) {
         fs::path tmp = dir / "Maildir/tmp" / name;
         std::ofstream(tmp, std::ios::binary) << text;
@@ -452,33 +488,9 @@ TEST_F(CliBatch, KilledAtRandomPointsLosesAndDoublesNothing) {
                 IN_CREATE | IN_MOVED_TO);
     inotify_add_watch(watch, (dir / "Maildir/new").c_str(), IN_DELETE);
     std::mt19937 random(15);
-    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
     for (int round = 0; round < 4; ++round) {
-        int killAt = 1 + static_cast<int>(random() % 150), seen = 0;
-        pid_t pid = fork();
-        if (pid == 0) {
-            freopen("/dev/null", "w", stderr);
-            execl(cli.c_str(), cli.c_str(), "sort", "--once", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        ASSERT_GE(exited, 0);
-        while (seen < killAt) {
-            pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
-            poll(fds, 2, -1);
-            char events[4096];
-            for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
-                for (char* at = events; at < events + got;) {
-                    auto* event = reinterpret_cast<inotify_event*>(at);
-                    seen += (event->mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE)) != 0;
-                    at += sizeof(inotify_event) + event->len;
-                }
-            if (fds[1].revents & POLLIN)
-                break; // it finished first
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        close(exited);
+        runKilledAfter({"sort", "--once"}, "/dev/null", watch,
+                       1 + static_cast<int>(random() % 150));
         std::map<std::string, int> counts = messageIdCounts();
         for (int n = 0; n < total; ++n)
             ASSERT_GE(counts[idOf(n)], 1) << "lost " << n << " in round " << round;
@@ -1160,127 +1172,85 @@ TEST_F(CliWorld, DeliveredMessageIsJournalledAndCanBeUndone) {
 // and the retry's journal line lists every copy (undo takes back those a killed run placed).
 TEST_F(CliWorld, DeliverKilledAndRetriedLeavesEachSetWholeAndOnce) {
     std::string ini = readFile(dir / "zelko.ini");
-    ini.replace(0, ini.find('\n'), "[settings]\nthreshold=_20_");
-    std::ofstream(dir / "zelko.ini", std::ios::trunc) << ini;
+    std::ofstream(dir / "zelko.ini", std::ios::trunc)
+        << ini.replace(0, ini.find('\n'), "[settings]\nthreshold=_20_");
     const std::vector<std::string> names{"Invoices", "Travel", "Newsletters"};
-    const char* bodies[] = {"invoice amount due flight booking",
-                            "invoice amount due flight booking weekly newsletter"};
     int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ASSERT_GE(watch, 0);
     for (const std::string& name : names)
         for (const char* sub : {"/tmp", "/new"})
             inotify_add_watch(watch, (dir / "Maildir" / (".Brevalo.Sorted." + name + sub)).c_str(),
                               IN_CREATE | IN_MOVED_TO);
-    inotify_add_watch(watch, (dir / "Maildir/tmp").c_str(), IN_CREATE); // the set's record
-    // The copies of message n in each folder (new/ and cur/).
-    auto copies = [&](int n) {
+    inotify_add_watch(watch, (dir / "Maildir/tmp").c_str(), IN_MOVED_TO); // the set's record
+    auto copies = [&](int n) { // of message n, in each folder
         std::vector<int> counts;
         for (const std::string& name : names) {
             counts.push_back(0);
-            for (const char* sub : {"/new", "/cur"})
-                for (const auto& entry :
-                     fs::directory_iterator(dir / "Maildir" / (".Brevalo.Sorted." + name + sub)))
-                    counts.back() +=
-                        readFile(entry.path()).find("<kill-" + std::to_string(n) + "@") !=
-                        std::string::npos;
+            for (const auto& entry :
+                 fs::recursive_directory_iterator(dir / "Maildir" / (".Brevalo.Sorted." + name)))
+                counts.back() += entry.path().parent_path().filename() != "tmp" &&
+                                 entry.is_regular_file() &&
+                                 readFile(entry.path()).find("<kill-" + std::to_string(n) + "@") !=
+                                     std::string::npos;
         }
         return counts;
     };
-    auto records = [&] {
-        std::vector<std::string> names;
+    auto recorded = [&] { // a set's record is left
         for (const auto& entry : fs::directory_iterator(dir / "Maildir/tmp"))
             if (entry.path().filename().string().rfind("set.", 0) == 0)
-                names.push_back(entry.path().filename());
-        return names;
+                return true;
+        return false;
     };
-    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
-    fs::path input = dir / "in.eml";
     std::mt19937 random(25);
-    int total = 0, kills = 0, partSets = 0, afterTheEnd = 0, retries = 0, lost = 0, doubled = 0,
-        undoneFrom = -1;
-    for (int n = 0; kills < 120; n = ++total) {
-        std::ofstream(input, std::ios::trunc) << "From: s@example.org\nSubject: set " << n
-                                              << "\nMessage-ID: <kill-" << n << "@example.org>\n\n"
-                                              << bodies[n % 2] << "\n";
-        int events = n % 2 ? 7 : 5; // a tmp/ file and a rename per folder, and the record
-        int killAt = 1 + static_cast<int>(random() % static_cast<unsigned>(events)), seen = 0;
+    int n = 0, kills = 0, afterTheEnd = 0, partSets = 0, lost = 0, doubled = 0, undone = -1;
+    for (; kills < 120; ++n) {
+        int size = n % 2 ? 3 : 2;
+        std::ofstream(dir / "in.eml", std::ios::trunc)
+            << "From: s@example.org\nMessage-ID: <kill-" << n << "@example.org>\n\n"
+            << (size == 3 ? "invoice amount due flight booking weekly newsletter\n"
+                          : "invoice amount due flight booking\n");
         for (char drain[4096]; read(watch, drain, sizeof drain) > 0;) {
         }
-        pid_t pid = fork();
-        if (pid == 0) {
-            freopen(input.c_str(), "r", stdin);
-            freopen("/dev/null", "w", stderr);
-            execl(cli.c_str(), cli.c_str(), "deliver", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        ASSERT_GE(exited, 0);
-        while (seen < killAt) {
-            pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
-            poll(fds, 2, -1);
-            char buffer[4096];
-            for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;)
-                for (char* at = buffer; at < buffer + got;) {
-                    seen += (reinterpret_cast<inotify_event*>(at)->mask &
-                             (IN_CREATE | IN_MOVED_TO)) != 0;
-                    at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len;
-                }
-            if (fds[1].revents & POLLIN)
-                break;
-        }
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(exited);
-        bool delivered = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        // A tmp/ file and a rename per folder, and the record.
+        bool delivered = runKilledAfter({"deliver"}, dir / "in.eml", watch,
+                                        1 + static_cast<int>(random() % (2 * size + 1)));
         kills += !delivered;
         std::vector<int> left = copies(n);
         int shown = static_cast<int>(std::count(left.begin(), left.end(), 1));
-        if (shown > 0 && shown < (n % 2 ? 3 : 2)) {
-            ++partSets;
-            if (undoneFrom < 0)
-                undoneFrom = n;
-        }
-        // Killed after it removed the set's record, the last step before its exit (the
-        // window every delivery agent has): it had delivered, the retry would deliver anew.
-        if (!delivered && shown == (n % 2 ? 3 : 2) && records().empty()) {
+        partSets += shown > 0 && shown < size;
+        undone = undone < 0 && shown > 0 && shown < size ? n : undone;
+        // Killed after it removed the record, its last step (the window every delivery
+        // agent has before its exit): it had delivered, and a retry would deliver anew.
+        if (!delivered && shown == size && !recorded()) {
             ++afterTheEnd;
             continue;
         }
-        for (int attempts = 0; !delivered; ++retries) {
-            ASSERT_LT(attempts++, 5) << errors();
-            delivered = runWithFileLimit({"deliver"}, RLIM_INFINITY, input) == 0;
-        }
+        for (int tries = 0; !delivered && tries < 5; ++tries)
+            delivered = runWithFileLimit({"deliver"}, RLIM_INFINITY, dir / "in.eml") == 0;
+        ASSERT_TRUE(delivered) << errors();
     }
-    EXPECT_EQ(records(), std::vector<std::string>{}); // every one used up
-    close(watch);
+    EXPECT_FALSE(recorded()); // every record used up
     std::string journal = readFile(dir / "journal.jsonl");
-    for (int n = 0; n < total; ++n) {
-        std::vector<int> want{1, 1, n % 2}, got = copies(n);
+    for (int m = 0; m < n; ++m) {
+        std::vector<int> want{1, 1, m % 2}, got = copies(m);
         for (std::size_t f = 0; f < names.size(); ++f) {
             lost += got[f] < want[f];
             doubled += std::max(0, got[f] - want[f]);
-        }
-        EXPECT_EQ(got, want) << "message " << n;
-        // Its last line names a copy in each folder of the set.
-        std::string id = "\"<kill-" + std::to_string(n) + "@example.org>\"";
-        std::size_t at = journal.rfind(id);
-        std::string line = at == std::string::npos ? "" : journal.substr(at);
-        line = line.substr(0, line.find('\n'));
-        for (std::size_t f = 0; f < names.size(); ++f)
-            EXPECT_EQ(line.find("{\"folder\":\"" + names[f] + "\"") != std::string::npos,
+            // The message's last journal line names a copy in each folder of its set.
+            std::string line = journal.substr(journal.rfind("<kill-" + std::to_string(m) + "@"));
+            EXPECT_EQ(line.substr(0, line.find('\n')).find("\"folder\":\"" + names[f]) !=
+                          std::string::npos,
                       want[f] == 1)
-                << line;
+                << line.substr(0, line.find('\n'));
+        }
+        EXPECT_EQ(got, want) << "message " << m;
     }
-    std::printf("[ kill loop ] %d runs killed (%d after the end), %d left a part of their set, "
-                "%d retries; %d copies lost, %d doubled\n",
-                kills, afterTheEnd, partSets, retries, lost, doubled);
-    EXPECT_GE(kills, 100);
-    EXPECT_GT(partSets, 0);
-    ASSERT_GE(undoneFrom, 0);
-    std::string id = "<kill-" + std::to_string(undoneFrom) + "@example.org>";
+    std::printf("[ kill loop ] %d runs killed (%d after their end), %d left a part of their set; "
+                "%d copies lost, %d doubled\n",
+                kills, afterTheEnd, partSets, lost, doubled);
+    ASSERT_GE(undone, 0);
+    std::string id = "<kill-" + std::to_string(undone) + "@example.org>";
     ASSERT_EQ(run("undo '" + id + "'"), 0) << errors();
-    EXPECT_EQ(copies(undoneFrom), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(copies(undone), (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(messageIdCounts()[id], 1);
 }
 
