@@ -144,7 +144,8 @@ bool MaildirDelivery::readRecord(const std::string& text) {
         folders.push_back(unescaped(lines[i].substr(7)));
         labels.push_back(unescaped(lines[i + 1].substr(6)));
     }
-    return !name.empty() && name.find('/') == std::string::npos && !folders.empty();
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           !folders.empty();
 }
 
 HRESULT MaildirDelivery::writeRecord() {
