@@ -21,8 +21,9 @@ struct Outcome {
     std::vector<std::string> files;
 };
 
+// With its set recorded in the first folder's tmp/ (for two or more folders).
 Outcome deliver(const std::vector<std::string>& folders) {
-    MaildirDelivery delivery(folders);
+    MaildirDelivery delivery(folders, folders, folders[0], "key");
     HRESULT hr = delivery.write(message);
     if (SUCCEEDED(hr))
         hr = delivery.commit();
@@ -193,7 +194,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, DeliveryFault,
                                                EDQUOT, true},
                                          Fault{"SecondRenameFails", 2, "rename", "new", 2, EACCES},
                                          Fault{"ThirdRenameFails", 3, "rename", "new", 3, ENOSPC},
-                                         Fault{"FolderSyncFails", 2, "fsync", "", 3, EIO}),
+                                         Fault{"RecordSyncFails", 2, "fsync", "", 2, EIO},
+                                         Fault{"FolderSyncFails", 2, "fsync", "", 5, EIO}),
                          [](const testing::TestParamInfo<Fault>& info) { return info.param.name; });
 
 } // namespace
