@@ -332,13 +332,11 @@ TEST(Sorting, ABatchReadBeforeAReloadIsReadAgain) {
     int batches = 0;
     processNewMessagesInBatches(
         {world.connection.store.get(), world.connection.inbox.get(), world.net.get()}, ids, [&] {
-            if (++batches < 2)
-                return false;
-            world.net->getInput(1)->setRegex(0, "no such word");
-            return true;
+            if (++batches == 2)
+                world.net->getInput(1)->setRegex(0, "no such word");
+            return batches == 2;
         });
-    EXPECT_EQ(world.folderSubjects("Travel").size(), maxSortBatch);
-    EXPECT_EQ(world.inboxSubjects().size(), 2u);
+    EXPECT_EQ(world.inboxSubjects().size(), 2u); // the second batch
 }
 
 TEST(Sorting, FolderNamesMatchCaseSensitively) {
