@@ -4,7 +4,9 @@
 
 #include "tests/sorting/SortingWorld.h"
 
+#include "util/DateTime.h"
 #include "sorting/InboxMark.h"
+#include "sorting/Journal.h"
 
 #include <gtest/gtest.h>
 
@@ -165,5 +167,48 @@ TEST(InboxMark, StateFileThatCannotBeReadIsLeftAlone) {
     EXPECT_FALSE(mark.stored());
     EXPECT_TRUE(fs::is_directory(file + "/inside"));
 }
+
+// A damaged mark is said, and the catch-up sorts what came after the journal's last line.
+class DamagedInboxMark : public testing::TestWithParam<MarkFileCase> {};
+
+TEST_P(DamagedInboxMark, CatchesUpWhatCameAfterTheJournalsLastLine) {
+    TempStore temp;
+    std::string state = fs::path(temp.root()).parent_path().string();
+    if (GetParam().content)
+        std::ofstream(state + "/inbox-seen", std::ios::binary) << GetParam().content;
+    else
+        fs::create_directories(state + "/inbox-seen/inside");
+    FILETIME before = fileTimeFromUnix(1700000000), after = fileTimeFromUnix(1700000200);
+    temp.deliver(mailText("Old", "An invoice."), "", &before);
+    temp.deliver(mailText("New", "An invoice."), "", &after);
+    Journal journal(state + "/journal.jsonl");
+    Journal::Entry last;
+    last.time = Journal::formatTime(1700000100);
+    last.action = "left";
+    std::string error;
+    ASSERT_TRUE(journal.append(last, error)) << error;
+    com_ptr<IStoreNamespace> store;
+    ASSERT_EQ(createStoreNamespace(temp.root(), store.out()), S_OK);
+    ASSERT_EQ(store->Initialize(nullptr, 1), S_OK);
+    com_ptr<IStoreFolder> inbox = openInbox(store.get());
+    LogRecorder log;
+    InboxMark mark(state + "/inbox-seen", temp.root());
+    std::vector<MESSAGEID> ids = mark.catchUp(inbox.get(), &journal);
+    ASSERT_EQ(ids.size(), 1u);
+    MESSAGEPROPS props;
+    ASSERT_EQ(inbox->GetMessageProps(ids[0], 0, &props), S_OK);
+    EXPECT_EQ(props.pszSubject, "New");
+    inbox->FreeMessageProps(&props);
+    EXPECT_TRUE(log.contains("is damaged"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, DamagedInboxMark,
+                         testing::Values(MarkFileCase{"folder", nullptr, {}},
+                                         MarkFileCase{"empty", "", {}},
+                                         MarkFileCase{"torn_line", "12 /x", {}},
+                                         MarkFileCase{"not_a_number", "x12 /x\n", {}}),
+                         [](const testing::TestParamInfo<MarkFileCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -1,10 +1,15 @@
 #include "tests/support/TempFolder.h"
 
 #include "sorting/Journal.h"
+#include "platform/maildir/MaildirSysCalls.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,20 +72,23 @@ TEST(Journal, UnreadableLinesAreSkippedAndATornTailIsEnded) {
 TEST(Journal, RotatesKeepingTheLastTwo) {
     TempFolder folder("journal");
     Journal journal(folder.file("journal.jsonl"));
-    std::string big(Journal::rotateBytes / 5, 'x');
+    // Lines below the readers' limit: a batch of 40 is a little over a fifth of the file.
+    std::vector<Journal::Entry> batch(40, entry(""));
+    for (Journal::Entry& e : batch)
+        e.recipients.assign(173, std::string(Journal::fieldBytes, 'x'));
     std::string error;
     for (int i = 1; i <= 17; ++i) {
-        Journal::Entry e = entry(std::to_string(i));
-        e.reason = big;
-        ASSERT_TRUE(journal.append(e, error)) << error;
+        for (Journal::Entry& e : batch)
+            e.subject = std::to_string(i);
+        ASSERT_TRUE(journal.append(batch, error)) << error;
     }
-    // 5 lines reach the limit: 1-5 dropped, 6-10 in .2, 11-15 in .1, 16-17 current.
+    // 5 batches reach the limit: 1-5 dropped, 6-10 in .2, 11-15 in .1, 16-17 current.
     Texts expected;
     for (int i = 6; i <= 17; ++i)
-        expected.push_back(std::to_string(i));
+        expected.insert(expected.end(), batch.size(), std::to_string(i));
     EXPECT_EQ(subjects(journal.all()), expected);
     EXPECT_FALSE(fileExists(journal.fileName() + ".3"));
-    EXPECT_EQ(subjects(journal.last(3)), (Texts{"15", "16", "17"}));
+    EXPECT_EQ(subjects(journal.last(81)).front(), "15");
 }
 
 TEST(Journal, SelectsTheLastSinceATimeAndByMessageId) {
@@ -134,3 +142,70 @@ INSTANTIATE_TEST_SUITE_P(
                     TimeCase{"trailing_letter", "2026-12-08x", nullptr},
                     TimeCase{"empty", "", nullptr}, TimeCase{"unit_alone", "h", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A stranger's header cannot make a line huge, and no line can crash a reader: a text
+// is cut on a character boundary; too long or too deep a line is skipped, also where a
+// sorter looks for moved-back messages.
+TEST(Journal, HostileLinesAreBoundedAndSkipped) {
+    TempFolder folder("journal");
+    Journal journal(folder.file("journal.jsonl"));
+    Journal::Entry huge = entry(std::string(1u << 20, 'x'));
+    huge.from = std::string(Journal::fieldBytes - 4, 'a') + "\xc3\xbc\xc3\xbc\xc3\xbc"; // "üüü"
+    std::string error;
+    ASSERT_TRUE(journal.append(huge, error)) << error;
+    std::string deep = std::string(30000, '[') + std::string(30000, ']');
+    std::string undone = R"({"time":"t","action":"undone","copies":[{"folder":"","file":"f1"}],)";
+    std::string lines[] = {std::string(1u << 20, '['), undone + "\"x\":" + deep + "}",
+                           undone + "\"x\":\"" + std::string(Journal::lineBytes, 'y') + "\"}",
+                           undone + "\"x\":[[[]]]}"};
+    for (const std::string& line : lines)
+        writeFile(journal.fileName(), readFile(journal.fileName()) + line + "\n");
+    std::vector<Journal::Entry> all = journal.all();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_LT(readFile(journal.fileName()).find('\n'), 2 * Journal::longFieldBytes);
+    EXPECT_EQ(all[0].from, std::string(Journal::fieldBytes - 4, 'a') + "...");
+    EXPECT_EQ(all[0].subject.size(), Journal::fieldBytes);
+    EXPECT_EQ(journal.last(5).size(), 2u);
+    EXPECT_TRUE(journal.movedBack("f1:2,S"));
+}
+
+namespace {
+std::vector<std::string> calls; // of the journal's file descriptor, in order
+int journalFd = -1;
+} // namespace
+
+// Lines go out under the lock and are synced before the lock is dropped.
+TEST(Journal, WritesUnderTheLockAndSyncsBeforeClosing) {
+    TempFolder folder("journal");
+    static std::string path;
+    path = folder.file("journal.jsonl");
+    calls.clear();
+    MaildirSysCalls& sys = sysCalls();
+    sys.open = [](const char* name, int flags, mode_t mode) {
+        int fd = ::open(name, flags, mode);
+        journalFd = name == path ? fd : journalFd;
+        return fd;
+    };
+    sys.write = [](int fd, const void* data, size_t size) -> ssize_t {
+        int other = ::open(path.c_str(), O_RDONLY);
+        bool free = ::flock(other, LOCK_EX | LOCK_NB) == 0;
+        ::close(other);
+        calls.push_back(fd != journalFd ? "other" : free ? "write unlocked" : "write");
+        return ::write(fd, data, size);
+    };
+    sys.fsync = [](int fd) {
+        calls.push_back(fd == journalFd ? "fsync" : "other");
+        return ::fsync(fd);
+    };
+    sys.close = [](int fd) {
+        calls.push_back(fd == journalFd ? "close" : "other");
+        return ::close(fd);
+    };
+    Journal journal(path);
+    std::string error;
+    bool written = journal.append(entry("one"), error) && journal.append(entry("two"), error);
+    resetSysCalls();
+    ASSERT_TRUE(written) << error;
+    std::erase(calls, "other");
+    EXPECT_EQ(calls, (Texts{"write", "fsync", "close", "write", "fsync", "close"}));
+}
