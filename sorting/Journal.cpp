@@ -388,9 +388,12 @@ std::uint64_t Journal::followFile(const std::string& path, std::uint64_t offset)
 }
 
 bool Journal::movedBack(const std::string& messageFile) {
+    std::string base = MaildirFileName::baseName(messageFile);
+    if (undone.contains(base))
+        return true;
     struct stat now {};
     if (::stat(file.c_str(), &now) != 0)
-        return undone.contains(MaildirFileName::baseName(messageFile));
+        return false;
     std::uint64_t device = now.st_dev, inode = now.st_ino;
     if (device != followedDevice || inode != followedInode ||
         static_cast<std::uint64_t>(now.st_size) < followedBytes) {
@@ -404,8 +407,7 @@ bool Journal::movedBack(const std::string& messageFile) {
     }
     if (static_cast<std::uint64_t>(now.st_size) > followedBytes)
         followedBytes = followFile(file, followedBytes);
-    std::string base = MaildirFileName::baseName(messageFile);
-    return movedBackBases.count(base) > 0 || undone.contains(base);
+    return movedBackBases.count(base) > 0;
 }
 
 bool Journal::recordMovedBack(const std::string& base, const std::set<std::string>& inboxBases,

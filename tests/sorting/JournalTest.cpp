@@ -1,3 +1,4 @@
+#include "tests/support/LogRecorder.h"
 #include "tests/support/TempFolder.h"
 
 #include "sorting/Journal.h"
@@ -160,7 +161,9 @@ TEST(Journal, HostileLinesAreBoundedAndSkipped) {
                            undone + "\"x\":[[[]]]}"};
     for (const std::string& line : lines)
         writeFile(journal.fileName(), readFile(journal.fileName()) + line + "\n");
+    LogRecorder log;
     std::vector<Journal::Entry> all = journal.all();
+    EXPECT_TRUE(log.contains("skipping a line of over")); // not held whole to be refused
     ASSERT_EQ(all.size(), 2u);
     EXPECT_LT(readFile(journal.fileName()).find('\n'), 2 * Journal::longFieldBytes);
     EXPECT_EQ(all[0].from, std::string(Journal::fieldBytes - 4, 'a') + "...");
