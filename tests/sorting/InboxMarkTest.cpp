@@ -182,10 +182,10 @@ TEST_P(DamagedInboxMark, CatchesUpWhatCameAfterTheJournalsLastLine) {
     temp.deliver(mailText("Old", "An invoice."), "", &before);
     temp.deliver(mailText("New", "An invoice."), "", &after);
     Journal journal(state + "/journal.jsonl");
+    std::string error;
     Journal::Entry last;
     last.time = Journal::formatTime(1700000100);
     last.action = "left";
-    std::string error;
     ASSERT_TRUE(journal.append(last, error)) << error;
     com_ptr<IStoreNamespace> store;
     ASSERT_EQ(createStoreNamespace(temp.root(), store.out()), S_OK);
@@ -207,8 +207,6 @@ INSTANTIATE_TEST_SUITE_P(Contents, DamagedInboxMark,
                                          MarkFileCase{"empty", "", {}},
                                          MarkFileCase{"torn_line", "12 /x", {}},
                                          MarkFileCase{"not_a_number", "x12 /x\n", {}}),
-                         [](const testing::TestParamInfo<MarkFileCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
