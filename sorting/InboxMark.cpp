@@ -174,7 +174,7 @@ std::optional<std::vector<MESSAGEID>> InboxMark::catchUpByJournal(IStoreFolder* 
         last = journal->last(1);
     std::time_t since = 0;
     if (last.empty() || !Journal::parseTime(last.front().time, 0, since)) {
-        warningLog("brevalo: the inbox mark %s is damaged and the journal tells of no sorting: "
+        warningLog("inbox mark: %s is damaged and the journal tells of no sorting: "
                    "mail that came while no sorter ran stays in the inbox",
                    file.c_str());
         return std::nullopt;
@@ -188,12 +188,12 @@ std::optional<std::vector<MESSAGEID>> InboxMark::catchUpByJournal(IStoreFolder* 
             ids.push_back(props.dwMessageId);
     });
     if (FAILED(hr)) {
-        warningLog("brevalo: the inbox mark %s is damaged and the inbox cannot be listed: %s",
-                   file.c_str(), resultText(hr).c_str());
+        warningLog("inbox mark: %s is damaged and the inbox cannot be listed: %s", file.c_str(),
+                   resultText(hr).c_str());
         return std::vector<MESSAGEID>();
     }
     std::sort(ids.begin(), ids.end());
-    warningLog("brevalo: the inbox mark %s is damaged; sorting the %zu inbox message%s that came "
+    warningLog("inbox mark: %s is damaged; sorting the %zu inbox message%s that came "
                "since the journal's last line (%s)",
                file.c_str(), ids.size(), ids.size() == 1 ? "" : "s", last.front().time.c_str());
     pending.insert(ids.begin(), ids.end());

@@ -172,28 +172,24 @@ TEST(InboxMark, StateFileThatCannotBeReadIsLeftAlone) {
 class DamagedInboxMark : public testing::TestWithParam<MarkFileCase> {};
 
 TEST_P(DamagedInboxMark, CatchesUpWhatCameAfterTheJournalsLastLine) {
-    TempStore temp;
-    std::string state = fs::path(temp.root()).parent_path().string();
+    SortingWorld world;
+    std::string file = world.dir + "/inbox-seen";
     if (GetParam().content)
-        std::ofstream(state + "/inbox-seen", std::ios::binary) << GetParam().content;
+        std::ofstream(file, std::ios::binary) << GetParam().content;
     else
-        fs::create_directories(state + "/inbox-seen/inside");
+        fs::create_directories(file + "/inside");
     FILETIME before = fileTimeFromUnix(1700000000), after = fileTimeFromUnix(1700000200);
-    temp.deliver(mailText("Old", "An invoice."), "", &before);
-    temp.deliver(mailText("New", "An invoice."), "", &after);
-    Journal journal(state + "/journal.jsonl");
-    std::string error;
+    world.store.deliver(mailText("Old", "An invoice."), "", &before);
+    world.store.deliver(mailText("New", "An invoice."), "", &after);
+    Journal journal(world.dir + "/journal.jsonl");
     Journal::Entry last;
     last.time = Journal::formatTime(1700000100);
     last.action = "left";
+    std::string error;
     ASSERT_TRUE(journal.append(last, error)) << error;
-    com_ptr<IStoreNamespace> store;
-    ASSERT_EQ(createStoreNamespace(temp.root(), store.out()), S_OK);
-    ASSERT_EQ(store->Initialize(nullptr, 1), S_OK);
-    com_ptr<IStoreFolder> inbox = openInbox(store.get());
     LogRecorder log;
-    InboxMark mark(state + "/inbox-seen", temp.root());
-    std::vector<MESSAGEID> ids = mark.catchUp(inbox.get(), &journal);
+    IStoreFolder* inbox = world.connection.inbox.get();
+    std::vector<MESSAGEID> ids = InboxMark(file, world.store.root()).catchUp(inbox, &journal);
     ASSERT_EQ(ids.size(), 1u);
     MESSAGEPROPS props;
     ASSERT_EQ(inbox->GetMessageProps(ids[0], 0, &props), S_OK);
