@@ -2,6 +2,7 @@
 #include "tests/support/TempFolder.h"
 
 #include "sorting/Journal.h"
+#include "sorting/UndoneMessages.h"
 #include "platform/maildir/MaildirSysCalls.h"
 
 #include <gtest/gtest.h>
@@ -194,4 +195,19 @@ TEST(Journal, WritesUnderTheLockAndSyncsBeforeClosing) {
     resetSysCalls();
     EXPECT_TRUE(written) << error;
     EXPECT_EQ(calls, (Texts{"write", "fsync", "close"}));
+}
+
+// A moved-back message stays listed while it is in the inbox, and a day after it left.
+TEST(Journal, UndoneListKeepsWhatIsInTheInboxOrYoung) {
+    TempFolder folder("journal");
+    UndoneMessages list(folder.file("state/undone"));
+    std::time_t later = 1000 + UndoneMessages::keptAfterLeaving;
+    std::string error;
+    for (auto [base, when] :
+         {std::pair<const char*, std::time_t>{"in", 1000}, {"left", 1000}, {"young", later - 10}})
+        ASSERT_TRUE(list.add(base, {}, error, when)) << error;
+    ASSERT_TRUE(list.add("new", {"in"}, error, later)) << error;
+    for (auto [base, listed] : {std::pair{"in", true}, {"left", false}, {"young", true}})
+        EXPECT_EQ(list.contains(base), listed) << base;
+    EXPECT_TRUE(list.contains("new"));
 }
