@@ -180,12 +180,13 @@ std::optional<std::vector<MESSAGEID>> InboxMark::catchUpByJournal(IStoreFolder* 
         return std::nullopt;
     }
     std::vector<MESSAGEID> ids;
-    MESSAGEID newest = 0;
+    MESSAGEID newestOld = 0;
     std::uint64_t from = fileTimeTicks(fileTimeFromUnix(since));
     HRESULT hr = forEachMessage(inbox, MESSAGEID_FIRST, [&](const MESSAGEPROPS& props) {
-        newest = std::max(newest, props.dwMessageId);
         if (fileTimeTicks(props.ftReceived) >= from)
             ids.push_back(props.dwMessageId);
+        else
+            newestOld = std::max(newestOld, props.dwMessageId);
     });
     if (FAILED(hr)) {
         warningLog("inbox mark: %s is damaged and the inbox cannot be listed: %s", file.c_str(),
@@ -197,9 +198,12 @@ std::optional<std::vector<MESSAGEID>> InboxMark::catchUpByJournal(IStoreFolder* 
                "since the journal's last line (%s)",
                file.c_str(), ids.size(), ids.size() == 1 ? "" : "s", last.front().time.c_str());
     pending.insert(ids.begin(), ids.end());
-    // Everything in the inbox now has been looked at: the mark is mended when the file can be.
-    mark = newest;
-    dirty = true;
+    // The older messages count as looked at; the mark is mended when the file can be, and
+    // the caught-up ones raise it as they are sorted.
+    if (newestOld) {
+        mark = newestOld;
+        dirty = true;
+    }
     return ids;
 }
 

@@ -77,7 +77,7 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
                       unsent;
         return result;
     }
-    bool copiedBack = false;
+    bool acting = false, copiedBack = false;
     try {
         com_ptr<IStoreFolder> inbox = openInbox(store);
         if (!inbox)
@@ -125,6 +125,7 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
             result.text = error + "; nothing was moved";
             return result;
         }
+        acting = true;
         if (!inInbox) {
             // Into the inbox first (on disk when it returns), then the copies go: a crash
             // in between leaves it twice, never nowhere.
@@ -162,7 +163,7 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
         result.outcome = Outcome::Failed;
         std::string why = e.hr() == E_FAIL ? std::string() : ": " + resultText(e.hr());
         result.text = std::string(copiedBack ? "moved back into the inbox, but " : "") + "cannot " +
-                      e.what() + why + (copiedBack ? "; undo it again to remove what is left" : "");
+                      e.what() + why + (acting ? "; undo it again to finish" : "");
     }
     return result;
 }
