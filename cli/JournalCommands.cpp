@@ -192,11 +192,20 @@ int undoCommand(const ProgramEnvironment& environment, const Arguments& argument
         return status;
     SortUndo undo(session.store(), rootTargetFolderId(session.net()), journal);
     int status = exitOk;
-    for (const SortUndo::Result& result : undo.undo(chosen)) {
+    std::vector<SortUndo::Result> results = undo.undo(chosen);
+    for (const SortUndo::Result& result : results) {
         std::string subject = result.entry.subject.empty() ? "(no subject)" : result.entry.subject;
         std::printf("%s: %s\n", subject.c_str(), result.text.c_str());
         if (result.outcome == SortUndo::Outcome::Failed)
             status = exitFailed;
+    }
+    if (!results.empty() && results.back().unjournaled) {
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "brevalo-cli undo: the journal %s cannot be written, so undo stopped; %zu "
+                     "more decision%s not taken back\n",
+                     journal.fileName().c_str(), chosen.size() - results.size(),
+                     chosen.size() - results.size() == 1 ? "" : "s");
     }
     return status;
 }

@@ -90,7 +90,7 @@ int Sorter::run() {
     // drops the announcement of what the catch-up sorted itself.
     std::vector<MESSAGEID> ids;
     if (context.mark)
-        ids = context.mark->catchUp(context.inbox);
+        ids = context.mark->catchUp(context.inbox, context.journal);
     if (context.record)
         for (MESSAGEID id : messagesToRetry(context.inbox, *context.record))
             if (std::find(ids.begin(), ids.end(), id) == ids.end())

@@ -182,14 +182,14 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
         markTimer->setSingleShot(true);
         markTimer->setInterval(1000);
         connect(markTimer, &QTimer::timeout, this, [this] { mark->flush(); });
-        // Queued now, so they are handled before any notification the loop dispatches.
-        std::vector<MESSAGEID> ids = mark->catchUp(connection.inbox.get());
-        // Mail that failed to go out at the last run is tried once more.
-        sentMail = std::make_unique<SentMailRecord>(environment.sentMailFile());
         journal = std::make_unique<Journal>(environment.journalFile());
         journal->appended = [this](const std::vector<Journal::Entry>& entries) {
             journalAppended(entries);
         };
+        // Queued now, so they are handled before any notification the loop dispatches.
+        std::vector<MESSAGEID> ids = mark->catchUp(connection.inbox.get(), journal.get());
+        // Mail that failed to go out at the last run is tried once more.
+        sentMail = std::make_unique<SentMailRecord>(environment.sentMailFile());
         for (MESSAGEID id : messagesToRetry(connection.inbox.get(), *sentMail))
             if (std::find(ids.begin(), ids.end(), id) == ids.end())
                 ids.push_back(id);

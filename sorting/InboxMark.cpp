@@ -1,8 +1,11 @@
 #include "sorting/InboxMark.h"
 
+#include "util/ComException.h"
+#include "util/DateTime.h"
 #include "util/Log.h"
 #include "platform/maildir/MaildirIdFile.h"
 #include "mail/StoreAccess.h"
+#include "sorting/Journal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -49,26 +52,40 @@ InboxMark::~InboxMark() {
     flush();
 }
 
-std::optional<std::map<std::string, MESSAGEID>> InboxMark::readMarks() const {
+std::optional<std::map<std::string, MESSAGEID>> InboxMark::readMarks(bool* damaged) const {
     std::map<std::string, MESSAGEID> marks;
     std::string content;
-    if (FAILED(MaildirIdFile(file).read(&content)))
+    bool unused = false;
+    bool& broken = damaged ? *damaged : unused;
+    broken = false;
+    if (FAILED(MaildirIdFile(file).read(&content))) {
+        broken = true;
         return std::nullopt; // logged; a missing file reads as empty
+    }
+    // Never written empty: an empty file is one a crash or a person cut.
+    std::error_code missing;
+    broken = content.empty() && std::filesystem::exists(file, missing);
 
     std::size_t at = 0;
     while (at < content.size()) {
         std::size_t end = content.find('\n', at);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
+            broken = true;
             break; // no line end: not written by us
+        }
         std::string_view line(content.data() + at, end - at);
         at = end + 1;
         std::size_t space = line.find(' ');
         unsigned long id = 0;
-        if (space == std::string_view::npos || space + 1 == line.size())
+        if (space == std::string_view::npos || space + 1 == line.size()) {
+            broken = true;
             continue;
+        }
         auto [stop, error] = std::from_chars(line.data(), line.data() + space, id);
-        if (error != std::errc() || stop != line.data() + space || id > lastId)
+        if (error != std::errc() || stop != line.data() + space || id > lastId) {
+            broken = true;
             continue;
+        }
         marks[std::string(line.substr(space + 1))] = static_cast<MESSAGEID>(id);
     }
     return marks;
@@ -111,9 +128,17 @@ void InboxMark::store(MESSAGEID id) {
                  error ? error.message().c_str() : "");
 }
 
-std::vector<MESSAGEID> InboxMark::catchUp(IStoreFolder* inbox) {
-    mark = stored();
+std::vector<MESSAGEID> InboxMark::catchUp(IStoreFolder* inbox, const Journal* journal) {
+    bool damaged = false;
+    std::optional<std::map<std::string, MESSAGEID>> marks = readMarks(&damaged);
+    mark.reset();
+    if (marks && marks->count(root))
+        mark = marks->at(root);
     loaded = true;
+    if (!mark && damaged) {
+        if (std::optional<std::vector<MESSAGEID>> ids = catchUpByJournal(inbox, journal))
+            return *ids;
+    }
     if (!mark) {
         // A failed listing must not become a mark of 0: the next start would sort the
         // person's whole inbox.
@@ -139,6 +164,46 @@ std::vector<MESSAGEID> InboxMark::catchUp(IStoreFolder* inbox) {
     if (!ids.empty())
         debugLog("inbox mark: %zu messages arrived since message %u, sorting them first",
                  ids.size(), *mark);
+    return ids;
+}
+
+std::optional<std::vector<MESSAGEID>> InboxMark::catchUpByJournal(IStoreFolder* inbox,
+                                                                  const Journal* journal) {
+    std::vector<Journal::Entry> last;
+    if (journal)
+        last = journal->last(1);
+    std::time_t since = 0;
+    if (last.empty() || !Journal::parseTime(last.front().time, 0, since)) {
+        warningLog("inbox mark: %s is damaged and the journal tells of no sorting: "
+                   "mail that came while no sorter ran stays in the inbox",
+                   file.c_str());
+        return std::nullopt;
+    }
+    std::vector<MESSAGEID> ids;
+    MESSAGEID newestOld = 0;
+    std::uint64_t from = fileTimeTicks(fileTimeFromUnix(since));
+    HRESULT hr = forEachMessage(inbox, MESSAGEID_FIRST, [&](const MESSAGEPROPS& props) {
+        if (fileTimeTicks(props.ftReceived) >= from)
+            ids.push_back(props.dwMessageId);
+        else
+            newestOld = std::max(newestOld, props.dwMessageId);
+    });
+    if (FAILED(hr)) {
+        warningLog("inbox mark: %s is damaged and the inbox cannot be listed: %s", file.c_str(),
+                   resultText(hr).c_str());
+        return std::vector<MESSAGEID>();
+    }
+    std::sort(ids.begin(), ids.end());
+    warningLog("inbox mark: %s is damaged; sorting the %zu inbox message%s that came "
+               "since the journal's last line (%s)",
+               file.c_str(), ids.size(), ids.size() == 1 ? "" : "s", last.front().time.c_str());
+    pending.insert(ids.begin(), ids.end());
+    // The older messages count as looked at; the mark is mended when the file can be, and
+    // the caught-up ones raise it as they are sorted.
+    if (newestOld) {
+        mark = newestOld;
+        dirty = true;
+    }
     return ids;
 }
 

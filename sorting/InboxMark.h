@@ -2,6 +2,8 @@
 
 #include "platform/Store.h"
 
+class Journal;
+
 #include <chrono>
 #include <map>
 #include <optional>
@@ -36,8 +38,11 @@ public:
     // At start, after the inbox's notifications are registered: the ids to sort before
     // any notification, ascending. On the very first start for this store (no mark)
     // none: what is in the inbox already is the person's, and its newest id becomes the
-    // mark.
-    std::vector<MESSAGEID> catchUp(IStoreFolder* inbox);
+    // mark. A state file that is damaged (unreadable, a folder, empty, a line that is no
+    // mark) is said on standard error, and then the inbox messages whose files are not
+    // older than the journal's newest line are sorted: they came after a sorter last did
+    // something (without a journal line, it is a first start).
+    std::vector<MESSAGEID> catchUp(IStoreFolder* inbox, const Journal* journal = nullptr);
     // Whether a new message is still to be sorted: false only for a message the catch-up
     // has handed out already, whose notification may follow (it arrived while the
     // catch-up listed the inbox).
@@ -55,8 +60,12 @@ public:
     std::optional<MESSAGEID> stored() const;
 
 private:
-    // Every store's mark; none when the file exists but cannot be read.
-    std::optional<std::map<std::string, MESSAGEID>> readMarks() const;
+    // Every store's mark; none when the file exists but cannot be read. damaged: set when
+    // the file cannot be read, is empty or holds a line that is no mark.
+    std::optional<std::map<std::string, MESSAGEID>> readMarks(bool* damaged = nullptr) const;
+    // The catch-up without a mark to go by; none when the journal tells of no sorting.
+    std::optional<std::vector<MESSAGEID>> catchUpByJournal(IStoreFolder* inbox,
+                                                           const Journal* journal);
     void store(MESSAGEID id);
 
     std::string file;

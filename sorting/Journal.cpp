@@ -2,6 +2,7 @@
 
 #include "util/Log.h"
 #include "platform/maildir/MaildirFileName.h"
+#include "platform/maildir/MaildirSysCalls.h"
 #include "sorting/IncomingMail.h"
 #include "sorting/SortDecision.h"
 
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -31,12 +31,92 @@ std::string errnoText(const std::string& call, const std::string& path) {
 }
 
 bool syncFolder(const std::string& path) {
-    int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd =
+        sysCalls().open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    bool synced = ::fsync(fd) == 0;
-    ::close(fd);
+    bool synced = sysCalls().fsync(fd) == 0;
+    sysCalls().close(fd);
     return synced;
+}
+
+// The text cut to at most limit bytes on a UTF-8 character boundary, marked by "...".
+std::string cut(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit)
+        return text;
+    std::size_t end = limit - 3;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)
+        --end; // a continuation byte: the character starts before it
+    return text.substr(0, end) + "...";
+}
+
+// Counts nesting and stops the parse past Journal::maxDepth, before a value is built: the
+// parser itself keeps its depth in a vector, but copying or printing a deep value recurses.
+struct DepthCheck : nlohmann::json_sax<json> {
+    int depth = 0;
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return ++depth <= Journal::maxDepth; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return --depth, true; }
+    bool start_array(std::size_t) override { return ++depth <= Journal::maxDepth; }
+    bool end_array() override { return --depth, true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+};
+
+// Hands each line of the file from offset on to take, without its end; a line longer than
+// Journal::lineBytes is skipped as it is read, never held whole. A last line without its
+// end is handed out only with tail set. Answers the offset after the last complete line.
+std::uint64_t scanLines(const std::string& path, std::uint64_t offset, bool tail,
+                        const std::function<void(const std::string&)>& take) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return offset;
+    std::string line;
+    bool tooLong = false;
+    std::uint64_t at = offset, complete = offset;
+    auto skipped = [&path] {
+        warningLog("journal %s: skipping a line of over %zu bytes", path.c_str(),
+                   Journal::lineBytes);
+    };
+    readPieces(fd, static_cast<off_t>(offset), 1u << 16, [&](const char* data, std::size_t size) {
+        const char* end = data + size;
+        while (data < end) {
+            auto newline = static_cast<const char*>(std::memchr(data, '\n', end - data));
+            std::size_t length = (newline ? newline : end) - data;
+            tooLong = tooLong || line.size() + length > Journal::lineBytes;
+            if (tooLong)
+                line.clear();
+            else
+                line.append(data, length);
+            at += length;
+            data += length;
+            if (!newline)
+                break;
+            ++data;
+            complete = ++at;
+            if (tooLong)
+                skipped();
+            else
+                take(line);
+            line.clear();
+            tooLong = false;
+        }
+        return true;
+    });
+    ::close(fd);
+    if (tail && tooLong)
+        skipped();
+    else if (tail && !line.empty())
+        take(line);
+    return complete;
 }
 
 // Text from mail headers may be anything; the journal is UTF-8 JSON, so bytes that are
@@ -53,15 +133,13 @@ std::string stringAt(const json& object, const char* key) {
 
 // The lines of one file, oldest first; unreadable lines skipped.
 void readFile(const std::string& path, std::vector<Journal::Entry>& entries) {
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
+    scanLines(path, 0, true, [&](const std::string& line) {
         Journal::Entry entry;
         if (Journal::Entry::fromJson(line, entry))
             entries.push_back(std::move(entry));
         else if (!line.empty())
             debugLog("journal %s: skipping a line that is not a journal entry", path.c_str());
-    }
+    });
 }
 
 std::string rotated(const std::string& file, int n) {
@@ -99,24 +177,27 @@ Journal::Entry Journal::Entry::of(const SortDecision& decision, const CarriedOut
 
 std::string Journal::Entry::toJson() const {
     using ordered = nlohmann::ordered_json;
-    ordered object = {{"time", time},
-                      {"message_id", messageId},
-                      {"subject", subject},
-                      {"from", from},
-                      {"action", action},
-                      {"reason", reason},
-                      {"recipients", recipients},
-                      {"folders", ordered::array()},
-                      {"copies", ordered::array()}};
+    ordered object = {
+        {"time", cut(time, fieldBytes)},       {"message_id", cut(messageId, longFieldBytes)},
+        {"subject", cut(subject, fieldBytes)}, {"from", cut(from, fieldBytes)},
+        {"action", cut(action, fieldBytes)},   {"reason", cut(reason, longFieldBytes)},
+        {"recipients", ordered::array()},      {"folders", ordered::array()},
+        {"copies", ordered::array()}};
+    for (const std::string& recipient : recipients)
+        object["recipients"].push_back(cut(recipient, fieldBytes));
     for (const Folder& folder : folders)
-        object["folders"].push_back(
-            {{"name", folder.name}, {"percent", std::round(folder.percent * 10) / 10}});
+        object["folders"].push_back({{"name", cut(folder.name, fieldBytes)},
+                                     {"percent", std::round(folder.percent * 10) / 10}});
+    // A file name is never cut: undo finds the message by it (the store keeps it short).
     for (const Copy& copy : copies)
-        object["copies"].push_back({{"folder", copy.folder}, {"file", copy.file}});
+        object["copies"].push_back({{"folder", cut(copy.folder, fieldBytes)}, {"file", copy.file}});
     return dumped(object);
 }
 
 bool Journal::Entry::fromJson(const std::string& line, Entry& entry) {
+    DepthCheck depth;
+    if (line.size() > lineBytes || !json::sax_parse(line, &depth))
+        return false;
     json object = json::parse(line, nullptr, false);
     if (object.is_discarded() || !object.is_object())
         return false;
@@ -152,7 +233,8 @@ bool Journal::Entry::fromJson(const std::string& line, Entry& entry) {
     return true;
 }
 
-Journal::Journal(std::string fileName) : file(std::move(fileName)) {}
+Journal::Journal(std::string fileName)
+    : file(std::move(fileName)), undone((fs::path(file).parent_path() / "undone").string()) {}
 
 bool Journal::append(const std::vector<Entry>& entries, std::string& error) {
     bool written = appendLines(entries, error);
@@ -174,31 +256,31 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
     // Another writer may rotate between our open and our lock: then the name points to a
     // new file and ours is the rotated one. Read too: for the last byte of the file.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        fd = sysCalls().open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
             error = errnoText("open", file);
             return false;
         }
-        if (::flock(fd, LOCK_EX) != 0) {
+        if (sysCalls().flock(fd, LOCK_EX) != 0) {
             error = errnoText("flock", file);
-            ::close(fd);
+            sysCalls().close(fd);
             return false;
         }
         struct stat named {};
-        if (::fstat(fd, &before) == 0 && ::stat(file.c_str(), &named) == 0 &&
+        if (sysCalls().fstat(fd, &before) == 0 && sysCalls().stat(file.c_str(), &named) == 0 &&
             before.st_ino == named.st_ino && before.st_dev == named.st_dev) {
             if (static_cast<std::uint64_t>(before.st_size) < rotateBytes)
                 break;
             for (int n = keptFiles; n > 1; --n)
-                ::rename(rotated(file, n - 1).c_str(), rotated(file, n).c_str());
-            if (::rename(file.c_str(), rotated(file, 1).c_str()) != 0) {
+                sysCalls().rename(rotated(file, n - 1).c_str(), rotated(file, n).c_str());
+            if (sysCalls().rename(file.c_str(), rotated(file, 1).c_str()) != 0) {
                 warningLog("journal: %s; appending to the full file",
                            errnoText("rename", file).c_str());
                 break;
             }
             syncFolder(folder);
         }
-        ::close(fd);
+        sysCalls().close(fd);
         fd = -1;
     }
     if (fd < 0) {
@@ -209,7 +291,7 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
     // A crash during an earlier write may have left a line without its end.
     if (before.st_size > 0) {
         char last = '\n';
-        if (::pread(fd, &last, 1, before.st_size - 1) != 1)
+        if (sysCalls().pread(fd, &last, 1, before.st_size - 1) != 1)
             last = '\n';
         if (last != '\n')
             text = "\n";
@@ -219,7 +301,7 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
     bool written = true;
     std::size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        ssize_t n = sysCalls().write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -230,9 +312,9 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
         done += static_cast<std::size_t>(n);
     }
     // Half a line would be read as garbage, and the next line glued to it.
-    if (!written && done > 0 && ::ftruncate(fd, before.st_size) != 0)
+    if (!written && done > 0 && sysCalls().ftruncate(fd, before.st_size) != 0)
         warningLog("journal: %s", errnoText("ftruncate", file).c_str());
-    if (written && synced && ::fsync(fd) != 0) {
+    if (written && synced && sysCalls().fsync(fd) != 0) {
         error = errnoText("fsync", file);
         written = false;
     }
@@ -240,7 +322,7 @@ bool Journal::appendLines(const std::vector<Entry>& entries, std::string& error)
         error = "fsync(" + folder + ") failed";
         written = false;
     }
-    ::close(fd); // drops the lock
+    sysCalls().close(fd); // drops the lock
     return written;
 }
 
@@ -293,27 +375,22 @@ std::vector<Journal::Entry> Journal::withMessageIds(const std::vector<std::strin
 }
 
 std::uint64_t Journal::followFile(const std::string& path, std::uint64_t offset) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return offset;
-    in.seekg(static_cast<std::streamoff>(offset));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (in.eof())
-            break; // no line end yet: a line being written, read it next time
-        offset += line.size() + 1;
+    // A line without its end is being written: it is read next time.
+    return scanLines(path, offset, false, [this](const std::string& line) {
         Entry entry;
         if (line.find("\"undone\"") == std::string::npos || !Entry::fromJson(line, entry) ||
             entry.action != "undone")
-            continue;
+            return;
         for (const Copy& copy : entry.copies)
             if (copy.folder.empty())
                 movedBackBases.insert(MaildirFileName::baseName(copy.file));
-    }
-    return offset;
+    });
 }
 
 bool Journal::movedBack(const std::string& messageFile) {
+    std::string base = MaildirFileName::baseName(messageFile);
+    if (undone.contains(base))
+        return true;
     struct stat now {};
     if (::stat(file.c_str(), &now) != 0)
         return false;
@@ -330,7 +407,12 @@ bool Journal::movedBack(const std::string& messageFile) {
     }
     if (static_cast<std::uint64_t>(now.st_size) > followedBytes)
         followedBytes = followFile(file, followedBytes);
-    return movedBackBases.count(MaildirFileName::baseName(messageFile)) > 0;
+    return movedBackBases.count(base) > 0;
+}
+
+bool Journal::recordMovedBack(const std::string& base, const std::set<std::string>& inboxBases,
+                              std::string& error) {
+    return undone.add(base, inboxBases, error);
 }
 
 bool Journal::sameMessageId(const std::string& a, const std::string& b) {

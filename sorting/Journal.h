@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sorting/UndoneMessages.h"
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -32,10 +34,20 @@ struct CarriedOut;
 // a crash left without its line end is ended first). At 10 MB the file is renamed to
 // "journal.jsonl.1" (the older one to ".2", the oldest dropped) before the next append.
 // Reading goes through all three, oldest first, and skips lines it cannot read.
+//
+// A stranger's mail must not make the file huge or its readers crash: the texts a message
+// brings are cut when written (fieldBytes, longFieldBytes), and a reader skips a line longer
+// than lineBytes without holding it, and one nested deeper than maxDepth without building
+// it. Messages undo moved back are also listed in "undone" beside the file
+// (UndoneMessages), which rotation does not touch.
 class Journal {
 public:
     static constexpr std::uint64_t rotateBytes = 10u << 20;
-    static constexpr int keptFiles = 2; // rotated files beside the current one
+    static constexpr int keptFiles = 2;                 // rotated files beside the current one
+    static constexpr std::size_t fieldBytes = 300;      // subject, from, a recipient, a folder
+    static constexpr std::size_t longFieldBytes = 1000; // Message-ID, reason
+    static constexpr std::size_t lineBytes = 64u << 10;
+    static constexpr int maxDepth = 8;
 
     struct Copy {
         std::string folder;
@@ -60,8 +72,11 @@ public:
         // the action "failed" with the error text as the reason.
         static Entry of(const SortDecision& decision, const CarriedOut& done,
                         std::time_t when = std::time(nullptr));
-        std::string toJson() const; // one line, without its line end
-        // False for anything but a JSON object with a string "time" and "action".
+        // One line, without its line end; texts longer than their limit are cut on a
+        // character boundary and end in "...".
+        std::string toJson() const;
+        // False for anything but a JSON object with a string "time" and "action", and for
+        // a line over lineBytes or nested deeper than maxDepth.
         static bool fromJson(const std::string& line, Entry& entry);
     };
 
@@ -94,9 +109,15 @@ public:
     std::vector<Entry> withMessageIds(const std::vector<std::string>& ids) const;
 
     // Whether undo moved the message with this file name (by its unique base) back into
-    // the inbox: the sorters leave it there. Reads only what was appended since the last
-    // call (all three files after a rotation), so a sorter can ask for every message.
+    // the inbox: the sorters leave it there. Asks the list of undone messages and the
+    // journal's "undone" lines; reads only what was appended since the last call (all
+    // three files after a rotation), so a sorter can ask for every message.
     bool movedBack(const std::string& messageFile);
+    // Lists the message (its unique base) as moved back by undo, before undo moves it, so
+    // a sorter that sees it arrive leaves it; inboxBases: the inbox's messages, whose
+    // entries are kept. False with the reason in error.
+    bool recordMovedBack(const std::string& base, const std::set<std::string>& inboxBases,
+                         std::string& error);
 
     // Whether two Message-IDs are the same, with or without their angle brackets.
     static bool sameMessageId(const std::string& a, const std::string& b);
@@ -116,4 +137,5 @@ private:
     // What movedBack has read: the current file's identity and how far.
     std::uint64_t followedDevice = 0, followedInode = 0, followedBytes = 0;
     std::set<std::string> movedBackBases;
+    UndoneMessages undone;
 };

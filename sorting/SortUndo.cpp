@@ -7,6 +7,7 @@
 #include "mail/StoreAccess.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace {
 
@@ -36,15 +37,27 @@ MESSAGEID SortUndo::findByBase(IStoreFolder* folder, const std::string& base) {
         if (!found && MaildirFileName::baseName(props.fileName) == base)
             found = props.dwMessageId;
     });
-    if (FAILED(hr))
-        checkHr(hr, "list a folder");
+    checkHr(hr, "list a folder");
+    return found;
+}
+
+std::set<std::string> SortUndo::bases(IStoreFolder* folder) {
+    std::set<std::string> found;
+    checkHr(forEachMessage(folder, MESSAGEID_FIRST,
+                           [&found](const MESSAGEPROPS& props) {
+                               found.insert(MaildirFileName::baseName(props.fileName));
+                           }),
+            "list the inbox");
     return found;
 }
 
 std::vector<SortUndo::Result> SortUndo::undo(const std::vector<Journal::Entry>& entries) {
     std::vector<Result> results;
-    for (const Journal::Entry& entry : entries)
+    for (const Journal::Entry& entry : entries) {
         results.push_back(undoOne(entry));
+        if (results.back().unjournaled)
+            break;
+    }
     return results;
 }
 
@@ -64,10 +77,11 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
                       unsent;
         return result;
     }
+    bool acting = false, copiedBack = false;
     try {
         com_ptr<IStoreFolder> inbox = openInbox(store);
         if (!inbox)
-            throw ComException(E_FAIL, "no inbox in the mail store");
+            throw ComException(E_FAIL, "open the inbox of the mail store");
         std::string base = MaildirFileName::baseName(entry.copies.front().file);
         struct Found {
             com_ptr<IStoreFolder> handle;
@@ -98,10 +112,35 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
             result.text = "no copy is where it was put any more, nothing moved" + unsent;
             return result;
         }
-        bool inInbox = findByBase(inbox.get(), base) != 0;
+        std::set<std::string> inInboxNow = bases(inbox.get());
+        bool inInbox = inInboxNow.count(base) > 0;
         std::vector<std::string> from;
         for (const Found& copy : present)
             from.push_back(copy.folder);
+        std::string error;
+        // Listed before the message reappears: a running sorter that sees it arrive must
+        // leave it in the inbox.
+        if (!journal.recordMovedBack(base, inInboxNow, error)) {
+            result.outcome = Outcome::Failed;
+            result.text = error + "; nothing was moved";
+            return result;
+        }
+        acting = true;
+        if (!inInbox) {
+            // Into the inbox first (on disk when it returns), then the copies go: a crash
+            // in between leaves it twice, never nowhere.
+            MESSAGEID id = present.front().id;
+            MESSAGEIDLIST ids = oneMessage(id);
+            checkHr(present.front().handle->CopyMoveMessages(inbox.get(), &ids, 0, 2, nullptr),
+                    "copy the message back into the inbox");
+            copiedBack = true;
+        }
+        for (Found& copy : present) {
+            MESSAGEIDLIST ids = oneMessage(copy.id);
+            checkHr(copy.handle->DeleteMessages(&ids, 0, nullptr),
+                    "remove the copy in folder '" + copy.folder + "'");
+            ++result.copiesRemoved;
+        }
         Journal::Entry undone;
         undone.time = Journal::formatTime(std::time(nullptr));
         undone.messageId = entry.messageId;
@@ -112,31 +151,19 @@ SortUndo::Result SortUndo::undoOne(const Journal::Entry& entry) {
                                  : "moved back to the inbox from ") +
                         joinTexts(from, ", ");
         undone.copies.push_back({"", MaildirFileName::withoutSyncUid(present.front().file)});
-        // Recorded before the message reappears: a running sorter that sees it arrive must
-        // find the line and leave it in the inbox.
-        std::string error;
-        if (!journal.append(undone, error))
-            throw ComException(E_FAIL,
-                               "cannot write the journal: " + error + "; nothing was moved");
-        if (!inInbox) {
-            // Into the inbox first (on disk when it returns), then the copies go: a crash
-            // in between leaves it twice, never nowhere.
-            MESSAGEID id = present.front().id;
-            MESSAGEIDLIST ids = oneMessage(id);
-            checkHr(present.front().handle->CopyMoveMessages(inbox.get(), &ids, 0, 2, nullptr),
-                    "copy the message back into the inbox");
-        }
-        for (Found& copy : present) {
-            MESSAGEIDLIST ids = oneMessage(copy.id);
-            checkHr(copy.handle->DeleteMessages(&ids, 0, nullptr),
-                    "remove the copy in folder '" + copy.folder + "'");
-            ++result.copiesRemoved;
-        }
         result.outcome = inInbox ? Outcome::AlreadyInInbox : Outcome::MovedBack;
         result.text = undone.reason + unsent;
+        if (!journal.append(undone, error)) {
+            result.outcome = Outcome::Failed;
+            result.unjournaled = true;
+            result.text +=
+                "; but the journal cannot be written (" + error + "), so undo stops here";
+        }
     } catch (const ComException& e) {
         result.outcome = Outcome::Failed;
-        result.text = e.what();
+        std::string why = e.hr() == E_FAIL ? std::string() : ": " + resultText(e.hr());
+        result.text = std::string(copiedBack ? "moved back into the inbox, but " : "") + "cannot " +
+                      e.what() + why + (acting ? "; undo it again to finish" : "");
     }
     return result;
 }

@@ -3,6 +3,7 @@
 #include "platform/Store.h"
 #include "sorting/Journal.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@
 // inbox already holds the message, its copies are removed and nothing is moved. Mail the
 // sorter forwarded or answered cannot be unsent: the result says so. Without windows, so
 // the command-line tool and the tray program's window share it.
+//
+// The "undone" line is journaled after the work is done, and only when it is all done: an
+// undo that failed half way (a folder copy that could not be removed) leaves the decision
+// open, and the next undo of it finishes the work. The message is listed as moved back
+// (Journal::recordMovedBack) before it reappears in the inbox, so a running sorter leaves it.
 class SortUndo {
 public:
     enum class Outcome {
@@ -26,7 +32,10 @@ public:
         Outcome outcome = Outcome::NothingToUndo;
         int copiesRemoved = 0;
         bool mailSent = false; // forwarded or answered: that mail cannot be unsent
-        std::string text;      // one line for a person
+        // The work was done but the journal could not tell it: no further undo is tried,
+        // for the journal would not know of it either.
+        bool unjournaled = false;
+        std::string text; // one line for a person
     };
 
     // rootFolder: the root target folder the journal's folder names lie below; journal:
@@ -34,7 +43,8 @@ public:
     // it in the inbox.
     SortUndo(IStoreNamespace* store, STOREFOLDERID rootFolder, Journal& journal);
 
-    // Takes back each decision in turn, oldest first.
+    // Takes back each decision in turn, oldest first; stops after one that could not be
+    // journaled (the results end there).
     std::vector<Result> undo(const std::vector<Journal::Entry>& entries);
 
     // Whether the journal line is a decision undo can take back (mail moved out of the
@@ -45,6 +55,8 @@ private:
     Result undoOne(const Journal::Entry& entry);
     // The id of the message whose file has this unique base, in the folder; 0 if none.
     MESSAGEID findByBase(IStoreFolder* folder, const std::string& base);
+    // The unique bases of the folder's messages.
+    std::set<std::string> bases(IStoreFolder* folder);
 
     IStoreNamespace* store;
     STOREFOLDERID root;

@@ -4,7 +4,9 @@
 
 #include "tests/sorting/SortingWorld.h"
 
+#include "util/DateTime.h"
 #include "sorting/InboxMark.h"
+#include "sorting/Journal.h"
 
 #include <gtest/gtest.h>
 
@@ -165,5 +167,42 @@ TEST(InboxMark, StateFileThatCannotBeReadIsLeftAlone) {
     EXPECT_FALSE(mark.stored());
     EXPECT_TRUE(fs::is_directory(file + "/inside"));
 }
+
+// A damaged mark is said, and the catch-up sorts what came after the journal's last line.
+class DamagedInboxMark : public testing::TestWithParam<MarkFileCase> {};
+
+TEST_P(DamagedInboxMark, CatchesUpWhatCameAfterTheJournalsLastLine) {
+    SortingWorld world;
+    std::string file = world.dir + "/inbox-seen";
+    if (GetParam().content)
+        std::ofstream(file, std::ios::binary) << GetParam().content;
+    else
+        fs::create_directories(file + "/inside");
+    FILETIME before = fileTimeFromUnix(1700000000), after = fileTimeFromUnix(1700000200);
+    world.store.deliver(mailText("Old", "An invoice."), "", &before);
+    world.store.deliver(mailText("New", "An invoice."), "", &after);
+    Journal journal(world.dir + "/journal.jsonl");
+    Journal::Entry last;
+    last.time = Journal::formatTime(1700000100);
+    last.action = "left";
+    std::string error;
+    ASSERT_TRUE(journal.append(last, error)) << error;
+    LogRecorder log;
+    IStoreFolder* inbox = world.connection.inbox.get();
+    std::vector<MESSAGEID> ids = InboxMark(file, world.store.root()).catchUp(inbox, &journal);
+    ASSERT_EQ(ids.size(), 1u);
+    MESSAGEPROPS props;
+    ASSERT_EQ(inbox->GetMessageProps(ids[0], 0, &props), S_OK);
+    EXPECT_EQ(props.pszSubject, "New");
+    inbox->FreeMessageProps(&props);
+    EXPECT_TRUE(log.contains("is damaged"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, DamagedInboxMark,
+                         testing::Values(MarkFileCase{"folder", nullptr, {}},
+                                         MarkFileCase{"empty", "", {}},
+                                         MarkFileCase{"torn_line", "12 /x", {}},
+                                         MarkFileCase{"not_a_number", "x12 /x\n", {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,10 +1,16 @@
+#include "tests/support/LogRecorder.h"
 #include "tests/support/TempFolder.h"
 
 #include "sorting/Journal.h"
+#include "sorting/UndoneMessages.h"
+#include "platform/maildir/MaildirSysCalls.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,20 +73,23 @@ TEST(Journal, UnreadableLinesAreSkippedAndATornTailIsEnded) {
 TEST(Journal, RotatesKeepingTheLastTwo) {
     TempFolder folder("journal");
     Journal journal(folder.file("journal.jsonl"));
-    std::string big(Journal::rotateBytes / 5, 'x');
+    // Lines below the readers' limit: a batch of 40 is a little over a fifth of the file.
+    std::vector<Journal::Entry> batch(40, entry(""));
+    for (Journal::Entry& e : batch)
+        e.recipients.assign(173, std::string(Journal::fieldBytes, 'x'));
     std::string error;
     for (int i = 1; i <= 17; ++i) {
-        Journal::Entry e = entry(std::to_string(i));
-        e.reason = big;
-        ASSERT_TRUE(journal.append(e, error)) << error;
+        for (Journal::Entry& e : batch)
+            e.subject = std::to_string(i);
+        ASSERT_TRUE(journal.append(batch, error)) << error;
     }
-    // 5 lines reach the limit: 1-5 dropped, 6-10 in .2, 11-15 in .1, 16-17 current.
+    // 5 batches reach the limit: 1-5 dropped, 6-10 in .2, 11-15 in .1, 16-17 current.
     Texts expected;
     for (int i = 6; i <= 17; ++i)
-        expected.push_back(std::to_string(i));
+        expected.insert(expected.end(), batch.size(), std::to_string(i));
     EXPECT_EQ(subjects(journal.all()), expected);
     EXPECT_FALSE(fileExists(journal.fileName() + ".3"));
-    EXPECT_EQ(subjects(journal.last(3)), (Texts{"15", "16", "17"}));
+    EXPECT_EQ(subjects(journal.last(81)).front(), "15");
 }
 
 TEST(Journal, SelectsTheLastSinceATimeAndByMessageId) {
@@ -134,3 +143,71 @@ INSTANTIATE_TEST_SUITE_P(
                     TimeCase{"trailing_letter", "2026-12-08x", nullptr},
                     TimeCase{"empty", "", nullptr}, TimeCase{"unit_alone", "h", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A stranger's header cannot make a line huge, and no line can crash a reader: a text
+// is cut on a character boundary; too long or too deep a line is skipped, also where a
+// sorter looks for moved-back messages.
+TEST(Journal, HostileLinesAreBoundedAndSkipped) {
+    TempFolder folder("journal");
+    Journal journal(folder.file("journal.jsonl"));
+    Journal::Entry huge = entry(std::string(1u << 20, 'x'));
+    huge.from = std::string(Journal::fieldBytes - 4, 'a') + "\xc3\xbc\xc3\xbc\xc3\xbc"; // "üüü"
+    std::string error;
+    ASSERT_TRUE(journal.append(huge, error)) << error;
+    std::string deep = std::string(30000, '[') + std::string(30000, ']');
+    std::string undone = R"({"time":"t","action":"undone","copies":[{"folder":"","file":"f1"}],)";
+    std::string lines[] = {std::string(1u << 20, '['), undone + "\"x\":" + deep + "}",
+                           undone + "\"x\":\"" + std::string(Journal::lineBytes, 'y') + "\"}",
+                           undone + "\"x\":[[[]]]}"};
+    for (const std::string& line : lines)
+        writeFile(journal.fileName(), readFile(journal.fileName()) + line + "\n");
+    LogRecorder log;
+    std::vector<Journal::Entry> all = journal.all();
+    EXPECT_TRUE(log.contains("skipping a line of over")); // not held whole to be refused
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_LT(readFile(journal.fileName()).find('\n'), 2 * Journal::longFieldBytes);
+    EXPECT_EQ(all[0].from, std::string(Journal::fieldBytes - 4, 'a') + "...");
+    EXPECT_EQ(all[0].subject.size(), Journal::fieldBytes);
+    EXPECT_TRUE(journal.movedBack("f1:2,S"));
+}
+
+namespace {
+std::string watched;            // the journal file
+std::vector<std::string> calls; // in order
+} // namespace
+
+// Lines go out under the lock and are synced before the lock is dropped.
+TEST(Journal, WritesUnderTheLockAndSyncsBeforeClosing) {
+    TempFolder folder("journal");
+    Journal journal(watched = folder.file("journal.jsonl"));
+    std::string error;
+    ASSERT_TRUE(journal.append(entry("one"), error)) << error;
+    calls.clear();
+    sysCalls().write = [](int fd, const void* data, size_t size) -> ssize_t {
+        int other = ::open(watched.c_str(), O_RDONLY);
+        calls.push_back(::flock(other, LOCK_EX | LOCK_NB) == 0 ? "write unlocked" : "write");
+        ::close(other);
+        return ::write(fd, data, size);
+    };
+    sysCalls().fsync = [](int fd) { return calls.push_back("fsync"), ::fsync(fd); };
+    sysCalls().close = [](int fd) { return calls.push_back("close"), ::close(fd); };
+    bool written = journal.append(entry("two"), error);
+    resetSysCalls();
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(calls, (Texts{"write", "fsync", "close"}));
+}
+
+// A moved-back message stays listed while it is in the inbox, and a day after it left.
+TEST(Journal, UndoneListKeepsWhatIsInTheInboxOrYoung) {
+    TempFolder folder("journal");
+    UndoneMessages list(folder.file("state/undone"));
+    std::time_t later = 1000 + UndoneMessages::keptAfterLeaving;
+    std::string error;
+    for (auto [base, when] :
+         {std::pair<const char*, std::time_t>{"in", 1000}, {"left", 1000}, {"young", later - 10}})
+        ASSERT_TRUE(list.add(base, {}, error, when)) << error;
+    ASSERT_TRUE(list.add("new", {"in"}, error, later)) << error;
+    for (auto [base, listed] : {std::pair{"in", true}, {"left", false}, {"young", true}})
+        EXPECT_EQ(list.contains(base), listed) << base;
+    EXPECT_TRUE(list.contains("new"));
+}

@@ -2,10 +2,14 @@
 
 #include "sorting/Journal.h"
 #include "sorting/SortUndo.h"
+#include "platform/maildir/MaildirSysCalls.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
@@ -28,6 +32,15 @@ struct JournalWorld : SortingWorld {
     std::string journalFile;
     Journal log;
 };
+
+// Renames and removals under these prefixes fail as in a folder the person may not write.
+std::vector<std::string> unwritable;
+bool refused(const std::string& path) {
+    for (const std::string& prefix : unwritable)
+        if (path.rfind(prefix, 0) == 0)
+            return errno = EACCES, true;
+    return false;
+}
 
 } // namespace
 
@@ -117,4 +130,54 @@ TEST(Undo, FailureIsJournalledWithItsError) {
     EXPECT_TRUE(entries[0].copies.empty());
     EXPECT_EQ(world.undo(entries[0]).outcome, Outcome::NothingToUndo);
     EXPECT_EQ(world.inboxSubjects(), Texts{"Trip"});
+}
+
+// A failed undo journals nothing and leaves the decision open, so the next undo finishes
+// it: once when the inbox refused the message, once when a folder copy would not go.
+TEST(Undo, FailedUndoIsNotJournaledAndTheNextOneFinishes) {
+    JournalWorld world;
+    world.arrive(world.deliver(mailText("Trip", "A flight and an invoice.")));
+    Journal::Entry moved = world.log.last(1).front();
+    std::string root = world.store.root();
+    sysCalls().rename = [](const char* from, const char* to) {
+        return refused(to) ? -1 : ::rename(from, to);
+    };
+    sysCalls().unlink = [](const char* path) { return refused(path) ? -1 : ::unlink(path); };
+    for (const std::vector<std::string>& folders :
+         {std::vector<std::string>{root + "/new/", root + "/cur/"}, {root + "/."}}) {
+        unwritable = folders;
+        SortUndo::Result result = world.undo(moved);
+        EXPECT_EQ(result.outcome, Outcome::Failed);
+        EXPECT_NE(result.text.find(std::strerror(EACCES)), std::string::npos) << result.text;
+        EXPECT_EQ(world.log.last(1).front().action, "moved") << result.text;
+    }
+    resetSysCalls();
+    EXPECT_EQ(world.folderSubjects("Travel"), Texts{"Trip"});
+    SortUndo::Result result = world.undo(moved);
+    EXPECT_EQ(result.outcome, Outcome::AlreadyInInbox) << result.text;
+    EXPECT_EQ(world.folderSubjects("Travel"), Texts{});
+    EXPECT_EQ(world.inboxSubjects(), Texts{"Trip"});
+    EXPECT_EQ(world.log.last(1).front().action, "undone");
+}
+
+// Undo that cannot journal what it did stops there; the messages it moved stay listed as
+// moved back, beyond the journal's rotation, and a folder named twice is emptied once.
+TEST(Undo, StopsWhenTheJournalCannotBeWrittenAndTheMoveBackOutlivesTheJournal) {
+    JournalWorld world;
+    world.arrive(world.deliver(mailText("Bill", "An invoice.")));
+    world.arrive(world.deliver(mailText("Trip", "A flight and an invoice.")));
+    std::vector<Journal::Entry> entries = world.log.all();
+    EXPECT_EQ(world.undo(entries[1]).outcome, Outcome::MovedBack);
+    entries[0].copies.push_back(entries[0].copies[0]);
+    fs::rename(world.journalFile, world.journalFile + ".1");
+    fs::create_directory(world.journalFile); // no line can be appended
+    SortUndo undo(world.connection.store.get(), rootTargetFolderId(world.net.get()), world.log);
+    std::vector<SortUndo::Result> results = undo.undo(entries);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].unjournaled);
+    EXPECT_EQ(results[0].copiesRemoved, 1) << results[0].text;
+    fs::remove(world.journalFile);
+    fs::remove(world.journalFile + ".1"); // rotated away
+    world.arriveAll();
+    EXPECT_EQ(world.inboxSubjects(), (Texts{"Bill", "Trip"}));
 }
