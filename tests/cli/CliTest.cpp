@@ -1068,7 +1068,8 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"LogValueVersion", "log -n --version", 64},
                     UsageCase{"UndoValueH", "undo --since -h", 64},
                     UsageCase{"ClassifyValueHelp", "classify --threshold --help x.eml", 64},
-                    UsageCase{"EvaluateFoldsAboveTheMessages", "evaluate --folds 1000", 64},
+                    UsageCase{"EvaluateFoldsAboveTheMessages",
+                              "evaluate --iterations 1 --folds 1000", 64},
                     UsageCase{"VersionAfterTheCommand", "check --version", 64}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
