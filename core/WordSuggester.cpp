@@ -30,11 +30,9 @@ double chiSquared(double a, double b, double c, double d) {
 
 } // namespace
 
-std::vector<std::string> WordSuggester::wordsOf(const std::string& text, bool cut) {
+std::vector<std::string> WordSuggester::wordsOf(const std::string& text) {
     std::vector<std::string> found;
     std::size_t i = 0, size = text.size();
-    while (cut && size > 0 && joinsWord(static_cast<unsigned char>(text[size - 1])))
-        --size;
     while (i < size) {
         if (!joinsWord(static_cast<unsigned char>(text[i]))) {
             ++i;
@@ -71,9 +69,7 @@ WordSuggester::WordSuggester(const Net& net) : matcher(net), folderCount(net.out
         MatchBudget budget(entry->getName());
         matchedByNet.push_back(matcher.anyMatches(text, budget) ? 1 : 0);
         std::vector<int> wordIds;
-        // A learning message's text stops after some millions of characters, maybe
-        // inside a word: "invo" of "invoice" is no word to suggest.
-        for (std::string& word : wordsOf(text, true)) {
+        for (std::string& word : wordsOf(text)) {
             auto [at, added] = ids.emplace(word, static_cast<int>(words.size()));
             if (added)
                 words.push_back(std::move(word));

@@ -36,10 +36,8 @@ public:
     // The words of a text as the suggester counts them: maximal runs of ASCII letters of
     // at least three letters, lower-cased, each once, sorted. A run touching a digit, an
     // underscore or a non-ASCII byte is no word (a number, an identifier, a word the
-    // pattern's word boundary would not find). With cut, the text may be the first part
-    // of a longer one (a huge body is read up to a length): a run touching its end may be
-    // part of a word, and is left out.
-    static std::vector<std::string> wordsOf(const std::string& text, bool cut = false);
+    // pattern's word boundary would not find).
+    static std::vector<std::string> wordsOf(const std::string& text);
     // The pattern that matches the word as a whole word, without case.
     static std::string patternFor(const std::string& word);
 
