@@ -2,6 +2,7 @@
 
 #include "sorting/ProgramEnvironment.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
 int evaluateCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int exportCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int importCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+
+// Prints the tool's usage (--help) to the stream.
+void printUsage(std::FILE* stream);
 
 // Exit statuses shared by the commands.
 constexpr int exitOk = 0;

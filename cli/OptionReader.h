@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,6 +52,3 @@ private:
     bool stopped = false;
     int status = 0;
 };
-
-// Prints the tool's usage to the stream (main.cpp holds it).
-void printUsage(std::FILE* stream);

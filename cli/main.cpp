@@ -1,6 +1,5 @@
 #include "sorting/ProgramEnvironment.h"
 #include "cli/Commands.h"
-#include "cli/OptionReader.h"
 
 #include <clocale>
 #include <cstdio>
