@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
     try {
         status = vectors ? printVectors(environment, argv[2]) : build(environment, options);
     } catch (const ComException& e) {
-        fail(comErrorText(e, "bench_net"));
+        fail(comErrorText(e));
     } catch (const Exception& e) {
         fail(e.what());
     }

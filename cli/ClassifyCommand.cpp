@@ -14,10 +14,12 @@
 #include "mail/MessageText.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
@@ -127,7 +129,7 @@ Classified classifyFile(const std::string& path, const Classifier& classifier) {
         checkHr(MimeOleCreateBody(bytes, body.out()), "parse " + path);
         text = messageText(body.get());
     } catch (const ComException& e) {
-        done.error = comErrorText(e, "classify");
+        done.error = "cannot classify " + path + ": " + comErrorText(e);
         return done;
     }
     MatchBudget budget(path);
@@ -171,33 +173,23 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
     bool thresholdGiven = false;
     double threshold = 0;
     std::vector<std::string> files;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "--tsv") {
+    OptionReader options("classify", arguments, {{"--tsv", false}, {"--threshold", true}}, true);
+    while (options.next()) {
+        if (options.isOperand()) {
+            files.push_back(options.value());
+        } else if (options.is("--tsv")) {
             tsv = true;
-        } else if (argument == "--threshold") {
-            if (i + 1 >= arguments.size()) {
-                std::fprintf(stderr, "brevalo-cli classify: --threshold needs a percentage\n");
-                return exitUsage;
-            }
-            const std::string& value = arguments[++i];
+        } else {
+            const std::string& value = options.value();
             char* end = nullptr;
             threshold = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end || threshold < 0 || threshold > 100) {
-                std::fprintf(stderr,
-                             "brevalo-cli classify: --threshold takes a percentage from 0 to "
-                             "100, not '%s'\n",
-                             value.c_str());
-                return exitUsage;
-            }
+            if (value.empty() || *end || !(threshold >= 0 && threshold <= 100))
+                options.fail("--threshold takes a percentage from 0 to 100, not '" + value + "'");
             thresholdGiven = true;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            std::fprintf(stderr, "brevalo-cli classify: unknown option '%s'\n", argument.c_str());
-            return exitUsage;
-        } else {
-            files.push_back(argument);
         }
     }
+    if (options.finished())
+        return options.exitStatus();
     if (files.empty()) {
         std::fprintf(stderr, "brevalo-cli classify: name at least one message file (- for "
                              "standard input)\n");

@@ -81,7 +81,7 @@ int CliSession::openStore(StoreUse use) {
         connection = connectStore(environment.storeRoot, use);
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot open the mail store %s: %s\n",
-                     environment.storeRoot.c_str(), comErrorText(e, "store").c_str());
+                     environment.storeRoot.c_str(), comErrorText(e).c_str());
         return exitFailed;
     }
     return exitOk;
@@ -94,7 +94,7 @@ int CliSession::loadNet(bool learningSet) {
         netObject->load();
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot load the net %s: %s\n",
-                     environment.netFile().c_str(), comErrorText(e, "load").c_str());
+                     environment.netFile().c_str(), comErrorText(e).c_str());
         netObject.reset();
         return exitFailed;
     }

@@ -2,6 +2,7 @@
 
 #include "sorting/ProgramEnvironment.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,8 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
 int exportCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int importCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 
-// Reads the whole number after the option at arguments[i] (1 ... 1000000) into value and
-// moves i past it; false after a message naming the command and the option.
-bool readCount(const Arguments& arguments, std::size_t& i, const char* command, const char* name,
-               int& value);
+// Prints the tool's usage (--help) to the stream.
+void printUsage(std::FILE* stream);
 
 // Exit statuses shared by the commands.
 constexpr int exitOk = 0;

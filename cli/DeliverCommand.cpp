@@ -4,6 +4,7 @@
 #include "sorting/MessageDelivery.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 
 #include <chrono>
 #include <cerrno>
@@ -47,34 +48,17 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     Clock::time_point lap = Clock::now();
     ProgramEnvironment chosen = environment;
     std::optional<std::string> sender;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string option = arguments[i], value;
-        std::size_t equals = option.find('=');
-        bool joined = option.rfind("--", 0) == 0 && equals != std::string::npos;
-        if (joined) {
-            // "--from=" is the empty sender, as a transfer agent passes a bounce's.
-            value = option.substr(equals + 1);
-            option.resize(equals);
-        }
-        if (option != "--maildir" && option != "--from") {
-            std::fprintf(stderr, "brevalo-cli deliver: unknown option '%s'\n", option.c_str());
-            return exitUsage;
-        }
-        if (!joined) {
-            if (i + 1 == arguments.size()) {
-                std::fprintf(stderr, "brevalo-cli deliver: a value is missing after '%s'\n",
-                             option.c_str());
-                return exitUsage;
-            }
-            value = arguments[++i];
-        }
-        if (option == "--from") {
-            sender = value;
+    OptionReader options("deliver", arguments, {{"--maildir", true}, {"--from", true}});
+    while (options.next()) {
+        if (options.is("--from")) {
+            sender = options.value();
             continue;
         }
-        chosen.storeRoot = value;
+        chosen.storeRoot = options.value();
         chosen.storeRootChosen = true;
     }
+    if (options.finished())
+        return options.exitStatus();
     std::string input;
     if (!readInput(&input)) {
         std::fprintf(stderr, "brevalo-cli deliver: cannot read the message: %s\n",

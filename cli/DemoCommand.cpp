@@ -7,6 +7,7 @@
 #include "mail/StoreAccess.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 #include "cli/DemoCorpus.h"
 #include "cli/Sorter.h"
 
@@ -181,12 +182,16 @@ int runDemo(const ProgramEnvironment& demo, const std::string& dir) {
 } // namespace
 
 int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
-    if (arguments.size() != 1 || arguments[0].empty() || arguments[0][0] == '-') {
-        std::fprintf(stderr, "brevalo-cli demo: name the folder to build the demonstration in\n");
-        return exitUsage;
-    }
+    OptionReader options("demo", arguments, {}, true);
+    std::vector<std::string> folders;
+    while (options.next())
+        folders.push_back(options.value());
+    if (!options.finished() && (folders.size() != 1 || folders[0].empty()))
+        options.fail("name the folder to build the demonstration in");
+    if (options.finished())
+        return options.exitStatus();
     std::error_code error;
-    fs::path dir = fs::absolute(arguments[0], error);
+    fs::path dir = fs::absolute(folders[0], error);
     fs::create_directories(dir, error);
     if (error) {
         std::fprintf(stderr, "brevalo-cli demo: cannot create %s: %s\n", dir.c_str(),
@@ -207,7 +212,7 @@ int demoCommand(const ProgramEnvironment& environment, const Arguments& argument
     try {
         return runDemo(demo, dir.string());
     } catch (const ComException& e) {
-        std::fprintf(stderr, "brevalo-cli demo: %s\n", comErrorText(e, "demo").c_str());
+        std::fprintf(stderr, "brevalo-cli demo: %s\n", comErrorText(e).c_str());
         return exitFailed;
     }
 }

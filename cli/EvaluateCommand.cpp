@@ -1,9 +1,11 @@
 #include "util/ErrorReport.h"
 #include "core/ConfusionPictureModule.h"
 #include "core/CrossValidation.h"
+#include "core/FileData.h"
 #include "core/NeuronOut.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,32 +56,23 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
     EvaluationParameters parameters;
     parameters.learning.hiddenCount = 0;
     std::string picture;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        bool known = true;
-        if (argument == "--folds")
-            known = readCount(arguments, i, "evaluate", "--folds", parameters.folds);
-        else if (argument == "--hidden")
-            known =
-                readCount(arguments, i, "evaluate", "--hidden", parameters.learning.hiddenCount);
-        else if (argument == "--iterations")
-            known =
-                readCount(arguments, i, "evaluate", "--iterations", parameters.learning.iterations);
-        else if (argument == "--picture" && i + 1 < arguments.size())
-            picture = arguments[++i];
-        else {
-            std::fprintf(stderr, "brevalo-cli evaluate: %s '%s'\n",
-                         argument == "--picture" ? "a file name must follow" : "unknown option",
-                         argument.c_str());
-            return exitUsage;
-        }
-        if (!known)
-            return exitUsage;
+    OptionReader options(
+        "evaluate", arguments,
+        {{"--folds", true}, {"--hidden", true}, {"--iterations", true}, {"--picture", true}});
+    while (options.next()) {
+        if (options.is("--folds"))
+            options.count(parameters.folds, 2);
+        else if (options.is("--hidden"))
+            options.count(parameters.learning.hiddenCount);
+        else if (options.is("--iterations"))
+            options.count(parameters.learning.iterations);
+        else if (options.value().empty())
+            options.fail("--picture takes a file name");
+        else
+            picture = options.value();
     }
-    if (parameters.folds < 2) {
-        std::fprintf(stderr, "brevalo-cli evaluate: --folds takes 2 or more\n");
-        return exitUsage;
-    }
+    if (options.finished())
+        return options.exitStatus();
     CliSession session(environment);
     if (int status = session.openLearningSet())
         return status;
@@ -87,6 +80,25 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
     if (net->outputCount() == 0) {
         std::fprintf(stderr, "brevalo-cli: the net has no target folders to evaluate\n");
         return exitFailed;
+    }
+    // Each fold holds out at least one message assigned to a folder: more folds than such
+    // messages would learn and test nothing in some.
+    int assigned = 0;
+    for (int f = 0; f < net->fileCount(); ++f)
+        assigned += net->getFile(f)->targetCount() > 0 ? 1 : 0;
+    if (assigned < 2) {
+        std::fprintf(stderr,
+                     "brevalo-cli: evaluate needs two or more learning messages assigned "
+                     "to folders, the learning set holds %d\n",
+                     assigned);
+        return exitFailed;
+    }
+    if (parameters.folds > assigned) {
+        std::fprintf(stderr,
+                     "brevalo-cli evaluate: --folds takes a whole number from 2 to %d (the "
+                     "learning messages assigned to folders), not '%d'\n",
+                     assigned, parameters.folds);
+        return exitUsage;
     }
     if (parameters.learning.hiddenCount == 0)
         parameters.learning.hiddenCount = std::max(4, (net->inputCount() + net->outputCount()) / 2);

@@ -3,6 +3,7 @@
 #include "mail/NetExchange.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -14,12 +15,21 @@
 
 namespace {
 
-bool oneFileArgument(const char* command, const Arguments& arguments) {
-    if (arguments.size() == 1 && (arguments[0] == "-" || arguments[0].rfind("-", 0) != 0))
-        return true;
-    std::fprintf(stderr, "brevalo-cli %s: name one file (- for standard %s)\n", command,
-                 std::strcmp(command, "export") == 0 ? "output" : "input");
-    return false;
+// The one file the command names ("-": standard input or output); false after a usage message
+// or --help, with the status in status.
+bool oneFileArgument(const char* command, const Arguments& arguments, std::string& file,
+                     int& status) {
+    OptionReader options(command, arguments, {}, true);
+    int files = 0;
+    while (options.next()) {
+        file = options.value();
+        ++files;
+    }
+    if (!options.finished() && files != 1)
+        options.fail(std::string("name one file (- for standard ") +
+                     (std::strcmp(command, "export") == 0 ? "output)" : "input)"));
+    status = options.exitStatus();
+    return !options.finished();
 }
 
 // Written beside its place and renamed over it: an export cut short leaves no half file.
@@ -42,8 +52,10 @@ bool writeWhole(const std::string& path, const std::string& text, std::string& e
 } // namespace
 
 int exportCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
-    if (!oneFileArgument("export", arguments))
-        return exitUsage;
+    std::string file;
+    int usage = exitOk;
+    if (!oneFileArgument("export", arguments, file, usage))
+        return usage;
     CliSession session(environment);
     if (int status = session.open())
         return status;
@@ -51,29 +63,29 @@ int exportCommand(const ProgramEnvironment& environment, const Arguments& argume
     try {
         text = NetExchange::exportNet(*session.net(), session.store());
     } catch (const ComException& e) {
-        std::fprintf(stderr, "brevalo-cli: cannot export the net: %s\n",
-                     comErrorText(e, "export").c_str());
+        std::fprintf(stderr, "brevalo-cli: cannot export the net: %s\n", comErrorText(e).c_str());
         return exitFailed;
     }
     std::string error;
-    if (!writeWhole(arguments[0], text, error)) {
-        std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", arguments[0].c_str(),
-                     error.c_str());
+    if (!writeWhole(file, text, error)) {
+        std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", file.c_str(), error.c_str());
         return exitFailed;
     }
     return exitOk;
 }
 
 int importCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
-    if (!oneFileArgument("import", arguments))
-        return exitUsage;
+    std::string file;
+    int usage = exitOk;
+    if (!oneFileArgument("import", arguments, file, usage))
+        return usage;
     std::string text;
-    if (arguments[0] == "-") {
+    if (file == "-") {
         text.assign(std::istreambuf_iterator<char>(std::cin), {});
     } else {
-        std::ifstream in(arguments[0], std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "brevalo-cli: cannot read %s: %s\n", arguments[0].c_str(),
+            std::fprintf(stderr, "brevalo-cli: cannot read %s: %s\n", file.c_str(),
                          std::strerror(errno));
             return exitFailed;
         }
@@ -86,11 +98,11 @@ int importCommand(const ProgramEnvironment& environment, const Arguments& argume
     try {
         result = NetExchange::importNet(text, *session.net(), session.store());
     } catch (const ComException& e) {
-        std::fprintf(stderr, "brevalo-cli: cannot import %s: %s\n", arguments[0].c_str(),
-                     comErrorText(e, "import").c_str());
+        std::fprintf(stderr, "brevalo-cli: cannot import %s: %s\n", file.c_str(),
+                     comErrorText(e).c_str());
         return exitFailed;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "brevalo-cli: cannot import %s: %s\n", arguments[0].c_str(), e.what());
+        std::fprintf(stderr, "brevalo-cli: cannot import %s: %s\n", file.c_str(), e.what());
         return exitFailed;
     }
     std::printf("imported the net into %s; %d learning message%s linked to %s folders\n",

@@ -6,6 +6,7 @@
 #include "sorting/SortUndo.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 
 #include <cstdio>
 #include <ctime>
@@ -24,48 +25,40 @@ struct Selection {
     std::vector<std::string> messageIds;
 };
 
-// Reads -n N and --since TIME (and, for undo, Message-IDs); false after a usage message.
+// Reads -n N and --since TIME (and, for undo, Message-IDs); false after a usage message or
+// --help, with the status in status.
 bool readSelection(const char* command, const Arguments& arguments, bool ids, bool* json,
-                   Selection& selection) {
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if ((argument == "-n" || argument == "--since") && i + 1 >= arguments.size()) {
-            std::fprintf(stderr, "brevalo-cli %s: %s needs a value\n", command, argument.c_str());
-            return false;
-        }
-        if (argument == "-n") {
-            int count = toInt(arguments[++i], -1);
-            if (count < 0) {
-                std::fprintf(stderr, "brevalo-cli %s: -n takes a count, not '%s'\n", command,
-                             arguments[i].c_str());
-                return false;
-            }
-            selection.count = static_cast<std::size_t>(count);
+                   Selection& selection, int& status) {
+    std::vector<OptionReader::Option> known{{"-n", true}, {"--since", true}};
+    if (json)
+        known.push_back({"--json", false});
+    OptionReader options(command, arguments, known, ids);
+    while (options.next()) {
+        int count = 0;
+        if (options.isOperand()) {
+            selection.messageIds.push_back(options.value());
+        } else if (options.is("-n")) {
+            selection.count = options.count(count, 0) ? static_cast<std::size_t>(count) : 0;
             selection.countGiven = true;
-        } else if (argument == "--since") {
-            if (!Journal::parseTime(arguments[++i], std::time(nullptr), selection.since)) {
-                std::fprintf(stderr,
-                             "brevalo-cli %s: --since takes a time such as 2026-12-08, "
-                             "2026-12-08T06:30 (UTC) or 2h, not '%s'\n",
-                             command, arguments[i].c_str());
-                return false;
-            }
+        } else if (options.is("--since")) {
+            if (!Journal::parseTime(options.value(), std::time(nullptr), selection.since))
+                options.fail("--since takes a time such as 2026-12-08, 2026-12-08T06:30 (UTC) "
+                             "or 2h, not '" +
+                             options.value() + "'");
             selection.sinceGiven = true;
-        } else if (json && argument == "--json") {
+        } else if (options.is("--json")) {
             *json = true;
-        } else if (ids && !argument.empty() && argument[0] != '-') {
-            selection.messageIds.push_back(argument);
-        } else {
-            std::fprintf(stderr, "brevalo-cli %s: unknown option '%s'\n", command,
-                         argument.c_str());
-            return false;
         }
     }
+    status = options.exitStatus();
+    if (options.finished())
+        return false;
     int ways = (selection.countGiven ? 1 : 0) + (selection.sinceGiven ? 1 : 0) +
                (selection.messageIds.empty() ? 0 : 1);
     if (ways > 1) {
         std::fprintf(stderr, "brevalo-cli %s: give -n, --since or Message-IDs, not several\n",
                      command);
+        status = exitUsage;
         return false;
     }
     return true;
@@ -116,8 +109,9 @@ std::string base(const Journal::Entry& entry) {
 int logCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     Selection selection;
     bool json = false;
-    if (!readSelection("log", arguments, false, &json, selection))
-        return exitUsage;
+    int status = exitOk;
+    if (!readSelection("log", arguments, false, &json, selection, status))
+        return status;
     Journal journal(environment.journalFile());
     std::vector<Journal::Entry> entries;
     if (selection.sinceGiven)
@@ -144,8 +138,9 @@ int logCommand(const ProgramEnvironment& environment, const Arguments& arguments
 
 int undoCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     Selection selection;
-    if (!readSelection("undo", arguments, true, nullptr, selection))
-        return exitUsage;
+    int usage = exitOk;
+    if (!readSelection("undo", arguments, true, nullptr, selection, usage))
+        return usage;
     Journal journal(environment.journalFile());
     std::vector<Journal::Entry> all = journal.all();
     // A decision already taken back is skipped: its message was moved back later.

@@ -2,6 +2,7 @@
 #include "core/LearningSetCheck.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 #include "cli/ProgressBar.h"
 
 #include <cstdio>
@@ -35,30 +36,12 @@ bool printCheck(Net* net, LearningSetCheck& check) {
 
 } // namespace
 
-bool readCount(const Arguments& arguments, std::size_t& i, const char* command, const char* name,
-               int& value) {
-    if (i + 1 >= arguments.size()) {
-        std::fprintf(stderr, "brevalo-cli %s: %s needs a number\n", command, name);
-        return false;
-    }
-    const std::string& text = arguments[++i];
-    char* end = nullptr;
-    long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || number < 1 || number > 1000000) {
-        std::fprintf(stderr,
-                     "brevalo-cli %s: %s takes a whole number from 1 to 1000000, not '%s'\n",
-                     command, name, text.c_str());
-        return false;
-    }
-    value = static_cast<int>(number);
-    return true;
-}
-
 int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
-    if (!arguments.empty()) {
-        std::fprintf(stderr, "brevalo-cli check: unknown option '%s'\n", arguments[0].c_str());
-        return exitUsage;
+    OptionReader options("check", arguments, {});
+    while (options.next()) {
     }
+    if (options.finished())
+        return options.exitStatus();
     CliSession session(environment);
     if (int status = session.open())
         return status;
@@ -68,18 +51,11 @@ int checkCommand(const ProgramEnvironment& environment, const Arguments& argumen
 
 int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     int hidden = 0, iterations = 500;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--hidden") {
-            if (!readCount(arguments, i, "learn", "--hidden", hidden))
-                return exitUsage;
-        } else if (arguments[i] == "--iterations") {
-            if (!readCount(arguments, i, "learn", "--iterations", iterations))
-                return exitUsage;
-        } else {
-            std::fprintf(stderr, "brevalo-cli learn: unknown option '%s'\n", arguments[i].c_str());
-            return exitUsage;
-        }
-    }
+    OptionReader options("learn", arguments, {{"--hidden", true}, {"--iterations", true}});
+    while (options.next())
+        options.count(options.is("--hidden") ? hidden : iterations);
+    if (options.finished())
+        return options.exitStatus();
     CliSession session(environment);
     if (int status = session.openLearningSet())
         return status;
@@ -99,7 +75,7 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
         error = net->learn(hidden, iterations, reportProgress, 0, 0.3, 1.0, &check.read);
     } catch (const ComException& e) {
         currentProgress = nullptr;
-        std::fprintf(stderr, "brevalo-cli: %s\n", comErrorText(e, "learn").c_str());
+        std::fprintf(stderr, "brevalo-cli: cannot learn the net: %s\n", comErrorText(e).c_str());
         return exitFailed;
     }
     currentProgress = nullptr;

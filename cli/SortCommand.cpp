@@ -12,6 +12,7 @@
 #include "sorting/SentMailRecord.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 #include "cli/Sorter.h"
 
 #include <algorithm>
@@ -76,7 +77,7 @@ int dryRun(const ProgramEnvironment& environment) {
         session.openNetOnly();
     } catch (const ComException& e) {
         std::fprintf(stderr, "brevalo-cli: cannot load the net %s: %s\n",
-                     environment.netFile().c_str(), comErrorText(e, "load").c_str());
+                     environment.netFile().c_str(), comErrorText(e).c_str());
         return exitFailed;
     }
     std::vector<InboxFile> files = inboxFiles(environment.storeRoot);
@@ -119,18 +120,13 @@ int dryRun(const ProgramEnvironment& environment) {
 int sortCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     bool once = false;
     bool dry = false;
-    for (const std::string& argument : arguments) {
-        if (argument == "--once") {
-            once = true;
-            continue;
-        }
-        if (argument == "--dry-run") {
-            dry = true;
-            continue;
-        }
-        std::fprintf(stderr, "brevalo-cli sort: unknown option '%s'\n", argument.c_str());
-        return exitUsage;
+    OptionReader options("sort", arguments, {{"--once", false}, {"--dry-run", false}});
+    while (options.next()) {
+        once |= options.is("--once");
+        dry |= options.is("--dry-run");
     }
+    if (options.finished())
+        return options.exitStatus();
     // A dry run looks once, and needs no guard: it changes nothing.
     if (dry)
         return dryRun(environment);

@@ -39,7 +39,7 @@ bool Sorter::reloadNetIfChanged() {
     try {
         context.net->load();
     } catch (const ComException& e) {
-        showComError(e, "load");
+        showComError(e, "Loading the changed net");
     }
     return true;
 }

@@ -3,24 +3,22 @@
 #include "core/WordSuggester.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
+#include "cli/OptionReader.h"
 
 #include <cstdio>
 
 int suggestCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     int perFolder = 20;
     bool add = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--per-folder") {
-            if (!readCount(arguments, i, "suggest", "--per-folder", perFolder))
-                return exitUsage;
-        } else if (arguments[i] == "--add") {
+    OptionReader options("suggest", arguments, {{"--per-folder", true}, {"--add", false}});
+    while (options.next()) {
+        if (options.is("--add"))
             add = true;
-        } else {
-            std::fprintf(stderr, "brevalo-cli suggest: unknown option '%s'\n",
-                         arguments[i].c_str());
-            return exitUsage;
-        }
+        else
+            options.count(perFolder);
     }
+    if (options.finished())
+        return options.exitStatus();
     CliSession session(environment);
     if (int status = session.openLearningSet())
         return status;
@@ -29,7 +27,7 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
     try {
         report = WordSuggester(*net).suggest(perFolder);
     } catch (const ComException& e) {
-        std::fprintf(stderr, "brevalo-cli: %s\n", comErrorText(e, "suggest").c_str());
+        std::fprintf(stderr, "brevalo-cli: cannot suggest words: %s\n", comErrorText(e).c_str());
         return exitFailed;
     }
     int folder = -1;

@@ -52,7 +52,7 @@ const char* const usage =
     "  demo DIR               build a sample Maildir and net in DIR, learn, deliver new\n"
     "                         mail and sort it\n"
     "\n"
-    "Options: --help, --version (with every command).\n"
+    "Options: --help, --version before the command; --help after it too.\n"
     "\n"
     "Environment:\n"
     "  BREVALO_HOME      folder of zelko.ini (net and settings; default:\n"
@@ -72,35 +72,46 @@ const char* const usage =
 
 } // namespace
 
+void printUsage(std::FILE* stream) {
+    std::fputs(usage, stream);
+}
+
 int main(int argc, char** argv) {
-    Arguments arguments(argv + 1, argv + argc);
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(usage, stdout);
+    // The global options stand before the command; what follows it is the command's to
+    // read (a value after --from may be "-h").
+    int first = 1;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        std::string option = argv[first];
+        if (option == "--help" || option == "-h") {
+            printUsage(stdout);
             return exitOk;
         }
-        if (argument == "--version") {
+        if (option == "--version") {
             std::printf("brevalo-cli %s\n", BREVALO_VERSION);
             return exitOk;
         }
+        std::fprintf(stderr, "brevalo-cli: unknown option '%s' (see --help)\n", option.c_str());
+        return exitUsage;
     }
-    if (arguments.empty()) {
-        std::fputs(usage, stderr);
+    if (first == argc) {
+        printUsage(stderr);
         return exitUsage;
     }
     // The commands read and write text in the person's character set; --help and --version
     // print plain ASCII, so they skip the search of the locale files. deliver writes nothing
     // for people but its diagnostics and runs once per message: the character set is all it
     // reads (one locale file instead of thirteen).
-    std::string command = arguments.front();
+    std::string command = argv[first];
+    Arguments arguments(argv + first + 1, argv + argc);
     std::setlocale(command == "deliver" ? LC_CTYPE : LC_ALL, "");
-    arguments.erase(arguments.begin());
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(ProgramEnvironment::executableFolder());
     std::string stringsProblem = environment.openStrings();
     if (!stringsProblem.empty()) {
         std::fprintf(stderr, "brevalo-cli: %s\n", stringsProblem.c_str());
-        return exitFailed;
+        // For deliver a fault of the installation, not of the message: the transfer agent
+        // keeps the mail until the file is mended.
+        return command == "deliver" ? exitTempFail : exitFailed;
     }
     if (command == "sort")
         return sortCommand(environment, arguments);

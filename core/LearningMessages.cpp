@@ -72,7 +72,7 @@ std::string LearningMessages::text(const std::string& path) const {
             throw ComException(E_POINTER, "no mail store");
         return messages->messageText(folder, message);
     } catch (const ComException& e) {
-        showComError(e, formatString("getFileContent(%s)", path.c_str()));
+        showComError(e, "Reading the learning message " + path);
         return {};
     }
 }

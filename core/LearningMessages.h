@@ -38,7 +38,7 @@ public:
     ref_ptr<FileData> entry(int messageId) const;
     // The text of the message addressed as "<folder id>/<message id>" (a backslash works as
     // well as the slash). An id that is no number gives the empty text at once; a failure
-    // is shown with showComError and the context "getFileContent(<path>)" and gives the
+    // is shown with showComError ("Reading the learning message <path>") and gives the
     // empty text. Safe on the learning thread (after its CoInitialize).
     std::string text(const std::string& path) const;
     // text in two steps (MessageSource::prepareText): the store is asked here, the maker

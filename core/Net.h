@@ -141,7 +141,7 @@ public:
     ref_ptr<FileData> addFile(int messageId) { return learning.add(messageId); }
     // The text of a message addressed as "<folder id>/<message id>" (a backslash works as
     // well as the slash). An id that is no number gives the empty text at once; a store
-    // or message failure is shown with showComError and the context "getFileContent(<path>)"
+    // or message failure is shown with showComError ("Reading the learning message <path>")
     // and gives the empty text.
     std::string getFileContent(const std::string& path) const {
         return learning.messages().text(path);

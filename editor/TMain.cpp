@@ -420,7 +420,7 @@ std::string TMain::contentPath(const FileData* entry) const {
     try {
         folderId = net->getLearnFolder();
     } catch (const ComException& e) {
-        showComError(e, "getLearnFolder");
+        showComError(e, "Finding the learning folder");
     }
     return folderId + "/" + entry->getId();
 }
@@ -434,7 +434,7 @@ void TMain::openNet(Net* running, IStoreNamespace* storeOfRunning) {
     try {
         net->load();
     } catch (const ComException& e) {
-        showComError(e, "openNet");
+        showComError(e, "Loading the net");
     }
     fillInTree();
     fillOutTree();
@@ -442,7 +442,7 @@ void TMain::openNet(Net* running, IStoreNamespace* storeOfRunning) {
     try {
         id = toInt(net->getLearnFolder(), -1);
     } catch (const ComException& e) {
-        showComError(e, "openNet");
+        showComError(e, "Finding the learning folder");
     }
     openLearnFolder(id, false);
     updateActions();
@@ -599,7 +599,7 @@ void TMain::openLearnFolder(int id, bool store) {
         try {
             net->loadLearningSet();
         } catch (const ComException& e) {
-            showComError(e, "openLearnFolder");
+            showComError(e, "Reading the learning folder");
         }
     }
     updateActions();
@@ -614,7 +614,7 @@ bool TMain::checkFileAssignments() {
         check = checkLearningSet(*net);
     } catch (const ComException& e) {
         QApplication::restoreOverrideCursor();
-        showComError(e, "checkFileAssignments");
+        showComError(e, "Checking the learning messages");
         return false;
     }
     QApplication::restoreOverrideCursor();
@@ -837,7 +837,7 @@ void TMain::FileSelectFolderExecute() {
         openLearnFolder(static_cast<int>(chosen), true);
         setModified(true);
     } catch (const ComException& e) {
-        showComError(e, "SelectLearnFolder");
+        showComError(e, "Choosing the learning folder");
     }
 }
 

@@ -117,7 +117,7 @@ int suggestStimulations(QWidget* owner, Net& net) {
         report = WordSuggester(net).suggest(20);
     } catch (const ComException& e) {
         QApplication::restoreOverrideCursor();
-        showComError(e, "suggestStimulations");
+        showComError(e, "Suggesting stimulations");
         return 0;
     }
     QApplication::restoreOverrideCursor();

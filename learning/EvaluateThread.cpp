@@ -24,7 +24,7 @@ void EvaluateThread::run() {
         CrossValidation validation(inputCount, outputCount, messages.takePatterns(), parameters);
         evaluation = validation.run(progress);
     } catch (const ComException& e) {
-        error = comErrorText(e, e.what());
+        error = comErrorText(e, "Evaluating the net");
     } catch (const std::exception& e) {
         error = e.what();
     }

@@ -30,11 +30,11 @@ void LearnThread::run() {
         learning.start();
         learning.train(callback, context);
     } catch (const ComException& e) {
-        errorText = "learn thread exception: " + comErrorText(e, e.what());
+        errorText = comErrorText(e, "Learning");
     } catch (const std::exception& e) {
-        errorText = std::string("learn thread exception: ") + e.what();
+        errorText = std::string("Learning failed: ") + e.what();
     } catch (...) {
-        errorText = "learn thread exception: Unknown";
+        errorText = "Learning failed for an unknown reason";
     }
     CoUninitialize();
 }

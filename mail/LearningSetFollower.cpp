@@ -38,7 +38,7 @@ LearningSetFollower::Change LearningSetFollower::apply(const Notification& notif
         try {
             entry = followed->addFile(static_cast<int>(notification.id));
         } catch (const ComException& e) {
-            showComError(e, "learning folder notify");
+            showComError(e, "Reading a new learning message");
         }
         if (!entry)
             return {};

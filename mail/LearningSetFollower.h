@@ -38,8 +38,8 @@ public:
     void follow(const ref_ptr<Net>& net) { followed = net; }
 
     // Applies the notification now, or keeps it for later while held back. A new message
-    // the store cannot read adds nothing; its failure is shown (showComError,
-    // "learning folder notify").
+    // the store cannot read adds nothing; its failure is shown (showComError, "Reading a new
+    // learning message").
     Change receive(const Notification& notification);
     // From now on notifications wait (a learning run reads the learning set).
     void holdBack() { holding = true; }

@@ -4,6 +4,8 @@
 #include "util/Log.h"
 #include "mail/HtmlText.h"
 
+#include <cstring>
+
 namespace {
 
 // Reading in 2046-byte chunks keeps every chunk a whole number of UTF-16 units.
@@ -69,6 +71,14 @@ std::string messageText(IMimeBody* message) {
     // gigabytes, and a sorter that runs out of memory on it would meet the same message
     // again at every start. Its first millions of characters classify it as well.
     std::size_t cut = utf8PrefixOfUnits(text, maxClassifiedText);
+    // At a blank or a tag's end near the limit, not inside a word: the first letters of a
+    // word ("invo" of "invoice") would count as a word of their own.
+    const char* const separators = " \t\r\n<>";
+    if (cut < text.size() && !std::strchr(separators, text[cut])) {
+        std::size_t separator = text.find_last_of(separators, cut - 1);
+        if (separator != std::string::npos && cut - separator <= 1024)
+            cut = separator + 1;
+    }
     if (cut < text.size()) {
         debugLog("messageText: %s body read up to %zu characters", isHtml ? "HTML" : "plain",
                  maxClassifiedText);

@@ -28,7 +28,8 @@ constexpr std::size_t maxClassifiedText = std::size_t(4) << 20;
 
 // The text the classifier reads: the HTML body turned into its visible text, else the
 // plain-text body unchanged; in the system code page (characters it lacks become "?").
-// Only the first maxClassifiedText characters of the body count. Empty for a message
+// Only the first maxClassifiedText characters of the body count, ending before a word
+// the limit would cut. Empty for a message
 // without a body.
 std::string messageText(IMimeBody* message);
 

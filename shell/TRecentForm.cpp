@@ -213,7 +213,7 @@ void TRecentForm::moveBackClick() {
         results = undo.undo(selected);
     } catch (const ComException& e) {
         // The root target folder could not be found: nothing was taken back.
-        showComError(e, "Move back to inbox");
+        showComError(e, "Moving messages back to the inbox");
     }
     reload();
     // Said only where something is not simply back in the inbox.

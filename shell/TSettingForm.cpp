@@ -149,8 +149,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     try {
         connection = connectStore(environment.storeRoot);
     } catch (const ComException& e) {
-        reportError("error",
-                    formatString("com error %#x: %s", static_cast<unsigned>(e.hr()), e.what()));
+        reportError("Error", comErrorText(e, "Opening the mail store " + environment.storeRoot));
         return;
     }
 
@@ -579,7 +578,7 @@ void TSettingForm::setConfigurationWindow(ConfigurationWindow open) {
 
 void TSettingForm::configurationClosed(int result) {
     if (result == 1) {
-        loadNet("Configure");
+        loadNet("Loading the net");
         loadSettings();
     }
     updateState();
@@ -601,7 +600,7 @@ bool TSettingForm::reloadNetIfChanged() {
     if (netHolders > 0 || !netFile.changed())
         return false;
     debugLog("ZELKO: net file changed, loading it again");
-    loadNet("load");
+    loadNet("Loading the net");
     // The settings the person is editing and has not applied yet stay in the controls.
     if (!isModified)
         loadSettings();
@@ -675,7 +674,7 @@ void TSettingForm::destFolderButtonClick() {
             return;
         runningNet->setDestFolder(formatString("%d", static_cast<int>(chosen)));
     } catch (const ComException& e) {
-        showComError(e, "SelectDestFolder");
+        showComError(e, "Choosing the target folder");
     }
 }
 
@@ -735,8 +734,9 @@ void TSettingForm::handleQueued() {
 }
 
 void TSettingForm::sortArrived(const std::vector<MESSAGEID>& ids) {
-    // A message that could not be handled has been shown under "inbox notify" and stays
-    // in the inbox. The net is the one saved now: another program may have learned it.
+    // A message that could not be handled has been shown ("Sorting a new message failed")
+    // and stays in the inbox. The net is the one saved now: another program may have
+    // learned it.
     try {
         processNewMessagesInBatches(SorterContext{connection.store.get(), connection.inbox.get(),
                                                   runningNet.get(), mark.get(), sentMail.get(),
@@ -744,7 +744,7 @@ void TSettingForm::sortArrived(const std::vector<MESSAGEID>& ids) {
                                     ids, [this] { return reloadNetIfChanged(); });
     } catch (const std::exception& e) {
         // Nothing may leave an event handler: the messages stay where they are.
-        reportError("Error", std::string("inbox notify: ") + e.what());
+        reportError("Error", std::string("Sorting new messages failed: ") + e.what());
     }
     if (mark && mark->unsaved() && !markTimer->isActive())
         markTimer->start();
@@ -766,7 +766,7 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
                       message, wParam, lParam);
     } catch (const std::exception& e) {
         // Nothing may leave an event handler: the message stays where it is.
-        reportError("Error", std::string("inbox notify: ") + e.what());
+        reportError("Error", std::string("Sorting a new message failed: ") + e.what());
     }
 }
 
@@ -797,8 +797,7 @@ void TSettingForm::registerNotifications() {
     try {
         registered = registerFolderWindow(connection.inbox.get(), this);
     } catch (const ComException& e) {
-        reportError("error",
-                    formatString("com error %#x: %s", static_cast<unsigned>(e.hr()), e.what()));
+        reportError("Error", comErrorText(e, "Watching the inbox for new mail"));
         return;
     }
     if (!registered)
@@ -823,6 +822,6 @@ void TSettingForm::unregisterNotifications() {
     try {
         unregisterFolderWindow(connection.inbox.get(), this);
     } catch (const ComException& e) {
-        reportError("Error", comErrorText(e, "unregister"));
+        reportError("Error", comErrorText(e, "Stopping the watch on the inbox"));
     }
 }

@@ -128,6 +128,10 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
             form.showMainWindow(true);
         QApplication::exec();
         TInputForm::destroyShared();
+    } catch (const ComException& e) {
+        TInputForm::destroyShared();
+        reportError("Error", comErrorText(e, "Running Brevalo"));
+        result = 0;
     } catch (const std::exception& e) {
         TInputForm::destroyShared();
         reportError("Error", e.what());

@@ -95,8 +95,8 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
     try {
         processNewMessage(context.store, context.net, id, context.record, context.journal);
     } catch (const ComException& e) {
-        showComError(e, "inbox notify");
-        failure = comErrorText(e, "inbox notify");
+        showComError(e, "Sorting a new message");
+        failure = comErrorText(e);
     }
     if (context.mark)
         context.mark->lookedAt(id);
@@ -744,8 +744,8 @@ std::vector<std::string> processBatch(const SorterContext& context,
         if (!item.done.failed())
             continue;
         ComException e(item.done.result, item.done.failure);
-        showComError(e, "inbox notify");
-        failures[item.index] = comErrorText(e, "inbox notify");
+        showComError(e, "Sorting a new message");
+        failures[item.index] = comErrorText(e);
     }
     if (context.mark)
         for (std::size_t i : lookedAt)

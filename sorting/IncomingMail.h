@@ -40,7 +40,7 @@ struct SorterContext {
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
 // sorts new messages, each once (with a mark: the catch-up at start hands out messages
 // whose notifications may follow) and then counts it as looked at. A ComException is
-// shown with showComError and "inbox notify", and its text returned: the message could
+// shown with showComError ("Sorting a new message") and its text returned: the message could
 // not be handled and stays in the inbox. Empty otherwise (sorted, or left by choice).
 std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
                           std::uintptr_t wParam, std::intptr_t lParam);

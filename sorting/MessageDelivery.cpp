@@ -46,13 +46,18 @@ std::string lineEnding(std::string_view bytes) {
 
 // The bytes after a leading mbox "From " line.
 std::string_view withoutFromLine(std::string_view bytes) {
-    if (bytes.substr(0, 5) != "From ")
+    // "From " and the envelope sender; "From : x" and "From :x" are the From field.
+    if (bytes.substr(0, 5) != "From " || bytes.size() == 5 ||
+        std::string_view(" \t\r\n:").find(bytes[5]) != std::string_view::npos)
         return bytes;
     std::size_t end = bytes.find('\n');
     return end == std::string_view::npos ? std::string_view() : bytes.substr(end + 1);
 }
 
 bool isFieldName(std::string_view name) {
+    // Blanks may stand between the name and its colon (the obsolete syntax of RFC 5322).
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.remove_suffix(1);
     if (name.empty())
         return false;
     for (char c : name)

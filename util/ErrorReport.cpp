@@ -15,20 +15,23 @@ ErrorReporter& reporter() {
 }
 } // namespace
 
-std::string comErrorText(const ComException& e, const std::string& context) {
+std::string comErrorText(const ComException& e) {
     std::string what = e.what();
     // The plain failure code adds nothing to a text that names what failed.
     std::string reason = resultText(e.hr());
     if (what.empty())
-        what = reason;
-    else if (e.hr() != static_cast<HRESULT>(0x80004005u))
+        return reason;
+    if (e.hr() != static_cast<HRESULT>(0x80004005u))
         what += ": " + reason;
-    return formatString("com error %#x: ", static_cast<unsigned>(e.hr())) + what + " in context '" +
-           context + "'";
+    return what;
 }
 
-void showComError(const ComException& e, const std::string& context) {
-    reportError("Error", comErrorText(e, context));
+std::string comErrorText(const ComException& e, const std::string& action) {
+    return action + " failed: " + comErrorText(e);
+}
+
+void showComError(const ComException& e, const std::string& action) {
+    reportError("Error", comErrorText(e, action));
 }
 
 ErrorReporter setErrorReporter(ErrorReporter next) {

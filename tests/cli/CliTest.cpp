@@ -595,6 +595,7 @@ struct SortFailureCase {
     // Breaks the world before the run; answers the file size limit for the run (0: none).
     rlim_t (*breakWorld)(const fs::path& dir);
     const char* expected; // in standard error
+    std::size_t inInbox = 3;
 };
 
 void PrintTo(const SortFailureCase& c, std::ostream* out) {
@@ -617,7 +618,7 @@ TEST_P(CliSortFailure, ExitsSeventyFiveAndLeavesTheMessagesInTheInbox) {
     std::map<std::string, int> counts = messageIdCounts();
     for (int n = 0; n < 3; ++n)
         EXPECT_EQ(counts["<reliable-" + std::to_string(n) + "@example.org>"], 1) << n;
-    EXPECT_EQ(inboxFiles().size(), 3u);
+    EXPECT_EQ(inboxFiles().size(), c.inInbox);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -637,7 +638,8 @@ INSTANTIATE_TEST_SUITE_P(
                             std::ofstream(dir / "zelko.ini", std::ios::binary) << text;
                             return rlim_t(0);
                         },
-                        "3 of 3 messages could not be sorted: com error 0x"},
+                        "3 of 3 messages could not be sorted: list the folders in folder 999999: "
+                        "No such file or directory"},
         // The inbox has given out its last id: nothing new can be numbered.
         SortFailureCase{"ids_used_up",
                         [](const fs::path& dir) {
@@ -647,7 +649,16 @@ INSTANTIATE_TEST_SUITE_P(
                             std::ofstream(ids, std::ios::binary) << text;
                             return rlim_t(0);
                         },
-                        "no message id left in the folder"}),
+                        "no message id left in the folder"},
+        // One failure among messages that were sorted is no success either.
+        SortFailureCase{"one_folder_not_writable",
+                        [](const fs::path& dir) {
+                            fs::path tmp = dir / "Maildir/.Brevalo.Sorted.Travel/tmp";
+                            fs::remove_all(tmp);
+                            std::ofstream(tmp) << "not a folder";
+                            return rlim_t(0);
+                        },
+                        "1 of 3 messages could not be sorted: ", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Only regular files are mail: a FIFO (which would block the reader for ever), a symbolic
@@ -827,6 +838,20 @@ TEST_F(CliWorld, SortCatchesUpWithMailThatArrivedWhileStopped) {
     EXPECT_EQ(readFile(dir / "sort.err").find("no stimulation matches"), std::string::npos);
 }
 
+// A net another program saves while the sorter waits (here: one not learned) is the net
+// the next message meets.
+TEST_F(CliWorld, SortLoadsTheNetAnotherProgramSaved) {
+    pid_t sorter = startSorter();
+    std::string text = readFile(dir / "zelko.ini");
+    std::ofstream(dir / "zelko.new", std::ios::binary)
+        << text.substr(0, text.find("[NeuronsHidden]"));
+    fs::rename(dir / "zelko.new", dir / "zelko.ini");
+    deliver("1.host", sampleMail(1, "invoice amount due"));
+    ASSERT_TRUE(waitForText((dir / "sort.err").string(), "message arrived: msg 2674"));
+    EXPECT_EQ(stopSorter(sorter), 0);
+    EXPECT_EQ(inboxFiles(), std::vector<std::string>{"1.host"}) << readFile(dir / "sort.err");
+}
+
 // The sorter sends by job variant 2 or 3 through a recording sendmail script.
 class CliSending : public CliWorld {
 protected:
@@ -969,6 +994,7 @@ TEST_F(CliWorld, DryRunSaysWhatWouldHappenAndChangesNothing) {
     ASSERT_EQ(run("sort --once"), 0) << errors(); // the store has its id files now
     deliver("b.host", sampleMail(2, "flight booking"));
     deliver("c.host", sampleMail(3, "nothing to see"));
+    fs::rename(dir / "Maildir/new/c.host", dir / "Maildir/cur/c.host:2,S"); // read already
     auto snapshot = [this] {
         std::string listing;
         for (const auto& entry : fs::recursive_directory_iterator(dir)) {
@@ -1049,7 +1075,18 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"EvaluatePictureWithoutFile", "evaluate --picture", 64},
                     UsageCase{"ExportNoFile", "export", 64},
                     UsageCase{"ImportMissingFile", "import /nonexistent/net.json", 1},
-                    UsageCase{"ImportNoNet", "import /etc/hostname", 1}),
+                    UsageCase{"ImportNoNet", "import /etc/hostname", 1},
+                    UsageCase{"UndoCountAndSince", "undo -n 2 --since 1h", 64},
+                    UsageCase{"UndoSinceAndId", "undo --since 1h '<a@b>'", 64},
+                    UsageCase{"LogCountAndSince", "log --since 1h -n 2", 64},
+                    // Option values that look like options are values, and wrong ones here.
+                    UsageCase{"LearnValueHelp", "learn --iterations --help", 64},
+                    UsageCase{"LogValueVersion", "log -n --version", 64},
+                    UsageCase{"UndoValueH", "undo --since -h", 64},
+                    UsageCase{"ClassifyValueHelp", "classify --threshold --help x.eml", 64},
+                    UsageCase{"EvaluateFoldsAboveTheMessages",
+                              "evaluate --iterations 1 --folds 1000", 64},
+                    UsageCase{"VersionAfterTheCommand", "check --version", 64}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
 namespace {
@@ -1150,7 +1187,19 @@ INSTANTIATE_TEST_SUITE_P(
         DeliverCase{"disk_full", "", deliverMail(std::string(4096, 'x') + " flight booking"),
                     nullptr, 1024, 75, nullptr, nullptr},
         DeliverCase{"bad_usage", "--from", deliverMail("flight booking"), nullptr, 0, 64, nullptr,
-                    nullptr}),
+                    nullptr},
+        // A sender that looks like an option is a sender.
+        DeliverCase{"sender_h", "--from -h", deliverMail("flight booking"), nullptr, 0, 0,
+                    ".Brevalo.Sorted.Travel", "Return-Path: <-h>"},
+        DeliverCase{"sender_help", "--from --help", deliverMail("flight booking"), nullptr, 0, 0,
+                    ".Brevalo.Sorted.Travel", "Return-Path: <--help>"},
+        DeliverCase{"sender_version", "--from --version", deliverMail("flight booking"), nullptr, 0,
+                    0, ".Brevalo.Sorted.Travel", "Return-Path: <--version>"},
+        DeliverCase{"sender_h_joined", "--from=-h --maildir MAILDIR", deliverMail("hello"), noStore,
+                    0, 0, "", "Return-Path: <-h>"},
+        DeliverCase{"strings_file_without_folder_names", "", deliverMail("flight booking"),
+                    [](const fs::path& dir) { std::ofstream(dir / "strings.ini") << "[en]\n"; }, 0,
+                    75, nullptr, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -123,4 +123,39 @@ TEST(CrossValidation, FoldsAreStratifiedAndFixedByTheSeed) {
               foldContents(set, folds));
 }
 
+// Folders of sizes that are no multiple of the folds: each folder is spread over the folds
+// as evenly as it can be, and the folds' sizes differ by one at most.
+TEST(CrossValidation, FoldsAreBalancedPerFolderAndInAll) {
+    struct Case {
+        std::vector<int> folderSizes;
+        int folds;
+    };
+    for (const Case& c : {Case{{3, 3, 3}, 5}, Case{{7, 4, 1}, 5}, Case{{1, 1, 1, 1}, 3}}) {
+        std::vector<LearningPattern> set;
+        std::vector<int> folderOf;
+        for (int o = 0; o < static_cast<int>(c.folderSizes.size()); ++o)
+            for (int m = 0; m < c.folderSizes[o]; ++m) {
+                set.push_back(patternOf(5, {m % 5}, 4, {o}));
+                folderOf.push_back(o);
+            }
+        std::vector<int> folds = CrossValidation::foldsOf(set, c.folds, 7);
+        std::map<int, std::vector<int>> perFolder; // folder -> its count in each fold
+        std::vector<int> sizes(static_cast<std::size_t>(c.folds), 0);
+        for (std::size_t p = 0; p < set.size(); ++p) {
+            perFolder[folderOf[p]].resize(static_cast<std::size_t>(c.folds));
+            ++perFolder[folderOf[p]][folds[p]];
+            ++sizes[folds[p]];
+        }
+        for (const auto& [folder, counts] : perFolder)
+            EXPECT_LE(*std::max_element(counts.begin(), counts.end()) -
+                          *std::min_element(counts.begin(), counts.end()),
+                      1)
+                << "folder " << folder << " of " << c.folderSizes.size();
+        EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()) -
+                      *std::min_element(sizes.begin(), sizes.end()),
+                  1)
+            << c.folds << " folds of " << set.size();
+    }
+}
+
 } // namespace

@@ -150,8 +150,10 @@ TEST_F(Learning, UnreadableMessageIsLearnedAsAnEmptyText) {
     net->learn(2, 3, nullptr, 0, 0.3, 1.0);
     std::vector<std::string> texts = errors.texts();
     ASSERT_EQ(texts.size(), 1u); // once per run, not per iteration
-    EXPECT_NE(texts[0].find("'getFileContent(" + learnText + "/" + net->getFile(0)->getId() + ")'"),
-              std::string::npos);
+    EXPECT_NE(texts[0].find("Reading the learning message " + learnText + "/" +
+                            net->getFile(0)->getId() + " failed: "),
+              std::string::npos)
+        << texts[0];
     EXPECT_TRUE(log.contains("in '[0]' out '[0]'"));
 }
 

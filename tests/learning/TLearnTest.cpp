@@ -385,7 +385,7 @@ TEST_F(TLearnTest, ExceptionInTheRunIsShownAndCountsAsLearned) {
     ASSERT_TRUE(dialog.isRunning());
     finishRun(dialog);
     ASSERT_EQ(boxes.texts().size(), 1u);
-    EXPECT_EQ(boxes.texts()[0].rfind("Error: learn thread exception: ", 0), 0u) << boxes.texts()[0];
+    EXPECT_EQ(boxes.texts()[0].rfind("Error: Learning failed: ", 0), 0u) << boxes.texts()[0];
     EXPECT_TRUE(dialog.isLearned());
     EXPECT_FALSE(dialog.isRunning());
 }

@@ -118,6 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"Unchanged", "Subject: a\n\nbody\n", nullptr, "Subject: a\n\nbody\n"},
         TextCase{"MboxLineDropped", "From x@y Tue Dec  8 06:00:00 2026\nSubject: a\n\nb\n", nullptr,
                  "Subject: a\n\nb\n"},
+        TextCase{"FromFieldWithABlankBeforeItsColonKept", "From : x@y\nSubject: a\n\nb\n", nullptr,
+                 "From : x@y\nSubject: a\n\nb\n"},
+        TextCase{"FromFieldWithoutABlankAfterItsColonKept", "From :x@y\n\nb\n", nullptr,
+                 "From :x@y\n\nb\n"},
         TextCase{"OldReturnPathsReplacedFoldedToo",
                  "Return-Path: <a@x.org>\nSubject: a\nRETURN-PATH:\n <b@x.org>\n\n"
                  "Return-Path: in the body\n",
@@ -146,7 +150,9 @@ TEST(MessageDelivery, WhatIsAMessage) {
                  {"From x@y Tue Dec  8 06:00:00 2026\n", false},
                  {"Subject: a\n\nb\n", true},
                  {"From x@y Tue Dec  8 06:00:00 2026\nSubject: a\n", true},
-                 {"X-Odd!Name: a\n", true}};
+                 {"X-Odd!Name: a\n", true},
+                 {"From : x@y\n\nb\n", true},
+                 {"From  x@y Tue Dec  8 06:00:00 2026\n", false}};
     for (const auto& c : cases)
         EXPECT_EQ(MessageDelivery::isMessage(c.input), c.message) << c.input;
 }

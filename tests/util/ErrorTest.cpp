@@ -45,7 +45,7 @@ TEST_P(ComErrorText, NamesTheCallAndTheReason) {
         setErrorReporter([&](const std::string& caption, const std::string& text) {
             shown.emplace_back(caption, text);
         });
-    showComError(ComException(c.hr, c.what), "inbox notify");
+    showComError(ComException(c.hr, c.what), "Sorting a new message");
     setErrorReporter(previous);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].first, "Error");
@@ -56,27 +56,25 @@ INSTANTIATE_TEST_SUITE_P(
     Codes, ComErrorText,
     testing::Values(
         ErrorTextCase{"errno", hresultFromErrno(ENOSPC), "copy inbox message 7 into folder 'A'",
-                      "com error 0x8007001c: copy inbox message 7 into folder 'A': No space "
-                      "left on device in context 'inbox notify'"},
+                      "Sorting a new message failed: copy inbox message 7 into folder 'A': No "
+                      "space left on device"},
         ErrorTextCase{"errno_unnamed_call", hresultFromErrno(ENOSPC), "",
-                      "com error 0x8007001c: No space left on device in context 'inbox notify'"},
+                      "Sorting a new message failed: No space left on device"},
         ErrorTextCase{"named_code", MIME_E_NOT_FOUND, "open the text body",
-                      "com error 0x800cce05: open the text body: the message has no body of "
-                      "that kind in context 'inbox notify'"},
+                      "Sorting a new message failed: open the text body: the message has no "
+                      "body of that kind"},
         ErrorTextCase{"named_code_in_errno_range", E_OUTOFMEMORY, "parse",
-                      "com error 0x8007000e: parse: out of memory in context 'inbox notify'"},
+                      "Sorting a new message failed: parse: out of memory"},
         ErrorTextCase{"ids_used_up", STORE_E_NO_IDS_LEFT, "list the inbox",
-                      "com error 0x800c0101: list the inbox: no message id left in the folder "
-                      "in context 'inbox notify'"},
+                      "Sorting a new message failed: list the inbox: no message id left in the "
+                      "folder"},
         // The plain failure code adds nothing to a text that says what failed.
         ErrorTextCase{"plain_failure", E_FAIL, "no inbox in the mail store",
-                      "com error 0x80004005: no inbox in the mail store in context 'inbox "
-                      "notify'"},
+                      "Sorting a new message failed: no inbox in the mail store"},
         ErrorTextCase{"plain_failure_unnamed", E_FAIL, "",
-                      "com error 0x80004005: unspecified failure in context 'inbox notify'"},
+                      "Sorting a new message failed: unspecified failure"},
         ErrorTextCase{"unknown_code", static_cast<HRESULT>(0x80123456u), "",
-                      "com error 0x80123456: failure code 0x80123456 in context 'inbox "
-                      "notify'"}),
+                      "Sorting a new message failed: failure code 0x80123456"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DebugLog, EveryLineReachesTheSinkCutAt1023) {
