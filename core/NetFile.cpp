@@ -172,7 +172,13 @@ NetFile::NetFile(std::string fileName, ProfileBatch* batch)
 
 NetFile NetFile::snapshot(std::string fileName) {
     NetFile file(std::move(fileName));
-    file.document = ProfileCache::instance().read(file.name);
+    std::string failure;
+    file.document = ProfileCache::instance().read(file.name, &failure);
+    if (!failure.empty())
+        file.damage_ = "cannot be read: " + failure;
+    else if (!file.document->unfinishedLine().empty())
+        file.damage_ = "it ends inside the line " + file.document->unfinishedLine() +
+                       ", as a file cut off there does";
     return file;
 }
 

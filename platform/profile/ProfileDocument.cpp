@@ -118,6 +118,16 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
         if (document.sections_.size() > 1)
             indexLine(section, section.lines.size() - 1);
     }
+    if (!text.empty() && text.back() != '\n') {
+        // Bounded: the file may be anything.
+        auto shown = [](std::string_view name) { return std::string(name.substr(0, 40)); };
+        const Section& last = document.sections_.back();
+        document.unfinished_ = "[" + shown(last.name) + "]";
+        if (!last.lines.empty()) {
+            std::string_view line = last.lines.back().text;
+            document.unfinished_ += " " + shown(trimBlanks(line.substr(0, line.find('='))));
+        }
+    }
     return document;
 }
 
@@ -265,6 +275,7 @@ std::vector<std::string> ProfileDocument::keyNames(std::string_view section) con
 }
 
 bool ProfileDocument::set(std::string_view section, std::string_view key, std::string_view value) {
+    unfinished_.clear();
     section = trimBlanks(section);
     key = trimBlanks(key);
     Section* target = findSection(section);
@@ -303,6 +314,7 @@ bool ProfileDocument::set(std::string_view section, std::string_view key, std::s
 }
 
 bool ProfileDocument::deleteKey(std::string_view section, std::string_view key) {
+    unfinished_.clear();
     Section* target = findSection(section);
     if (!target)
         return false;
@@ -323,6 +335,7 @@ bool ProfileDocument::deleteKey(std::string_view section, std::string_view key) 
 }
 
 bool ProfileDocument::deleteSection(std::string_view section) {
+    unfinished_.clear();
     auto found = index_.find(lowered(trimBlanks(section)));
     if (found == index_.end())
         return false;
