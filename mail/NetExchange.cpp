@@ -121,7 +121,8 @@ std::string lineOf(const json& value, const std::string& path) {
 int wholeNumber(const json& value, const std::string& path, int least, int most) {
     bool fits = false;
     if (value.is_number_unsigned())
-        fits = value.get<std::uint64_t>() <= static_cast<std::uint64_t>(most);
+        fits = value.get<std::uint64_t>() <= static_cast<std::uint64_t>(most) &&
+               static_cast<std::int64_t>(value.get<std::uint64_t>()) >= least;
     else if (value.is_number_integer())
         fits = value.get<std::int64_t>() >= least && value.get<std::int64_t>() <= most;
     else if (value.is_number_float()) {
