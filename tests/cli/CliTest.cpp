@@ -1099,6 +1099,7 @@ TEST_F(CliWorld, ADamagedNetFileIsNamedByEveryCommand) {
         EXPECT_EQ(run("deliver < " + message.string()), 0) << errors();
         EXPECT_NE(errors().find(said), std::string::npos) << errors();
         EXPECT_EQ(inboxFiles().size(), inbox + 1);
+        EXPECT_EQ(run("sort --once"), 1) << errors();
         fs::remove(net);
         fs::create_directory(net); // next, a folder in its place
     }
