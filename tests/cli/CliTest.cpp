@@ -1012,42 +1012,36 @@ TEST_F(CliWorld, ExportImportExportGivesTheSameFile) {
     EXPECT_NE(readFile(first).find("\"learningSet\""), std::string::npos);
 }
 
-// The net file without the time it was learned, which every save sets anew.
-std::string withoutLearnDate(const std::string& text) {
-    return std::regex_replace(text, std::regex("learnDate=.*\n"), "");
+// Runs the tool and kills it once it made `events` changes to the files in dir (-1: lets
+// it end); returns how many it made.
+int runKilledAfter(const fs::path& dir, const std::string& arguments, int events) {
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
+    std::string command =
+        "exec " + std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + arguments + " >/dev/null 2>&1";
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)), seen = 0;
+    for (bool ended = false; !ended && (events < 0 || seen < events);) {
+        pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
+        poll(fds, 2, -1);
+        ended = fds[1].revents & POLLIN;
+        char buffer[4096];
+        for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + got; ++seen)
+                at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len;
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(exited);
+    close(watch);
+    return seen;
 }
 
-class CliKilledNetChange : public CliWorld, public testing::WithParamInterface<const char*> {
-protected:
-    // Runs the tool and kills it once it made `events` changes to the files beside the net
-    // (-1: lets it end); returns how many it made.
-    int runKilledAfter(const std::string& arguments, int events) {
-        int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
-        std::string command = "exec " + std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + arguments +
-                              " >/dev/null 2>&1";
-        pid_t pid = fork();
-        if (pid == 0) {
-            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)), seen = 0;
-        for (bool ended = false; !ended && (events < 0 || seen < events);) {
-            pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
-            poll(fds, 2, -1);
-            ended = fds[1].revents & POLLIN;
-            char buffer[4096];
-            for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;)
-                for (char* at = buffer; at < buffer + got; ++seen)
-                    at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len;
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        close(exited);
-        close(watch);
-        return seen;
-    }
-};
+class CliKilledNetChange : public CliWorld, public testing::WithParamInterface<const char*> {};
 
 // A command that changes several sections of the net file replaces it in one step: killed
 // at any moment, it leaves the old net or the new one, never the folders of one with the
@@ -1061,13 +1055,17 @@ TEST_P(CliKilledNetChange, LeavesTheOldNetOrTheNewOne) {
         std::regex_replace(GetParam(), std::regex("NEW"), (dir / "new.json").string());
     fs::path net = dir / "zelko.ini", old = dir / "old.ini";
     fs::copy_file(net, old);
-    const int events = runKilledAfter(arguments, -1);
+    const int events = runKilledAfter(dir, arguments, -1);
+    // Every save sets the time it was learned anew.
+    auto withoutLearnDate = [](const std::string& text) {
+        return std::regex_replace(text, std::regex("learnDate=.*\n"), "");
+    };
     const std::string oldNet = readFile(old), newNet = withoutLearnDate(readFile(net));
     std::mt19937 random(std::random_device{}());
     int outcomes[3] = {}; // the old net, the new one, a mix
     for (int kill = 0; kill < 100; ++kill) {
         fs::copy_file(old, net, fs::copy_options::overwrite_existing);
-        runKilledAfter(arguments, static_cast<int>(random() % (events + 1)));
+        runKilledAfter(dir, arguments, static_cast<int>(random() % (events + 1)));
         std::string now = readFile(net);
         ++outcomes[now == oldNet ? 0 : withoutLearnDate(now) == newNet ? 1 : 2];
     }
