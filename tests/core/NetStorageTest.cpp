@@ -366,6 +366,7 @@ INSTANTIATE_TEST_SUITE_P(
         CorruptCase{"zero_hidden", "inputCount=_1_\noutputCount=_1_\nhiddenCount=_0_\n", false},
         CorruptCase{"not_a_number", "inputCount=_1_\noutputCount=_x_\nhiddenCount=_1_\n", true},
         CorruptCase{"cut_off", "inputCount=_1_\noutputCount=_1_\nhiddenCount=_", true},
+        CorruptCase{"whole_but_no_last_line_break", "inputCount=_0_", false},
         CorruptCase{"negative", "inputCount=_-5_\noutputCount=_1_\nhiddenCount=_1_\n", true},
         CorruptCase{"huge", "inputCount=_1_\noutputCount=_1_\nhiddenCount=_2000000000_\n", true},
         CorruptCase{"too_many_weights",
