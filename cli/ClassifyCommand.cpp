@@ -198,6 +198,8 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
     CliSession session(environment);
     session.openNetOnly();
     Net* net = session.net();
+    if (!net->damage().empty())
+        return exitFailed; // said by the session
     if (!net->isLearned()) {
         std::fprintf(stderr,
                      "brevalo-cli: the net in %s is not learned; run 'brevalo-cli learn' first\n",

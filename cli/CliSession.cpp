@@ -98,10 +98,21 @@ int CliSession::loadNet(bool learningSet) {
         netObject.reset();
         return exitFailed;
     }
+    reportDamage(*netObject);
     return exitOk;
 }
 
 void CliSession::openNetOnly() {
     netObject = new Net(environment.netFile(), nullptr);
     netObject->load();
+    reportDamage(*netObject);
+}
+
+void CliSession::reportDamage(const Net& net) {
+    if (net.damage().empty())
+        return;
+    std::fprintf(stderr,
+                 "brevalo-cli: the net file %s is damaged: %s; until it is learned again or "
+                 "imported, it sorts nothing and mail stays in the inbox\n",
+                 net.getFileName().c_str(), net.damage().c_str());
 }

@@ -27,6 +27,9 @@ public:
     int loadNet(bool learningSet = true);
     // Loads the net without touching the store (classify needs no mail store).
     void openNetOnly();
+    // Each load above says on standard error when the net file is damaged, and where
+    // (Net::damage); the net is then unlearned. This says it for a net loaded again.
+    static void reportDamage(const Net& net);
 
     IStoreNamespace* store() const { return connection.store.get(); }
     IStoreFolder* inbox() const { return connection.inbox.get(); }

@@ -6,6 +6,7 @@
 #include "cli/OptionReader.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -34,8 +35,15 @@ bool oneFileArgument(const char* command, const Arguments& arguments, std::strin
 
 // Written beside its place and renamed over it: an export cut short leaves no half file.
 bool writeWhole(const std::string& path, const std::string& text, std::string& error) {
-    if (path == "-")
-        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    if (path == "-") {
+        // A reader gone away is a failed write (EPIPE) to say, not a silent death.
+        std::signal(SIGPIPE, SIG_IGN);
+        if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+            std::fflush(stdout) == 0)
+            return true;
+        error = std::strerror(errno);
+        return false;
+    }
     std::string temporary = path + ".part";
     std::FILE* out = std::fopen(temporary.c_str(), "wb");
     bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
@@ -68,7 +76,8 @@ int exportCommand(const ProgramEnvironment& environment, const Arguments& argume
     }
     std::string error;
     if (!writeWhole(file, text, error)) {
-        std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n", file.c_str(), error.c_str());
+        std::fprintf(stderr, "brevalo-cli: cannot write %s: %s\n",
+                     file == "-" ? "the net to standard output" : file.c_str(), error.c_str());
         return exitFailed;
     }
     return exitOk;

@@ -146,7 +146,11 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
     CliSession session(environment);
     if (int status = session.open())
         return status;
-    if (!session.net()->isLearned()) {
+    // A damaged net file was named by the session; a running sorter waits for its repair.
+    const bool damaged = !session.net()->damage().empty();
+    if (once && damaged)
+        return exitFailed;
+    if (!session.net()->isLearned() && !damaged) {
         if (once) {
             // Nothing could be sorted: a refusal, as classify's, not a success.
             std::fprintf(stderr,

@@ -6,6 +6,7 @@
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
 #include "sorting/InboxMark.h"
+#include "cli/CliSession.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,6 +39,7 @@ bool Sorter::reloadNetIfChanged() {
     debugLog("ZELKO: net file changed, loading it again");
     try {
         context.net->load();
+        CliSession::reportDamage(*context.net);
     } catch (const ComException& e) {
         showComError(e, "Loading the changed net");
     }

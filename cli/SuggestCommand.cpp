@@ -51,6 +51,10 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
     if (!add)
         return exitOk;
     int added = WordSuggester::addTo(*net, report.suggestions);
+    if (added == 0) {
+        std::printf("added no stimulation: no word suggested is new; nothing was saved\n");
+        return exitOk;
+    }
     std::string failure;
     if (!net->save(&failure)) {
         std::fprintf(stderr,

@@ -37,17 +37,29 @@ template <class Make> RefsPtr readNeurons(const NetFile& file, const char* secti
     }
 }
 
-BackPropagationPtr readNetwork(const NetFile& file) {
-    int inputCount = file.readInt(sectionHidden, "inputCount", 0);
-    int outputCount = file.readInt(sectionHidden, "outputCount", 0);
-    int hiddenCount = file.readInt(sectionHidden, "hiddenCount", 0);
+// The network the file holds, or null: for none stored (counts of 0 or missing), and for
+// a damaged one, with *damage saying where.
+BackPropagationPtr readNetwork(const NetFile& file, std::string* damage) {
+    int counts[3] = {};
+    const char* const countKeys[3] = {"inputCount", "outputCount", "hiddenCount"};
+    for (int c = 0; c < 3; ++c) {
+        std::optional<std::string> text = file.findText(sectionHidden, countKeys[c]);
+        if (!text)
+            continue;
+        counts[c] = toInt(*text, -1);
+        if (counts[c] < 0) {
+            *damage = formatString("[%s] %s is no count", sectionHidden, countKeys[c]);
+            return {};
+        }
+    }
+    const int inputCount = counts[0], outputCount = counts[1], hiddenCount = counts[2];
     if (inputCount == 0 || outputCount == 0 || hiddenCount == 0)
         return {};
     // A corrupt count must not make the reader allocate without bound.
     if (!isSaneNetworkSize(inputCount, hiddenCount, outputCount)) {
-        debugLog("net file %s: network of %d inputs, %d hidden units and %d outputs is corrupt, "
-                 "net loaded unlearned",
-                 file.fileName().c_str(), inputCount, hiddenCount, outputCount);
+        *damage = formatString("[%s] a network of %d inputs, %d hidden units and %d outputs "
+                               "is beyond any real net",
+                               sectionHidden, inputCount, hiddenCount, outputCount);
         return {};
     }
     // Every row is checked before the network is built: a damaged one (cut short, a
@@ -73,8 +85,7 @@ BackPropagationPtr readNetwork(const NetFile& file) {
         std::optional<std::string> text = file.findText(sectionHidden, key);
         std::string problem = text ? checkNumbers(*text, rowLength(r)) : "is missing";
         if (!problem.empty()) {
-            debugLog("net file %s: network row \"%s\": %s, net loaded unlearned",
-                     file.fileName().c_str(), key.c_str(), problem.c_str());
+            *damage = formatString("[%s] %s: %s", sectionHidden, key.c_str(), problem.c_str());
             return {};
         }
     }
@@ -232,8 +243,16 @@ void Net::load() {
         return RefPtr(neuron.get());
     });
     RefsPtr newFiles = learning.read(file, newOutputs);
-    BackPropagationPtr newNetwork = readNetwork(file);
+    // Whatever else a damaged file holds may be cut short too: it sorts nothing.
+    std::string newDamage = file.damage();
+    BackPropagationPtr newNetwork;
+    if (newDamage.empty())
+        newNetwork = readNetwork(file, &newDamage);
+    if (!newDamage.empty())
+        debugLog("net file %s is damaged: %s; net loaded unlearned", fileName.c_str(),
+                 newDamage.c_str());
 
+    damage_ = newDamage;
     inputs = newInputs;
     outputs = newOutputs;
     learning.replace(newFiles);
@@ -242,8 +261,15 @@ void Net::load() {
 
 bool Net::save(std::string* failure) {
     ProfileBatch batch(fileName);
-    NetFile file(fileName, &batch);
+    write(NetFile(fileName, &batch));
+    if (batch.commit())
+        return true;
+    if (failure)
+        *failure = batch.error();
+    return false;
+}
 
+void Net::write(const NetFile& file) const {
     file.deleteSection(sectionIn);
     for (int n = 0; n < inputCount(); ++n) {
         ref_ptr<NeuronIn> neuron = getInput(n);
@@ -279,11 +305,6 @@ bool Net::save(std::string* failure) {
                        encodeNumbers(network->getOb(), network->getOutputCount()));
         file.writeDateTime(sectionHidden, "learnDate", nowLocal());
     }
-    if (batch.commit())
-        return true;
-    if (failure)
-        *failure = batch.error();
-    return false;
 }
 
 void Net::loadLearningSet() {

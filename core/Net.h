@@ -19,6 +19,7 @@
 #include <string>
 
 class MatchBudget;
+class NetFile;
 
 // Networks beyond these sizes cannot come from a real net (its stimulations and folders
 // are made by hand): a file claiming them is corrupt and loads unlearned, and learn
@@ -113,17 +114,24 @@ public:
 
     // Replaces inputs, outputs, learning set and network with what the file holds, read
     // from one consistent copy of it. The lists end at the first missing name key (an
-    // empty name is kept); network counts of 0 give an unlearned net, and so do counts
-    // that are negative or beyond maxNetworkCount / maxNetworkWeights, and a weight row
-    // that is missing, cut short, too long, not hexadecimal or holds a NaN or an
-    // infinity (each with a log line naming the count or the row).
+    // empty name is kept); network counts of 0 give an unlearned net. A damaged file gives
+    // an unlearned net too, and damage() says where: one that cannot be read (a missing
+    // one is an empty net) or ends inside a line, a network count that is no number,
+    // negative or beyond maxNetworkCount / maxNetworkWeights, a weight row that is
+    // missing, cut short, too long, not hexadecimal or holds a NaN or an infinity.
     // Store failures while the default learning folder is looked up raise ComException
     // and leave the net unchanged.
     void load();
+    // Why the file was damaged at the last load ("[NeuronsHidden] hw.3: number 5 is not
+    // 16 hexadecimal digits"), or empty.
+    const std::string& damage() const { return damage_; }
     // Rewrites the four sections as one batch: the file changes from its old content to
     // the new one in a single replacement. False (and a log line) when the file could not
     // be written; it then keeps its old content, and *failure (when given) says why.
     bool save(std::string* failure = nullptr);
+    // The rewrite of the four sections, into a file with a batch (NetFile): for a caller
+    // that changes other sections in the same replacement of the file.
+    void write(const NetFile& file) const;
     // Rebuilds only the learning set: the messages now in the learning folder, with their
     // assignments from the file.
     void loadLearningSet();
@@ -210,4 +218,5 @@ private:
     BackPropagationPtr network;
     NetSettings settingsFile;
     mutable InputPatterns inputPatterns;
+    std::string damage_;
 };

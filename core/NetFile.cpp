@@ -47,6 +47,12 @@ unsigned pairValue(char high, char low) {
     return static_cast<unsigned>(h * 16 + l);
 }
 
+// Every value is written between two underscores: a last line without its closing one was
+// cut short, while one that has it only lacks its line break (as a file saved by hand may).
+bool wholeValue(const std::optional<std::string>& value) {
+    return value && value->size() >= 2 && value->front() == '_' && value->back() == '_';
+}
+
 } // namespace
 
 std::string encodeText(const std::string& text) {
@@ -172,7 +178,14 @@ NetFile::NetFile(std::string fileName, ProfileBatch* batch)
 
 NetFile NetFile::snapshot(std::string fileName) {
     NetFile file(std::move(fileName));
-    file.document = ProfileCache::instance().read(file.name);
+    std::string failure;
+    file.document = ProfileCache::instance().read(file.name, &failure);
+    if (!failure.empty())
+        file.damage_ = "cannot be read: " + failure;
+    else if (!file.document->unfinishedLine().empty() &&
+             !wholeValue(file.document->unfinishedValue()))
+        file.damage_ = "it ends inside the line " + file.document->unfinishedLine() +
+                       ", as a file cut off there does";
     return file;
 }
 

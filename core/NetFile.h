@@ -66,6 +66,10 @@ public:
     static NetFile snapshot(std::string fileName);
 
     const std::string& fileName() const { return name; }
+    // For a snapshot: why the file as read cannot be trusted whole ("read(<path>) failed:
+    // Is a directory", or the line where a file cut off mid-way ends), else empty. A
+    // missing file is an empty net, not a damaged one.
+    const std::string& damage() const { return damage_; }
 
     // The decoded value, or nothing when the key (or section, or file) is missing. A key
     // present with an empty value is not missing.
@@ -99,4 +103,5 @@ private:
     std::string name;
     ProfileBatch* batch = nullptr;
     std::shared_ptr<const ProfileDocument> document;
+    std::string damage_;
 };

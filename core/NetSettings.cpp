@@ -75,7 +75,11 @@ NetSettings::Values NetSettings::read() const {
 
 bool NetSettings::write(const Values& values) const {
     ProfileBatch batch(fileName);
-    NetFile file(fileName, &batch);
+    write(NetFile(fileName, &batch), values);
+    return batch.commit();
+}
+
+void NetSettings::write(const NetFile& file, const Values& values) {
     file.writeInt(section, keyJobVariant, values.jobVariant);
     file.writeInt(section, keyStoreMail, values.storeMail);
     file.writeInt(section, keyEnabled, values.enabled);
@@ -84,5 +88,8 @@ bool NetSettings::write(const Values& values) const {
     file.writeDateTime(section, keyPeriodTo, values.periodTo);
     file.writeText(section, keyFrom, values.from);
     file.writeInt(section, keyNotifySorted, values.notifySorted);
-    return batch.commit();
+}
+
+void NetSettings::writeThreshold(const NetFile& file, double value) {
+    file.writeReal(section, keyThreshold, value);
 }

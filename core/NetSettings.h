@@ -5,6 +5,8 @@
 
 #include <string>
 
+class NetFile;
+
 // The "settings" section of the net file: what the sorter does and when. Getters read
 // the file every time (another program may have changed it) and each setter writes at
 // once; write stores the values the settings window edits together, in one replacement of
@@ -56,6 +58,10 @@ public:
     // Writes the values as one batch: the file holds all of them or, when it could not be
     // written (false, and a log line), none.
     bool write(const Values& values) const;
+    // The same values, and the threshold, into a file with a batch (NetFile): for a caller
+    // that changes other sections in the same replacement of the file.
+    static void write(const NetFile& file, const Values& values);
+    static void writeThreshold(const NetFile& file, double value);
 
 private:
     // The keys of the section.

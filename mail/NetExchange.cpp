@@ -6,6 +6,8 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/Mime.h"
+#include "platform/maildir/MaildirNames.h"
+#include "platform/profile/ProfileBatch.h"
 #include "core/NetFile.h"
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
@@ -13,6 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <map>
 
 using nlohmann::json;
@@ -56,32 +61,167 @@ json networkJson(const BackPropagation& network) {
              std::vector<double>(network.getOb(), network.getOb() + network.getOutputCount())}};
 }
 
-void copyRow(const json& values, double* into, int count, const char* what) {
-    if (!values.is_array() || static_cast<int>(values.size()) != count)
-        throw Exception(formatString("the network's %s do not fit its sizes", what));
-    for (int i = 0; i < count; ++i)
-        into[i] = values[static_cast<std::size_t>(i)].get<double>();
+// The net's longest text (a pattern, an answer): a net is made by hand.
+constexpr std::size_t maxText = 1 << 16;
+// The longest an address or the sender may be: one header line.
+constexpr std::size_t maxAddress = 998;
+// The file system takes directory names of up to 255 bytes (NAME_MAX), and a target
+// folder's directory holds its parents' names too: these are left for the root target folder.
+constexpr std::size_t maxDirName = 255;
+constexpr std::size_t rootFolderRoom = 64;
+
+// A field of the text that cannot be taken: where it is ("folders[3].name") and why.
+Exception badField(const std::string& path, const std::string& problem) {
+    return Exception(path + ": " + problem);
+}
+
+std::string at(const std::string& path, std::size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
+
+const json& member(const json& object, const std::string& path, const char* key) {
+    if (!object.is_object())
+        throw badField(path.empty() ? std::string("the text") : path, "is no object");
+    auto found = object.find(key);
+    std::string name = path.empty() ? std::string(key) : path + "." + key;
+    if (found == object.end())
+        throw badField(name, "is missing");
+    return *found;
+}
+
+const json& arrayOf(const json& value, const std::string& path, std::size_t most) {
+    if (!value.is_array())
+        throw badField(path, "is no list");
+    if (value.size() > most)
+        throw badField(path, formatString("holds %zu entries, more than %zu", value.size(), most));
+    return value;
+}
+
+std::string textOf(const json& value, const std::string& path, std::size_t most = maxText) {
+    if (!value.is_string())
+        throw badField(path, "is no text");
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.size() > most)
+        throw badField(path, formatString("is longer than %zu bytes", most));
+    if (text.find('\0') != std::string::npos)
+        throw badField(path, "holds a NUL character");
+    return text;
+}
+
+// One line of a header: no line break may end it early and start a field of its own.
+std::string lineOf(const json& value, const std::string& path) {
+    std::string text = textOf(value, path, maxAddress);
+    if (text.find_first_of("\r\n") != std::string::npos)
+        throw badField(path, "holds a line break");
+    return text;
+}
+
+// The range is checked on the JSON number itself: converting one out of range (or a
+// fraction) to an integer first would be undefined.
+int wholeNumber(const json& value, const std::string& path, int least, int most) {
+    bool fits = false;
+    if (value.is_number_unsigned())
+        fits = value.get<std::uint64_t>() <= static_cast<std::uint64_t>(most) &&
+               static_cast<std::int64_t>(value.get<std::uint64_t>()) >= least;
+    else if (value.is_number_integer())
+        fits = value.get<std::int64_t>() >= least && value.get<std::int64_t>() <= most;
+    else if (value.is_number_float()) {
+        double number = value.get<double>();
+        fits = std::isfinite(number) && number >= least && number <= most &&
+               std::floor(number) == number;
+    }
+    if (!fits)
+        throw badField(path, formatString("is not a whole number from %d to %d", least, most));
+    return static_cast<int>(value.get<double>());
+}
+
+double finiteNumber(const json& value, const std::string& path) {
+    if (!value.is_number())
+        throw badField(path, "is no number");
+    double number = value.get<double>();
+    if (!std::isfinite(number))
+        throw badField(path, "is not finite");
+    return number;
+}
+
+// The time as the net file keeps it ("20050305140709"), or empty for the default.
+DateTime timeOf(const json& value, const std::string& path) {
+    std::string text = textOf(value, path, 14);
+    DateTime time = parseTimeStamp(text, nowLocal());
+    if (!text.empty() && formatTimeStamp(time) != text)
+        throw badField(path, "is no time stamp of 14 digits (YYYYMMDDhhmmss)");
+    return time;
+}
+
+// A folder the sorter creates under the root target folder by this name. A blank name
+// stays allowed: its messages stay in the inbox.
+std::string folderNameOf(const json& value, const std::string& path) {
+    std::string name = textOf(value, path);
+    std::string trimmed = trimText(name);
+    if (trimmed.empty())
+        return name;
+    if (trimmed.find('/') != std::string::npos)
+        throw badField(path, "holds a \"/\": a target folder is one level below the root");
+    if (trimmed == "." || trimmed == "..")
+        throw badField(path, "is \"" + trimmed + "\", which names no folder of its own");
+    std::string component = MaildirNames::encode(trimmed);
+    if (component.empty())
+        throw badField(path, "is no UTF-8 text");
+    if (component.size() > maxDirName - rootFolderRoom)
+        throw badField(path, formatString("is longer than the store allows (%zu bytes as a "
+                                          "directory name, at most %zu)",
+                                          component.size(), maxDirName - rootFolderRoom));
+    return name;
+}
+
+void copyRow(const json& values, const std::string& path, double* into, int count) {
+    arrayOf(values, path, static_cast<std::size_t>(count) + 1);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        double number = finiteNumber(values[i], at(path, i));
+        if (i < static_cast<std::size_t>(count))
+            into[i] = number;
+    }
+    if (static_cast<int>(values.size()) != count)
+        throw badField(path, formatString("holds %zu numbers instead of %d", values.size(), count));
 }
 
 BackPropagationPtr networkOf(const json& value, int inputs, int outputs) {
     if (value.is_null())
         return nullptr;
-    int in = value.at("inputs").get<int>(), hidden = value.at("hidden").get<int>(),
-        out = value.at("outputs").get<int>();
-    if (in != inputs || out != outputs || hidden < 1 || !isSaneNetworkSize(in, hidden, out))
-        throw Exception("the network does not fit the stimulations and folders");
+    const std::string path = "network";
+    int in = wholeNumber(member(value, path, "inputs"), "network.inputs", 0, maxNetworkCount);
+    int out = wholeNumber(member(value, path, "outputs"), "network.outputs", 0, maxNetworkCount);
+    int hidden = wholeNumber(member(value, path, "hidden"), "network.hidden", 1, maxNetworkCount);
+    if (in != inputs)
+        throw badField("network.inputs",
+                       formatString("is %d, but there are %d stimulations", in, inputs));
+    if (out != outputs)
+        throw badField("network.outputs",
+                       formatString("is %d, but there are %d folders", out, outputs));
+    if (!isSaneNetworkSize(in, hidden, out))
+        throw badField("network.hidden", formatString("%d hidden units make more weights than "
+                                                      "a net may hold",
+                                                      hidden));
     BackPropagationPtr network(new BackPropagation(in, hidden, out));
-    const json& hw = value.at("hiddenWeights");
-    const json& ow = value.at("outputWeights");
-    if (!hw.is_array() || static_cast<int>(hw.size()) != hidden || !ow.is_array() ||
-        static_cast<int>(ow.size()) != out)
-        throw Exception("the network's weights do not fit its sizes");
+    const json& hw = arrayOf(member(value, path, "hiddenWeights"), "network.hiddenWeights",
+                             static_cast<std::size_t>(hidden));
+    const json& ow = arrayOf(member(value, path, "outputWeights"), "network.outputWeights",
+                             static_cast<std::size_t>(out));
+    if (static_cast<int>(hw.size()) != hidden)
+        throw badField("network.hiddenWeights",
+                       formatString("holds %zu rows instead of %d", hw.size(), hidden));
+    if (static_cast<int>(ow.size()) != out)
+        throw badField("network.outputWeights",
+                       formatString("holds %zu rows instead of %d", ow.size(), out));
     for (int h = 0; h < hidden; ++h)
-        copyRow(hw[static_cast<std::size_t>(h)], network->hwRow(h), in, "weights");
+        copyRow(hw[static_cast<std::size_t>(h)],
+                at("network.hiddenWeights", static_cast<std::size_t>(h)), network->hwRow(h), in);
     for (int o = 0; o < out; ++o)
-        copyRow(ow[static_cast<std::size_t>(o)], network->owRow(o), hidden, "weights");
-    copyRow(value.at("hiddenBiases"), network->getHb(), hidden, "biases");
-    copyRow(value.at("outputBiases"), network->getOb(), out, "biases");
+        copyRow(ow[static_cast<std::size_t>(o)],
+                at("network.outputWeights", static_cast<std::size_t>(o)), network->owRow(o),
+                hidden);
+    copyRow(member(value, path, "hiddenBiases"), "network.hiddenBiases", network->getHb(), hidden);
+    copyRow(member(value, path, "outputBiases"), "network.outputBiases", network->getOb(), out);
     return network;
 }
 
@@ -152,47 +292,82 @@ NetImport NetExchange::importNet(const std::string& text, Net& net, IStoreNamesp
     NetSettings::Values values;
     double threshold = 80;
     BackPropagationPtr network;
+    json document;
     try {
-        json document = json::parse(text);
-        if (document.at("format") != formatName || document.at("version") != formatVersion)
-            throw Exception("it is no net of this program's format");
-        for (const json& stimulation : document.at("stimulations")) {
-            ref_ptr<NeuronIn> neuron(new NeuronIn(stimulation.at("name").get<std::string>()));
-            for (const json& pattern : stimulation.at("patterns"))
-                neuron->addRegex(pattern.get<std::string>());
-            inputs.push_back(neuron);
-        }
-        for (const json& folder : document.at("folders")) {
-            ref_ptr<NeuronOut> neuron(new NeuronOut(folder.at("name").get<std::string>()));
-            neuron->setAnswer(folder.at("answer").get<std::string>());
-            neuron->setEmails(folder.at("addresses").get<std::vector<std::string>>());
-            outputs.push_back(neuron);
-        }
-        for (const json& assignment : document.at("learningSet")) {
-            std::vector<int> targets = assignment.at("folders").get<std::vector<int>>();
-            for (int index : targets)
-                if (index < 0 || index >= static_cast<int>(outputs.size()))
-                    throw Exception(formatString("an assignment names folder %d of %zu", index,
-                                                 outputs.size()));
-            wanted.emplace(assignment.at("message").get<std::string>(), targets);
-        }
-        const json& settings = document.at("settings");
-        values.jobVariant = settings.at("jobvariant").get<int>();
-        values.storeMail = settings.at("storemail").get<int>();
-        values.enabled = settings.at("enabled").get<int>();
-        values.enabledPeriod = settings.at("enabled.period").get<int>();
-        // As the net file keeps them: to the second.
-        values.periodFrom =
-            parseTimeStamp(settings.at("enabled.period.from").get<std::string>(), nowLocal());
-        values.periodTo =
-            parseTimeStamp(settings.at("enabled.period.to").get<std::string>(), nowLocal());
-        values.from = settings.at("from").get<std::string>();
-        threshold = settings.at("threshold").get<double>();
-        network = networkOf(document.at("network"), static_cast<int>(inputs.size()),
-                            static_cast<int>(outputs.size()));
+        document = json::parse(text);
     } catch (const json::exception& e) {
         throw Exception(std::string("it is no net: ") + e.what());
     }
+    if (!document.is_object() || document.value("format", json()) != formatName ||
+        document.value("version", json()) != formatVersion)
+        throw Exception("it is no net of this program's format");
+    const std::size_t most = maxNetworkCount;
+    const json& stimulations = arrayOf(member(document, "", "stimulations"), "stimulations", most);
+    for (std::size_t i = 0; i < stimulations.size(); ++i) {
+        std::string path = at("stimulations", i);
+        ref_ptr<NeuronIn> neuron(
+            new NeuronIn(textOf(member(stimulations[i], path, "name"), path + ".name")));
+        const json& patterns =
+            arrayOf(member(stimulations[i], path, "patterns"), path + ".patterns", most);
+        for (std::size_t p = 0; p < patterns.size(); ++p)
+            neuron->addRegex(textOf(patterns[p], at(path + ".patterns", p)));
+        inputs.push_back(neuron);
+    }
+    const json& folders = arrayOf(member(document, "", "folders"), "folders", most);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        std::string path = at("folders", i);
+        ref_ptr<NeuronOut> neuron(
+            new NeuronOut(folderNameOf(member(folders[i], path, "name"), path + ".name")));
+        neuron->setAnswer(textOf(member(folders[i], path, "answer"), path + ".answer"));
+        const json& addresses =
+            arrayOf(member(folders[i], path, "addresses"), path + ".addresses", most);
+        std::vector<std::string> emails;
+        for (std::size_t a = 0; a < addresses.size(); ++a) {
+            std::string address = lineOf(addresses[a], at(path + ".addresses", a));
+            // The net file keeps a folder's addresses joined by ";".
+            if (address.find(';') != std::string::npos)
+                throw badField(at(path + ".addresses", a), "holds a \";\"");
+            emails.push_back(address);
+        }
+        neuron->setEmails(emails);
+        outputs.push_back(neuron);
+    }
+    const int folderCount = static_cast<int>(outputs.size());
+    const json& assignments = arrayOf(member(document, "", "learningSet"), "learningSet",
+                                      std::numeric_limits<std::size_t>::max());
+    for (std::size_t i = 0; i < assignments.size(); ++i) {
+        std::string path = at("learningSet", i);
+        const json& indexes =
+            arrayOf(member(assignments[i], path, "folders"), path + ".folders", most);
+        std::vector<int> targets;
+        for (std::size_t t = 0; t < indexes.size(); ++t) {
+            std::string where = at(path + ".folders", t);
+            int index = wholeNumber(indexes[t], where, 0, maxNetworkCount);
+            if (index >= folderCount)
+                throw badField(where, formatString("names folder %d, but there are %d, numbered "
+                                                   "from 0",
+                                                   index, folderCount));
+            targets.push_back(index);
+        }
+        wanted.emplace(textOf(member(assignments[i], path, "message"), path + ".message"), targets);
+    }
+    const json& settings = member(document, "", "settings");
+    auto setting = [&](const char* key) -> const json& {
+        return member(settings, "settings", key);
+    };
+    auto name = [](const char* key) { return std::string("settings.") + key; };
+    values.jobVariant = wholeNumber(setting("jobvariant"), name("jobvariant"), 1, 3);
+    values.storeMail = wholeNumber(setting("storemail"), name("storemail"), 0, 1);
+    values.enabled = wholeNumber(setting("enabled"), name("enabled"), 0, 1);
+    values.enabledPeriod = wholeNumber(setting("enabled.period"), name("enabled.period"), 0, 1);
+    values.periodFrom = timeOf(setting("enabled.period.from"), name("enabled.period.from"));
+    values.periodTo = timeOf(setting("enabled.period.to"), name("enabled.period.to"));
+    values.from = lineOf(setting("from"), name("from"));
+    threshold = finiteNumber(setting("threshold"), name("threshold"));
+    if (threshold < 0 || threshold > 100)
+        throw badField(name("threshold"), "is not a percentage from 0 to 100");
+    network =
+        networkOf(member(document, "", "network"), static_cast<int>(inputs.size()), folderCount);
     while (net.inputCount() > 0)
         net.removeInput(0);
     while (net.outputCount() > 0)
@@ -220,9 +395,14 @@ NetImport NetExchange::importNet(const std::string& text, Net& net, IStoreNamesp
     });
     for (const auto& entry : wanted)
         result.missing.push_back(entry.first);
-    std::string failure;
-    if (!net.save(&failure) || !net.settings().write(values) || !net.setThreshold(threshold))
-        throw Exception("the net file could not be written" +
-                        (failure.empty() ? std::string() : ": " + failure));
+    // One replacement of the file: a reader, or a kill, sees the old net or the new one,
+    // never the new folders with the old settings.
+    ProfileBatch batch(net.getFileName());
+    NetFile file(net.getFileName(), &batch);
+    net.write(file);
+    NetSettings::write(file, values);
+    NetSettings::writeThreshold(file, threshold);
+    if (!batch.commit())
+        throw Exception("the net file could not be written: " + batch.error());
     return result;
 }

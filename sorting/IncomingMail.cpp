@@ -120,7 +120,8 @@ std::optional<SortDecision> idleDecision(Net* net) {
     }
     if (!net->isLearned()) {
         debugLog("ZELKO: net is not learned");
-        left.reason = "the net is not learned";
+        left.reason = net->damage().empty() ? std::string("the net is not learned")
+                                            : "the net file is damaged: " + net->damage();
         return left;
     }
     return std::nullopt;

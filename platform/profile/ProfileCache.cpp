@@ -134,14 +134,23 @@ ProfileCache& ProfileCache::instance() {
     return cache;
 }
 
-std::shared_ptr<const ProfileDocument> ProfileCache::read(const std::string& path) {
+std::shared_ptr<const ProfileDocument> ProfileCache::read(const std::string& path,
+                                                          std::string* failure) {
     ProfileSystem& system = ProfileSystem::current();
     std::lock_guard<std::mutex> lock(mutex_);
-    struct stat info {};
-    if (system.stat(path.c_str(), &info) != 0) {
+    if (failure)
+        failure->clear();
+    // A missing file is an empty one; any other failure is worth a word to the caller.
+    auto unreadable = [&](const Failure& why) {
         entries_.erase(path);
+        if (failure && why.error != ENOENT)
+            *failure =
+                std::string(why.call) + "(" + why.subject + ") failed: " + std::strerror(why.error);
         return emptyDocument();
-    }
+    };
+    struct stat info {};
+    if (system.stat(path.c_str(), &info) != 0)
+        return unreadable({"stat", path, errno});
     auto found = entries_.find(path);
     if (found != entries_.end()) {
         const Entry& entry = found->second;
@@ -156,10 +165,8 @@ std::shared_ptr<const ProfileDocument> ProfileCache::read(const std::string& pat
     entry.loadedAt = wallClock();
     std::string text;
     struct stat loaded {};
-    if (loadFile(path, text, loaded).call) {
-        entries_.erase(path);
-        return emptyDocument();
-    }
+    if (Failure failed = loadFile(path, text, loaded); failed.call)
+        return unreadable(failed);
     entry.device = loaded.st_dev;
     entry.inode = loaded.st_ino;
     entry.size = loaded.st_size;

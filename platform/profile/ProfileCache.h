@@ -28,8 +28,11 @@ public:
 
     static ProfileCache& instance();
 
-    // The file as it is now; an empty document when it is missing or unreadable.
-    std::shared_ptr<const ProfileDocument> read(const std::string& path);
+    // The file as it is now; an empty document when it is missing or unreadable. For a
+    // file that exists but cannot be read, *failure (when given) says
+    // "call(path) failed: reason"; else it is emptied.
+    std::shared_ptr<const ProfileDocument> read(const std::string& path,
+                                                std::string* failure = nullptr);
 
     // Applies `edit` (which returns whether it changed anything) to the file and
     // writes it back when it did. On failure the file is left as it was, a debugLog

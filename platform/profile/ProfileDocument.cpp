@@ -118,6 +118,26 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
         if (document.sections_.size() > 1)
             indexLine(section, section.lines.size() - 1);
     }
+    if (!text.empty() && text.back() != '\n') {
+        // Bounded: the file may be anything.
+        auto shown = [](std::string_view name) { return std::string(name.substr(0, 40)); };
+        const Section& last = document.sections_.back();
+        std::string_view line = last.lines.empty() ? std::string_view(last.header)
+                                                   : std::string_view(last.lines.back().text);
+        std::string_view trimmed = trimBlanks(line);
+        bool header = last.lines.empty() && document.sections_.size() > 1;
+        bool whole =
+            header ? trimmed.find(']') != trimmed.npos : trimmed.empty() || trimmed.front() == ';';
+        if (!whole) {
+            document.unfinished_ = "[" + shown(last.name) + "]";
+            std::size_t equals = line.find('=');
+            if (!header)
+                document.unfinished_ += " " + shown(trimBlanks(line.substr(0, equals)));
+            if (!header && equals != line.npos)
+                document.unfinishedValue_ =
+                    std::string(unquoted(trimBlanks(line.substr(equals + 1))));
+        }
+    }
     return document;
 }
 
@@ -265,6 +285,8 @@ std::vector<std::string> ProfileDocument::keyNames(std::string_view section) con
 }
 
 bool ProfileDocument::set(std::string_view section, std::string_view key, std::string_view value) {
+    unfinished_.clear();
+    unfinishedValue_.reset();
     section = trimBlanks(section);
     key = trimBlanks(key);
     Section* target = findSection(section);
@@ -303,6 +325,8 @@ bool ProfileDocument::set(std::string_view section, std::string_view key, std::s
 }
 
 bool ProfileDocument::deleteKey(std::string_view section, std::string_view key) {
+    unfinished_.clear();
+    unfinishedValue_.reset();
     Section* target = findSection(section);
     if (!target)
         return false;
@@ -323,6 +347,8 @@ bool ProfileDocument::deleteKey(std::string_view section, std::string_view key) 
 }
 
 bool ProfileDocument::deleteSection(std::string_view section) {
+    unfinished_.clear();
+    unfinishedValue_.reset();
     auto found = index_.find(lowered(trimBlanks(section)));
     if (found == index_.end())
         return false;

@@ -29,6 +29,13 @@ public:
     // The value of `key` in `section` (blanks and quotes dropped), or nothing when
     // the section or key is missing. The view lives as long as the document is unchanged.
     std::optional<std::string_view> value(std::string_view section, std::string_view key) const;
+    // Where the text ended without a line break after a line that may be cut short (a key
+    // line, or a header without its "]"; not a comment or a whole header): "[section] key"
+    // (the line's start when it holds no "="), with the value as read when it holds one.
+    // Empty when the text is empty or ends with a line break, as every text written here
+    // does (an edit clears it). A file cut off mid-way ends inside a line.
+    const std::string& unfinishedLine() const { return unfinished_; }
+    const std::optional<std::string>& unfinishedValue() const { return unfinishedValue_; }
     // Section names (as spelt in the file) in file order, each name once.
     std::vector<std::string> sectionNames() const;
     // Key names of the section in file order (none when it is missing).
@@ -82,4 +89,6 @@ private:
     std::unordered_map<std::string, std::vector<std::size_t>> index_;
     std::string newline_ = "\n";
     bool byteOrderMark_ = false;
+    std::string unfinished_;
+    std::optional<std::string> unfinishedValue_;
 };

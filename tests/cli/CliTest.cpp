@@ -1054,6 +1054,124 @@ TEST_F(CliWorld, ExportImportExportGivesTheSameFile) {
     EXPECT_NE(readFile(first).find("\"learningSet\""), std::string::npos);
 }
 
+// Runs the tool and kills it once it made `events` changes to the files in dir (-1: lets
+// it end); returns how many it made.
+int runKilledAfter(const fs::path& dir, const std::string& arguments, int events) {
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
+    std::string command =
+        "exec " + std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + arguments + " >/dev/null 2>&1";
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0)), seen = 0;
+    for (bool ended = false; !ended && (events < 0 || seen < events);) {
+        pollfd fds[2] = {{watch, POLLIN, 0}, {exited, POLLIN, 0}};
+        poll(fds, 2, -1);
+        ended = fds[1].revents & POLLIN;
+        char buffer[4096];
+        for (ssize_t got; (got = read(watch, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + got; ++seen)
+                at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len;
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(exited);
+    close(watch);
+    return seen;
+}
+
+class CliKilledNetChange : public CliWorld, public testing::WithParamInterface<const char*> {};
+
+// A command that changes several sections of the net file replaces it in one step: killed
+// at any moment, it leaves the old net or the new one, never the folders of one with the
+// settings of the other.
+TEST_P(CliKilledNetChange, LeavesTheOldNetOrTheNewOne) {
+    ASSERT_EQ(run("export " + (dir / "net.json").string()), 0) << errors();
+    std::string json = std::regex_replace(readFile(dir / "net.json"),
+                                          std::regex("\"jobvariant\": 1"), "\"jobvariant\": 2");
+    writeFile(dir / "new.json", std::regex_replace(json, std::regex("\"name\": \""), "$&New "));
+    std::string arguments =
+        std::regex_replace(GetParam(), std::regex("NEW"), (dir / "new.json").string());
+    fs::path net = dir / "zelko.ini", old = dir / "old.ini";
+    fs::copy_file(net, old);
+    const int events = runKilledAfter(dir, arguments, -1);
+    // Every save sets the time it was learned anew.
+    auto withoutLearnDate = [](const std::string& text) {
+        return std::regex_replace(text, std::regex("learnDate=.*\n"), "");
+    };
+    const std::string oldNet = readFile(old), newNet = withoutLearnDate(readFile(net));
+    std::mt19937 random(std::random_device{}());
+    int outcomes[3] = {}; // the old net, the new one, a mix
+    for (int kill = 0; kill < 100; ++kill) {
+        fs::copy_file(old, net, fs::copy_options::overwrite_existing);
+        runKilledAfter(dir, arguments, static_cast<int>(random() % (events + 1)));
+        std::string now = readFile(net);
+        ++outcomes[now == oldNet ? 0 : withoutLearnDate(now) == newNet ? 1 : 2];
+    }
+    std::printf("%s: 100 kills, %d old, %d new, %d mixed\n", GetParam(), outcomes[0], outcomes[1],
+                outcomes[2]);
+    EXPECT_EQ(outcomes[2], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CliKilledNetChange,
+                         testing::Values("import NEW", "learn --iterations 20 --hidden 5",
+                                         "suggest --per-folder 3 --add"),
+                         [](const auto& info) {
+                             std::string command = info.param;
+                             return command.substr(0, command.find(' '));
+                         });
+
+// A damaged net file sorts nothing, and each command says so and where without being asked.
+TEST_F(CliWorld, ADamagedNetFileIsNamedByEveryCommand) {
+    fs::path net = dir / "zelko.ini", message = writeMessage("m.eml", "flight booking");
+    std::string text = readFile(net);
+    writeFile(net, text.substr(0, text.find("hw.1=") + 20));
+    for (std::string where :
+         {std::string("it ends inside the line [NeuronsHidden] hw.1, as a file cut off there does"),
+          "cannot be read: read(" + net.string() + ") failed: Is a directory"}) {
+        std::string said = "the net file " + net.string() + " is damaged: " + where;
+        EXPECT_EQ(run("classify " + message.string()), 1);
+        EXPECT_NE(errors().find(said), std::string::npos) << errors();
+        std::size_t inbox = inboxFiles().size();
+        EXPECT_EQ(run("deliver < " + message.string()), 0) << errors();
+        EXPECT_NE(errors().find(said), std::string::npos) << errors();
+        EXPECT_EQ(inboxFiles().size(), inbox + 1);
+        EXPECT_EQ(run("sort --once"), 1) << errors();
+        fs::remove(net);
+        fs::create_directory(net); // next, a folder in its place
+    }
+}
+
+// A save that fails is no success to report; an --add that adds nothing saves nothing.
+TEST_F(CliWorld, SuggestAddSaysWhatItSaved) {
+    std::string before = readFile(dir / "zelko.ini"), out;
+    fs::create_directory(dir / "zelko.ini.tmp"); // where the new file would be written
+    EXPECT_EQ(run("suggest --per-folder 3 --add", &out), 1);
+    EXPECT_NE(errors().find("cannot save the net to"), std::string::npos) << errors();
+    EXPECT_EQ(readFile(dir / "zelko.ini"), before);
+    fs::remove(dir / "zelko.ini.tmp");
+    // Without assignments no word tells the folders apart.
+    before = std::regex_replace(before, std::regex("file_[0-9]+=_[0-9]_\n"), "");
+    writeFile(dir / "zelko.ini", before);
+    ASSERT_EQ(run("suggest --per-folder 3 --add", &out), 0) << errors();
+    EXPECT_NE(out.find("added no stimulation: no word suggested is new; nothing was saved"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(readFile(dir / "zelko.ini"), before);
+}
+
+TEST_F(CliWorld, ExportToAFullStandardOutputSaysWhy) {
+    fs::remove(dir / "zelko.ini"); // a short text, which only a flush sends
+    // "#" leaves run's own redirections to the shell as a comment.
+    EXPECT_EQ(run("export - >/dev/full 2>" + (dir / "err.txt").string() + " #"), 1);
+    EXPECT_NE(errors().find("cannot write the net to standard output: No space left on device"),
+              std::string::npos)
+        << errors();
+}
+
 struct UsageCase {
     const char* name;
     const char* arguments;

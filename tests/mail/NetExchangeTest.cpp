@@ -124,6 +124,7 @@ TEST_F(NetExchangeTest, AssignmentsWithoutTheirMessageAreReported) {
 struct BadCase {
     const char* name;
     std::string from, to; // replaced in the exported text
+    std::string field;    // the start of the error, when it names one
 };
 
 class NetExchangeBad : public NetExchangeTest, public testing::WithParamInterface<BadCase> {};
@@ -139,19 +140,42 @@ TEST_P(NetExchangeBad, IsRefusedAndTheNetFileStaysAsItWas) {
     net->addOutput(new NeuronOut("Kept"));
     ASSERT_TRUE(net->save());
     std::string before = readFile(net->getFileName());
-    EXPECT_THROW(NetExchange::importNet(text, *net, to.store()), Exception);
+    std::string error = "imported";
+    try {
+        NetExchange::importNet(text, *net, to.store());
+    } catch (const Exception& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error.rfind(GetParam().field, 0), 0u) << error;
     EXPECT_EQ(readFile(net->getFileName()), before);
     EXPECT_EQ(to.openNet()->getOutput(0)->getName(), "Kept");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, NetExchangeBad,
-    testing::Values(BadCase{"NotJson", "{", "["}, BadCase{"OtherFormat", "brevalo-net", "other"},
-                    BadCase{"FolderOutOfRange", "\"folders\": [\n        0",
-                            "\"folders\": [\n        7"},
-                    BadCase{"NetworkOfOtherSize", "\"inputs\": 2", "\"inputs\": 3"},
-                    BadCase{"WeightNotANumber", "\"hiddenBiases\": [\n      ",
-                            "\"hiddenBiases\": [\n      \"x\","}),
+    testing::Values(
+        BadCase{"NotJson", "{", "[", "it is no net"},
+        BadCase{"OtherFormat", "brevalo-net", "other", "it is no net of this"},
+        BadCase{"FolderOutOfRange", "\"folders\": [\n        0", "\"folders\": [\n        7",
+                "learningSet[0].folders[0]: names folder 7, but there are 2"},
+        BadCase{"FolderIndexEqualToTheCount", "\"folders\": [\n        0",
+                "\"folders\": [\n        2", "learningSet[0].folders[0]: names folder 2"},
+        BadCase{"NetworkOfOtherSize", "\"inputs\": 2", "\"inputs\": 3", "network.inputs: is 3"},
+        BadCase{"WeightNotANumber", "\"hiddenBiases\": [\n      ",
+                "\"hiddenBiases\": [\n      \"x\",", "network.hiddenBiases[0]: is no number"},
+        BadCase{"FolderNameWithASlash", "\"Sales\"", "\"Sa/les\"", "folders[0].name: holds"},
+        BadCase{"FolderNameDotDot", "\"Sales\"", "\" ..\"", "folders[0].name: is \"..\""},
+        BadCase{"FolderNameWithNul", "\"Sales\"", "\"Sa\\u0000les\"",
+                "folders[0].name: holds a NUL"},
+        BadCase{"FolderNameTooLong", "\"Sales\"", "\"" + std::string(200, 'x') + "\"",
+                "folders[0].name: is longer than the store allows"},
+        BadCase{"ThresholdAbove100", "65.5", "100.5", "settings.threshold: is not a percentage"},
+        BadCase{"JobVariant0", "\"jobvariant\": 3", "\"jobvariant\": 0",
+                "settings.jobvariant: is not a whole number from 1 to 3"},
+        BadCase{"JobVariantHuge", "\"jobvariant\": 3", "\"jobvariant\": 1e300",
+                "settings.jobvariant: is not a whole number"},
+        BadCase{"SenderWithALineBreak", "sorter@example.org", "sorter@example.org\\nBcc: x",
+                "settings.from: holds a line break"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 } // namespace
