@@ -1,12 +1,13 @@
 #include "core/BackPropagation.h"
 
+#include "core/ProcessorFeatures.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#include <sys/platform/x86.h>
 #endif
 
 namespace {
@@ -180,10 +181,8 @@ Arithmetic baselineArithmetic() {
 
 Arithmetic bestArithmetic() {
 #if defined(__x86_64__)
-    // The C library's reading of the processor, taken at start anyway: the compiler's own
-    // check links a constructor that asks the processor again, and in a virtual machine
-    // every such question is a trip to the host, paid by every run of the program.
-    if (CPU_FEATURE_ACTIVE(AVX2))
+    // The C library's reading of the processor, taken at start anyway (see the header).
+    if (brevaloHasAvx2())
         return {weightedSumsAvx2, addScaledAvx2};
 #endif
     return baselineArithmetic();

@@ -73,6 +73,35 @@ bool parseLine(std::string_view rest, std::string_view& key, SentMailRecord::Ent
            number(words[3], entry.attempt) && number(words[4], entry.message);
 }
 
+// Cuts off a last line without its end, leaving size at the file's new end. Its write never
+// returned, so the mail it announced never went out; ended with a line feed instead, a line
+// cut within its message id would read as whole and keep that mail from ever being sent.
+bool cutTornLine(int fd, const std::string& file, off_t& size, std::string& error) {
+    char buffer[4096];
+    for (off_t end = size; end > 0;) {
+        // Nearly always only the last byte: the file ends with its line feed.
+        off_t begin = end == size ? end - 1 : std::max<off_t>(0, end - off_t(sizeof buffer));
+        ssize_t n = ::pread(fd, buffer, static_cast<std::size_t>(end - begin), begin);
+        if (n != end - begin) {
+            error = "read(" + file + "): " + std::strerror(n < 0 ? errno : EIO);
+            return false;
+        }
+        const char* feed =
+            static_cast<const char*>(::memrchr(buffer, '\n', static_cast<std::size_t>(n)));
+        if (feed || begin == 0) {
+            off_t whole = feed ? begin + (feed - buffer) + 1 : 0;
+            if (whole != size && ::ftruncate(fd, whole) != 0) {
+                error = "ftruncate(" + file + "): " + std::strerror(errno);
+                return false;
+            }
+            size = whole;
+            return true;
+        }
+        end = begin;
+    }
+    return true;
+}
+
 std::string line(const std::string& key, const SentMailRecord::Entry& entry) {
     return std::to_string(entry.time) + " " + key + " " + stateName(entry.state) + " " +
            std::to_string(entry.attempt) + " " + std::to_string(entry.message) + "\n";
@@ -253,12 +282,11 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, bool syn
         error = "fstat(" + file + "): " + std::strerror(errno);
         return false;
     }
-    // A crash (of any of the writers) may have left a line without its end; the next line
-    // must not be glued to it.
+    // A crash (of any of the writers) may have left a line without its end.
+    off_t size = opened.st_size;
+    if (!cutTornLine(fd, file, size, error))
+        return false;
     std::string text = line(key, entry);
-    char last = '\n';
-    if (opened.st_size > 0 && ::pread(fd, &last, 1, opened.st_size - 1) == 1 && last != '\n')
-        text.insert(0, "\n");
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -267,7 +295,7 @@ bool SentMailRecord::append(const std::string& key, const Entry& entry, bool syn
         if (n <= 0) {
             error = "write(" + file + "): " + std::strerror(n < 0 ? errno : ENOSPC);
             // Half a line would be read as a line of its own by the next reader.
-            if (done > 0 && ::ftruncate(fd, opened.st_size) != 0)
+            if (done > 0 && ::ftruncate(fd, size) != 0)
                 warningLog("sent mail record: ftruncate(%s): %s", file.c_str(),
                            std::strerror(errno));
             return false;

@@ -490,3 +490,32 @@ TEST(SentMail, ADeliveryTrimsOnlyALongRecord) {
         EXPECT_EQ(readFile(file), c.trimmed ? sent : text) << c.lines;
     }
 }
+
+// A line a crash cut short is cut off by the next append, never ended: ended, a "handed" line
+// cut within its message id would read as whole, and its mail would never be sent.
+TEST(SentMail, ATornLineIsCutOffNotCompleted) {
+    TempFolder folder("record");
+    std::string file = folder.path() + "/sent-mail";
+    std::string now = std::to_string(std::time(nullptr));
+    std::string kept = now + " " + SentMailRecord::key("<a@x>", "forward") + " sent 1 3\n";
+    std::string torn = SentMailRecord::key("<b@x>", "forward");
+    std::string added = SentMailRecord::key("<c@x>", "forward");
+    struct Case {
+        const char* name;
+        std::string before, after;
+    };
+    for (const Case& c : {Case{"after_whole_lines", kept + now + " " + torn + " handed 1 12", kept},
+                          Case{"alone", now + " " + torn + " handed 1 12", ""},
+                          Case{"longer_than_a_read", kept + std::string(5000, '7'), kept},
+                          Case{"none", kept, kept}}) {
+        writeFile(file, c.before);
+        std::string error;
+        ASSERT_TRUE(
+            SentMailRecord(file, SentMailRecord::Trim::WhenLong).handing(added, 9, 1, error))
+            << error;
+        std::string text = readFile(file);
+        std::size_t end = text.rfind('\n', text.find(added));
+        EXPECT_EQ(text.substr(0, end == std::string::npos ? 0 : end + 1), c.after) << c.name;
+        EXPECT_EQ(SentMailRecord(file).find(torn).state, SentMailRecord::State::None) << c.name;
+    }
+}
