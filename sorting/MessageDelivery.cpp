@@ -174,8 +174,12 @@ std::string MessageDelivery::storedText(std::string_view bytes, const std::strin
             text.append(bytes.substr(at));
             return text;
         }
-        if (line[0] != ' ' && line[0] != '\t')
-            dropping = lowerText(std::string(line.substr(0, 12))) == "return-path:";
+        if (line[0] != ' ' && line[0] != '\t') {
+            // "Return-Path :" too: blanks may stand before the colon.
+            std::size_t colon = line.find(':');
+            dropping = colon != std::string_view::npos && isFieldName(line.substr(0, colon)) &&
+                       lowerText(trimText(std::string(line.substr(0, colon)))) == "return-path";
+        }
         if (!dropping)
             text.append(line);
         at = end;

@@ -1056,7 +1056,7 @@ TEST_F(CliWorld, ExportImportExportGivesTheSameFile) {
 
 // Runs the tool and kills it once it made `events` changes to the files in dir (-1: lets
 // it end); returns how many it made.
-int runKilledAfter(const fs::path& dir, const std::string& arguments, int events) {
+int runKilledAfterChanges(const fs::path& dir, const std::string& arguments, int events) {
     int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
     std::string command =
@@ -1097,7 +1097,7 @@ TEST_P(CliKilledNetChange, LeavesTheOldNetOrTheNewOne) {
         std::regex_replace(GetParam(), std::regex("NEW"), (dir / "new.json").string());
     fs::path net = dir / "zelko.ini", old = dir / "old.ini";
     fs::copy_file(net, old);
-    const int events = runKilledAfter(dir, arguments, -1);
+    const int events = runKilledAfterChanges(dir, arguments, -1);
     // Every save sets the time it was learned anew.
     auto withoutLearnDate = [](const std::string& text) {
         return std::regex_replace(text, std::regex("learnDate=.*\n"), "");
@@ -1107,7 +1107,7 @@ TEST_P(CliKilledNetChange, LeavesTheOldNetOrTheNewOne) {
     int outcomes[3] = {}; // the old net, the new one, a mix
     for (int kill = 0; kill < 100; ++kill) {
         fs::copy_file(old, net, fs::copy_options::overwrite_existing);
-        runKilledAfter(dir, arguments, static_cast<int>(random() % (events + 1)));
+        runKilledAfterChanges(dir, arguments, static_cast<int>(random() % (events + 1)));
         std::string now = readFile(net);
         ++outcomes[now == oldNet ? 0 : withoutLearnDate(now) == newNet ? 1 : 2];
     }

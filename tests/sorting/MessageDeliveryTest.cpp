@@ -126,6 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "Return-Path: <a@x.org>\nSubject: a\nRETURN-PATH:\n <b@x.org>\n\n"
                  "Return-Path: in the body\n",
                  "s@y.org", "Return-Path: <s@y.org>\nSubject: a\n\nReturn-Path: in the body\n"},
+        TextCase{"OldReturnPathWithABlankBeforeItsColonReplaced",
+                 "Return-Path : <a@x.org>\nSubject: a\n\nb\n", "s@y.org",
+                 "Return-Path: <s@y.org>\nSubject: a\n\nb\n"},
         TextCase{"CrLfKept", "Subject: a\r\n\r\nb\r\n", "s@y.org",
                  "Return-Path: <s@y.org>\r\nSubject: a\r\n\r\nb\r\n"},
         TextCase{"EmptySender", "Subject: a\n\nb\n", "", "Return-Path: <>\nSubject: a\n\nb\n"},
