@@ -217,6 +217,7 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();
+        MailSent mail;
         if (decided.forward || decided.answer) {
             // A delivered message has no id in the store yet: its mail is known by its key.
             std::optional<SentMailRecord> record;
@@ -224,9 +225,26 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
                 record.emplace(sentMailFile, SentMailRecord::Trim::WhenLong);
             SendingFor sending{record ? &*record : nullptr, 0, false};
             if (decided.forward)
-                forwardMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+                mail = forwardMessage(message.get(), decided.replyAddress, decided.chosen, sending);
             else
-                replyToMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+                mail = replyToMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+        }
+        // A mail that may or may not have gone out (an earlier try was cut off while
+        // sending) is not sent again, and its message is not dropped: one that was to go
+        // nowhere goes to the inbox, where its owner sees it.
+        if (mail.keepMessage()) {
+            outcome.done.failure = mail.keep;
+            if (!delivery) {
+                std::string path;
+                if (FAILED(storeInboxPath(store, &path)))
+                    throw ComException(E_FAIL, "no inbox in the mail store");
+                delivery.emplace(std::vector<std::string>{path});
+                raiseOnFailure(delivery->write(bytes), *delivery);
+                outcome.folders = {"Inbox"};
+                outcome.note = mail.keep;
+            } else {
+                outcome.warning = mail.keep;
+            }
         }
         outcome.times.send = clock.lap();
         if (delivery) {
@@ -234,7 +252,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             outcome.times.commit = clock.lap();
             outcome.files = delivery->files();
         }
-        outcome.done.removed = decided.remove;
+        outcome.done.removed =
+            decided.remove && outcome.folders != std::vector<std::string>{"Inbox"};
         if (outcome.folders != std::vector<std::string>{"Inbox"})
             for (std::size_t i = 0; i < outcome.files.size(); ++i)
                 outcome.done.copies.push_back(

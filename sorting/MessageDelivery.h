@@ -35,6 +35,9 @@ public:
         // Why it went to the inbox though the sorter could not decide on it (the net or
         // the message cannot be read, every chosen folder has a blank name).
         std::string note;
+        // What went wrong beside a delivery that was done (a forward that may or may not
+        // have gone out, the message in its folders).
+        std::string warning;
         // Where the time went, in milliseconds (for the diagnostic log and the benchmark).
         struct Times {
             double parse = 0, patterns = 0, classify = 0, folders = 0, write = 0, send = 0,
