@@ -200,12 +200,11 @@ MailSent sendRecorded(const SendingFor& sending, const std::string& key, const s
         MailSent kept;
         kept.uncertain = true;
         kept.keep = "the " + what + " to '" + shown(to) +
-                    "' may or may not have gone out (an earlier run was cut off after "
+                    "' may or may not have gone out (an earlier attempt was cut off after "
                     "handing it to the sending command and before the command confirmed "
                     "it); it is not sent again";
-        warningLog("ZELKO: %s%s",
-                   sending.messageId ? formatString("message %u: ", sending.messageId).c_str() : "",
-                   kept.keep.c_str());
+        if (sending.attemptsLimited) // a delivery says so itself
+            warningLog("ZELKO: message %u: %s", sending.messageId, kept.keep.c_str());
         return kept;
     }
     if (sending.attemptsLimited && entry.state == SentMailRecord::State::Failed &&
