@@ -20,7 +20,10 @@ class Net;
 // into its folders' tmp/ and before it shows in their new/ (MaildirDelivery): a failed
 // sending delivers nothing, so the transfer agent's next try starts afresh. Each mail is
 // noted in the sorters' sent-mail record, so that try sends only what was not handed to
-// the sending command before; the record is not even read when nothing is to be sent.
+// the sending command before; the record is not even read when nothing is to be sent. A
+// try that finds a mail handed over without the command's confirmation (the last try was
+// killed while sending) does not send it again and stores the message in the inbox when
+// it was to go nowhere: it may or may not have gone out, and the message is not lost.
 class MessageDelivery {
 public:
     struct Outcome {

@@ -198,7 +198,6 @@ MailSent sendRecorded(const SendingFor& sending, const std::string& key, const s
     }
     if (entry.state == SentMailRecord::State::Handed) {
         MailSent kept;
-        kept.uncertain = true;
         kept.keep = "the " + what + " to '" + shown(to) +
                     "' may or may not have gone out (an earlier attempt was cut off after "
                     "handing it to the sending command and before the command confirmed "
@@ -212,8 +211,8 @@ MailSent sendRecorded(const SendingFor& sending, const std::string& key, const s
         warningLog("ZELKO: sending the mail to '%s'%s failed %d times, not trying "
                    "again; the message stays in the inbox",
                    shown(to).c_str(), forMessage(sending).c_str(), entry.attempt);
-        return MailSent{"the " + what + " to '" + shown(to) + "' could not be sent and is given up",
-                        false};
+        return MailSent{"the " + what + " to '" + shown(to) +
+                        "' could not be sent and is given up"};
     }
     int attempt = entry.attempt + 1;
     std::string error;
@@ -239,17 +238,16 @@ MailSent sendRecorded(const SendingFor& sending, const std::string& key, const s
     return {};
 }
 
-// The first reason to keep the message, and whether any mail is uncertain.
+// Every reason to keep the message.
 void join(MailSent& all, const MailSent& one) {
     if (all.keep.empty())
         all.keep = one.keep;
     else if (!one.keep.empty())
         all.keep += "; " + one.keep;
-    all.uncertain |= one.uncertain;
 }
 
 // Read at the first mail, so that only a program that sends says a bad value is ignored.
-int& timeLimit() {
+int timeLimit() {
     static int seconds = [] {
         std::string problem;
         int chosen = defaultSendmailSeconds(&problem);
@@ -268,10 +266,6 @@ void setSendmailCommand(const std::string& newCommand) {
 
 const std::string& sendmailCommand() {
     return command();
-}
-
-void setSendmailTimeLimit(int seconds) {
-    timeLimit() = seconds;
 }
 
 ForwardBody composeForwardBody(IMimeMessage* message) {

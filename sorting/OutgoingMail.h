@@ -15,9 +15,6 @@
 // (defaultSendmailCommand() unless set).
 void setSendmailCommand(const std::string& command);
 const std::string& sendmailCommand();
-// How long the command may take for one mail before it is killed (and the mail counts
-// as failed); defaultSendmailSeconds() unless set.
-void setSendmailTimeLimit(int seconds);
 
 struct ForwardBody {
     std::string subject; // the arrived message's subject, unchanged (UTF-8)
@@ -47,11 +44,9 @@ struct SendingFor {
 // its sending command said so (exit status 0); one the record shows handed over without
 // that is not sent again, and the message must stay where its owner sees it.
 struct MailSent {
-    // Why the arrived message must stay in the inbox; empty when it need not.
+    // Why the arrived message must stay in the inbox (a mail that may or may not have
+    // gone out, or one given up after its second failure); empty when it need not.
     std::string keep;
-    // Whether that is because a mail may or may not have gone out (rather than was
-    // given up after its second failure).
-    bool uncertain = false;
     bool keepMessage() const { return !keep.empty(); }
 };
 
