@@ -111,6 +111,8 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     if (!outcome.note.empty())
         std::fprintf(stderr, "brevalo-cli deliver: %s: the message goes to the inbox\n",
                      outcome.note.c_str());
+    if (!outcome.warning.empty())
+        std::fprintf(stderr, "brevalo-cli deliver: %s\n", outcome.warning.c_str());
     const MessageDelivery::Outcome::Times& t = outcome.times;
     debugLog("deliver: into %zu folder(s); ms: read %.3f setup %.3f store %.3f net %.3f "
              "parse %.3f patterns %.3f classify %.3f folders %.3f write %.3f send %.3f "

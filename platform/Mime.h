@@ -81,6 +81,8 @@ public:
                                       std::vector<std::string>* entries) = 0;
     // SHA-256 of the message's bytes as they were read, in lowercase hex.
     virtual HRESULT GetContentDigest(std::string* digest) = 0;
+    // The message's bytes as they were read.
+    virtual HRESULT GetContentBytes(std::string* bytes) = 0;
 };
 
 // The entries of an address list as the MIME library parses it: a mailbox as its

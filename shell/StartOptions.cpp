@@ -33,6 +33,8 @@ const char* trayUsage() {
            "  MAILDIR           the mail store root (default: ~/Maildir, which the program\n"
            "                    offers to create when it is missing)\n"
            "  BREVALO_SENDMAIL  command that sends mail (default: /usr/sbin/sendmail -t -oi)\n"
+           "  BREVALO_SENDMAIL_TIMEOUT\n"
+           "                    seconds it may take for one mail (default: 60)\n"
            "  XDG_STATE_HOME    where the newest inbox message looked at is kept, in\n"
            "                    brevalo/inbox-seen (default: ~/.local/state; with BREVALO_HOME\n"
            "                    set, in that folder)\n"

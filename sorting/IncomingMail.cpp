@@ -272,22 +272,22 @@ CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
         if (decision.copy)
             copyToTargetFolders(store, id, inboxId, rootFolder, decision.chosen, &done.copies,
                                 file);
-        bool givenUp = false;
+        MailSent mail;
         if (decision.forward)
-            givenUp = !forwardMessage(message, decision.replyAddress, decision.chosen, sending);
+            mail = forwardMessage(message, decision.replyAddress, decision.chosen, sending);
         else if (decision.answer)
-            givenUp = !replyToMessage(message, decision.replyAddress, decision.chosen, sending);
-        if (decision.remove && !givenUp) {
+            mail = replyToMessage(message, decision.replyAddress, decision.chosen, sending);
+        if (decision.remove && !mail.keepMessage()) {
             removeFromInbox(store, id, inboxId);
             done.removed = true;
         }
-        // A mail given up after its retry leaves the message in the inbox: that is a
-        // failure the person must hear of, not a message sorted.
-        if (givenUp) {
+        // A mail given up after its retry, or one that may or may not have gone out,
+        // leaves the message in the inbox: that is a failure the person must hear of,
+        // not a message sorted.
+        if (mail.keepMessage()) {
             done.result = E_FAIL;
-            done.failure = "the mail for message '" + decision.subject +
-                           "' could not be sent and is given up; the message stays in the "
-                           "inbox";
+            done.failure = "message '" + decision.subject + "': " + mail.keep +
+                           "; the message stays in the inbox";
         }
     } catch (const ComException& e) {
         done.result = e.hr();

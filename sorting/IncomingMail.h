@@ -104,7 +104,8 @@ struct CarriedOut {
 // Does what the decision says to inbox message id (file: its file name in the inbox,
 // for the copies' names): copies below rootFolder, then the mail (recorded in
 // sending.record when there is one), then the removal from the inbox. A mail given up
-// after its retry is a failure: the message stays.
+// after its retry, or one that may or may not have gone out, is a failure: the message
+// stays.
 CarriedOut carryOut(IStoreNamespace* store, STOREFOLDERID inboxId, MESSAGEID id,
                     const std::string& file, const SortDecision& decision, IMimeMessage* message,
                     STOREFOLDERID rootFolder, const SendingFor& sending);

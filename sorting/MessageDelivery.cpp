@@ -101,7 +101,9 @@ SortDecision decision(Net* net, IMimeMessage* message, MessageDelivery::Outcome:
 
 // Delivered: what the journal gets, where each copy in a target folder lies.
 void noteDone(MessageDelivery::Outcome& outcome) {
-    outcome.done.removed = outcome.decision.remove;
+    // A message kept in the inbox (a forward that may not have gone out) did not leave it.
+    outcome.done.removed =
+        outcome.decision.remove && outcome.folders != std::vector<std::string>{"Inbox"};
     if (outcome.folders != std::vector<std::string>{"Inbox"})
         for (std::size_t i = 0; i < outcome.files.size(); ++i)
             outcome.done.copies.push_back(
@@ -257,6 +259,7 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();
+        MailSent mail;
         if (decided.forward || decided.answer) {
             // A delivered message has no id in the store yet: its mail is known by its key.
             std::optional<SentMailRecord> record;
@@ -264,9 +267,26 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
                 record.emplace(sentMailFile, SentMailRecord::Trim::WhenLong);
             SendingFor sending{record ? &*record : nullptr, 0, false};
             if (decided.forward)
-                forwardMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+                mail = forwardMessage(message.get(), decided.replyAddress, decided.chosen, sending);
             else
-                replyToMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+                mail = replyToMessage(message.get(), decided.replyAddress, decided.chosen, sending);
+        }
+        // A mail that may or may not have gone out (an earlier try was cut off while
+        // sending) is not sent again, and its message is not dropped: one that was to go
+        // nowhere goes to the inbox, where its owner sees it.
+        if (mail.keepMessage()) {
+            outcome.done.failure = mail.keep;
+            if (!delivery) {
+                std::string path;
+                if (FAILED(storeInboxPath(store, &path)))
+                    throw ComException(E_FAIL, "no inbox in the mail store");
+                delivery.emplace(std::vector<std::string>{path});
+                raiseOnFailure(delivery->write(bytes), *delivery);
+                outcome.folders = {"Inbox"};
+                outcome.note = mail.keep;
+            } else {
+                outcome.warning = mail.keep;
+            }
         }
         outcome.times.send = clock.lap();
         if (delivery) {

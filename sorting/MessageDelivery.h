@@ -22,7 +22,10 @@ class Net;
 // into its folders' tmp/ and before it shows in their new/ (MaildirDelivery): a failed
 // sending delivers nothing, so the transfer agent's next try starts afresh. Each mail is
 // noted in the sorters' sent-mail record, so that try sends only what was not handed to
-// the sending command before; the record is not even read when nothing is to be sent.
+// the sending command before; the record is not even read when nothing is to be sent. A
+// try that finds a mail handed over without the command's confirmation (the last try was
+// killed while sending) does not send it again and stores the message in the inbox when
+// it was to go nowhere: it may or may not have gone out, and the message is not lost.
 // A set of folders a killed delivery of the same bytes left half shown is completed
 // instead (MaildirDelivery::takeOver; its mail went out before), and its outcome lists
 // every copy of the set, those the killed run placed too, so undo finds them all.
@@ -40,6 +43,9 @@ public:
         // Why it went to the inbox though the sorter could not decide on it (the net or
         // the message cannot be read, every chosen folder has a blank name).
         std::string note;
+        // What went wrong beside a delivery that was done (a forward that may or may not
+        // have gone out, the message in its folders).
+        std::string warning;
         // Where the time went, in milliseconds (for the diagnostic log and the benchmark).
         struct Times {
             double parse = 0, patterns = 0, classify = 0, folders = 0, write = 0, send = 0,

@@ -159,41 +159,60 @@ bool isOwn(const std::string& address, const std::vector<std::string>& own) {
     return std::find(own.begin(), own.end(), lowerText(address)) != own.end();
 }
 
-// What names the arrived message across runs: its Message-ID, else its bytes.
+// What names the arrived message across runs: its bytes' digest and its Message-ID (a
+// different message may carry a used one), so only the same message is known again.
 std::string messageKey(IMimeMessage* message) {
+    std::string digest;
+    checkHr(message->GetContentDigest(&digest), "cannot read the message for its digest");
+    std::string key = "content " + digest;
     for (const std::string& id : headerValues(message, "Message-ID")) {
         std::string trimmed = trimText(id);
         if (!trimmed.empty())
-            return "message-id " + trimmed;
+            return key + "\nmessage-id " + trimmed;
     }
-    std::string digest;
-    checkHr(message->GetContentDigest(&digest), "cannot read the message for its digest");
-    return "content " + digest;
+    return key;
 }
 
-// Sends one mail unless the record says it went to the sending command before. False
-// when it failed twice before and is given up.
-bool sendRecorded(const SendingFor& sending, const std::string& key, const std::string& from,
-                  const std::string& to, const std::string& subject, const std::string& body,
-                  AutoSubmitted kind) {
+// The message id a log line names, when there is one (a delivery's message has none yet).
+std::string forMessage(const SendingFor& sending) {
+    return sending.messageId ? formatString(" for message %u", sending.messageId) : std::string();
+}
+
+// Sends one mail unless the record says it went to the sending command before. The
+// message is to be kept when the mail failed twice before and is given up, or when it
+// was handed over before without the command's confirmation: then it may or may not
+// have gone out, and sending it again could send it twice.
+MailSent sendRecorded(const SendingFor& sending, const std::string& key, const std::string& what,
+                      const std::string& from, const std::string& to, const std::string& subject,
+                      const std::string& body, AutoSubmitted kind,
+                      const std::string& original = {}) {
     if (!sending.record) {
-        sendHtmlMail(from, to, subject, body, kind);
-        return true;
+        sendHtmlMail(from, to, subject, body, kind, original);
+        return {};
     }
     SentMailRecord::Entry entry = sending.record->find(key);
-    if (entry.state == SentMailRecord::State::Handed ||
-        entry.state == SentMailRecord::State::Sent) {
-        debugLog("ZELKO: the mail to '%s' for message %u was handed to the sending command "
-                 "before, not sending it again",
-                 shown(to).c_str(), sending.messageId);
-        return true;
+    if (entry.state == SentMailRecord::State::Sent) {
+        debugLog("ZELKO: the %s to '%s'%s was sent before, not sending it again", what.c_str(),
+                 shown(to).c_str(), forMessage(sending).c_str());
+        return {};
+    }
+    if (entry.state == SentMailRecord::State::Handed) {
+        MailSent kept;
+        kept.keep = "the " + what + " to '" + shown(to) +
+                    "' may or may not have gone out (an earlier attempt was cut off after "
+                    "handing it to the sending command and before the command confirmed "
+                    "it); it is not sent again";
+        if (sending.attemptsLimited) // a delivery says so itself
+            warningLog("ZELKO: message %u: %s", sending.messageId, kept.keep.c_str());
+        return kept;
     }
     if (sending.attemptsLimited && entry.state == SentMailRecord::State::Failed &&
         entry.attempt >= SentMailRecord::attemptsAllowed) {
-        warningLog("ZELKO: sending the mail to '%s' for message %u failed %d times, not trying "
+        warningLog("ZELKO: sending the mail to '%s'%s failed %d times, not trying "
                    "again; the message stays in the inbox",
-                   shown(to).c_str(), sending.messageId, entry.attempt);
-        return false;
+                   shown(to).c_str(), forMessage(sending).c_str(), entry.attempt);
+        return MailSent{"the " + what + " to '" + shown(to) +
+                        "' could not be sent and is given up"};
     }
     int attempt = entry.attempt + 1;
     std::string error;
@@ -201,22 +220,42 @@ bool sendRecorded(const SendingFor& sending, const std::string& key, const std::
         throw ComException(E_FAIL, "cannot record the sending in " + sending.record->fileName() +
                                        ": " + error + "; nothing was sent");
     try {
-        sendHtmlMail(from, to, subject, body, kind);
+        sendHtmlMail(from, to, subject, body, kind, original);
     } catch (const ComException&) {
         sending.record->failed(key);
         // A delivery says so itself, and its transfer agent tries again.
         if (sending.attemptsLimited && attempt < SentMailRecord::attemptsAllowed)
-            warningLog("ZELKO: sending the mail to '%s' for message %u failed; it is tried once "
+            warningLog("ZELKO: sending the mail to '%s'%s failed; it is tried once "
                        "more at the next start",
-                       shown(to).c_str(), sending.messageId);
+                       shown(to).c_str(), forMessage(sending).c_str());
         else if (sending.attemptsLimited)
-            warningLog("ZELKO: sending the mail to '%s' for message %u failed again, not trying "
+            warningLog("ZELKO: sending the mail to '%s'%s failed again, not trying "
                        "again",
-                       shown(to).c_str(), sending.messageId);
+                       shown(to).c_str(), forMessage(sending).c_str());
         throw;
     }
     sending.record->sent(key);
-    return true;
+    return {};
+}
+
+// Every reason to keep the message.
+void join(MailSent& all, const MailSent& one) {
+    if (all.keep.empty())
+        all.keep = one.keep;
+    else if (!one.keep.empty())
+        all.keep += "; " + one.keep;
+}
+
+// Read at the first mail, so that only a program that sends says a bad value is ignored.
+int timeLimit() {
+    static int seconds = [] {
+        std::string problem;
+        int chosen = defaultSendmailSeconds(&problem);
+        if (!problem.empty())
+            warningLog("%s", problem.c_str());
+        return chosen;
+    }();
+    return seconds;
 }
 
 } // namespace
@@ -266,11 +305,13 @@ std::string composeReplyText(const RefsPtr& folders) {
     return text;
 }
 
-bool forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
-                    const SendingFor& sending) {
+MailSent forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                        const SendingFor& sending) {
     ForwardBody forward = composeForwardBody(message);
+    std::string original;
+    checkHr(message->GetContentBytes(&original), "cannot read the message to forward it");
     std::string key = sending.record ? messageKey(message) : std::string();
-    bool allSent = true;
+    MailSent all;
     for (int i = 0; i < refsCount(folders); ++i) {
         auto* folder = (*folders)[static_cast<std::size_t>(i)].as<NeuronOut>();
         if (!folder)
@@ -278,23 +319,24 @@ bool forwardMessage(IMimeMessage* message, const std::string& from, const RefsPt
         std::string to = joinTexts(folder->getEmails(), ";");
         if (to.empty())
             continue;
-        allSent &= sendRecorded(sending, SentMailRecord::key(key, "forward\n" + to), from, to,
-                                forward.subject, forward.body, AutoSubmitted::Generated);
+        join(all,
+             sendRecorded(sending, SentMailRecord::key(key, "forward\n" + to), "forward", from, to,
+                          forward.subject, forward.body, AutoSubmitted::Generated, original));
     }
-    return allSent;
+    return all;
 }
 
-bool replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
-                    const SendingFor& sending) {
+MailSent replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                        const SendingFor& sending) {
     AnswerRecipient recipient = answerRecipient(message, from);
     if (recipient.address.empty())
-        return true;
+        return {};
     ForwardBody forward = composeForwardBody(message);
     std::string reply = composeReplyText(folders);
     std::string key = sending.record ? messageKey(message) : std::string();
-    return sendRecorded(sending, SentMailRecord::key(key, "answer\n" + recipient.address), from,
-                        recipient.address, forward.subject, "<p>" + reply + "</p>" + forward.body,
-                        AutoSubmitted::Replied);
+    return sendRecorded(sending, SentMailRecord::key(key, "answer\n" + recipient.address), "answer",
+                        from, recipient.address, forward.subject,
+                        "<p>" + reply + "</p>" + forward.body, AutoSubmitted::Replied);
 }
 
 AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from) {
@@ -325,13 +367,14 @@ AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from) 
 }
 
 void sendHtmlMail(const std::string& from, const std::string& to, const std::string& subject,
-                  const std::string& body, AutoSubmitted kind) {
+                  const std::string& body, AutoSubmitted kind, const std::string& original) {
     std::string document = "<HTML><HEAD>"
                            "<META http-equiv=Content-Type content='text/html; charset=UTF-8'>"
                            "</HEAD><BODY>" +
                            body + "</BODY></HTML>";
     com_ptr<IOEMessage> sender;
-    checkHr(createOEMessage(command(), sender.out()), "CoCreateInstance error");
+    checkHr(createOEMessage(command(), sender.out(), timeLimit()),
+            "cannot make the sending component");
     std::uint32_t handle = 0, result = 0;
     auto check = [&sender](HRESULT hr) {
         if (FAILED(hr))
@@ -345,6 +388,8 @@ void sendHtmlMail(const std::string& from, const std::string& to, const std::str
     check(
         sender->SetExtraHeader(handle, "Auto-Submitted",
                                kind == AutoSubmitted::Replied ? "auto-replied" : "auto-generated"));
+    if (!original.empty())
+        check(sender->AttachMessage(handle, original));
     check(sender->Send(handle, &result));
 }
 

@@ -8,9 +8,10 @@
 
 // The mail the sorter sends of its own: forwards to a folder's relevant persons and
 // automatic answers to the sender. Both are HTML: the answer text (replies only), a
-// table of the arrived message's header fields, then its body.
+// table of the arrived message's header fields, then its body; a forward carries the
+// arrived message itself too, whole, as an attached message/rfc822 part.
 
-// The command the sending component pipes each message to; set once at start-up
+// The command the sending component hands each message to; set once at start-up
 // (defaultSendmailCommand() unless set).
 void setSendmailCommand(const std::string& command);
 const std::string& sendmailCommand();
@@ -39,14 +40,23 @@ struct SendingFor {
     bool attemptsLimited = true;
 };
 
+// What became of the mail sent for an arrived message. A mail counts as sent only when
+// its sending command said so (exit status 0); one the record shows handed over without
+// that is not sent again, and the message must stay where its owner sees it.
+struct MailSent {
+    // Why the arrived message must stay in the inbox (a mail that may or may not have
+    // gone out, or one given up after its second failure); empty when it need not.
+    std::string keep;
+    bool keepMessage() const { return !keep.empty(); }
+};
+
 // One message per chosen folder that has addresses, to all of them at once (only the
-// addresses typed for the folder). False when a mail was given up after its second
-// failure: the arrived message must stay in the inbox.
-bool forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
-                    const SendingFor& sending = {});
-// One answer to answerRecipient(), nothing when it refuses. False as above.
-bool replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
-                    const SendingFor& sending = {});
+// addresses typed for the folder). A failure to send raises ComException.
+MailSent forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                        const SendingFor& sending = {});
+// One answer to answerRecipient(), nothing when it refuses.
+MailSent replyToMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
+                        const SendingFor& sending = {});
 
 // The one mailbox an answer goes to: the first entry of Reply-To, else (when that field
 // names no address) of Sender, else of From; it must be an addr-spec whose local part
@@ -62,10 +72,11 @@ AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from);
 // What the Auto-Submitted header of a sent message says.
 enum class AutoSubmitted { Generated, Replied };
 
-// Wraps body into the sent document and sends it; every failure raises ComException
-// whose text says what failed (the command and its exit status for sending).
+// Wraps body into the sent document and sends it, with original (the arrived message's
+// bytes) attached when not empty; every failure raises ComException whose text says what
+// failed (the command and its exit status for sending).
 void sendHtmlMail(const std::string& from, const std::string& to, const std::string& subject,
-                  const std::string& body, AutoSubmitted kind);
+                  const std::string& body, AutoSubmitted kind, const std::string& original = {});
 
 // Why a message must not be answered automatically, or empty when it may be: it is
 // automatic mail itself (an Auto-Submitted header other than "no", Precedence bulk, junk

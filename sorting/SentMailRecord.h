@@ -10,9 +10,11 @@
 // not send it again when it looks at the message once more.
 //
 // One line per event, "<unix time> <key> <state> <attempt> <message id>": "handed" is appended
-// and synced before the mail goes to the sending command, "sent" or "failed" after.
-// A mail whose last line is "handed" or "sent" is never sent again; one that failed is
-// tried once more (at the next start), then given up. At start the file is rewritten
+// and synced before the mail goes to the sending command, "sent" (the command exited 0)
+// or "failed" after. A mail whose last line is "handed" or "sent" is never sent again;
+// only "sent" counts as sent: a "handed" one may or may not have gone out, and its
+// message is kept. One that failed is tried once more (at the next start), then given
+// up. At start the file is rewritten
 // (beside it, synced, renamed) with the last line of every mail younger than
 // keptSeconds, at most keptMails of them, so it does not grow for ever.
 //
@@ -50,7 +52,7 @@ public:
     SentMailRecord& operator=(const SentMailRecord&) = delete;
 
     // The key of one mail sent for an arrived message: messageKey names the message
-    // (its Message-ID, else a digest of its bytes), mail the mail (kind and recipients).
+    // (a digest of its bytes and its Message-ID), mail the mail (kind and recipients).
     static std::string key(const std::string& messageKey, const std::string& mail);
 
     Entry find(const std::string& key) const;

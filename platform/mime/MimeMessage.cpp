@@ -210,3 +210,14 @@ HRESULT MimeMessage::GetContentDigest(std::string* digest) {
     *digest = MimeOleDigest(bytes->data, bytes->len);
     return S_OK;
 }
+
+HRESULT MimeMessage::GetContentBytes(std::string* text) {
+    if (!text)
+        return E_POINTER;
+    GByteArray* bytes =
+        source ? g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source.get())) : nullptr;
+    if (!bytes)
+        return E_FAIL;
+    text->assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+    return S_OK;
+}

@@ -22,6 +22,7 @@ public:
     HRESULT GetAddressEntries(std::uint32_t addressType,
                               std::vector<std::string>* entries) override;
     HRESULT GetContentDigest(std::string* digest) override;
+    HRESULT GetContentBytes(std::string* bytes) override;
 
     // The entries of a parsed address list, in the form GetAddressEntries gives them.
     static void listEntries(InternetAddressList* list, std::vector<std::string>& entries);

@@ -1,10 +1,12 @@
 #include "platform/sendmail/ChildProcess.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,48 +18,38 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-// Writing to a command that exits early must not kill us with SIGPIPE: block it for
-// this thread while writing and drop a pending one afterwards.
-class SigpipeBlock {
-public:
-    SigpipeBlock() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &set, &previous);
-    }
-    ~SigpipeBlock() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGPIPE);
-        timespec zero{0, 0};
-        while (sigtimedwait(&set, nullptr, &zero) == SIGPIPE) {
-        }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
+using Clock = std::chrono::steady_clock;
 
-private:
-    sigset_t previous;
-};
+// Milliseconds to wait in poll() until the deadline (-1: none), at most step when the
+// child's end cannot be polled for.
+int waitMs(bool limited, Clock::time_point deadline, int step) {
+    if (!limited)
+        return step;
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0)
+        return 0;
+    return step < 0 || left < step ? static_cast<int>(left) : step;
+}
 
 } // namespace
 
-ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv,
-                                       const std::string& input) {
+ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int inputFd,
+                                       int timeLimitSeconds) {
     Result result;
     if (argv.empty()) {
         result.failure = "no command";
         return result;
     }
-    int in[2], err[2], exec[2];
-    if (pipe2(in, O_CLOEXEC) != 0) {
+    int err[2], exec[2];
+    if (pipe2(err, O_CLOEXEC) != 0) {
         result.failure = std::string("pipe failed: ") + std::strerror(errno);
         return result;
     }
-    if (pipe2(err, O_CLOEXEC) != 0 || pipe2(exec, O_CLOEXEC) != 0) {
+    if (pipe2(exec, O_CLOEXEC) != 0) {
         result.failure = std::string("pipe failed: ") + std::strerror(errno);
-        close(in[0]);
-        close(in[1]);
+        close(err[0]);
+        close(err[1]);
         return result;
     }
     std::vector<char*> args;
@@ -68,12 +60,14 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv,
     pid_t pid = fork();
     if (pid < 0) {
         result.failure = std::string("fork failed: ") + std::strerror(errno);
-        for (int fd : {in[0], in[1], err[0], err[1], exec[0], exec[1]})
+        for (int fd : {err[0], err[1], exec[0], exec[1]})
             close(fd);
         return result;
     }
     if (pid == 0) {
-        dup2(in[0], 0);
+        // Its own group, so that the time limit ends whatever it started too.
+        setpgid(0, 0);
+        dup2(inputFd, 0);
         dup2(err[1], 2);
         execvp(args[0], args.data());
         int error = errno;
@@ -81,7 +75,7 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv,
         (void)ignored;
         _exit(127);
     }
-    close(in[0]);
+    setpgid(pid, pid); // as the child does: whichever runs first
     close(err[1]);
     close(exec[1]);
 
@@ -92,7 +86,6 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv,
     } while (n < 0 && errno == EINTR);
     close(exec[0]);
     if (n == static_cast<ssize_t>(sizeof execError)) {
-        closeFd(in[1]);
         closeFd(err[0]);
         waitpid(pid, nullptr, 0);
         result.failure = std::strerror(execError);
@@ -100,46 +93,58 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv,
     }
     result.started = true;
 
-    // Feed standard input while draining standard error, so neither side can block.
-    {
-        SigpipeBlock block;
-        std::size_t written = 0;
-        fcntl(in[1], F_SETFL, O_NONBLOCK);
-        while (in[1] >= 0 || err[0] >= 0) {
-            pollfd fds[2];
-            int count = 0;
-            if (in[1] >= 0)
-                fds[count++] = {in[1], POLLOUT, 0};
-            if (err[0] >= 0)
-                fds[count++] = {err[0], POLLIN, 0};
-            if (poll(fds, count, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
+    // Drain standard error until the child ends or the time is up. The child's end is
+    // polled for through a pidfd: something it left running may keep standard error open.
+    bool limited = timeLimitSeconds > 0;
+    Clock::time_point deadline =
+        Clock::now() + std::chrono::seconds(limited ? timeLimitSeconds : 0);
+    int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    int status = 0;
+    bool reaped = false;
+    while (!reaped) {
+        pollfd fds[2];
+        int count = 0;
+        if (err[0] >= 0)
+            fds[count++] = {err[0], POLLIN, 0};
+        if (pidFd >= 0)
+            fds[count++] = {pidFd, POLLIN, 0};
+        // Without a pidfd (an old kernel) the child's end is looked for every 100 ms.
+        int ready =
+            poll(fds, static_cast<nfds_t>(count), waitMs(limited, deadline, pidFd >= 0 ? -1 : 100));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (err[0] >= 0 && ready > 0 && fds[0].revents) {
+            char buffer[1024];
+            ssize_t r = read(err[0], buffer, sizeof buffer);
+            if (r > 0 && result.errorOutput.size() < 4096)
+                result.errorOutput.append(buffer, static_cast<std::size_t>(r));
+            else if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR))
+                closeFd(err[0]);
+        }
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        reaped = done == pid;
+        if (!reaped && limited && Clock::now() >= deadline) {
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL); // in case it had not yet become the group's leader
+            result.timedOut = true;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            for (int i = 0; i < count; ++i) {
-                if (fds[i].fd == in[1] && fds[i].revents) {
-                    ssize_t w = write(in[1], input.data() + written, input.size() - written);
-                    if (w > 0)
-                        written += static_cast<std::size_t>(w);
-                    if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == input.size())
-                        closeFd(in[1]);
-                } else if (fds[i].fd == err[0] && fds[i].revents) {
-                    char buffer[1024];
-                    ssize_t r = read(err[0], buffer, sizeof buffer);
-                    if (r > 0) {
-                        if (result.errorOutput.size() < 4096)
-                            result.errorOutput.append(buffer, static_cast<std::size_t>(r));
-                    } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
-                        closeFd(err[0]);
-                    }
-                }
-            }
+            reaped = true;
         }
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (!reaped)
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    // What the child wrote just before it ended.
+    if (err[0] >= 0) {
+        fcntl(err[0], F_SETFL, O_NONBLOCK);
+        char buffer[1024];
+        for (ssize_t r;
+             result.errorOutput.size() < 4096 && (r = read(err[0], buffer, sizeof buffer)) > 0;)
+            result.errorOutput.append(buffer, static_cast<std::size_t>(r));
     }
+    closeFd(err[0]);
+    closeFd(pidFd);
     if (WIFEXITED(status)) {
         result.exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

@@ -7,9 +7,12 @@
 
 #include <gmime/gmime.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -88,7 +91,82 @@ void addAddresses(InternetAddressList* list, const std::string& text) {
     flush();
 }
 
+// The transfer encoding that leaves bytes as they are: 7bit for short ASCII lines, 8bit
+// with other bytes but no NUL, binary else (a message/rfc822 part may not be encoded).
+GMimeContentEncoding identityEncoding(const std::string& bytes) {
+    bool eightBit = false;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == 0)
+            return GMIME_CONTENT_ENCODING_BINARY;
+        if (c >= 0x80)
+            eightBit = true;
+        if (c == '\n') {
+            if (i - lineStart > 998)
+                return GMIME_CONTENT_ENCODING_BINARY;
+            lineStart = i + 1;
+        }
+    }
+    if (bytes.size() - lineStart > 998)
+        return GMIME_CONTENT_ENCODING_BINARY;
+    return eightBit ? GMIME_CONTENT_ENCODING_8BIT : GMIME_CONTENT_ENCODING_7BIT;
+}
+
+// An unlinked file holding text, rewound; -1 with the reason in error when it cannot be
+// written whole.
+int temporaryFileWith(const std::string& text, std::string& error) {
+    const char* variable = std::getenv("TMPDIR");
+    std::string folder = variable && *variable == '/' ? variable : "/tmp";
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without O_TMPFILE: a named file, unlinked at once.
+        std::string name = folder + "/brevalo-mail-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            ::unlink(name.c_str());
+    }
+    if (fd < 0) {
+        error = "cannot make a temporary file in " + folder + ": " + std::strerror(errno);
+        return -1;
+    }
+    for (std::size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = "write(temporary file in " + folder +
+                    ") failed: " + std::strerror(n < 0 ? errno : ENOSPC);
+            ::close(fd);
+            return -1;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        error = "lseek(temporary file in " + folder + ") failed: " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
+
+int defaultSendmailSeconds(std::string* problem) {
+    const char* text = std::getenv("BREVALO_SENDMAIL_TIMEOUT");
+    if (!text || !*text)
+        return sendmailSecondsDefault;
+    char* end = nullptr;
+    errno = 0;
+    long seconds = std::strtol(text, &end, 10);
+    if (errno == 0 && *end == '\0' && seconds >= 1 && seconds <= sendmailSecondsMost)
+        return static_cast<int>(seconds);
+    if (problem)
+        *problem = formatString("BREVALO_SENDMAIL_TIMEOUT '%.40s' is not a number of seconds "
+                                "from 1 to %d; the sending command gets %d seconds",
+                                text, sendmailSecondsMost, sendmailSecondsDefault);
+    return sendmailSecondsDefault;
+}
 
 std::string defaultSendmailCommand() {
     const char* command = std::getenv("BREVALO_SENDMAIL");
@@ -97,14 +175,15 @@ std::string defaultSendmailCommand() {
     return "/usr/sbin/sendmail -t -oi";
 }
 
-HRESULT createOEMessage(const std::string& command, IOEMessage** message) {
+HRESULT createOEMessage(const std::string& command, IOEMessage** message, int timeLimitSeconds) {
     if (!message)
         return E_POINTER;
-    *message = new SendmailMessage(command);
+    *message = new SendmailMessage(command, timeLimitSeconds);
     return S_OK;
 }
 
-SendmailMessage::SendmailMessage(std::string command) : command(std::move(command)) {
+SendmailMessage::SendmailMessage(std::string command, int timeLimitSeconds)
+    : command(std::move(command)), timeLimitSeconds(timeLimitSeconds) {
     initGMime();
 }
 
@@ -169,6 +248,13 @@ HRESULT SendmailMessage::SetExtraHeader(std::uint32_t handle, const char* name,
     return S_OK;
 }
 
+HRESULT SendmailMessage::AttachMessage(std::uint32_t handle, const std::string& bytes) {
+    if (!validHandle(handle))
+        return fail(E_INVALIDARG, "AttachMessage: no message created");
+    attached = bytes;
+    return S_OK;
+}
+
 std::string SendmailMessage::render() {
     GPtr<GMimeMessage> message(g_mime_message_new(TRUE));
     addAddresses(g_mime_message_get_from(message.get()), from);
@@ -188,8 +274,25 @@ std::string SendmailMessage::render() {
     GPtr<GMimeTextPart> part(g_mime_text_part_new_with_subtype(bodySubtype.c_str()));
     g_mime_text_part_set_text(part.get(), body.c_str());
     g_mime_text_part_set_charset(part.get(), "utf-8");
-    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(part.get()));
-    g_mime_object_encode(GMIME_OBJECT(message.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+    g_mime_object_encode(GMIME_OBJECT(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+    if (attached.empty()) {
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(part.get()));
+    } else {
+        // The arrived message as its bytes, not parsed and written again: what arrives
+        // is what was forwarded, attachments and all.
+        GPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
+        GPtr<GMimePart> original(g_mime_part_new_with_type("message", "rfc822"));
+        GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(
+            reinterpret_cast<const char*>(attached.data()), attached.size()));
+        GPtr<GMimeDataWrapper> content(
+            g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+        g_mime_part_set_content(original.get(), content.get());
+        g_mime_part_set_content_encoding(original.get(), identityEncoding(attached));
+        g_mime_object_set_disposition(GMIME_OBJECT(original.get()), "inline");
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(original.get()));
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
+    }
 
     char* text = g_mime_object_to_string(GMIME_OBJECT(message.get()), nullptr);
     std::string rendered = text ? text : "";
@@ -209,10 +312,20 @@ HRESULT SendmailMessage::Send(std::uint32_t handle, std::uint32_t* result) {
             return fail(E_INVALIDARG, "sendmail: no recipient address in '" + oneLine(to) + "'");
     }
     std::vector<std::string> argv = commandWords(command);
-    ChildProcess::Result run = ChildProcess::run(argv, render());
+    std::string written;
+    int input = temporaryFileWith(render(), written);
+    if (input < 0)
+        return fail(E_FAIL, "the mail was not handed to '" + command + "': " + written);
+    ChildProcess::Result run = ChildProcess::run(argv, input, timeLimitSeconds);
+    ::close(input);
     if (!run.started)
         return fail(E_FAIL,
                     "sendmail command '" + command + "' could not be started: " + run.failure);
+    if (run.timedOut)
+        return fail(E_FAIL, formatString("sendmail command '%s' did not end within %d seconds "
+                                         "and was killed: %s",
+                                         command.c_str(), timeLimitSeconds,
+                                         trimText(run.errorOutput).c_str()));
     if (run.signal)
         return fail(E_FAIL,
                     formatString("sendmail command '%s' was killed by signal %d: %s",

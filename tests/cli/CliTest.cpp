@@ -20,6 +20,7 @@
 #include <sys/file.h>
 #include <set>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
@@ -900,8 +901,9 @@ protected:
 };
 
 // A sorter killed right after handing a message's mail to the sending command (variants 2
-// and 3 send before the message leaves the inbox) sends nothing more for that message at
-// the next start; the next message's mail still goes out.
+// and 3 send before the message leaves the inbox) cannot know whether it went out: at the
+// next start that message stays in the inbox with a line saying so and nothing is sent
+// for it again; the next message's mail still goes out.
 struct KilledAfterSendingCase {
     const char* name;
     int variant;
@@ -923,15 +925,12 @@ TEST_P(CliKilledAfterSending, SendsNothingMoreAtRestart) {
     EXPECT_EQ(inboxFiles().size(), 2u); // killed before it removed the first one
 
     fs::remove(dir / "kill-sorter");
-    setenv("BREVALO_DEBUG", "1", 1); // for the line that says why nothing is sent again
-    EXPECT_EQ(run("sort --once"), 0) << errors();
+    EXPECT_NE(run("sort --once"), 0) << errors(); // the first one is not sorted
     EXPECT_EQ(recipients(), (std::vector<std::string>{c.firstRecipient, c.secondRecipient}))
         << errors();
-    EXPECT_NE(errors().find("was handed to the sending command before, not sending it again"),
-              std::string::npos)
-        << errors();
-    EXPECT_TRUE(inboxFiles().empty()) << errors();
-    EXPECT_EQ(messageIdCounts()["<reliable-1@example.org>"], 1); // its copy in Invoices
+    EXPECT_NE(errors().find("may or may not have gone out"), std::string::npos) << errors();
+    EXPECT_EQ(inboxFiles().size(), 1u) << errors();
+    EXPECT_EQ(messageIdCounts()["<reliable-1@example.org>"], 2); // and its copy in Invoices
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -1487,5 +1486,85 @@ TEST_F(CliSending, DeliverWaitsForARewriteOfTheRecordAndLosesNoLine) {
     EXPECT_EQ(states,
               (std::vector<std::string>{"other sent", "delivered handed", "delivered sent"}));
 }
+
+// Random SIGKILLs of deliver (or sort --once) forwarding with no kept copy, each followed
+// by the transfer agent's retry (or the next run). Every message (all with one Message-ID,
+// as any sender may reuse one) ends forwarded once or kept in the inbox with a line saying
+// its forward may or may not have gone out; every mail holds the message, PDF and all.
+class CliKilledWhileForwarding : public CliSending, public testing::WithParamInterface<bool> {};
+
+TEST_P(CliKilledWhileForwarding, NoMessageIsLostOrSentTwice) {
+    sendWith(2);
+    std::string ini = readFile(dir / "zelko.ini"); // keeping no copy
+    std::ofstream(dir / "zelko.ini") << ini.replace(0, ini.find('\n'), "[settings]\nstoremail=_0_");
+    fs::path sent = dir / "sent", input = dir / "in.eml";
+    // Named by process: a killed run's command may record beside the retry's.
+    std::ofstream(dir / "sendmail") << "#!/bin/sh\nt='" << sent.string()
+                                    << "'/$$\ncat > \"$t.tmp\" && mv \"$t.tmp\" \"$t.eml\"\n";
+    prctl(PR_SET_CHILD_SUBREAPER, 1); // to wait for the sending commands killed runs left
+    std::string command = GetParam() ? "deliver < " + input.string() : "sort --once", pdf;
+    for (int i = 0; i < 4000; ++i)
+        pdf += "JVBERi0xLjQKJcfsj6IKNSAwIG9iago8PC9MZW5ndGggNiAwIFI+PgpzdHJlYW0K\n";
+    std::mt19937 random(std::random_device{}());
+    long spanUs = 1;
+    int kills = 0, lost = 0, twice = 0, duplicated = 0, cut = 0, kept = 0;
+    for (int n = 0; kills < 100 && n < 400; ++n) {
+        std::string subject = "\nSubject: bill " + std::to_string(n) + "\n";
+        std::string mail = "From: s@example.org" + subject +
+                           "Message-ID: <kill@example.org>"
+                           "\nContent-Type: multipart/mixed; boundary=b\n\n--b\n\ninvoice "
+                           "amount due\n--b\nContent-Type: application/pdf\n\n" +
+                           pdf + "--b--\n";
+        std::ofstream(input, std::ios::binary) << mail;
+        if (!GetParam())
+            deliver(std::to_string(n) + ".host", mail);
+        auto began = std::chrono::steady_clock::now();
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::string line = "exec " + std::string(BREVALO_BIN_DIR) + "/brevalo-cli " + command;
+            execl("/bin/sh", "sh", "-c", (line + " >/dev/null 2>&1").c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        if (n > 0) { // the first run tells how long one takes
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % spanUs));
+            kill(pid, SIGKILL);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (n == 0)
+            spanUs =
+                2 * ((std::chrono::steady_clock::now() - began) / std::chrono::microseconds(1));
+        kills += WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        for (int tries = 0; run(command) == 75 && GetParam() && tries < 5; ++tries) {
+        }
+        while (waitpid(-1, nullptr, 0) > 0) {
+        }
+        int sends = 0, stored = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "Maildir"))
+            stored += entry.path().parent_path().filename() != "tmp" && entry.is_regular_file() &&
+                      readFile(entry.path()).find(subject) != std::string::npos;
+        for (const auto& entry : fs::directory_iterator(sent)) {
+            std::string text = readFile(entry.path());
+            bool ours =
+                entry.path().extension() == ".eml" && text.find(subject) != std::string::npos;
+            sends += ours;
+            cut += ours && text.find(mail) == std::string::npos;
+        }
+        lost += sends == 0 && stored == 0;
+        twice += sends > 1;
+        duplicated += stored > 1;
+        kept += stored > 0;
+        EXPECT_TRUE(!stored || errors().find("may or may not have gone out") != std::string::npos)
+            << subject << " kept without a line: " << errors();
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    std::printf("%d kills: %d lost, %d sent twice, %d duplicated, %d kept, %d cut\n", kills, lost,
+                twice, duplicated, kept, cut);
+    EXPECT_GE(kills, 100);
+    EXPECT_EQ(lost + twice + duplicated + cut, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, CliKilledWhileForwarding, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "deliver" : "sort_once"; });
 
 } // namespace

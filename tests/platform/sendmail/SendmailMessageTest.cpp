@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -30,9 +32,10 @@ protected:
 
     HRESULT send(const std::string& command, const std::u16string& subject,
                  const std::u16string& from, const std::u16string& to, const std::u16string& body,
-                 std::string* error = nullptr) {
+                 std::string* error = nullptr, const std::string& attached = {},
+                 int seconds = sendmailSecondsDefault) {
         com_ptr<IOEMessage> message;
-        EXPECT_EQ(createOEMessage(command, message.out()), S_OK);
+        EXPECT_EQ(createOEMessage(command, message.out(), seconds), S_OK);
         std::uint32_t handle = 0, result = 0;
         EXPECT_EQ(message->Create(0, 0, &handle), S_OK);
         EXPECT_EQ(message->SetBody(handle, body, "text", "html", &result), S_OK);
@@ -40,6 +43,9 @@ protected:
         EXPECT_EQ(message->SetHeader(handle, PID_HDR_FROM, from, &result), S_OK);
         EXPECT_EQ(message->SetHeader(handle, PID_HDR_TO, to, &result), S_OK);
         EXPECT_EQ(message->SetExtraHeader(handle, "Auto-Submitted", "auto-replied"), S_OK);
+        if (!attached.empty()) {
+            EXPECT_EQ(message->AttachMessage(handle, attached), S_OK);
+        }
         HRESULT hr = message->Send(handle, &result);
         if (error)
             *error = message->ErrorText();
@@ -141,6 +147,40 @@ TEST_F(Recorder, ACommandThatStopsReadingDoesNotKillTheSender) {
     std::string error;
     EXPECT_EQ(send(script.string(), u"s", u"a@example.org", u"b@example.org", big, &error), E_FAIL);
     EXPECT_NE(error.find("status 3"), std::string::npos) << error;
+}
+
+// A command that does not end in time is killed with what it started (here a sleep
+// that would keep running), and the mail counts as failed.
+TEST_F(Recorder, ACommandPastItsTimeLimitIsKilledWithItsProcessGroup) {
+    std::ofstream(script)
+        << "#!/bin/sh\nsleep 600 &\necho $! > \"$(dirname \"$0\")/child\"\nwait\n";
+    std::string error;
+    EXPECT_EQ(send(script.string(), u"s", u"a@x.org", u"b@x.org", u"x", &error, {}, 1), E_FAIL);
+    EXPECT_NE(error.find("did not end within 1 seconds"), std::string::npos) << error;
+    int child = std::stoi(readFile(dir / "child"));
+    pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, child, 0)), POLLIN, 0};
+    EXPECT_TRUE(ended.fd < 0 || poll(&ended, 1, 10000) == 1) << "the sleep outlived the limit";
+    close(ended.fd);
+}
+
+// A forward's arrived message travels as its own bytes in a message/rfc822 part, in the
+// transfer encoding that leaves them as they are.
+TEST_F(Recorder, TheArrivedMessageTravelsByteForByte) {
+    for (auto [original, encoding] : std::vector<std::pair<std::string, const char*>>{
+             {"Subject: pdf\nContent-Type: multipart/mixed; boundary=b\n\n--b\n\nbill\n--b\n"
+              "Content-Type: application/pdf\n\nJVBERi0x\n--b--\n",
+              "7bit"},
+             {"Subject: s\n\nGr\xC3\xBC\xC3\x9F\x65\n", "8bit"},
+             {"Subject: s\n\n" + std::string(999, 'x'), "binary"}}) {
+        ASSERT_EQ(send(script.string(), u"s", u"a@x.org", u"b@x.org", u"x", nullptr, original),
+                  S_OK);
+        std::string sent = readFile(dir / "message");
+        std::size_t part = sent.find("Content-Type: message/rfc822"),
+                    body = sent.find("\n\n", part);
+        ASSERT_NE(part, std::string::npos) << sent;
+        EXPECT_NE(sent.substr(part, body - part).find(encoding), std::string::npos) << sent;
+        EXPECT_EQ(sent.substr(body + 2, original.size()), original);
+    }
 }
 
 TEST(SendmailCommand, EnvironmentOverridesTheDefault) {
