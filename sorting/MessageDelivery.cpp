@@ -277,10 +277,7 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (mail.keepMessage()) {
             outcome.done.failure = mail.keep;
             if (!delivery) {
-                std::string path;
-                if (FAILED(storeInboxPath(store, &path)))
-                    throw ComException(E_FAIL, "no inbox in the mail store");
-                delivery.emplace(std::vector<std::string>{path});
+                delivery = std::make_unique<MaildirDelivery>(std::vector<std::string>{inboxPath});
                 raiseOnFailure(delivery->write(bytes), *delivery);
                 outcome.folders = {"Inbox"};
                 outcome.note = mail.keep;
