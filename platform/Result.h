@@ -19,6 +19,9 @@ constexpr HRESULT MIME_E_NOT_FOUND = static_cast<HRESULT>(0x800CCE05u);
 // A folder has given out every message id (a new message can get none until its ids are
 // numbered afresh).
 constexpr HRESULT STORE_E_NO_IDS_LEFT = static_cast<HRESULT>(0x800C0101u);
+// The sending command had the whole mail and was cut off (killed at its time limit or by a
+// signal) before it said how it went: the mail may or may not have gone out.
+constexpr HRESULT SEND_E_OUTCOME_UNKNOWN = static_cast<HRESULT>(0x800C0201u);
 
 // Maps an errno value to a failure code (the platform's "HRESULT from Win32" rule:
 // facility 7, the error number in the low word), so the number stays readable.

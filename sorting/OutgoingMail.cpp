@@ -221,7 +221,17 @@ MailSent sendRecorded(const SendingFor& sending, const std::string& key, const s
                                        ": " + error + "; nothing was sent");
     try {
         sendHtmlMail(from, to, subject, body, kind, original);
-    } catch (const ComException&) {
+    } catch (const ComException& e) {
+        // Cut off after it had the whole mail: the "handed" line stays the last, so the
+        // mail is never sent again, and the message is kept.
+        if (e.hr() == SEND_E_OUTCOME_UNKNOWN) {
+            MailSent kept;
+            kept.keep = "the " + what + " to '" + shown(to) + "' may or may not have gone out (" +
+                        e.what() + "); it is not sent again";
+            if (sending.attemptsLimited)
+                warningLog("ZELKO: message %u: %s", sending.messageId, kept.keep.c_str());
+            return kept;
+        }
         sending.record->failed(key);
         // A delivery says so itself, and its transfer agent tries again.
         if (sending.attemptsLimited && attempt < SentMailRecord::attemptsAllowed)

@@ -57,6 +57,11 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
         args.push_back(const_cast<char*>(word.c_str()));
     args.push_back(nullptr);
 
+    // A parent may hand SIGCHLD on ignored: the kernel would then reap the child and take
+    // its exit status with it.
+    struct sigaction child = {};
+    if (sigaction(SIGCHLD, nullptr, &child) == 0 && child.sa_handler == SIG_IGN)
+        signal(SIGCHLD, SIG_DFL);
     pid_t pid = fork();
     if (pid < 0) {
         result.failure = std::string("fork failed: ") + std::strerror(errno);
@@ -68,6 +73,9 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
         // Its own group, so that the time limit ends whatever it started too.
         setpgid(0, 0);
         dup2(inputFd, 0);
+        // What it prints goes with its standard error: a terminal set to stop background
+        // writers would otherwise stop it until the time limit kills it.
+        dup2(err[1], 1);
         dup2(err[1], 2);
         execvp(args[0], args.data());
         int error = errno;
@@ -111,8 +119,11 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
         // Without a pidfd (an old kernel) the child's end is looked for every 100 ms.
         int ready =
             poll(fds, static_cast<nfds_t>(count), waitMs(limited, deadline, pidFd >= 0 ? -1 : 100));
-        if (ready < 0 && errno != EINTR)
-            break;
+        if (ready < 0 && errno != EINTR) {
+            // The limit still holds: look again for the child's end in a moment.
+            pollfd none{};
+            poll(&none, 0, 100);
+        }
         if (err[0] >= 0 && ready > 0 && fds[0].revents) {
             char buffer[1024];
             ssize_t r = read(err[0], buffer, sizeof buffer);
@@ -122,6 +133,12 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
                 closeFd(err[0]);
         }
         pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done < 0 && errno == ECHILD) {
+            // Reaped by the kernel (SIGCHLD ignored): it ended, its status is unknown.
+            result.statusUnknown = true;
+            status = 0;
+            break;
+        }
         reaped = done == pid;
         if (!reaped && limited && Clock::now() >= deadline) {
             kill(-pid, SIGKILL);
@@ -132,7 +149,7 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
             reaped = true;
         }
     }
-    if (!reaped)
+    if (!reaped && !result.statusUnknown)
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     // What the child wrote just before it ended.
@@ -145,7 +162,9 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
     }
     closeFd(err[0]);
     closeFd(pidFd);
-    if (WIFEXITED(status)) {
+    if (result.statusUnknown) {
+        result.exitStatus = -1;
+    } else if (WIFEXITED(status)) {
         result.exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         result.signal = WTERMSIG(status);

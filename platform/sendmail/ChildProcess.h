@@ -11,7 +11,9 @@ public:
         bool started = false;
         int exitStatus = -1; // -1 when killed by a signal
         int signal = 0;
-        bool timedOut = false;   // killed (with its process group) at the time limit
+        bool timedOut = false; // killed (with its process group) at the time limit
+        // It ended, but how is not known (the kernel reaped it: SIGCHLD was ignored).
+        bool statusUnknown = false;
         std::string errorOutput; // standard error, cut at 4 KB
         std::string failure;     // why it could not be started
     };

@@ -322,14 +322,20 @@ HRESULT SendmailMessage::Send(std::uint32_t handle, std::uint32_t* result) {
         return fail(E_FAIL,
                     "sendmail command '" + command + "' could not be started: " + run.failure);
     if (run.timedOut)
-        return fail(E_FAIL, formatString("sendmail command '%s' did not end within %d seconds "
-                                         "and was killed: %s",
-                                         command.c_str(), timeLimitSeconds,
-                                         trimText(run.errorOutput).c_str()));
+        return fail(SEND_E_OUTCOME_UNKNOWN,
+                    formatString("sendmail command '%s' did not end within %d seconds "
+                                 "and was killed: %s",
+                                 command.c_str(), timeLimitSeconds,
+                                 trimText(run.errorOutput).c_str()));
     if (run.signal)
-        return fail(E_FAIL,
+        return fail(SEND_E_OUTCOME_UNKNOWN,
                     formatString("sendmail command '%s' was killed by signal %d: %s",
                                  command.c_str(), run.signal, trimText(run.errorOutput).c_str()));
+    if (run.statusUnknown)
+        return fail(SEND_E_OUTCOME_UNKNOWN,
+                    formatString("sendmail command '%s' ended without telling how (SIGCHLD is "
+                                 "ignored): %s",
+                                 command.c_str(), trimText(run.errorOutput).c_str()));
     if (run.exitStatus != 0)
         return fail(E_FAIL,
                     formatString("sendmail command '%s' exited with status %d: %s", command.c_str(),

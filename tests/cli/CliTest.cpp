@@ -1442,6 +1442,25 @@ TEST_F(CliSending, DeliverRetriesSendOnlyTheMailThatFailed) {
     }
 }
 
+// A sending command killed at its time limit had the whole mail: it may have gone out, so
+// it is never sent again, and the message is delivered with a line saying so.
+TEST_F(CliSending, ACommandPastItsTimeLimitIsNotSentAgain) {
+    sendWith(2);
+    std::ofstream(dir / "slow") << "#!/bin/sh\n" << (dir / "sendmail").string() << "\nsleep 60\n";
+    fs::permissions(dir / "slow", fs::perms::owner_all);
+    setenv("BREVALO_SENDMAIL", (dir / "slow").c_str(), 1);
+    setenv("BREVALO_SENDMAIL_TIMEOUT", "1", 1);
+    fs::path input = dir / "in.eml";
+    std::ofstream(input, std::ios::binary) << deliverMail("invoice amount due");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(runWithFileLimit({"deliver"}, RLIM_INFINITY, input), 0) << errors();
+        EXPECT_NE(errors().find("may or may not have gone out"), std::string::npos) << errors();
+    }
+    unsetenv("BREVALO_SENDMAIL_TIMEOUT");
+    EXPECT_EQ(recipients(), std::vector<std::string>{"acc@home.example"});
+    EXPECT_EQ(messageIdCounts()["<deliver@example.org>"], 2); // kept in Invoices, twice
+}
+
 // A sorter rewrites the record at its start under the record's lock, from its read to its
 // rename: a delivery that sends meanwhile waits for the lock, and its lines land in the
 // new file instead of the replaced one.
