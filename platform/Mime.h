@@ -92,6 +92,10 @@ HRESULT MimeOleParseAddressEntries(const std::string& text, std::vector<std::str
 
 // SHA-256 of the bytes, in lowercase hex.
 std::string MimeOleDigest(const void* data, std::size_t size);
+// MimeOleDigest of a message without the header fields a transfer agent may write anew at
+// each delivery attempt (Return-Path, Delivered-To, X-Original-To, Envelope-to,
+// Delivery-date), so that its retry of the same message has the same digest.
+std::string MimeOleDeliveryDigest(const std::string& message);
 
 HRESULT MimeOleGetAllocator(IMimeAllocator** allocator);
 

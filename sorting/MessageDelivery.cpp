@@ -210,7 +210,7 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         std::string inboxPath;
         if (FAILED(storeInboxPath(store, &inboxPath)))
             throw ComException(E_FAIL, "no inbox in the mail store");
-        std::string key = MimeOleDigest(bytes.data(), bytes.size());
+        std::string key = MimeOleDeliveryDigest(bytes);
         // Its mail went out before the set was recorded; the set may differ from what is
         // decided now (a net learned meanwhile), but it shows in part already.
         delivery = MaildirDelivery::takeOver(inboxPath, key);

@@ -160,11 +160,12 @@ bool isOwn(const std::string& address, const std::vector<std::string>& own) {
 }
 
 // What names the arrived message across runs: its bytes' digest and its Message-ID (a
-// different message may carry a used one), so only the same message is known again.
+// different message may carry a used one), so only the same message is known again; the
+// fields a transfer agent writes anew at each attempt are left out of the digest.
 std::string messageKey(IMimeMessage* message) {
-    std::string digest;
-    checkHr(message->GetContentDigest(&digest), "cannot read the message for its digest");
-    std::string key = "content " + digest;
+    std::string bytes;
+    checkHr(message->GetContentBytes(&bytes), "cannot read the message for its digest");
+    std::string key = "content " + MimeOleDeliveryDigest(bytes);
     for (const std::string& id : headerValues(message, "Message-ID")) {
         std::string trimmed = trimText(id);
         if (!trimmed.empty())

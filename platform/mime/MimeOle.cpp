@@ -10,8 +10,10 @@
 #include <gmime/gmime.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <fcntl.h>
 #include <new>
 #include <string_view>
@@ -244,6 +246,36 @@ HRESULT MimeOleParseAddressEntries(const std::string& text, std::vector<std::str
     GObjectRef<InternetAddressList> list(internet_address_list_parse(nullptr, text.c_str()));
     MimeMessage::listEntries(list.get(), *entries);
     return S_OK;
+}
+
+std::string MimeOleDeliveryDigest(const std::string& message) {
+    static const std::string_view traces[] = {"return-path", "delivered-to", "x-original-to",
+                                              "envelope-to", "delivery-date"};
+    std::string kept;
+    kept.reserve(message.size());
+    bool dropping = false;
+    std::size_t at = 0;
+    while (at < message.size()) {
+        std::size_t end = message.find('\n', at);
+        end = end == std::string::npos ? message.size() : end + 1;
+        std::string_view line(message.data() + at, end - at);
+        if (line == "\n" || line == "\r\n") {
+            kept.append(message, at, std::string::npos); // the body, as it is
+            break;
+        }
+        if (line[0] != ' ' && line[0] != '\t') {
+            std::string name(line.substr(0, std::min(line.find(':'), line.size())));
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+                name.pop_back();
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            dropping = std::find(std::begin(traces), std::end(traces), name) != std::end(traces);
+        }
+        if (!dropping)
+            kept.append(line);
+        at = end;
+    }
+    return MimeOleDigest(kept.data(), kept.size());
 }
 
 std::string MimeOleDigest(const void* data, std::size_t size) {

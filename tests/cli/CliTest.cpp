@@ -1527,7 +1527,7 @@ TEST_P(CliKilledWhileForwarding, NoMessageIsLostOrSentTwice) {
     std::mt19937 random(std::random_device{}());
     long spanUs = 1;
     int kills = 0, lost = 0, twice = 0, duplicated = 0, cut = 0, kept = 0;
-    for (int n = 0; kills < 100 && n < 400; ++n) {
+    for (int n = 0; kills < 100 && n < 1000; ++n) {
         std::string subject = "\nSubject: bill " + std::to_string(n) + "\n";
         std::string mail = "From: s@example.org" + subject +
                            "Message-ID: <kill@example.org>"
@@ -1553,7 +1553,10 @@ TEST_P(CliKilledWhileForwarding, NoMessageIsLostOrSentTwice) {
         if (n == 0)
             spanUs =
                 2 * ((std::chrono::steady_clock::now() - began) / std::chrono::microseconds(1));
-        kills += WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        kills += killed;
+        if (n > 0 && !killed) // a run that ended first: on a busy machine one takes less
+            spanUs = std::max(1L, spanUs * 3 / 4);
         for (int tries = 0; run(command) == 75 && GetParam() && tries < 5; ++tries) {
         }
         while (waitpid(-1, nullptr, 0) > 0) {

@@ -332,4 +332,24 @@ TEST(MimeOle, AllocatorIsOneObjectThatOutlivesItsHolders) {
     EXPECT_EQ(PropVariantClear(nullptr), E_POINTER);
 }
 
+// A transfer agent's retry may write its trace fields anew; only they are left out.
+TEST(MimeOle, DeliveryDigestLeavesOutOnlyTheTransferAgentsTraceFields) {
+    const std::string base = MimeOleDeliveryDigest("Subject: a\nMessage-ID: <m@x>\n\nbody\n");
+    struct {
+        std::string message;
+        bool same;
+    } cases[] = {
+        {"Delivery-date: Tue, 8 Dec 2026 06:00:00 +0000\nSubject: a\nMessage-ID: <m@x>\n\nbody\n",
+         true},
+        {"RETURN-PATH : <a@x>\nEnvelope-to: b@y\nDelivered-To: b@y\nX-Original-To:\n b@y\n"
+         "Subject: a\nMessage-ID: <m@x>\n\nbody\n",
+         true},
+        {"Subject: a\nMessage-ID: <m@x>\n\nbody\nDelivery-date: in the body\n", false},
+        {"Subject: b\nMessage-ID: <m@x>\n\nbody\n", false},
+        {"Subject: a\nMessage-ID: <m@x>\n\nbody 2\n", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MimeOleDeliveryDigest(c.message) == base, c.same) << c.message;
+}
+
 } // namespace
