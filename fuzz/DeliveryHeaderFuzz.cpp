@@ -5,6 +5,7 @@
 // header, in order; the body is the input's, byte for byte.
 #include "util/Text.h"
 #include "sorting/MessageDelivery.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -16,13 +17,6 @@
 #include <vector>
 
 namespace {
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
 
 struct Parts {
     std::vector<std::string_view> header; // lines with their ends

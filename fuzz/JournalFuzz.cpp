@@ -5,6 +5,7 @@
 #include "util/Log.h"
 #include "platform/maildir/MaildirFileName.h"
 #include "sorting/Journal.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,21 +19,6 @@
 
 namespace {
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string workFolder() {
-    std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-    pattern += "/brevalo-fuzz-journal-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        std::abort();
-    return pattern;
-}
-
 std::vector<std::string> lines(const std::vector<Journal::Entry>& entries) {
     std::vector<std::string> out;
     for (const Journal::Entry& entry : entries)
@@ -45,7 +31,7 @@ std::vector<std::string> lines(const std::vector<Journal::Entry>& entries) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string folder = [] {
         setLogToStderr(false);
-        return workFolder();
+        return workFolder("journal");
     }();
     const std::string file = folder + "/journal.jsonl";
     const std::string text(reinterpret_cast<const char*>(data), size);

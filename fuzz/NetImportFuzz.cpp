@@ -7,6 +7,7 @@
 #include "mail/NetExchange.h"
 #include "mail/StoreAccess.h"
 #include "mail/StoreMessages.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,13 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
-
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -41,11 +35,7 @@ void writeAll(const std::string& path, const std::string& text) {
 
 struct World {
     World() {
-        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        pattern += "/brevalo-fuzz-import-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        folder = pattern;
+        folder = workFolder("import");
         std::string root = folder + "/Maildir";
         for (const char* dir : {"", "/.Learn"})
             for (const char* sub : {"/cur", "/new", "/tmp"})

@@ -4,6 +4,7 @@
 // file holds (a torn tail included) is found, and changes what is found for no other key.
 #include "util/Log.h"
 #include "sorting/SentMailRecord.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,21 +20,6 @@
 namespace {
 
 using Record = SentMailRecord;
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string workFolder() {
-    std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-    pattern += "/brevalo-fuzz-sent-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        std::abort();
-    return pattern;
-}
 
 bool isHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
@@ -70,7 +56,7 @@ std::map<std::string, std::string> found(const Record& record,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string folder = [] {
         setLogToStderr(false);
-        return workFolder();
+        return workFolder("sent");
     }();
     const std::string file = folder + "/sent-mail";
     const std::string text(reinterpret_cast<const char*>(data), size);
