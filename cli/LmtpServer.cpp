@@ -231,7 +231,11 @@ void LmtpServer::serve(int fd) {
             break;
         std::string replies;
         open = session.feed(std::string_view(buffer, static_cast<std::size_t>(got)), replies);
-        if (!replies.empty() && !sendAll(fd, replies))
+        if (replies.empty())
+            continue;
+        bool sent = sendAll(fd, replies);
+        session.repliesSent(sent);
+        if (!sent)
             break;
     }
     close(fd);

@@ -4,6 +4,8 @@
 #include "sorting/MessageDelivery.h"
 #include "sorting/UserMailbox.h"
 
+#include <map>
+
 LmtpDelivery::LmtpDelivery(const UserDatabase& users, std::string maildirTemplate,
                            const ProgramEnvironment& service, std::size_t cachedUsers)
     : users(&users), maildirTemplate(std::move(maildirTemplate)), service(service),
@@ -40,15 +42,17 @@ std::string LmtpDelivery::checkRecipient(const std::string& address) {
     return "250 2.1.5 Ok";
 }
 
-std::string LmtpDelivery::deliverTo(const std::string& recipient, const std::string& text) {
+std::string LmtpDelivery::deliverTo(const std::optional<UserDatabase::User>& user,
+                                    const std::string& text,
+                                    std::vector<std::function<void(bool sent)>>& afterReplies) {
+    std::function<void(bool)> then;
     if (!users) {
         std::shared_ptr<UserMailbox> mailbox =
             cache.get("", [&] { return std::make_unique<UserMailbox>(service, false); });
-        return mailbox->deliver(text, &group);
+        std::string reply = mailbox->deliver(text, &group, &then);
+        afterReplies.push_back(std::move(then));
+        return reply;
     }
-    std::optional<UserDatabase::User> user = users->find(recipient);
-    if (!user)
-        return "550 5.1.1 <" + recipient.substr(0, 200) + ">: no such user here";
     std::shared_ptr<UserMailbox> mailbox = cache.get(user->name, [&] {
         ProgramEnvironment environment = service;
         environment.storeRoot = storePath(maildirTemplate, *user);
@@ -62,11 +66,19 @@ std::string LmtpDelivery::deliverTo(const std::string& recipient, const std::str
     std::string failure;
     if (!identity.check(&failure))
         return "451 4.3.0 " + failure;
-    return mailbox->deliver(text, &group);
+    std::string reply = mailbox->deliver(text, &group, &then);
+    // The end of the delivery touches the user's files: as that user too.
+    afterReplies.push_back([then = std::move(then), uid = user->uid, gid = user->gid](bool sent) {
+        FileSystemIdentity identity(uid, gid);
+        if (then)
+            then(sent);
+    });
+    return reply;
 }
 
-std::vector<std::string> LmtpDelivery::deliver(const LmtpSession::Envelope& envelope,
-                                               std::string message) {
+std::vector<std::string>
+LmtpDelivery::deliver(const LmtpSession::Envelope& envelope, std::string message,
+                      std::vector<std::function<void(bool sent)>>& afterReplies) {
     if (!MessageDelivery::isMessage(message))
         return std::vector<std::string>(
             envelope.recipients.size(),
@@ -77,8 +89,24 @@ std::vector<std::string> LmtpDelivery::deliver(const LmtpSession::Envelope& enve
     std::string text = MessageDelivery::storedText(message, &envelope.sender);
     message.clear();
     message.shrink_to_fit();
+    // One copy per user, whatever the number of the user's addresses among the
+    // recipients: each gets that copy's reply.
     std::vector<std::string> replies;
-    for (const std::string& recipient : envelope.recipients)
-        replies.push_back(deliverTo(recipient, text));
+    std::map<std::string, std::size_t> delivered; // user: the reply's place
+    for (const std::string& recipient : envelope.recipients) {
+        std::optional<UserDatabase::User> user;
+        if (users && !(user = users->find(recipient))) {
+            replies.push_back("550 5.1.1 <" + recipient.substr(0, 200) +
+                              ">: no such user here");
+            continue;
+        }
+        std::string name = user ? user->name : std::string();
+        if (auto found = delivered.find(name); found != delivered.end()) {
+            replies.push_back(replies[found->second]);
+            continue;
+        }
+        delivered[name] = replies.size();
+        replies.push_back(deliverTo(user, text, afterReplies));
+    }
     return replies;
 }

@@ -7,6 +7,7 @@
 #include "sorting/ProgramEnvironment.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class UserMailbox;
@@ -23,7 +24,8 @@ class UserMailbox;
 // as that user: each thread takes the user's file-system identity for the delivery
 // (FileSystemIdentity). Threads rather than a process per user: one process keeps the
 // nets of the active users and commits every user's deliveries in the same groups.
-// For one user (a service started by that user): every recipient is that user.
+// For one user (a service started by that user): every recipient is that user. A user
+// named by several recipients of a message gets one copy.
 class LmtpDelivery : public LmtpSession::Handler {
 public:
     // For every user of the database.
@@ -34,8 +36,9 @@ public:
     ~LmtpDelivery() override;
 
     std::string checkRecipient(const std::string& address) override;
-    std::vector<std::string> deliver(const LmtpSession::Envelope& envelope,
-                                     std::string message) override;
+    std::vector<std::string>
+    deliver(const LmtpSession::Envelope& envelope, std::string message,
+            std::vector<std::function<void(bool sent)>>& afterReplies) override;
 
     // The store path of a user by the template.
     static std::string storePath(const std::string& maildirTemplate,
@@ -45,7 +48,9 @@ public:
     std::size_t cachedMailboxes() const { return cache.size(); }
 
 private:
-    std::string deliverTo(const std::string& recipient, const std::string& text);
+    // user: empty for the one user.
+    std::string deliverTo(const std::optional<UserDatabase::User>& user, const std::string& text,
+                          std::vector<std::function<void(bool sent)>>& afterReplies);
 
     const UserDatabase* users = nullptr; // null: one user
     std::string maildirTemplate;

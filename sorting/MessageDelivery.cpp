@@ -127,6 +127,12 @@ void MessageDelivery::finish() {
     delivery.reset();
 }
 
+void MessageDelivery::leaveForRetry() {
+    if (delivery)
+        delivery->leaveForRetry();
+    delivery.reset();
+}
+
 bool MessageDelivery::isMessage(std::string_view bytes) {
     bytes = withoutFromLine(bytes);
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
@@ -214,21 +220,6 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (FAILED(storeInboxPath(store, &inboxPath)))
             throw ComException(E_FAIL, "no inbox in the mail store");
         std::string key = MimeOleDeliveryDigest(bytes);
-        // Its mail went out before the set was recorded; the set may differ from what is
-        // decided now (a net learned meanwhile), but it shows in part already.
-        delivery = MaildirDelivery::takeOver(inboxPath, key);
-        if (delivery) {
-            if (shared)
-                shared.unlock();
-            delivery->syncWith(syncGroup);
-            debugLog("deliver: completing the delivery a killed run began");
-            raiseOnFailure(delivery->commit(), *delivery);
-            outcome.folders = delivery->folderLabels();
-            outcome.files = delivery->files();
-            noteDone(outcome);
-            return outcome;
-        }
-
         std::vector<std::string> paths;
         if (decided.copy) {
             STOREFOLDERID root = rootTargetFolderId(net);
@@ -260,11 +251,28 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (shared)
             shared.unlock();
 
+        // Its mail went out before the set was recorded; the set may differ from what is
+        // decided now (a net learned meanwhile), but it shows in part already. Looked for
+        // once the net and the store are let go: a run of the same message holding the
+        // set is waited for.
+        delivery = MaildirDelivery::takeOver(inboxPath, key);
+        if (delivery) {
+            delivery->syncWith(syncGroup);
+            debugLog("deliver: completing the delivery a killed run began");
+            raiseOnFailure(delivery->commit(), *delivery);
+            outcome.folders = delivery->folderLabels();
+            outcome.files = delivery->files();
+            noteDone(outcome);
+            return outcome;
+        }
+
         // A forward without a kept copy is delivered nowhere: the sorter removes such a
         // message from the inbox once its forwards are sent.
         if (!paths.empty()) {
             delivery = std::make_unique<MaildirDelivery>(paths, outcome.folders, inboxPath, key);
             delivery->syncWith(syncGroup);
+            if (syncGroup)
+                delivery->recordEvenOne();
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();

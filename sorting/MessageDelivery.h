@@ -63,6 +63,8 @@ public:
     // For a service delivering on several threads at once: the net and the store are used
     // only under netLock (held while deciding and finding the folders, never while
     // writing or sending), and the folders are synced with the other threads' deliveries.
+    // Every delivery keeps its record until finish() (MaildirDelivery::recordEvenOne):
+    // the service finishes once the reply is sent.
     void shareWith(std::mutex* netLock, DirectorySyncGroup* syncGroup) {
         this->netLock = netLock;
         this->syncGroup = syncGroup;
@@ -73,6 +75,9 @@ public:
     // leaves its set for the retry to complete. Done by the next deliver() and the
     // destructor otherwise.
     void finish();
+    // Ends the last delivery without its end: what a kill would leave, for the transfer
+    // agent's retry to complete (its reply may not have gone out).
+    void leaveForRetry();
 
     // Whether the input is a message at all: something other than blank lines, beginning
     // with a header field (after an mbox "From " line).

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <sys/stat.h>
 
@@ -134,7 +135,8 @@ void UserMailbox::loadNet() {
     net = loaded;
 }
 
-std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* syncGroup) {
+std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* syncGroup,
+                                 std::function<void(bool sent)>* then) {
     ref_ptr<Net> using_;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -145,10 +147,11 @@ std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* sy
             loadNet();
         using_ = net;
     }
-    MessageDelivery delivery(connection.store.get(), using_.get(),
-                             netFileExists ? programEnvironment.sentMailFile() : std::string());
-    delivery.shareWith(&mutex, syncGroup);
-    MessageDelivery::Outcome outcome = delivery.deliver(text);
+    auto delivery = std::make_shared<MessageDelivery>(
+        connection.store.get(), using_.get(),
+        netFileExists ? programEnvironment.sentMailFile() : std::string());
+    delivery->shareWith(&mutex, syncGroup);
+    MessageDelivery::Outcome outcome = delivery->deliver(text);
     if (netFileExists) {
         // As deliver journals: a journal that cannot be written holds no mail back.
         std::string journalError;
@@ -158,7 +161,12 @@ std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* sy
             warningLog("cannot write the journal %s: %s", programEnvironment.journalFile().c_str(),
                        journalError.c_str());
     }
-    delivery.finish();
+    *then = [delivery](bool sent) {
+        if (sent)
+            delivery->finish();
+        else
+            delivery->leaveForRetry();
+    };
     if (!outcome.delivered) {
         HRESULT hr = outcome.done.result;
         const char* code = hr == hresultFromErrno(EDQUOT)   ? "452 4.2.2 "

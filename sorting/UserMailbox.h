@@ -7,6 +7,7 @@
 #include "sorting/ProgramEnvironment.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,8 +31,10 @@ public:
     // The reply for one recipient after delivering the message (as stored: see
     // MessageDelivery::storedText): "250 2.0.0 ..." once the message and its folder
     // entry are on disk, "4.x.x" when it could not be delivered now (nothing was left
-    // anywhere), without the line end.
-    std::string deliver(const std::string& text, DirectorySyncGroup* syncGroup);
+    // anywhere), without the line end. The delivery ends (its record goes) when the reply
+    // is sent: then must be called, with whether it was.
+    std::string deliver(const std::string& text, DirectorySyncGroup* syncGroup,
+                        std::function<void(bool sent)>* then);
 
     // Every mailbox reads its net again before its next delivery (SIGHUP).
     static void reloadAllNets();

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -70,6 +71,16 @@ unsigned long long sizeParameter(std::string_view parameters) {
 
 LmtpSession::LmtpSession(Handler& handler, std::string hostName, std::size_t sizeLimit)
     : handler(handler), host(std::move(hostName)), sizeLimit(sizeLimit) {}
+
+LmtpSession::~LmtpSession() {
+    repliesSent(false);
+}
+
+void LmtpSession::repliesSent(bool sent) {
+    for (auto& then : std::exchange(afterReplies, {}))
+        if (then)
+            then(sent);
+}
 
 std::string LmtpSession::greeting() const {
     return "220 " + host + " LMTP ready\r\n";
@@ -154,7 +165,7 @@ void LmtpSession::dataLine(std::string_view line, std::string& replies) {
             answers.assign(envelope.recipients.size(),
                            "552 5.3.4 Message size exceeds fixed maximum message size");
         else
-            answers = handler.deliver(envelope, std::move(message));
+            answers = handler.deliver(envelope, std::move(message), afterReplies);
         assert(answers.size() == envelope.recipients.size() && "one reply per recipient");
         for (const std::string& answer : answers)
             replies += answer + "\r\n";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,20 +28,28 @@ public:
         virtual ~Handler() = default;
         // The reply to RCPT TO for this address ("250 2.1.5 ...", "550 5.1.1 ...").
         virtual std::string checkRecipient(const std::string& address) = 0;
-        // Delivers the message: one reply per envelope recipient, in its order.
-        virtual std::vector<std::string> deliver(const Envelope& envelope, std::string message) = 0;
+        // Delivers the message: one reply per envelope recipient, in its order. What
+        // must wait until the replies are sent goes into afterReplies: it is called with
+        // whether they were (repliesSent()).
+        virtual std::vector<std::string>
+        deliver(const Envelope& envelope, std::string message,
+                std::vector<std::function<void(bool sent)>>& afterReplies) = 0;
     };
 
     static constexpr std::size_t maxCommandLine = 1000;
     static constexpr std::size_t maxRecipients = 1000;
 
     LmtpSession(Handler& handler, std::string hostName, std::size_t sizeLimit);
+    // A session ended with replies unsent: what waits for them is told they were not.
+    ~LmtpSession();
 
     // The greeting the server sends first.
     std::string greeting() const;
     // Takes received bytes and appends the replies; false once the session is over (QUIT,
     // or a client that keeps sending what is not LMTP): send the replies, then close.
     bool feed(std::string_view bytes, std::string& replies);
+    // The replies fed() appended were sent (or could not be: the connection broke).
+    void repliesSent(bool sent);
     // Whether a message is being received (the client is between DATA and its final dot).
     bool inData() const { return state == State::data; }
 
@@ -66,4 +75,5 @@ private:
     std::size_t received = 0;
     bool tooBig = false;
     bool midLine = false; // the message's last line has not ended yet
+    std::vector<std::function<void(bool sent)>> afterReplies;
 };

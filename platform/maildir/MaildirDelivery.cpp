@@ -168,11 +168,13 @@ HRESULT MaildirDelivery::writeRecord() {
         return fail("flock(" + writing + ")");
     if (writeAll(recordFd, text.data(), text.size()) != 0)
         return fail("write(" + writing + ")");
-    if (sys.fsync(recordFd) != 0)
+    if (recordSynced && sys.fsync(recordFd) != 0)
         return fail("fsync(" + writing + ")");
     if (sys.rename(writing.c_str(), found.c_str()) != 0)
         return fail("rename(" + writing + ", " + found + ")");
     recordPath = found;
+    if (!recordSynced)
+        return S_OK;
     HRESULT hr = MaildirIdFile::syncDirectory(dirPath);
     if (FAILED(hr))
         failureText = "fsync(" + dirPath + ") failed: " + resultText(hr);
@@ -190,10 +192,17 @@ void MaildirDelivery::finish() {
             warningLog("cannot remove the record of a finished delivery (the same message "
                        "delivered again could be taken for its retry): %s",
                        sysFailure("unlink(" + recordPath + ")", errno).c_str());
-        else
+        else if (recordSynced)
             MaildirIdFile::syncDirectory(recordMaildir + "/tmp");
     }
     sys.close(recordFd);
+    recordFd = -1;
+}
+
+void MaildirDelivery::leaveForRetry() {
+    if (recordFd < 0 || !committed)
+        return;
+    sysCalls().close(recordFd);
     recordFd = -1;
 }
 
@@ -257,7 +266,8 @@ HRESULT MaildirDelivery::commit() {
     assert(tmpFiles.size() == folders.size() && "commit() after a successful write()");
     MaildirSysCalls& sys = sysCalls();
     joinGroup();
-    if (!takenOver && !recordMaildir.empty() && folders.size() > 1) {
+    if (!takenOver && !recordMaildir.empty() && (folders.size() > 1 || recordOne)) {
+        recordSynced = folders.size() > 1;
         HRESULT hr = writeRecord();
         if (FAILED(hr)) {
             takeBack();

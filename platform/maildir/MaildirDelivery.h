@@ -59,6 +59,14 @@ public:
     // commit() syncs the new/ folders together with the deliveries other threads commit
     // at the same time, rather than one by one. Before write().
     void syncWith(DirectorySyncGroup* group) { syncGroup = group; }
+    // A delivery into one folder keeps a record too, unsynced: it guards only against a
+    // kill between the rename and the reply (a service's), so that the retry of a
+    // message whose reply never went out completes it rather than delivering it twice.
+    // After a power loss a retry may deliver it again; it is never lost. Before commit().
+    void recordEvenOne() { recordOne = true; }
+    // Ends a committed delivery whose outcome may not have reached the transfer agent
+    // (the connection broke): its record stays for the retry to take over.
+    void leaveForRetry();
 
     // "call(path) failed: reason" after a failed step.
     const std::string& failure() const { return failureText; }
@@ -87,4 +95,6 @@ private:
     bool takenOver = false;
     DirectorySyncGroup* syncGroup = nullptr;
     bool inGroup = false; // entered syncGroup, not yet synced or left
+    bool recordOne = false;
+    bool recordSynced = true;
 };

@@ -2,41 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
-
-namespace fs = std::filesystem;
 
 namespace {
-
-// Every message file of the store by Message-ID: the folders (the inbox as "") it lies in,
-// and its text.
-struct Placed {
-    std::vector<std::string> folders;
-    std::string text;
-};
-std::map<std::string, Placed> messagesOf(const std::string& maildir) {
-    std::map<std::string, Placed> found;
-    for (const auto& entry : fs::recursive_directory_iterator(maildir)) {
-        std::string sub = entry.path().parent_path().filename();
-        if (!entry.is_regular_file() || (sub != "new" && sub != "cur" && sub != "tmp"))
-            continue;
-        std::stringstream text;
-        text << std::ifstream(entry.path()).rdbuf();
-        std::smatch match;
-        std::string content = text.str();
-        if (!std::regex_search(content, match, std::regex("Message-ID: (<[^>]+>)")))
-            continue;
-        std::string folder = fs::relative(entry.path().parent_path().parent_path(), maildir);
-        Placed& placed = found[match[1]];
-        placed.folders.push_back((folder == "." ? "" : folder) + (sub == "tmp" ? " tmp" : ""));
-        placed.text = content;
-    }
-    return found;
-}
 
 // fetchmail hands every message it fetches to brevalo-cli deliver: each lands once, in its
 // folder or (unmatched) in the inbox, with the envelope sender as Return-Path; a delivery
@@ -74,7 +43,7 @@ TEST(DeliverAgent, FetchmailHandsEveryMessageToDeliver) {
     FetchmailRun fetch(server, mda, "POP3");
     fetch.set("BREVALO_HOME", world.home()).set("MAILDIR", world.maildir());
     ASSERT_EQ(fetch.run(), 0) << fetch.output() << server.log();
-    std::map<std::string, Placed> placed = messagesOf(world.maildir());
+    std::map<std::string, StoreContents::Placed> placed = StoreContents::messages(world.maildir());
     for (const auto& [id, kind] : kinds) {
         std::vector<std::string> expected{kind.empty() ? "" : BrevaloWorld::sortedFolder(kind)};
         EXPECT_EQ(placed[id].folders, expected) << id << "\n" << fetch.output();

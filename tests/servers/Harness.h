@@ -14,8 +14,11 @@
 //   BrevaloWorld   a learned net and its store made by "brevalo-cli demo", with cli() to
 //                  run brevalo-cli on it; message() makes mail the net sorts; program()
 //                  is the brevalo-cli the mail user can run.
+//   LmtpService    "brevalo-cli lmtp" on a unix socket, for the mail user or (as root) for
+//                  every user; LmtpClient speaks to it.
 //   ProgramRun     one run of any program (environment, input, output, exit status).
 //   ScratchFolder  a temporary folder removed at the end.
+//   StoreContents  where each message of a store lies, by Message-ID.
 //   MailUser       the account all of these run as: the current user, or "nobody" when
 //                  the tests run as root (CI), because Dovecot serves no mail to root.
 //                  Files a server and brevalo-cli share must be that account's:
@@ -41,7 +44,10 @@
 #include "tests/servers/DovecotServer.h"
 #include "tests/servers/FetchmailRun.h"
 #include "tests/servers/ImapClient.h"
+#include "tests/servers/LmtpClient.h"
+#include "tests/servers/LmtpService.h"
 #include "tests/servers/MailUser.h"
 #include "tests/servers/MbsyncChannel.h"
 #include "tests/servers/ProgramRun.h"
 #include "tests/servers/ScratchFolder.h"
+#include "tests/servers/StoreContents.h"
