@@ -158,8 +158,10 @@ std::shared_ptr<const ProfileDocument> ProfileCache::read(const std::string& pat
         bool racy = std::llabs(entry.loadedAt - lastChange) < racyWindow;
         if (!racy && entry.device == info.st_dev && entry.inode == info.st_ino &&
             entry.size == info.st_size && entry.modified == nanos(info.st_mtim) &&
-            entry.changed == nanos(info.st_ctim))
+            entry.changed == nanos(info.st_ctim)) {
+            found->second.used = ++uses_;
             return entry.document;
+        }
     }
     Entry entry;
     entry.loadedAt = wallClock();
@@ -173,7 +175,15 @@ std::shared_ptr<const ProfileDocument> ProfileCache::read(const std::string& pat
     entry.modified = nanos(loaded.st_mtim);
     entry.changed = nanos(loaded.st_ctim);
     entry.document = std::make_shared<const ProfileDocument>(ProfileDocument::parse(text));
+    entry.used = ++uses_;
     entries_[path] = entry;
+    // A process that reads many files (a service reading each user's net) keeps the
+    // most recently used.
+    if (entries_.size() > maxDocuments)
+        entries_.erase(
+            std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+                return a.second.used < b.second.used;
+            }));
     return entry.document;
 }
 

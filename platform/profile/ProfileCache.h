@@ -25,6 +25,8 @@ public:
     // A document read this close (in nanoseconds) to its file's last change may miss a
     // second change made within the same tick of the file system's clock; it is read again.
     static constexpr std::int64_t racyWindow = 50'000'000;
+    // The parsed files kept at most (the least recently used goes).
+    static constexpr std::size_t maxDocuments = 256;
 
     static ProfileCache& instance();
 
@@ -54,8 +56,10 @@ private:
         std::int64_t changed = 0;  // ns
         std::int64_t loadedAt = 0; // ns, wall clock, taken before the file was read
         std::shared_ptr<const ProfileDocument> document;
+        std::uint64_t used = 0; // when it was last read, on uses_'s count
     };
 
     std::mutex mutex_;
     std::unordered_map<std::string, Entry> entries_;
+    std::uint64_t uses_ = 0;
 };

@@ -48,7 +48,8 @@ struct ProtocolCase {
     const char* stored; // the delivered message's text, when one is checked
 };
 
-const std::string mailTo = "LHLO client.example\r\nMAIL FROM:<a@example.org>\r\nRCPT TO:<sam@x>\r\n";
+const std::string mailTo =
+    "LHLO client.example\r\nMAIL FROM:<a@example.org>\r\nRCPT TO:<sam@x>\r\n";
 
 std::vector<ProtocolCase> protocolCases() {
     return {
@@ -170,7 +171,8 @@ TEST(LmtpServiceKilled, EightConnectionsLoseAndDoubleNothing) {
     std::map<std::string, std::string> messages;
     for (int c = 0; c < connections; ++c)
         for (int i = 0; i < perConnection; ++i) {
-            std::string id = "<lmtp-" + std::to_string(c) + "-" + std::to_string(i) + "@example.org>";
+            std::string id =
+                "<lmtp-" + std::to_string(c) + "-" + std::to_string(i) + "@example.org>";
             ids[c].push_back(id);
             messages[id] = BrevaloWorld::message(id, kinds[(c + i) % kinds.size()]);
         }
@@ -234,16 +236,16 @@ TEST(LmtpServiceKilled, EightConnectionsLoseAndDoubleNothing) {
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(doubled, 0);
     EXPECT_EQ(cut, 0);
-    std::printf("kills %d, messages %zu, lost %d, doubled %d, cut off %d\n", kills,
-                messages.size(), lost, doubled, cut);
+    std::printf("kills %d, messages %zu, lost %d, doubled %d, cut off %d\n", kills, messages.size(),
+                lost, doubled, cut);
 }
 
 // A user of the machine that the test adds, removed at the end.
 class LocalUser {
 public:
     LocalUser(const std::string& name, const std::string& home) : name(name) {
-        std::string command = "useradd -M -N -d " + home + " -s /usr/sbin/nologin " + name +
-                              " >/dev/null 2>&1";
+        std::string command =
+            "useradd -M -N -d " + home + " -s /usr/sbin/nologin " + name + " >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0)
             return;
         passwd* entry = getpwnam(name.c_str());
@@ -316,11 +318,10 @@ TEST(LmtpServiceForEveryUser, EachUserGetsTheirOwnMailAsThemselves) {
     };
     std::string aFile = fileWith(scratch / "a/Maildir", "<trip@example.org>");
     std::string bFile = fileWith(scratch / "b/Maildir", "<trip@example.org>");
-    for (const Owned& owned : {Owned{aFile, sorted, 0600}, Owned{bFile, plain, 0600},
-                               Owned{scratch / "b/Maildir", plain, 0700},
-                               Owned{scratch / "b/Maildir/new", plain, 0700},
-                               Owned{scratch / "a/.local/state/brevalo/journal.jsonl", sorted,
-                                     0600}}) {
+    for (const Owned& owned :
+         {Owned{aFile, sorted, 0600}, Owned{bFile, plain, 0600},
+          Owned{scratch / "b/Maildir", plain, 0700}, Owned{scratch / "b/Maildir/new", plain, 0700},
+          Owned{scratch / "a/.local/state/brevalo/journal.jsonl", sorted, 0600}}) {
         struct stat st {};
         ASSERT_EQ(stat(owned.path.c_str(), &st), 0) << owned.path;
         EXPECT_EQ(st.st_uid, owned.user.uid) << owned.path;

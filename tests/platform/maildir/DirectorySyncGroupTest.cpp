@@ -74,8 +74,8 @@ TEST(DirectorySyncGroup, EachCallReturnsAfterAnFsyncBegunAfterItAndCallsShareThe
                     HRESULT hr = group.sync({folder}, &failure);
                     if (FAILED(hr)) {
                         ++(folder == folders[0] ? failedA : failedB);
-                        wrongText += failure != "fsync(" + folder + ") failed: " +
-                                                    std::strerror(EIO);
+                        wrongText +=
+                            failure != "fsync(" + folder + ") failed: " + std::strerror(EIO);
                         continue;
                     }
                     std::lock_guard<std::mutex> lock(clock_.mutex);
