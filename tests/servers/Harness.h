@@ -14,14 +14,19 @@
 //   BrevaloWorld   a learned net and its store made by "brevalo-cli demo", with cli() to
 //                  run brevalo-cli on it; message() makes mail the net sorts; program()
 //                  is the brevalo-cli the mail user can run.
+//   PostfixServer  a real Postfix on loopback (Debian's package unpacked into the build
+//                  folder, never installed) handing a domain's mail over LMTP to a socket.
 //   ProgramRun     one run of any program (environment, input, output, exit status).
+//   ServiceRun     a program left running while the test talks to it (a server, such as
+//                  brevalo-cli lmtp), read until a line shows, stopped with what it started.
 //   ScratchFolder  a temporary folder removed at the end.
 //   MailUser       the account all of these run as: the current user, or "nobody" when
 //                  the tests run as root (CI), because Dovecot serves no mail to root.
 //                  Files a server and brevalo-cli share must be that account's:
 //                  BrevaloWorld, ScratchFolder and ProgramRun see to it.
 //
-// A test skips, with the message the harness gives, only when a program is not installed:
+// A test skips, with the message the harness gives, only when a program is not installed
+// (or, for Postfix, the tests do not run as root):
 //
 //   if (auto missing = DovecotServer::missing() + FetchmailRun::missing(); !missing.empty())
 //       GTEST_SKIP() << missing;
@@ -43,5 +48,7 @@
 #include "tests/servers/ImapClient.h"
 #include "tests/servers/MailUser.h"
 #include "tests/servers/MbsyncChannel.h"
+#include "tests/servers/PostfixServer.h"
 #include "tests/servers/ProgramRun.h"
 #include "tests/servers/ScratchFolder.h"
+#include "tests/servers/ServiceRun.h"
