@@ -141,8 +141,12 @@ bool PostfixServer::start(const std::string& domain, const std::string& lmtpSock
 }
 
 bool PostfixServer::waitForDeliveries(int sent, int bounced) {
-    return master->waitFor([&](const std::string& text) {
-        return count(text, "status=deferred") > 0 ||
-               (count(text, "status=sent") >= sent && count(text, "status=bounced") >= bounced);
-    }) && count(master->output(), "status=deferred") == 0;
+    auto outcomes = [](const std::string& text) {
+        return count(text, "status=sent") + count(text, "status=bounced") +
+               count(text, "status=deferred");
+    };
+    master->waitFor([&](const std::string& text) { return outcomes(text) >= sent + bounced; });
+    const std::string& text = master->output();
+    return count(text, "status=sent") == sent && count(text, "status=bounced") == bounced &&
+           count(text, "status=deferred") == 0;
 }

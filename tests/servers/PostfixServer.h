@@ -35,8 +35,8 @@ public:
     int smtpPort() const { return port; }
     // Everything Postfix logged so far.
     std::string log() { return master ? master->output() : std::string(); }
-    // Reads the log until it holds count lines with "status=sent" and none with
-    // "status=bounced" or "status=deferred" but the expected ones; whether it came to that.
+    // Reads the log until it tells the outcome of as many deliveries to a recipient as
+    // expected; whether exactly that many were sent and bounced, and none deferred.
     bool waitForDeliveries(int sent, int bounced = 0);
 
 private:
