@@ -48,7 +48,7 @@ std::string PostfixServer::missing() {
         return "Postfix runs only as root (the tests run as root in CI)";
     static const std::string why = [] {
         ServiceRun fetch({BREVALO_FETCH_POSTFIX, root});
-        fetch.waitFor([](const std::string&) { return false; }, 300);
+        fetch.waitFor([](const std::string&) { return false; }, 120);
         if (fetch.stop() == 0)
             return std::string();
         return "Debian's postfix package could not be fetched into " + root + ":\n" +
@@ -132,8 +132,8 @@ bool PostfixServer::start(const std::string& domain, const std::string& lmtpSock
         throw std::runtime_error("chown(" + scratch / "data" + ") failed: " + std::strerror(errno));
     // -d: in the foreground, its standard output kept for the log.
     master = std::make_unique<ServiceRun>(
-        std::vector<std::string>{library + "/sbin/master", "-d", "-c", config},
-        std::map<std::string, std::string>{{"LD_LIBRARY_PATH", library}});
+        std::vector<std::string>{"/usr/bin/env", "LD_LIBRARY_PATH=" + library,
+                                 library + "/sbin/master", "-d", "-c", config});
     // "daemon started" follows the listeners' binding; a port taken meanwhile ends the
     // master without a word (its error goes to a syslog the test has not).
     return master->waitFor(

@@ -12,26 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
-ServiceRun::ServiceRun(std::vector<std::string> arguments,
-                       const std::map<std::string, std::string>& variables) {
+ServiceRun::ServiceRun(std::vector<std::string> arguments) {
     // Everything the child needs is made before fork(): the test process has threads.
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string item = *entry;
-        if (!variables.count(item.substr(0, item.find('='))))
-            environment.push_back(item);
-    }
-    for (const auto& [name, value] : variables)
-        environment.push_back(name + "=" + value);
-    std::vector<char*> argv, envp;
+    std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    for (std::string& item : environment)
-        envp.push_back(item.data());
-    envp.push_back(nullptr);
     pid_t parent = getpid();
 
     int out[2];
@@ -47,7 +33,7 @@ ServiceRun::ServiceRun(std::vector<std::string> arguments,
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
             _exit(125);
-        execve(argv[0], argv.data(), envp.data());
+        execv(argv[0], argv.data());
         std::string error = arguments[0] + ": " + std::strerror(errno) + "\n";
         if (write(2, error.data(), error.size()) < 0) {
         }

@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -10,14 +9,13 @@
 
 // A program left running while the test talks to it (a server), as the test's own account
 // (unlike ProgramRun, which runs as the mail user): its own process group, the test's
-// environment plus the given variables, standard output and error read as they come.
-// stop() or the destructor ends it and everything it started; a test process that dies
-// takes it along (the parent-death signal).
+// environment, standard output and error read as they come. stop() or the destructor ends
+// it and everything it started; a test process that dies takes it along (the parent-death
+// signal).
 class ServiceRun {
 public:
     // Starts it; throws std::runtime_error when it cannot be started.
-    explicit ServiceRun(std::vector<std::string> arguments,
-                        const std::map<std::string, std::string>& variables = {});
+    explicit ServiceRun(std::vector<std::string> arguments);
     ~ServiceRun();
     ServiceRun(const ServiceRun&) = delete;
     ServiceRun& operator=(const ServiceRun&) = delete;
