@@ -74,7 +74,7 @@ std::vector<fs::path> filesOf(const std::string& maildir, const std::string& mes
     for (const auto& entry : fs::recursive_directory_iterator(maildir)) {
         std::stringstream text;
         if (entry.is_regular_file() && (text << std::ifstream(entry.path()).rdbuf()) &&
-            text.str().find("Message-ID: " + messageId + "\n") != std::string::npos)
+            text.str().find("Message-ID: " + messageId) != std::string::npos)
             found.push_back(entry.path());
     }
     return found;
