@@ -92,6 +92,8 @@ TEST_F(Installed, HoldsTheProgramsAndEverythingAroundThem) {
           data + "/brevalo/res/chart.bmp", data + "/applications/brevalo.desktop",
           data + "/icons/hicolor/scalable/apps/brevalo.svg",
           data + "/systemd/user/brevalo-sort.service",
+          std::string("lib/systemd/system/brevalo-lmtp.socket"),
+          std::string("lib/systemd/system/brevalo-lmtp.service"),
           std::string(BREVALO_MANDIR "/man1/brevalo.1"),
           std::string(BREVALO_MANDIR "/man1/brevalo-cli.1")})
         EXPECT_TRUE(fs::is_regular_file(installed(relative))) << relative;
@@ -126,6 +128,29 @@ TEST_F(Installed, UserServiceKeepsTheInstalledSorterRunning) {
     EXPECT_NE(unit.find("\nExecStart=" + cli + " sort\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nWantedBy=default.target\n"), std::string::npos) << unit;
+}
+
+// The system units start the installed tool as the LMTP service on the socket the mail
+// server is told about; systemd reads them without a complaint (where it is installed).
+TEST_F(Installed, SystemUnitsStartTheLmtpServiceOnItsSocket) {
+    std::string socket = readFile(installed("lib/systemd/system/brevalo-lmtp.socket"));
+    std::string service = readFile(installed("lib/systemd/system/brevalo-lmtp.service"));
+    std::string cli = std::string(BREVALO_PREFIX "/" BREVALO_BINDIR "/brevalo-cli");
+    EXPECT_NE(socket.find("\nListenStream=/run/brevalo/lmtp\n"), std::string::npos) << socket;
+    EXPECT_NE(service.find("\nExecStart=" + cli + " lmtp\n"), std::string::npos) << service;
+    if (std::system("systemd-analyze --version > /dev/null 2>&1") != 0)
+        return;
+    // Checked as installed, but with the program where the DESTDIR holds it.
+    std::size_t at = service.find(cli);
+    service.replace(at, cli.size(), installed(BREVALO_BINDIR "/brevalo-cli"));
+    writeFile(home.file("brevalo-lmtp.socket"), socket);
+    writeFile(home.file("brevalo-lmtp.service"), service);
+    std::string command = "systemd-analyze verify --man=no " +
+                          shellQuoted(home.file("brevalo-lmtp.socket")) + " " +
+                          shellQuoted(home.file("brevalo-lmtp.service")) + " > " +
+                          shellQuoted(home.file("out")) + " 2>&1";
+    EXPECT_EQ(exitStatus(std::system(command.c_str())), 0) << out();
+    EXPECT_EQ(out(), "");
 }
 
 // Without BREVALO_HOME the installed tool keeps the net in ~/.config/brevalo (made at its

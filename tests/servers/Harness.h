@@ -16,7 +16,11 @@
 //                  is the brevalo-cli the mail user can run.
 //   LmtpService    "brevalo-cli lmtp" on a unix socket, for the mail user or (as root) for
 //                  every user; LmtpClient speaks to it.
+//   PostfixServer  a real Postfix on loopback (Debian's package unpacked into the build
+//                  folder, never installed) handing a domain's mail over LMTP to a socket.
 //   ProgramRun     one run of any program (environment, input, output, exit status).
+//   ServiceRun     a program left running while the test talks to it (a server, such as
+//                  brevalo-cli lmtp), read until a line shows, stopped with what it started.
 //   ScratchFolder  a temporary folder removed at the end.
 //   StoreContents  where each message of a store lies, by Message-ID.
 //   MailUser       the account all of these run as: the current user, or "nobody" when
@@ -24,7 +28,8 @@
 //                  Files a server and brevalo-cli share must be that account's:
 //                  BrevaloWorld, ScratchFolder and ProgramRun see to it.
 //
-// A test skips, with the message the harness gives, only when a program is not installed:
+// A test skips, with the message the harness gives, only when a program is not installed
+// (or, for Postfix, the tests do not run as root):
 //
 //   if (auto missing = DovecotServer::missing() + FetchmailRun::missing(); !missing.empty())
 //       GTEST_SKIP() << missing;
@@ -48,6 +53,8 @@
 #include "tests/servers/LmtpService.h"
 #include "tests/servers/MailUser.h"
 #include "tests/servers/MbsyncChannel.h"
+#include "tests/servers/PostfixServer.h"
 #include "tests/servers/ProgramRun.h"
 #include "tests/servers/ScratchFolder.h"
 #include "tests/servers/StoreContents.h"
+#include "tests/servers/ServiceRun.h"

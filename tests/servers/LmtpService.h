@@ -1,10 +1,11 @@
 #pragma once
 
+#include "tests/servers/ServiceRun.h"
+
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/types.h>
 
 // "brevalo-cli lmtp" started by a test, listening on a unix socket in a folder of the
 // test's: as the mail user (MailUser: the service of that one user) or, when asRoot, as
@@ -27,13 +28,10 @@ public:
     std::string output();
 
 private:
-    void collect(bool all);
-
     std::string path;
     std::vector<std::string> options;
     bool asRoot;
     std::map<std::string, std::string> variables;
-    pid_t pid = -1;
-    int errorFd = -1;
-    std::string text;
+    std::unique_ptr<ServiceRun> run;
+    std::string text; // what the runs before this one wrote
 };

@@ -204,19 +204,24 @@ TEST(LmtpServiceKilled, EightConnectionsLoseAndDoubleNothing) {
         });
     std::mt19937 random(20261208);
     int kills = 0, delayMs = 4;
-    while (acknowledged < connections * perConnection && kills < 60) {
+    try {
+        while (acknowledged < connections * perConnection && kills < 60) {
+            service.start();
+            int before = acknowledged;
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(std::uniform_int_distribution<int>(1, delayMs)(random)));
+            service.kill();
+            ++kills;
+            // On a busy machine a start takes longer: kills that land before any delivery
+            // lengthen the wait.
+            if (acknowledged == before)
+                delayMs += 4;
+        }
         service.start();
-        int before = acknowledged;
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::uniform_int_distribution<int>(1, delayMs)(random)));
-        service.kill();
-        ++kills;
-        // On a busy machine a start takes longer: kills that land before any delivery
-        // lengthen the wait.
-        if (acknowledged == before)
-            delayMs += 4;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+        done = true;
     }
-    service.start();
     for (std::thread& client : clients)
         client.join();
     done = true;
