@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <grp.h>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
 namespace {
@@ -72,6 +74,23 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
     if (pid == 0) {
         // Its own group, so that the time limit ends whatever it started too.
         setpgid(0, 0);
+        // A service blocks the signals it reads and ignores SIGPIPE: the command starts
+        // with neither, as from a shell.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        // Started by a root service's thread acting on files as a user (setfsuid), the
+        // command runs as that user, whose mail it sends.
+        uid_t fsuid = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
+        gid_t fsgid = static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1)));
+        if (getuid() == 0 && fsuid != 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(fsgid) != 0 || setuid(fsuid) != 0)) {
+            int error = errno;
+            ssize_t ignored = write(exec[1], &error, sizeof error);
+            (void)ignored;
+            _exit(127);
+        }
         dup2(inputFd, 0);
         // What it prints goes with its standard error: a terminal set to stop background
         // writers would otherwise stop it until the time limit kills it.
