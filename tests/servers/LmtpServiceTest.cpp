@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include <pwd.h>
@@ -295,18 +296,42 @@ TEST(LmtpServiceForEveryUser, EachUserGetsTheirOwnMailAsThemselves) {
     fs::create_directories(scratch / "a/.config/brevalo");
     fs::copy_file(world.home() + "/zelko.ini", scratch / "a/.config/brevalo/zelko.ini");
     fs::copy(world.maildir(), scratch / "a/Maildir", fs::copy_options::recursive);
+    // It also forwards invoices to their person (job variant 2), through a sending
+    // command that notes who runs it.
+    std::string ini = scratch / "a/.config/brevalo/zelko.ini";
+    std::ifstream in(ini);
+    std::string net((std::istreambuf_iterator<char>(in)), {});
+    net = std::regex_replace(net, std::regex("\njobvariant=_1_\n"),
+                             "\njobvariant=_2_\nfrom=_sorter@home.example_\n");
+    net = std::regex_replace(net, std::regex("\nneuron0.emails=__\n"),
+                             "\nneuron0.emails=_acc@home.example_\n");
+    std::ofstream(ini, std::ios::trunc) << net;
     chownAll(scratch / "a", sorted.uid, sorted.gid);
+    std::string sentBy = scratch / "sent/by", sendmail = scratch / "sendmail";
+    fs::create_directory(scratch / "sent");
+    chmod((scratch / "sent").c_str(), 0777);
+    std::ofstream(sendmail) << "#!/bin/sh\ncat >/dev/null\nid -u > " << sentBy << "\n";
+    chmod(sendmail.c_str(), 0755);
     LmtpService service(scratch / "lmtp", {}, true);
+    service.set("BREVALO_SENDMAIL", sendmail + " -t -oi");
     service.start();
     std::string travel = BrevaloWorld::message("<trip@example.org>", "Travel");
-    std::vector<std::string> replies;
+    std::vector<std::string> replies, invoice;
     {
         LmtpClient client(service.socket());
         replies = client.deliver("sender@example.org",
                                  {sorted.name + "@example.org", "nobody-" + suffix + "@x",
                                   plain.name + "+x@example.org"},
                                  travel);
+        invoice = client.deliver("sender@example.org", {sorted.name + "@example.org"},
+                                 BrevaloWorld::message("<bill@example.org>", "Invoices"));
     }
+    ASSERT_EQ(invoice.size(), 1u);
+    EXPECT_EQ(invoice[0].substr(0, 3), "250") << invoice[0];
+    std::ifstream by(sentBy);
+    std::string uid;
+    by >> uid;
+    EXPECT_EQ(uid, std::to_string(sorted.uid)) << "the forward was sent by uid " << uid;
     EXPECT_EQ(service.stop(), 0) << service.output();
     ASSERT_EQ(replies.size(), 2u);
     for (const std::string& reply : replies)
