@@ -137,18 +137,26 @@ void UserMailbox::loadNet() {
 
 std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* syncGroup,
                                  std::function<void(bool sent)>* then) {
+    // Held for the delivery: a net or store read again meanwhile replaces them here only.
     ref_ptr<Net> using_;
+    com_ptr<IStoreNamespace> store;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        bool reload = !watch || watch->changed() || netGeneration != reloadGeneration.load();
+        // A net saved anew may sort into folders another program made meanwhile: the
+        // store's folders are read again with it.
+        if (reload)
+            connection = {};
         std::string failure;
         if (!openStore(&failure))
             return "451 4.3.0 " + replyText(failure);
-        if (!watch || watch->changed() || netGeneration != reloadGeneration.load())
+        if (reload)
             loadNet();
         using_ = net;
+        store = connection.store;
     }
     auto delivery = std::make_shared<MessageDelivery>(
-        connection.store.get(), using_.get(),
+        store.get(), using_.get(),
         netFileExists ? programEnvironment.sentMailFile() : std::string());
     delivery->shareWith(&mutex, syncGroup);
     MessageDelivery::Outcome outcome = delivery->deliver(text);
