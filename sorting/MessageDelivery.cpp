@@ -194,7 +194,6 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
     Outcome outcome;
     Stopwatch clock;
     try {
-        com_ptr<IMimeMessage> message;
         HRESULT parsed =
             MimeOleCreateMessage(bytes, fileTimeFromUnix(std::time(nullptr)), message.out());
         if (FAILED(parsed))
@@ -210,10 +209,17 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         std::string inboxPath;
         if (FAILED(storeInboxPath(store, &inboxPath)))
             throw ComException(E_FAIL, "no inbox in the mail store");
-        std::string key = MimeOleDeliveryDigest(bytes);
+        // The digest names a set's record; one folder writes none, so it is made only when
+        // a record lies in tmp/ or two or more folders get the message.
+        std::string key;
+        auto digest = [&key, &bytes] {
+            if (key.empty())
+                key = MimeOleDeliveryDigest(bytes);
+            return key;
+        };
         // Its mail went out before the set was recorded; the set may differ from what is
         // decided now (a net learned meanwhile), but it shows in part already.
-        delivery = MaildirDelivery::takeOver(inboxPath, key);
+        delivery = MaildirDelivery::takeOver(inboxPath, digest);
         if (delivery) {
             debugLog("deliver: completing the delivery a killed run began");
             raiseOnFailure(delivery->commit(), *delivery);
@@ -255,7 +261,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // A forward without a kept copy is delivered nowhere: the sorter removes such a
         // message from the inbox once its forwards are sent.
         if (!paths.empty()) {
-            delivery = std::make_unique<MaildirDelivery>(paths, outcome.folders, inboxPath, key);
+            delivery = std::make_unique<MaildirDelivery>(paths, outcome.folders, inboxPath,
+                                                         paths.size() > 1 ? digest() : "");
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "util/ComPtr.h"
 #include "platform/Store.h"
 #include "sorting/IncomingMail.h"
 #include "sorting/SortDecision.h"
@@ -80,4 +81,7 @@ private:
     Net* net;
     std::string sentMailFile;
     std::unique_ptr<MaildirDelivery> delivery; // the last one, until finished
+    // The last message read, kept until the next delivery or the end of this object: a
+    // process that ends after one delivery leaves its freeing to the process's end.
+    com_ptr<IMimeMessage> message;
 };
