@@ -92,6 +92,10 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
     session.loadNetForSorting();
     double netMs = msSince(lap);
     MessageDelivery delivery(session.store(), session.net(), chosen.sentMailFile());
+    // The language file is read only for a message that needs it. One without the folder
+    // names is a fault of the installation, not of the message: the transfer agent keeps
+    // the mail until the file is mended.
+    delivery.beforeTexts = [&chosen] { return chosen.openStrings(); };
     MessageDelivery::Outcome outcome = delivery.deliver(text);
     // Journalled as the sorter journals; a journal that cannot be written holds no mail back,
     // and the line is not waited for: the message is on disk when deliver says so.

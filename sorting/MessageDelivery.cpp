@@ -230,6 +230,9 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         }
 
         std::vector<std::string> paths;
+        if ((decided.copy || decided.forward || decided.answer) && beforeTexts)
+            if (std::string problem = beforeTexts(); !problem.empty())
+                throw ComException(E_FAIL, problem);
         if (decided.copy) {
             STOREFOLDERID root = rootTargetFolderId(net);
             for (const SortDecision::Folder& folder : decided.folders) {

@@ -5,6 +5,7 @@
 #include "sorting/IncomingMail.h"
 #include "sorting/SortDecision.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +61,10 @@ public:
     ~MessageDelivery();
 
     Outcome deliver(const std::string& bytes);
+    // When set, called once in a delivery before the first thing that needs the language
+    // file: the target folders (their names) or a forward or an answer (its texts). A text
+    // it returns is why the message cannot be delivered now (a temporary failure).
+    std::function<std::string()> beforeTexts;
     // Ends the last delivery once its outcome is noted (journalled): a kill before this
     // leaves its set for the retry to complete. Done by the next deliver() and the
     // destructor otherwise.

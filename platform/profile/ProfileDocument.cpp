@@ -1,5 +1,7 @@
 #include "platform/profile/ProfileDocument.h"
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
@@ -66,14 +68,32 @@ char folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Of the key without regard to case (A to Z), so no lower-cased copy is made to hash it.
+// The eight bytes with A to Z made a to z, all at once: each byte's 7 low bits plus an
+// offset set its high bit when above "Z" or from "A" on, without a carry into the next.
+std::uint64_t foldedWord(std::uint64_t word) {
+    const std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    std::uint64_t low = word & ~high;
+    std::uint64_t aboveZ = low + ones * (0x7F - 'Z');
+    std::uint64_t fromA = low + ones * (0x80 - 'A');
+    std::uint64_t upper = fromA & ~aboveZ & ~word & high;
+    return word | (upper >> 2);
+}
+
+// Of the key without regard to case (A to Z), so no lower-cased copy is made to hash it;
+// eight bytes a step.
 std::uint64_t hashOf(std::string_view key) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (char c : key) {
-        hash ^= static_cast<unsigned char>(folded(c));
-        hash *= 1099511628211ull;
+    const std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    std::uint64_t hash = key.size() * k1;
+    std::size_t at = 0;
+    for (;; at += 8) {
+        std::uint64_t word = 0;
+        std::size_t take = std::min<std::size_t>(8, key.size() - at);
+        std::memcpy(&word, key.data() + at, take);
+        hash = (hash ^ (foldedWord(word) * k2)) * k1;
+        hash ^= hash >> 29;
+        if (take < 8)
+            return hash;
     }
-    return hash;
 }
 
 // Whether the key part of a line, blanks dropped, is `key` (trimmed) regardless of case.
