@@ -122,7 +122,8 @@ bool readBody(Reader& in, NetSnapshot& net) {
     if (!isSaneNetworkSize(net.inputCount, net.hiddenCount, net.outputCount))
         return false;
     std::size_t weights = weightCount(net.inputCount, net.hiddenCount, net.outputCount);
-    if (weights > in.left() / 8)
+    // Written as all three 0 when there is no network: anything else was not written here.
+    if (weights > in.left() / 8 || (weights == 0 && (counts[0] || counts[1] || counts[2])))
         return false;
     net.weights.resize(weights);
     for (double& weight : net.weights) {
