@@ -1,6 +1,5 @@
 #include "platform/profile/ProfileDocument.h"
 
-#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 #include <utility>
@@ -84,16 +83,21 @@ std::uint64_t foldedWord(std::uint64_t word) {
 std::uint64_t hashOf(std::string_view key) {
     const std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
     std::uint64_t hash = key.size() * k1;
-    std::size_t at = 0;
-    for (;; at += 8) {
-        std::uint64_t word = 0;
-        std::size_t take = std::min<std::size_t>(8, key.size() - at);
-        std::memcpy(&word, key.data() + at, take);
+    auto mix = [&hash, k1, k2](std::uint64_t word) {
         hash = (hash ^ (foldedWord(word) * k2)) * k1;
         hash ^= hash >> 29;
-        if (take < 8)
-            return hash;
+    };
+    std::size_t at = 0;
+    for (; at + 8 <= key.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, key.data() + at, 8);
+        mix(word);
     }
+    std::uint64_t tail = 0;
+    for (std::size_t i = at; i < key.size(); ++i)
+        tail |= std::uint64_t{static_cast<unsigned char>(key[i])} << (8 * (i - at));
+    mix(tail);
+    return hash;
 }
 
 // Whether the key part of a line, blanks dropped, is `key` (trimmed) regardless of case.
