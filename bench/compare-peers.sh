@@ -17,7 +17,8 @@
 #             tested on the other half
 #   deliver   brevalo-cli deliver against procmail and maildrop, one process per message,
 #             with the same three expressions, and a program that only writes each
-#             message durably (the floor); where one delivery's time goes
+#             message durably (the floor); where one delivery's time goes; instructions
+#             per delivery of each (callgrind)
 #
 # Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 rounds)
 # Needs a build (build/bin/brevalo-cli, bench_net, bench_core, durable_write). Installs the
@@ -87,7 +88,7 @@ need_packages() {
     exit 1
 }
 
-need_packages procmail maildrop bogofilter hyperfine time strace
+need_packages procmail maildrop bogofilter hyperfine time strace valgrind
 for program in brevalo-cli bench_net bench_core durable_write; do
     [[ -x $bin/$program ]] || {
         echo "compare-peers: $bin/$program is missing; build first (cmake --build build)" >&2
@@ -308,6 +309,29 @@ fsyncs_per_message() {
         "message; most wall time in $(awk '$1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "wait4" {
             printf "%s%s (%d calls, %.2f s)", sep, $NF, $4, $2; sep = ", "; if (++n == 5) exit }' \
             "$work/strace-$name")"
+}
+
+# instructions_per_delivery LIST [VAR=VALUE...] -- COMMAND...: the mean count of the
+# instructions (callgrind: user space, the whole life of the process) of COMMAND delivering
+# a message of LIST (paths relative to the corpus folder) given on its standard input, one
+# process per message, after one delivery not counted (it makes the caches beside a net).
+instructions_per_delivery() {
+    local messages=$1 variables=() total=0 count=0 file collected
+    shift
+    while [[ $1 != -- ]]; do
+        variables+=("$1")
+        shift
+    done
+    shift
+    (cd "$corpus" && env "${variables[@]}" "$@" < "$(head -n 1 "$messages")" > /dev/null 2>&1) || true
+    while IFS= read -r file; do
+        collected=$(cd "$corpus" && env "${variables[@]}" valgrind --tool=callgrind \
+            --callgrind-out-file=/dev/null "$@" < "$file" 2>&1 > /dev/null |
+            sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
+        total=$((total + ${collected:-0}))
+        count=$((count + 1))
+    done < "$messages"
+    awk -v t="$total" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1e6 }'
 }
 
 # --- Sections ---------------------------------------------------------------------------
@@ -538,6 +562,29 @@ PY
     per_message_script "deliver, strace" "$work/first-300" "${environment[@]}" -- \
         "$bin/brevalo-cli" deliver
     fsyncs_per_message deliver 300 "$work/sort-deliver/Maildir" "$work/cmd/deliver, strace"
+
+    # Instructions per delivery, over the first 50 messages. valgrind runs no set-user-ID
+    # or set-group-ID program: the peers run as copies without those bits.
+    head -n 50 "$list" > "$work/first-50"
+    local counted=() peer
+    mkdir -p "$work/peers"
+    for peer in procmail maildrop; do
+        install -m 0755 "$(command -v "$peer")" "$work/peers/$peer"
+    done
+    "$work/cmd/${sorter[deliver]}.prepare"
+    counted+=("$(instructions_per_delivery "$work/first-50" "${environment[@]}" -- \
+        "$bin/brevalo-cli" deliver)")
+    "$work/cmd/${sorter[procmail]}.prepare"
+    counted+=("$(instructions_per_delivery "$work/first-50" -- "$work/peers/procmail" -m \
+        "$work/procmailrc")")
+    "$work/cmd/${sorter[maildrop]}.prepare"
+    counted+=("$(instructions_per_delivery "$work/first-50" -- "$work/peers/maildrop" \
+        "$work/mailfilter")")
+    row value "deliver, instructions per delivery (callgrind, mean of 50 messages)" \
+        "${counted[0]} M" "≤ 1.5 M"
+    note "deliver, instructions per delivery (callgrind, mean of the first 50 messages, one" \
+        "process each): brevalo-cli deliver ${counted[0]} M, procmail ${counted[1]} M," \
+        "maildrop ${counted[2]} M"
     rm -rf "$work"/sort-* "$work/floor"
 }
 

@@ -102,6 +102,12 @@ int CliSession::loadNet(bool learningSet) {
     return exitOk;
 }
 
+void CliSession::loadNetForSorting() {
+    netObject = new Net(environment.netFile(), StoreMessages::of(connection.store.get(), false));
+    netObject->loadForSorting();
+    reportDamage(*netObject);
+}
+
 void CliSession::openNetOnly() {
     netObject = new Net(environment.netFile(), nullptr);
     netObject->load();

@@ -25,6 +25,8 @@ public:
     // the learning folder is not listed: enough to classify.
     int openStore(StoreUse use = StoreUse::lasting);
     int loadNet(bool learningSet = true);
+    // The net as sorting needs it (Net::loadForSorting): what deliver loads.
+    void loadNetForSorting();
     // Loads the net without touching the store (classify needs no mail store).
     void openNetOnly();
     // Each load above says on standard error when the net file is damaged, and where

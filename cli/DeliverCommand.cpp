@@ -89,9 +89,13 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
         ~CacheInUse() { PatternSet::useDatabaseStore(nullptr); }
     } cacheInUse;
     // A net that cannot be loaded leaves the mail in the inbox, as it does the sorter's.
-    session.loadNet(false);
+    session.loadNetForSorting();
     double netMs = msSince(lap);
     MessageDelivery delivery(session.store(), session.net(), chosen.sentMailFile());
+    // The language file is read only for a message that needs it. One without the folder
+    // names is a fault of the installation, not of the message: the transfer agent keeps
+    // the mail until the file is mended.
+    delivery.beforeTexts = [&chosen] { return chosen.openStrings(); };
     MessageDelivery::Outcome outcome = delivery.deliver(text);
     // Journalled as the sorter journals; a journal that cannot be written holds no mail back,
     // and the line is not waited for: the message is on disk when deliver says so.
@@ -121,5 +125,8 @@ int deliverCommand(const ProgramEnvironment& environment, const Arguments& argum
              t.classify, t.folders, t.write, t.send, t.commit);
     // Last: until now a kill leaves the set for the transfer agent's retry to complete.
     delivery.finish();
-    return exitOk;
+    // Everything is on disk; what is left to free (the message, the net, the store) the
+    // process's end frees at no cost.
+    std::fflush(nullptr);
+    _exit(exitOk);
 }

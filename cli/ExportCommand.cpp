@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <unistd.h>
 
@@ -90,7 +89,18 @@ int importCommand(const ProgramEnvironment& environment, const Arguments& argume
         return usage;
     std::string text;
     if (file == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+        // Without the standard streams, whose set-up every start of the program would pay.
+        char buffer[65536];
+        for (ssize_t got; (got = ::read(STDIN_FILENO, buffer, sizeof buffer)) != 0;) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                std::fprintf(stderr, "brevalo-cli: cannot read the standard input: %s\n",
+                             std::strerror(errno));
+                return exitFailed;
+            }
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
     } else {
         std::ifstream in(file, std::ios::binary);
         if (!in) {

@@ -114,12 +114,12 @@ int main(int argc, char** argv) {
     std::setlocale(command == "deliver" ? LC_CTYPE : LC_ALL, "");
     ProgramEnvironment environment =
         ProgramEnvironment::fromProcess(ProgramEnvironment::executableFolder());
-    std::string stringsProblem = environment.openStrings();
+    // deliver opens the language file when it needs the folder names: a message for the
+    // inbox does not pay for reading it.
+    std::string stringsProblem = command == "deliver" ? "" : environment.openStrings();
     if (!stringsProblem.empty()) {
         std::fprintf(stderr, "brevalo-cli: %s\n", stringsProblem.c_str());
-        // For deliver a fault of the installation, not of the message: the transfer agent
-        // keeps the mail until the file is mended.
-        return command == "deliver" ? exitTempFail : exitFailed;
+        return exitFailed;
     }
     if (command == "sort")
         return sortCommand(environment, arguments);

@@ -8,8 +8,13 @@
 #include "core/NetFile.h"
 #include "core/Stimulation.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -222,7 +227,114 @@ bool isSaneNetworkSize(int inputCount, int hiddenCount, int outputCount) {
 // --- The net file
 
 void Net::load() {
-    NetFile file = NetFile::snapshot(fileName);
+    settingsFile.unpin();
+    loadFrom(NetFile::snapshot(fileName), true);
+}
+
+void Net::loadForSorting() {
+    settingsFile.unpin();
+    std::string text;
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char buffer[65536];
+        ssize_t got;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+            if (got > 0)
+                text.append(buffer, static_cast<std::size_t>(got));
+        ::close(fd);
+        if (got < 0)
+            fd = -1;
+    }
+    if (fd < 0) {
+        // A missing file (an empty net) or one that cannot be read (damaged): as load()
+        // says it.
+        loadFrom(NetFile::snapshot(fileName), false);
+        return;
+    }
+    std::string snapshotFile = NetSnapshot::fileFor(fileName);
+    if (std::optional<NetSnapshot> kept = NetSnapshot::read(snapshotFile, text)) {
+        install(*kept);
+        return;
+    }
+    NetFile file = NetFile::ofText(fileName, text);
+    loadFrom(file, false);
+    NetSnapshot made = snapshot(file);
+    settingsFile.pin(made.settings);
+    made.write(snapshotFile, text);
+}
+
+NetSnapshot Net::snapshot(const NetFile& file) const {
+    NetSnapshot made;
+    for (int n = 0; n < inputCount(); ++n) {
+        ref_ptr<NeuronIn> neuron = getInput(n);
+        made.inputs.push_back({neuron->getName(), neuron->getRegexes()});
+    }
+    for (int n = 0; n < outputCount(); ++n) {
+        ref_ptr<NeuronOut> neuron = getOutput(n);
+        made.outputs.push_back({neuron->getName(), neuron->getAnswer(), neuron->getEmails()});
+    }
+    made.damage = damage_;
+    made.settings = NetSettings::textsOf(file);
+    if (network) {
+        made.inputCount = network->getInputCount();
+        made.hiddenCount = network->getHiddenCount();
+        made.outputCount = network->getOutputCount();
+        auto add = [&made](const double* row, int count) {
+            made.weights.insert(made.weights.end(), row, row + count);
+        };
+        for (int h = 0; h < made.hiddenCount; ++h)
+            add(network->hwRow(h), made.inputCount);
+        for (int o = 0; o < made.outputCount; ++o)
+            add(network->owRow(o), made.hiddenCount);
+        add(network->getHb(), made.hiddenCount);
+        add(network->getOb(), made.outputCount);
+    }
+    return made;
+}
+
+void Net::install(const NetSnapshot& snapshot) {
+    RefsPtr newInputs(new Refs);
+    for (const NetSnapshot::Stimulation& input : snapshot.inputs) {
+        ref_ptr<NeuronIn> neuron(new NeuronIn(input.name));
+        for (const std::string& pattern : input.patterns)
+            neuron->addRegex(pattern);
+        newInputs->push_back(RefPtr(neuron.get()));
+    }
+    RefsPtr newOutputs(new Refs);
+    for (const NetSnapshot::Folder& output : snapshot.outputs) {
+        ref_ptr<NeuronOut> neuron(new NeuronOut(output.name));
+        neuron->setAnswer(output.answer);
+        neuron->setEmails(output.emails);
+        newOutputs->push_back(RefPtr(neuron.get()));
+    }
+    BackPropagationPtr newNetwork;
+    if (!snapshot.weights.empty()) {
+        const int in = snapshot.inputCount, hidden = snapshot.hiddenCount,
+                  out = snapshot.outputCount;
+        newNetwork = BackPropagationPtr(new BackPropagation(in, hidden, out));
+        newNetwork->setLearningRate(0.3);
+        newNetwork->setDecay(1.0);
+        const double* from = snapshot.weights.data();
+        auto take = [&from](double* row, int count) {
+            std::copy(from, from + count, row);
+            from += count;
+        };
+        for (int h = 0; h < hidden; ++h)
+            take(newNetwork->hwRow(h), in);
+        for (int o = 0; o < out; ++o)
+            take(newNetwork->owRow(o), hidden);
+        take(newNetwork->getHb(), hidden);
+        take(newNetwork->getOb(), out);
+    }
+    damage_ = snapshot.damage;
+    inputs = newInputs;
+    outputs = newOutputs;
+    learning.replace(RefsPtr(new Refs));
+    network = newNetwork;
+    settingsFile.pin(snapshot.settings);
+}
+
+void Net::loadFrom(const NetFile& file, bool withLearningSet) {
     // Built aside and installed together, so a store failure leaves the net as it was.
     // Each list ends at the first missing name: an empty name is stored as "__" and is
     // a neuron like any other.
@@ -242,7 +354,7 @@ void Net::load() {
         neuron->setEmails(splitAddresses(file.readText(sectionOut, neuronKey(n, "emails"), "")));
         return RefPtr(neuron.get());
     });
-    RefsPtr newFiles = learning.read(file, newOutputs);
+    RefsPtr newFiles = withLearningSet ? learning.read(file, newOutputs) : RefsPtr(new Refs);
     // Whatever else a damaged file holds may be cut short too: it sorts nothing.
     std::string newDamage = file.damage();
     BackPropagationPtr newNetwork;

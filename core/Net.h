@@ -12,6 +12,7 @@
 #include "core/LearningSet.h"
 #include "core/MessageSource.h"
 #include "core/NetSettings.h"
+#include "core/NetSnapshot.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
 
@@ -122,6 +123,11 @@ public:
     // Store failures while the default learning folder is looked up raise ComException
     // and leave the net unchanged.
     void load();
+    // load() for a net that only sorts: stimulations, folders, network and settings (read
+    // once, NetSettings::pin), without the learning set, which stays empty. Taken from the
+    // net file's snapshot beside it (NetSnapshot) when that was made from the file as it is
+    // now, else from the file, and the snapshot written again. Raises nothing.
+    void loadForSorting();
     // Why the file was damaged at the last load ("[NeuronsHidden] hw.3: number 5 is not
     // 16 hexadecimal digits"), or empty.
     const std::string& damage() const { return damage_; }
@@ -210,6 +216,9 @@ public:
 private:
     // A network is present and still has the neuron lists' sizes (else: no result).
     bool networkFits() const;
+    void loadFrom(const NetFile& file, bool withLearningSet);
+    NetSnapshot snapshot(const NetFile& file) const;
+    void install(const NetSnapshot& snapshot);
 
     std::string fileName;
     RefsPtr inputs;

@@ -6,6 +6,7 @@
 #include "platform/profile/Profile.h"
 #include "platform/profile/ProfileBatch.h"
 #include "platform/profile/ProfileCache.h"
+#include "platform/profile/ProfileDocument.h"
 
 #include <charconv>
 #include <cmath>
@@ -182,11 +183,22 @@ NetFile NetFile::snapshot(std::string fileName) {
     file.document = ProfileCache::instance().read(file.name, &failure);
     if (!failure.empty())
         file.damage_ = "cannot be read: " + failure;
-    else if (!file.document->unfinishedLine().empty() &&
-             !wholeValue(file.document->unfinishedValue()))
-        file.damage_ = "it ends inside the line " + file.document->unfinishedLine() +
-                       ", as a file cut off there does";
+    else
+        file.checkWhole();
     return file;
+}
+
+NetFile NetFile::ofText(std::string fileName, std::string_view text) {
+    NetFile file(std::move(fileName));
+    file.document = std::make_shared<const ProfileDocument>(ProfileDocument::parse(text));
+    file.checkWhole();
+    return file;
+}
+
+void NetFile::checkWhole() {
+    if (!document->unfinishedLine().empty() && !wholeValue(document->unfinishedValue()))
+        damage_ = "it ends inside the line " + document->unfinishedLine() +
+                  ", as a file cut off there does";
 }
 
 std::optional<std::string> NetFile::findRaw(const std::string& section,

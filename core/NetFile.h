@@ -64,6 +64,8 @@ public:
     explicit NetFile(std::string fileName);
     NetFile(std::string fileName, ProfileBatch* batch);
     static NetFile snapshot(std::string fileName);
+    // A snapshot of the file's text as the caller read it.
+    static NetFile ofText(std::string fileName, std::string_view text);
 
     const std::string& fileName() const { return name; }
     // For a snapshot: why the file as read cannot be trusted whole ("read(<path>) failed:
@@ -96,6 +98,7 @@ public:
     bool deleteSection(const std::string& section) const;
 
 private:
+    void checkWhole();
     std::optional<std::string> findRaw(const std::string& section, const std::string& key) const;
     bool writeRaw(const std::string& section, const std::string* key,
                   const std::string* value) const;

@@ -1,5 +1,6 @@
 #include "core/NetSettings.h"
 
+#include "util/Text.h"
 #include "platform/profile/ProfileBatch.h"
 #include "core/NetFile.h"
 
@@ -11,38 +12,70 @@ const char* const section = "settings";
 
 } // namespace
 
+NetSettings::Texts NetSettings::textsOf(const NetFile& file) {
+    Texts texts;
+    for (const char* key :
+         {keyJobVariant, keyStoreMail, keyEnabled, keyEnabledPeriod, keyPeriodFrom, keyPeriodTo,
+          keyThreshold, keyFrom, keyDestFolder, keyNotifySorted})
+        if (std::optional<std::string> text = file.findText(section, key))
+            texts.emplace_back(key, std::move(*text));
+    return texts;
+}
+
+void NetSettings::pin(Texts texts) {
+    pinned = std::make_shared<const Texts>(std::move(texts));
+}
+
+std::optional<std::string> NetSettings::find(const char* key) const {
+    if (!pinned)
+        return NetFile(fileName).findText(section, key);
+    for (const auto& [name, text] : *pinned)
+        if (name == key)
+            return text;
+    return std::nullopt;
+}
+
 NetSettings::NetSettings(std::string netFile, MessageSourcePtr source)
     : fileName(std::move(netFile)), source(std::move(source)) {}
 
+// The conversions are NetFile's readInt, readDateTime, readText and readReal.
 int NetSettings::number(const char* key, int defaultValue) const {
-    return NetFile(fileName).readInt(section, key, defaultValue);
+    std::optional<std::string> text = find(key);
+    return text ? toInt(*text, defaultValue) : defaultValue;
 }
 
 bool NetSettings::setNumber(const char* key, int value) const {
+    pinned.reset();
     return NetFile(fileName).writeInt(section, key, value);
 }
 
 DateTime NetSettings::time(const char* key) const {
-    return NetFile(fileName).readDateTime(section, key, nowLocal());
+    std::optional<std::string> text = find(key);
+    DateTime now = nowLocal();
+    return text ? parseTimeStamp(*text, now) : now;
 }
 
 bool NetSettings::setTime(const char* key, DateTime value) const {
+    pinned.reset();
     return NetFile(fileName).writeDateTime(section, key, value);
 }
 
 std::string NetSettings::text(const char* key) const {
-    return NetFile(fileName).readText(section, key, "");
+    return find(key).value_or("");
 }
 
 bool NetSettings::setText(const char* key, const std::string& value) const {
+    pinned.reset();
     return NetFile(fileName).writeText(section, key, value);
 }
 
 double NetSettings::getThreshold() const {
-    return NetFile(fileName).readReal(section, keyThreshold, 80.0);
+    std::optional<std::string> text = find(keyThreshold);
+    return text ? toReal(*text, 80.0) : 80.0;
 }
 
 bool NetSettings::setThreshold(double value) const {
+    pinned.reset();
     return NetFile(fileName).writeReal(section, keyThreshold, value);
 }
 

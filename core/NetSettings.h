@@ -3,7 +3,11 @@
 #include "util/DateTime.h"
 #include "core/MessageSource.h"
 
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class NetFile;
 
@@ -26,8 +30,18 @@ public:
         int notifySorted = 0;
     };
 
+    // The decoded values of the section's keys present in a file, by key.
+    using Texts = std::vector<std::pair<std::string, std::string>>;
+
     // source (may be null) finds or creates the default output folder.
     NetSettings(std::string netFile, MessageSourcePtr source);
+
+    // The section's keys the file holds, as the getters read them.
+    static Texts textsOf(const NetFile& file);
+    // From here on the getters answer from these values, read with the net (a net loaded
+    // for sorting reads its file once), until a setter writes or unpin() is called.
+    void pin(Texts texts);
+    void unpin() { pinned.reset(); }
 
     int getJobVariant() const { return number(keyJobVariant, 1); }
     bool setJobVariant(int value) const { return setNumber(keyJobVariant, value); }
@@ -83,6 +97,9 @@ private:
     std::string text(const char* key) const;
     bool setText(const char* key, const std::string& value) const;
 
+    std::optional<std::string> find(const char* key) const;
+
     std::string fileName;
     MessageSourcePtr source;
+    mutable std::shared_ptr<const Texts> pinned;
 };

@@ -1,6 +1,7 @@
 #include "core/PatternDatabaseCache.h"
 
 #include "util/Log.h"
+#include "core/NetSnapshot.h"
 
 #include <hs.h>
 
@@ -16,15 +17,11 @@
 
 namespace {
 
-constexpr std::string_view magic = "brevalo-pattern-cache 1\n";
+// Format 1 summed a byte at a time, as much as a delivery's own matching cost.
+constexpr std::string_view magic = "brevalo-pattern-cache 2\n";
 
 std::uint64_t checksum(std::string_view bytes) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : bytes) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    return hash;
+    return NetSnapshot::digest(bytes);
 }
 
 void putNumber(std::string& out, std::uint64_t value) {

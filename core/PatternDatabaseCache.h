@@ -16,11 +16,11 @@
 // afresh and the file written again, whole, under a new name renamed over the old one.
 // It is a cache: a file that cannot be written costs the next start a compilation.
 //
-//   brevalo-pattern-cache 1\n
+//   brevalo-pattern-cache 2\n
 //   <vectorscan version>\n
 //   per database: <key length> <key> <database length> <serialized database> (lengths
 //   as 8-byte little-endian numbers)
-//   <checksum of everything before it: 8-byte FNV-1a>
+//   <checksum of everything before it: NetSnapshot::digest, 8 bytes little-endian>
 class PatternDatabaseCache : public PatternSet::DatabaseStore {
 public:
     explicit PatternDatabaseCache(std::string fileName);

@@ -200,7 +200,6 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
     Outcome outcome;
     Stopwatch clock;
     try {
-        com_ptr<IMimeMessage> message;
         HRESULT parsed =
             MimeOleCreateMessage(bytes, fileTimeFromUnix(std::time(nullptr)), message.out());
         if (FAILED(parsed))
@@ -219,8 +218,18 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         std::string inboxPath;
         if (FAILED(storeInboxPath(store, &inboxPath)))
             throw ComException(E_FAIL, "no inbox in the mail store");
-        std::string key = MimeOleDeliveryDigest(bytes);
+        // The digest names a set's record; one folder writes none (but in a service), so it
+        // is made only when a record lies in tmp/ or one is to be written.
+        std::string key;
+        auto digest = [&key, &bytes] {
+            if (key.empty())
+                key = MimeOleDeliveryDigest(bytes);
+            return key;
+        };
         std::vector<std::string> paths;
+        if ((decided.copy || decided.forward || decided.answer) && beforeTexts)
+            if (std::string problem = beforeTexts(); !problem.empty())
+                throw ComException(E_FAIL, problem);
         if (decided.copy) {
             STOREFOLDERID root = rootTargetFolderId(net);
             for (const SortDecision::Folder& folder : decided.folders) {
@@ -255,7 +264,7 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // decided now (a net learned meanwhile), but it shows in part already. Looked for
         // once the net and the store are let go: a run of the same message holding the
         // set is waited for.
-        delivery = MaildirDelivery::takeOver(inboxPath, key);
+        delivery = MaildirDelivery::takeOver(inboxPath, digest);
         if (delivery) {
             delivery->syncWith(syncGroup);
             debugLog("deliver: completing the delivery a killed run began");
@@ -269,7 +278,8 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // A forward without a kept copy is delivered nowhere: the sorter removes such a
         // message from the inbox once its forwards are sent.
         if (!paths.empty()) {
-            delivery = std::make_unique<MaildirDelivery>(paths, outcome.folders, inboxPath, key);
+            delivery = std::make_unique<MaildirDelivery>(
+                paths, outcome.folders, inboxPath, paths.size() > 1 || syncGroup ? digest() : "");
             delivery->syncWith(syncGroup);
             if (syncGroup)
                 delivery->recordEvenOne();

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "util/ComPtr.h"
 #include "platform/Store.h"
 #include "sorting/IncomingMail.h"
 #include "sorting/SortDecision.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,6 +73,10 @@ public:
     }
 
     Outcome deliver(const std::string& bytes);
+    // When set, called once in a delivery before the first thing that needs the language
+    // file: the target folders (their names) or a forward or an answer (its texts). A text
+    // it returns is why the message cannot be delivered now (a temporary failure).
+    std::function<std::string()> beforeTexts;
     // Ends the last delivery once its outcome is noted (journalled): a kill before this
     // leaves its set for the retry to complete. Done by the next deliver() and the
     // destructor otherwise.
@@ -97,4 +103,7 @@ private:
     std::unique_ptr<MaildirDelivery> delivery; // the last one, until finished
     std::mutex* netLock = nullptr;
     DirectorySyncGroup* syncGroup = nullptr;
+    // The last message read, kept until the next delivery or the end of this object: a
+    // process that ends after one delivery leaves its freeing to the process's end.
+    com_ptr<IMimeMessage> message;
 };

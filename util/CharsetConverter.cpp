@@ -165,6 +165,30 @@ bool isUtf8Name(const std::string& charset) {
     return strcasecmp(charset.c_str(), "UTF-8") == 0 || strcasecmp(charset.c_str(), "UTF8") == 0;
 }
 
+bool isLatin1Name(const std::string& charset) {
+    return strcasecmp(charset.c_str(), "ISO-8859-1") == 0 ||
+           strcasecmp(charset.c_str(), "ISO8859-1") == 0 ||
+           strcasecmp(charset.c_str(), "LATIN1") == 0;
+}
+
+// Each byte is the code point of its value: what iconv gives, without its passes through
+// 32-bit characters (a tenth of a delivery of a message in Latin-1).
+void latin1ToUtf8(std::string_view bytes, std::string& out) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        std::size_t run = at;
+        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80)
+            ++run;
+        out.append(bytes.data() + at, run - at);
+        if (run == bytes.size())
+            break;
+        auto c = static_cast<unsigned char>(bytes[run]);
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+        at = run + 1;
+    }
+}
+
 // Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF. Text this
 // accepts iconv keeps as it is, so most text skips iconv entirely; what it refuses goes the
 // long way and comes out as before.
@@ -228,6 +252,10 @@ bool CharsetConverter::toUtf8(std::string_view bytes, const std::string& charset
     out->reserve(bytes.size() + bytes.size() / 4);
     if (isUtf8Name(charset)) {
         repairUtf8(bytes, *out);
+        return true;
+    }
+    if (isLatin1Name(charset)) {
+        latin1ToUtf8(bytes, *out);
         return true;
     }
     iconv_t cd = converters().get("UTF-8", charset);

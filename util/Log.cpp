@@ -48,6 +48,9 @@ void writeLine(const std::string& line, bool always) {
 } // namespace
 
 void debugLog(const char* format, ...) {
+    // Formatting a line nobody reads costs more than most of what it reports.
+    if (!debugLogWanted())
+        return;
     va_list args;
     va_start(args, format);
     std::string line = vformat(format, args);

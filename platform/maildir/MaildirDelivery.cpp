@@ -70,7 +70,8 @@ MaildirDelivery::MaildirDelivery(std::vector<std::string> folders, std::vector<s
                                  std::string recordMaildir, std::string key)
     : MaildirDelivery(std::move(folders)) {
     assert(labels.size() == this->folders.size() && "a label for each folder");
-    assert(key.find('/') == std::string::npos && !key.empty() && "a key is a file name part");
+    assert(key.find('/') == std::string::npos && (!key.empty() || this->folders.size() == 1) &&
+           "a key is a file name part");
     this->labels = std::move(labels);
     this->recordMaildir = std::move(recordMaildir);
     this->key = std::move(key);
@@ -82,16 +83,24 @@ MaildirDelivery::~MaildirDelivery() {
     finish();
 }
 
-std::unique_ptr<MaildirDelivery> MaildirDelivery::takeOver(const std::string& recordMaildir,
-                                                           const std::string& key) {
+std::unique_ptr<MaildirDelivery>
+MaildirDelivery::takeOver(const std::string& recordMaildir,
+                          const std::function<std::string()>& key) {
     MaildirSysCalls& sys = sysCalls();
     std::string dirPath = recordMaildir + "/tmp";
     std::vector<std::string> candidates;
+    std::string setKey;
     if (DIR* dir = opendir(dirPath.c_str())) {
-        std::string prefix = recordPrefix(key);
-        while (dirent* entry = readdir(dir))
-            if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
+        std::string prefix;
+        while (dirent* entry = readdir(dir)) {
+            std::string_view name = entry->d_name;
+            if (name.substr(0, 4) != "set.")
+                continue;
+            if (prefix.empty())
+                prefix = recordPrefix(setKey = key());
+            if (name.substr(0, prefix.size()) == prefix)
                 candidates.push_back(dirPath + "/" + entry->d_name);
+        }
         closedir(dir);
     }
     time_t now = time(nullptr);
@@ -112,7 +121,7 @@ std::unique_ptr<MaildirDelivery> MaildirDelivery::takeOver(const std::string& re
         std::unique_ptr<MaildirDelivery> set(new MaildirDelivery());
         if (usable && set->readRecord(text)) {
             set->recordMaildir = recordMaildir;
-            set->key = key;
+            set->key = setKey;
             set->recordPath = path;
             set->recordFd = fd;
             set->takenOver = true;

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,13 +40,15 @@ public:
     // folders: maildir paths (each with tmp/ and new/), at least one.
     explicit MaildirDelivery(std::vector<std::string> folders);
     // labels: what the caller calls each folder, kept in the record; recordMaildir: the
-    // maildir whose tmp/ holds the record; key: names the message (no "/").
+    // maildir whose tmp/ holds the record; key: names the message (no "/"), needed only
+    // for two or more folders (one folder writes no record).
     MaildirDelivery(std::vector<std::string> folders, std::vector<std::string> labels,
                     std::string recordMaildir, std::string key);
     // The set a killed delivery with this key left recorded, locked and ready for
-    // commit() (write() is not called); null when there is none.
+    // commit() (write() is not called); null when there is none. The key is asked for
+    // only when the record maildir's tmp/ holds a record of any message.
     static std::unique_ptr<MaildirDelivery> takeOver(const std::string& recordMaildir,
-                                                     const std::string& key);
+                                                     const std::function<std::string()>& key);
     // Ends a committed delivery: its record goes, so that the same message delivered
     // again is a new delivery. Call it after noting the delivery (the journal): a kill
     // before that leaves the record for the retry. Done by the destructor otherwise.

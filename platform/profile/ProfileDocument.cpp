@@ -1,5 +1,6 @@
 #include "platform/profile/ProfileDocument.h"
 
+#include <cstring>
 #include <unordered_set>
 #include <utility>
 
@@ -62,23 +63,65 @@ bool hasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != text.npos;
 }
 
-std::uint64_t hashOf(std::string_view lowKey) {
-    return std::hash<std::string_view>{}(lowKey);
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Whether the key part of a line, blanks dropped, is `lowKey` regardless of case.
-bool sameKey(std::string_view keyPart, std::string_view lowKey) {
-    keyPart = trimBlanks(keyPart);
-    if (keyPart.size() != lowKey.size())
-        return false;
-    for (std::size_t i = 0; i < keyPart.size(); ++i) {
-        char c = keyPart[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowKey[i])
-            return false;
+// The eight bytes with A to Z made a to z, all at once: each byte's 7 low bits plus an
+// offset set its high bit when above "Z" or from "A" on, without a carry into the next.
+std::uint64_t foldedWord(std::uint64_t word) {
+    const std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    std::uint64_t low = word & ~high;
+    std::uint64_t aboveZ = low + ones * (0x7F - 'Z');
+    std::uint64_t fromA = low + ones * (0x80 - 'A');
+    std::uint64_t upper = fromA & ~aboveZ & ~word & high;
+    return word | (upper >> 2);
+}
+
+// Of the key without regard to case (A to Z), so no lower-cased copy is made to hash it;
+// eight bytes a step.
+std::uint64_t hashOf(std::string_view key) {
+    const std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    std::uint64_t hash = key.size() * k1;
+    auto mix = [&hash, k1, k2](std::uint64_t word) {
+        hash = (hash ^ (foldedWord(word) * k2)) * k1;
+        hash ^= hash >> 29;
+    };
+    std::size_t at = 0;
+    for (; at + 8 <= key.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, key.data() + at, 8);
+        mix(word);
     }
+    std::uint64_t tail = 0;
+    for (std::size_t i = at; i < key.size(); ++i)
+        tail |= std::uint64_t{static_cast<unsigned char>(key[i])} << (8 * (i - at));
+    mix(tail);
+    return hash;
+}
+
+// Whether the key part of a line, blanks dropped, is `key` (trimmed) regardless of case.
+bool sameKey(std::string_view keyPart, std::string_view key) {
+    keyPart = trimBlanks(keyPart);
+    if (keyPart.size() != key.size())
+        return false;
+    for (std::size_t i = 0; i < keyPart.size(); ++i)
+        if (folded(keyPart[i]) != folded(key[i]))
+            return false;
     return true;
+}
+
+// The key of a key line: the trimmed text before its "=".
+std::string_view keyOf(std::string_view line, std::size_t equals) {
+    return trimBlanks(line.substr(0, equals));
+}
+
+// Where the "=" of a key line is: not in a blank line or a comment.
+std::size_t equalsOf(std::string_view line) {
+    std::string_view trimmed = trimBlanks(line);
+    if (trimmed.empty() || trimmed.front() == ';')
+        return std::string_view::npos;
+    return line.find('=');
 }
 } // namespace
 
@@ -116,8 +159,11 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
         Section& section = document.sections_.back();
         section.lines.push_back(Line{std::string(line)});
         if (document.sections_.size() > 1)
-            indexLine(section, section.lines.size() - 1);
+            section.lines.back().equals = equalsOf(line);
     }
+    // Indexed once each section is whole: a table sized for all its keys at once.
+    for (std::size_t s = 1; s < document.sections_.size(); ++s)
+        rebuildSlots(document.sections_[s]);
     if (!text.empty() && text.back() != '\n') {
         // Bounded: the file may be anything.
         auto shown = [](std::string_view name) { return std::string(name.substr(0, 40)); };
@@ -143,19 +189,15 @@ ProfileDocument ProfileDocument::parse(std::string_view text) {
 
 void ProfileDocument::indexLine(Section& section, std::size_t at) {
     Line& line = section.lines[at];
-    std::string_view trimmed = trimBlanks(line.text);
-    if (trimmed.empty() || trimmed.front() == ';')
+    line.equals = equalsOf(line.text);
+    if (line.equals == std::string::npos)
         return;
-    std::size_t equals = line.text.find('=');
-    if (equals == std::string::npos)
-        return;
-    line.equals = equals;
     // At most half full, so probes stay short and always meet an empty slot.
     if ((section.usedSlots + 1) * 2 > section.slots.size()) {
         rebuildSlots(section);
         return;
     }
-    std::string key = lowered(trimBlanks(std::string_view(line.text).substr(0, equals)));
+    std::string_view key = keyOf(line.text, line.equals);
     std::uint64_t hash = hashOf(key);
     if (findKey(section, key, hash) != noLine) {
         section.duplicateKeys = true;
@@ -177,7 +219,7 @@ void ProfileDocument::rebuildSlots(Section& section) {
         const Line& line = section.lines[at];
         if (line.deleted || line.equals == std::string::npos)
             continue;
-        std::string key = lowered(trimBlanks(std::string_view(line.text).substr(0, line.equals)));
+        std::string_view key = keyOf(line.text, line.equals);
         std::uint64_t hash = hashOf(key);
         // Lines come in file order, so the first of two equal keys keeps the slot.
         if (findKey(section, key, hash) != noLine) {
@@ -188,7 +230,7 @@ void ProfileDocument::rebuildSlots(Section& section) {
     }
 }
 
-std::size_t ProfileDocument::findKey(const Section& section, std::string_view lowKey,
+std::size_t ProfileDocument::findKey(const Section& section, std::string_view key,
                                      std::uint64_t hash) {
     if (section.slots.empty())
         return noLine;
@@ -202,7 +244,7 @@ std::size_t ProfileDocument::findKey(const Section& section, std::string_view lo
         // Slots of deleted lines, or of lines moved by an insertion, are skipped here.
         const Line& line = section.lines[slot.line];
         if (!line.deleted && line.equals != std::string::npos &&
-            sameKey(std::string_view(line.text).substr(0, line.equals), lowKey))
+            sameKey(std::string_view(line.text).substr(0, line.equals), key))
             return slot.line;
     }
 }
@@ -254,8 +296,8 @@ std::optional<std::string_view> ProfileDocument::value(std::string_view section,
     const Section* found = findSection(section);
     if (!found)
         return std::nullopt;
-    std::string lowKey = lowered(trimBlanks(key));
-    std::size_t line = findKey(*found, lowKey, hashOf(lowKey));
+    std::string_view wanted = trimBlanks(key);
+    std::size_t line = findKey(*found, wanted, hashOf(wanted));
     if (line == noLine)
         return std::nullopt;
     const Line& entry = found->lines[line];

@@ -80,8 +80,8 @@ private:
     const Section* findSection(std::string_view section) const;
     Section* findSection(std::string_view section);
     static void indexLine(Section& section, std::size_t at);
-    // The first live line holding the lower-cased key, or noLine.
-    static std::size_t findKey(const Section& section, std::string_view lowKey, std::uint64_t hash);
+    // The first live line holding the key (trimmed; any case), or noLine.
+    static std::size_t findKey(const Section& section, std::string_view key, std::uint64_t hash);
     static void addSlot(Section& section, std::uint64_t hash, std::size_t line);
     static void rebuildSlots(Section& section);
 

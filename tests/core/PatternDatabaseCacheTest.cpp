@@ -1,6 +1,7 @@
 #include "core/PatternDatabaseCache.h"
 
 #include "core/MatchBudget.h"
+#include "core/NetSnapshot.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -87,9 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                               char& digit = bytes[bytes.find('\n') + 1];
                               digit = digit == '9' ? '8' : '9';
                               bytes.resize(bytes.size() - 8);
-                              std::uint64_t sum = 14695981039346656037ull;
-                              for (unsigned char c : bytes)
-                                  sum = (sum ^ c) * 1099511628211ull;
+                              std::uint64_t sum = NetSnapshot::digest(bytes);
                               for (int i = 0; i < 8; ++i)
                                   bytes += static_cast<char>(sum >> (8 * i));
                               writeFile(path, bytes);

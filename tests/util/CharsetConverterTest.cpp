@@ -95,3 +95,17 @@ TEST(CharsetConverter, Utf8Validity) {
 }
 
 } // namespace
+
+// Latin-1 is converted without iconv: every byte, in every spelling of the name taken that
+// way, as iconv converts it under another of its names.
+TEST(CharsetConverter, Latin1AsIconvReadsIt) {
+    std::string every;
+    for (int c = 0; c < 256; ++c)
+        every += static_cast<char>(c);
+    std::string expected, out;
+    ASSERT_TRUE(CharsetConverter::toUtf8(every, "CP819", &expected));
+    for (const char* name : {"ISO-8859-1", "iso8859-1", "Latin1"}) {
+        ASSERT_TRUE(CharsetConverter::toUtf8(every, name, &out));
+        EXPECT_EQ(out, expected) << name;
+    }
+}
