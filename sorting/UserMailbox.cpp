@@ -115,15 +115,9 @@ void UserMailbox::loadNet() {
         net.reset();
         return;
     }
+    // Read once for sorting: its settings too, so a delivery reads no file of the net's.
     ref_ptr<Net> loaded = new Net(file, StoreMessages::of(connection.store.get(), false));
-    try {
-        loaded->load();
-    } catch (const ComException& e) {
-        warningLog("cannot load the net %s: %s; its mail goes to the inbox", file.c_str(),
-                   comErrorText(e).c_str());
-        net.reset();
-        return;
-    }
+    loaded->loadForSorting();
     if (!loaded->damage().empty())
         warningLog("the net file %s is damaged: %s", file.c_str(), loaded->damage().c_str());
     // Compiled now, from the patterns kept beside the net when they are still its own; the
