@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -203,6 +204,14 @@ bool LmtpServer::adoptSystemdSockets(std::string* error) {
 }
 
 void LmtpServer::serve(int fd) {
+    converse(fd);
+    close(fd);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (--connections == 0)
+        allDone.notify_all();
+}
+
+void LmtpServer::converse(int fd) {
     LmtpSession session(delivery, host, sizeLimit);
     bool open = sendAll(fd, session.greeting());
     char buffer[65536];
@@ -238,10 +247,6 @@ void LmtpServer::serve(int fd) {
         if (!sent)
             break;
     }
-    close(fd);
-    std::lock_guard<std::mutex> lock(mutex);
-    if (--connections == 0)
-        allDone.notify_all();
 }
 
 int LmtpServer::run() {
@@ -303,8 +308,15 @@ int LmtpServer::run() {
             if (!(watched[i].revents & POLLIN))
                 continue;
             int client = accept4(watched[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
+            if (client < 0) {
+                // Out of descriptors: a pause, rather than a loop that spins meanwhile.
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                    poll(nullptr, 0, 100);
                 continue;
+            }
+            // A client that stops reading its replies cannot hold a thread for ever.
+            timeval limit{idleSeconds, 0};
+            setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
             std::unique_lock<std::mutex> lock(mutex);
             if (connections >= maxConnections) {
                 lock.unlock();
@@ -314,7 +326,14 @@ int LmtpServer::run() {
             }
             ++connections;
             lock.unlock();
-            std::thread([this, client] { serve(client); }).detach();
+            try {
+                std::thread([this, client] { serve(client); }).detach();
+            } catch (const std::system_error&) {
+                sendAll(client, "421 4.3.2 " + host + " Too busy, try later\r\n");
+                close(client);
+                lock.lock();
+                --connections;
+            }
         }
     }
     // Stop accepting, wake every connection, wait for the messages in hand.

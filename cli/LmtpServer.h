@@ -34,6 +34,7 @@ public:
 
 private:
     void serve(int fd);
+    void converse(int fd);
 
     LmtpDelivery& delivery;
     std::size_t sizeLimit;

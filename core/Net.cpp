@@ -1,11 +1,13 @@
 #include "core/Net.h"
 
 #include "util/Log.h"
+#include "util/RegularFile.h"
 #include "util/Text.h"
 #include "platform/profile/ProfileBatch.h"
 #include "core/InputMatcher.h"
 #include "core/MatchBudget.h"
 #include "core/NetFile.h"
+#include "core/NetSnapshot.h"
 #include "core/Stimulation.h"
 
 #include <algorithm>
@@ -234,18 +236,7 @@ void Net::load() {
 void Net::loadForSorting() {
     settingsFile.unpin();
     std::string text;
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        char buffer[65536];
-        ssize_t got;
-        while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-            if (got > 0)
-                text.append(buffer, static_cast<std::size_t>(got));
-        ::close(fd);
-        if (got < 0)
-            fd = -1;
-    }
-    if (fd < 0) {
+    if (!readRegularFile(fileName, NetSnapshot::maxNetBytes, &text)) {
         // A missing file (an empty net) or one that cannot be read (damaged): as load()
         // says it.
         loadFrom(NetFile::snapshot(fileName), false);

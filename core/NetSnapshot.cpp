@@ -1,6 +1,7 @@
 #include "core/NetSnapshot.h"
 
 #include "util/Log.h"
+#include "util/RegularFile.h"
 #include "core/Net.h"
 
 #include <cerrno>
@@ -218,17 +219,8 @@ std::string NetSnapshot::serialize(std::string_view net) const {
 }
 
 std::optional<NetSnapshot> NetSnapshot::read(const std::string& file, std::string_view net) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
     std::string bytes;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-        if (got > 0)
-            bytes.append(buffer, static_cast<std::size_t>(got));
-    ::close(fd);
-    if (got < 0)
+    if (!readRegularFile(file, maxNetBytes, &bytes))
         return std::nullopt;
     std::optional<NetSnapshot> snapshot = parse(bytes, net);
     if (!snapshot)

@@ -30,6 +30,8 @@
 // weights are the 8 bytes of each double, least significant first.
 class NetSnapshot {
 public:
+    // The largest net file (and snapshot) read: far beyond any net people make.
+    static constexpr std::size_t maxNetBytes = std::size_t{64} << 20;
     struct Stimulation {
         std::string name;
         std::vector<std::string> patterns;

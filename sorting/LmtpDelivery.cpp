@@ -6,6 +6,18 @@
 
 #include <map>
 
+namespace {
+
+// A reply line holds no control character and stays short, whatever it echoes.
+std::string safeText(const std::string& text) {
+    std::string clean;
+    for (char c : text.substr(0, 200))
+        clean += static_cast<unsigned char>(c) < 32 || c == 127 ? '?' : c;
+    return clean;
+}
+
+} // namespace
+
 LmtpDelivery::LmtpDelivery(const UserDatabase& users, std::string maildirTemplate,
                            const ProgramEnvironment& service, std::size_t cachedUsers)
     : users(&users), maildirTemplate(std::move(maildirTemplate)), service(service),
@@ -38,7 +50,7 @@ std::string LmtpDelivery::storePath(const std::string& maildirTemplate,
 
 std::string LmtpDelivery::checkRecipient(const std::string& address) {
     if (users && !users->find(address))
-        return "550 5.1.1 <" + address.substr(0, 200) + ">: no such user here";
+        return "550 5.1.1 <" + safeText(address) + ">: no such user here";
     return "250 2.1.5 Ok";
 }
 
@@ -96,17 +108,23 @@ LmtpDelivery::deliver(const LmtpSession::Envelope& envelope, std::string message
     for (const std::string& recipient : envelope.recipients) {
         std::optional<UserDatabase::User> user;
         if (users && !(user = users->find(recipient))) {
-            replies.push_back("550 5.1.1 <" + recipient.substr(0, 200) +
-                              ">: no such user here");
+            replies.push_back("550 5.1.1 <" + safeText(recipient) + ">: no such user here");
             continue;
         }
-        std::string name = user ? user->name : std::string();
+        // Two names for one store (a user's aliases in a passwd file) get one copy too.
+        std::string name = user ? storePath(maildirTemplate, *user) : std::string();
         if (auto found = delivered.find(name); found != delivered.end()) {
             replies.push_back(replies[found->second]);
             continue;
         }
         delivered[name] = replies.size();
-        replies.push_back(deliverTo(user, text, afterReplies));
+        // Whatever goes wrong with one delivery (memory, a library's fault) is that
+        // delivery's temporary failure, never the service's end.
+        try {
+            replies.push_back(deliverTo(user, text, afterReplies));
+        } catch (const std::exception& e) {
+            replies.push_back("451 4.3.0 " + safeText(e.what()));
+        }
     }
     return replies;
 }

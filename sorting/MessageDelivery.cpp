@@ -264,7 +264,14 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // decided now (a net learned meanwhile), but it shows in part already. Looked for
         // once the net and the store are let go: a run of the same message holding the
         // set is waited for.
-        delivery = MaildirDelivery::takeOver(inboxPath, digest);
+        // A service's threads do not wait for one another's sets (one may hold the set it
+        // waits for until its reply goes out): the same message on two connections at once
+        // is tried again later.
+        bool busy = false;
+        delivery = MaildirDelivery::takeOver(inboxPath, digest, syncGroup ? &busy : nullptr);
+        if (busy)
+            throw ComException(E_FAIL, "the same message is being delivered on another "
+                                       "connection");
         if (delivery) {
             delivery->syncWith(syncGroup);
             debugLog("deliver: completing the delivery a killed run began");
@@ -304,8 +311,13 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (mail.keepMessage()) {
             outcome.done.failure = mail.keep;
             if (!delivery) {
-                delivery = std::make_unique<MaildirDelivery>(std::vector<std::string>{inboxPath});
+                std::vector<std::string> inbox{inboxPath};
+                delivery = syncGroup ? std::make_unique<MaildirDelivery>(inbox, std::vector<std::string>{"Inbox"}, inboxPath,
+                                                                         digest())
+                                     : std::make_unique<MaildirDelivery>(inbox);
                 delivery->syncWith(syncGroup);
+                if (syncGroup)
+                    delivery->recordEvenOne();
                 raiseOnFailure(delivery->write(bytes), *delivery);
                 outcome.folders = {"Inbox"};
                 outcome.note = mail.keep;

@@ -74,8 +74,8 @@ bool makeMaildir(const std::string& root, std::string* failure) {
 
 } // namespace
 
-UserMailbox::UserMailbox(ProgramEnvironment environment, bool makeStore)
-    : programEnvironment(std::move(environment)), makeStore(makeStore) {
+UserMailbox::UserMailbox(ProgramEnvironment environment, bool forEveryUser)
+    : programEnvironment(std::move(environment)), forEveryUser(forEveryUser) {
     useThreadPatternStore();
 }
 
@@ -88,7 +88,7 @@ bool UserMailbox::openStore(std::string* failure) {
         return true;
     const std::string& root = programEnvironment.storeRoot;
     if (!isDirectory(root + "/new") || !isDirectory(root + "/tmp")) {
-        if (!makeStore) {
+        if (!forEveryUser) {
             *failure = "there is no mail store at " + root;
             return false;
         }
@@ -122,10 +122,14 @@ void UserMailbox::loadNet() {
         warningLog("the net file %s is damaged: %s", file.c_str(), loaded->damage().c_str());
     // Compiled now, from the patterns kept beside the net when they are still its own; the
     // cache is not needed once the set is built.
-    PatternDatabaseCache patterns(file + ".patterns");
-    ThreadPatternStore::current = &patterns;
+    std::optional<PatternDatabaseCache> patterns;
+    if (!forEveryUser)
+        patterns.emplace(file + ".patterns");
+    ThreadPatternStore::current = patterns ? &*patterns : nullptr;
+    struct Unset {
+        ~Unset() { ThreadPatternStore::current = nullptr; }
+    } unset;
     loaded->patternSet();
-    ThreadPatternStore::current = nullptr;
     net = loaded;
 }
 
@@ -134,6 +138,7 @@ std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* sy
     // Held for the delivery: a net or store read again meanwhile replaces them here only.
     ref_ptr<Net> using_;
     com_ptr<IStoreNamespace> store;
+    bool hasNet = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         bool reload = !watch || watch->changed() || netGeneration != reloadGeneration.load();
@@ -148,13 +153,14 @@ std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* sy
             loadNet();
         using_ = net;
         store = connection.store;
+        hasNet = netFileExists;
     }
     auto delivery = std::make_shared<MessageDelivery>(
         store.get(), using_.get(),
-        netFileExists ? programEnvironment.sentMailFile() : std::string());
+        hasNet ? programEnvironment.sentMailFile() : std::string());
     delivery->shareWith(&mutex, syncGroup);
     MessageDelivery::Outcome outcome = delivery->deliver(text);
-    if (netFileExists) {
+    if (hasNet) {
         // As deliver journals: a journal that cannot be written holds no mail back.
         std::string journalError;
         Journal journal(programEnvironment.journalFile());

@@ -22,9 +22,11 @@ class DirectorySyncGroup;
 // user on the file system while it delivers (FileSystemIdentity).
 class UserMailbox {
 public:
-    // makeStore: a store that is missing is made (empty, only its owner may read it), as
-    // a service delivering for every user of a machine finds users who never got mail.
-    UserMailbox(ProgramEnvironment environment, bool makeStore);
+    // forEveryUser (a root service): a store that is missing is made (empty, only its
+    // owner may read it), as such a service finds users who never got mail, and no file a
+    // user could craft to run code in the service is read: the net's patterns are compiled
+    // afresh rather than taken from the compiled copy beside it.
+    UserMailbox(ProgramEnvironment environment, bool forEveryUser);
     UserMailbox(const UserMailbox&) = delete;
     UserMailbox& operator=(const UserMailbox&) = delete;
 
@@ -46,7 +48,7 @@ private:
     void loadNet();
 
     ProgramEnvironment programEnvironment;
-    bool makeStore;
+    bool forEveryUser;
     std::mutex mutex; // the store and the net
     StoreConnection connection;
     ref_ptr<Net> net;

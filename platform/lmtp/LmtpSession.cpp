@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <utility>
 
+std::atomic<std::size_t> LmtpSession::held{0};
+std::size_t LmtpSession::totalLimit = std::size_t{1} << 30;
+
 namespace {
 
 constexpr int maxBadCommands = 10;
@@ -19,6 +22,12 @@ bool startsWithWord(std::string_view line, std::string_view word) {
         if (std::toupper(static_cast<unsigned char>(line[i])) != word[i])
             return false;
     return true;
+}
+
+// The verb alone or followed by a blank ("RSETX" is no RSET).
+bool isVerb(std::string_view line, std::string_view verb) {
+    return startsWithWord(line, verb) &&
+           (line.size() == verb.size() || line[verb.size()] == ' ' || line[verb.size()] == '\t');
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -38,8 +47,12 @@ bool splitPath(std::string_view text, std::string* path, std::string_view* param
     bool quoted = false;
     for (std::size_t i = 1; i < text.size(); ++i) {
         char c = text[i];
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            return false; // no control character stands in an address
         if (c == '\\' && quoted) {
             ++i;
+            if (i < text.size() && (static_cast<unsigned char>(text[i]) < 32 || text[i] == 127))
+                return false;
         } else if (c == '"') {
             quoted = !quoted;
         } else if (c == '>' && !quoted) {
@@ -73,6 +86,7 @@ LmtpSession::LmtpSession(Handler& handler, std::string hostName, std::size_t siz
     : handler(handler), host(std::move(hostName)), sizeLimit(sizeLimit) {}
 
 LmtpSession::~LmtpSession() {
+    release();
     repliesSent(false);
 }
 
@@ -86,10 +100,21 @@ std::string LmtpSession::greeting() const {
     return "220 " + host + " LMTP ready\r\n";
 }
 
-void LmtpSession::reset() {
-    envelope = {};
+void LmtpSession::release() {
+    held -= counted;
+    counted = 0;
     message.clear();
     message.shrink_to_fit();
+}
+
+void LmtpSession::limitAllMessages(std::size_t bytes) {
+    totalLimit = bytes;
+}
+
+void LmtpSession::reset() {
+    envelope = {};
+    release();
+    noRoom = false;
     received = 0;
     tooBig = false;
     midLine = false;
@@ -144,15 +169,22 @@ void LmtpSession::longLinePiece(std::string_view piece) {
 }
 
 void LmtpSession::take(std::string_view text, bool lineEnd) {
-    received += text.size() + (lineEnd ? 1 : 0);
-    if (received > sizeLimit) {
-        if (!tooBig) {
-            message.clear();
-            message.shrink_to_fit();
-        }
-        tooBig = true;
+    std::size_t size = text.size() + (lineEnd ? 1 : 0);
+    received += size;
+    if (received > sizeLimit || noRoom) {
+        release();
+        tooBig = !noRoom;
         return;
     }
+    // Every connection's message counts against the process's budget: many large
+    // messages at once are asked to come again rather than exhaust the memory.
+    if (held.fetch_add(size) + size > totalLimit) {
+        held -= size;
+        release();
+        noRoom = true;
+        return;
+    }
+    counted += size;
     message.append(text);
     if (lineEnd)
         message += '\n';
@@ -164,8 +196,14 @@ void LmtpSession::dataLine(std::string_view line, std::string& replies) {
         if (tooBig)
             answers.assign(envelope.recipients.size(),
                            "552 5.3.4 Message size exceeds fixed maximum message size");
+        else if (noRoom)
+            answers.assign(envelope.recipients.size(),
+                           "452 4.3.1 Insufficient system storage, try again later");
         else
             answers = handler.deliver(envelope, std::move(message), afterReplies);
+        // Handed over (and freed by the handler): no longer this session's to count.
+        held -= counted;
+        counted = 0;
         assert(answers.size() == envelope.recipients.size() && "one reply per recipient");
         for (const std::string& answer : answers)
             replies += answer + "\r\n";
@@ -187,7 +225,7 @@ void LmtpSession::command(std::string_view line, std::string& replies) {
             over = true;
         }
     };
-    if (startsWithWord(line, "LHLO")) {
+    if (isVerb(line, "LHLO")) {
         if (trimmed(line.substr(4)).empty())
             return bad("501 5.5.4 LHLO needs a host name");
         reset();
@@ -198,7 +236,7 @@ void LmtpSession::command(std::string_view line, std::string& replies) {
                    std::to_string(sizeLimit) + "\r\n";
         return;
     }
-    if (startsWithWord(line, "HELO") || startsWithWord(line, "EHLO"))
+    if (isVerb(line, "HELO") || isVerb(line, "EHLO"))
         return bad("500 5.5.1 This is LMTP: say LHLO");
     if (startsWithWord(line, "MAIL FROM:")) {
         if (state == State::start)
@@ -242,20 +280,20 @@ void LmtpSession::command(std::string_view line, std::string& replies) {
         replies += "354 Start mail input; end with <CRLF>.<CRLF>\r\n";
         return;
     }
-    if (startsWithWord(line, "RSET")) {
+    if (isVerb(line, "RSET")) {
         reset();
         replies += "250 2.0.0 Ok\r\n";
         return;
     }
-    if (startsWithWord(line, "NOOP")) {
+    if (isVerb(line, "NOOP")) {
         replies += "250 2.0.0 Ok\r\n";
         return;
     }
-    if (startsWithWord(line, "VRFY")) {
+    if (isVerb(line, "VRFY")) {
         replies += "252 2.5.2 Send some mail, it will be tried\r\n";
         return;
     }
-    if (startsWithWord(line, "QUIT")) {
+    if (isVerb(line, "QUIT")) {
         replies += "221 2.0.0 " + host + " Bye\r\n";
         over = true;
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -50,6 +51,9 @@ public:
     bool feed(std::string_view bytes, std::string& replies);
     // The replies fed() appended were sent (or could not be: the connection broke).
     void repliesSent(bool sent);
+    // The bytes of the messages all sessions of the process hold at once, at most (1 GB
+    // unless set): a message that would go beyond is refused for now (452 4.3.1).
+    static void limitAllMessages(std::size_t bytes);
     // Whether a message is being received (the client is between DATA and its final dot).
     bool inData() const { return state == State::data; }
 
@@ -61,6 +65,7 @@ private:
     void longLinePiece(std::string_view piece);
     void take(std::string_view text, bool lineEnd);
     void reset();
+    void release();
 
     Handler& handler;
     std::string host;
@@ -74,6 +79,10 @@ private:
     std::string message;
     std::size_t received = 0;
     bool tooBig = false;
+    bool noRoom = false;       // the process's budget for messages was used up
+    std::size_t counted = 0;   // of the budget, this session's message
+    static std::atomic<std::size_t> held;
+    static std::size_t totalLimit;
     bool midLine = false; // the message's last line has not ended yet
     std::vector<std::function<void(bool sent)>> afterReplies;
 };

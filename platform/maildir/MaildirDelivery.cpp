@@ -85,7 +85,7 @@ MaildirDelivery::~MaildirDelivery() {
 
 std::unique_ptr<MaildirDelivery>
 MaildirDelivery::takeOver(const std::string& recordMaildir,
-                          const std::function<std::string()>& key) {
+                          const std::function<std::string()>& key, bool* busy) {
     MaildirSysCalls& sys = sysCalls();
     std::string dirPath = recordMaildir + "/tmp";
     std::vector<std::string> candidates;
@@ -112,7 +112,14 @@ MaildirDelivery::takeOver(const std::string& recordMaildir,
         // that run used it up (removed it).
         struct stat st {};
         std::string text;
-        bool usable = sys.flock(fd, LOCK_EX) == 0 && sys.fstat(fd, &st) == 0 && st.st_nlink > 0 &&
+        if (busy && sys.flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            *busy = errno == EWOULDBLOCK;
+            sys.close(fd);
+            if (*busy)
+                return nullptr;
+            continue;
+        }
+        bool usable = (busy || sys.flock(fd, LOCK_EX) == 0) && sys.fstat(fd, &st) == 0 && st.st_nlink > 0 &&
                       now - st.st_ctim.tv_sec < recordTrustedAge && st.st_size < recordMaxBytes &&
                       readPieces(fd, 0, 65536, [&](const char* data, std::size_t size) {
                           text.append(data, size);

@@ -46,9 +46,12 @@ public:
                     std::string recordMaildir, std::string key);
     // The set a killed delivery with this key left recorded, locked and ready for
     // commit() (write() is not called); null when there is none. The key is asked for
-    // only when the record maildir's tmp/ holds a record of any message.
+    // only when the record maildir's tmp/ holds a record of any message. A set another
+    // run holds is waited for; with busy given, it is not: *busy is set instead (a
+    // service's thread may hold it itself until its reply is sent).
     static std::unique_ptr<MaildirDelivery> takeOver(const std::string& recordMaildir,
-                                                     const std::function<std::string()>& key);
+                                                     const std::function<std::string()>& key,
+                                                     bool* busy = nullptr);
     // Ends a committed delivery: its record goes, so that the same message delivered
     // again is a new delivery. Call it after noting the delivery (the journal): a kill
     // before that leaves the record for the retry. Done by the destructor otherwise.

@@ -60,14 +60,23 @@ struct Failure {
 };
 
 // Reads the whole file; an empty call name means success.
+constexpr std::size_t maxFileBytes = std::size_t{64} << 20;
+
 Failure loadFile(const std::string& path, std::string& text, struct stat& info) {
     ProfileSystem& system = ProfileSystem::current();
-    int fd = system.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // Not blocking, and only a regular file of a sane size: a named pipe or a device
+    // where a profile is looked for (a home another user controls) is refused, not read
+    // without end.
+    int fd = system.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
     if (fd < 0)
         return {"open", path, errno};
     FileCloser closer(fd);
     if (system.fstat(fd, &info) != 0)
         return {"fstat", path, errno};
+    if (!S_ISREG(info.st_mode))
+        return {"read", path, EINVAL};
+    if (static_cast<std::size_t>(info.st_size) > maxFileBytes)
+        return {"read", path, EFBIG};
     text.clear();
     text.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
@@ -79,6 +88,8 @@ Failure loadFile(const std::string& path, std::string& text, struct stat& info) 
             return {"read", path, errno};
         if (got == 0)
             return {};
+        if (text.size() + static_cast<std::size_t>(got) > maxFileBytes)
+            return {"read", path, EFBIG};
         text.append(buffer, static_cast<std::size_t>(got));
     }
 }

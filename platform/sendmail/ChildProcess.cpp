@@ -4,11 +4,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -58,6 +60,33 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
     for (const std::string& word : argv)
         args.push_back(const_cast<char*>(word.c_str()));
     args.push_back(nullptr);
+    // Started by a root service's thread acting on files as a user (setfsuid), the command
+    // runs as that user, whose mail it sends, with the user's HOME, USER and LOGNAME:
+    // made here, as the child may only make system calls.
+    uid_t fsuid = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
+    gid_t fsgid = static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1)));
+    bool asUser = getuid() == 0 && fsuid != 0;
+    std::vector<std::string> userEnvironment;
+    std::vector<char*> userEnvp;
+    if (asUser) {
+        passwd entry{}, *found = nullptr;
+        std::vector<char> buffer(16384);
+        bool known = getpwuid_r(fsuid, &entry, buffer.data(), buffer.size(), &found) == 0 && found;
+        for (char** item = environ; *item; ++item) {
+            std::string_view text(*item);
+            if (!known || !(text.starts_with("HOME=") || text.starts_with("USER=") ||
+                            text.starts_with("LOGNAME=")))
+                userEnvironment.emplace_back(text);
+        }
+        if (known)
+            for (const char* name : {"USER=", "LOGNAME="})
+                userEnvironment.push_back(name + std::string(found->pw_name));
+        if (known)
+            userEnvironment.push_back("HOME=" + std::string(found->pw_dir));
+        for (std::string& item : userEnvironment)
+            userEnvp.push_back(item.data());
+        userEnvp.push_back(nullptr);
+    }
 
     // A parent may hand SIGCHLD on ignored: the kernel would then reap the child and take
     // its exit status with it.
@@ -80,16 +109,14 @@ ChildProcess::Result ChildProcess::run(const std::vector<std::string>& argv, int
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGPIPE, SIG_DFL);
-        // Started by a root service's thread acting on files as a user (setfsuid), the
-        // command runs as that user, whose mail it sends.
-        uid_t fsuid = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1)));
-        gid_t fsgid = static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1)));
-        if (getuid() == 0 && fsuid != 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(fsgid) != 0 || setuid(fsuid) != 0)) {
-            int error = errno;
-            ssize_t ignored = write(exec[1], &error, sizeof error);
-            (void)ignored;
-            _exit(127);
+        if (asUser) {
+            if (setgroups(0, nullptr) != 0 || setgid(fsgid) != 0 || setuid(fsuid) != 0) {
+                int error = errno;
+                ssize_t ignored = write(exec[1], &error, sizeof error);
+                (void)ignored;
+                _exit(127);
+            }
+            environ = userEnvp.data();
         }
         dup2(inputFd, 0);
         // What it prints goes with its standard error: a terminal set to stop background
