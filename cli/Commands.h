@@ -14,6 +14,7 @@ int classifyCommand(const ProgramEnvironment& environment, const Arguments& argu
 int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int deliverCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int lmtpCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int demoCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int logCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int undoCommand(const ProgramEnvironment& environment, const Arguments& arguments);

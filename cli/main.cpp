@@ -49,6 +49,10 @@ const char* const usage =
     "                         the sorter would sort it (a delivery agent for a mail\n"
     "                         transfer agent); --from writes the envelope sender as\n"
     "                         Return-Path\n"
+    "  lmtp [--socket PATH | --listen 127.0.0.1:PORT] [--maildir-template TEMPLATE]\n"
+    "       [--passwd FILE] [--max-size BYTES] [--cache USERS] [--mode OCTAL]\n"
+    "                         a resident delivery service speaking LMTP: as root for every\n"
+    "                         user of the machine, else for the user who starts it\n"
     "  demo DIR               build a sample Maildir and net in DIR, learn, deliver new\n"
     "                         mail and sort it\n"
     "\n"
@@ -127,6 +131,8 @@ int main(int argc, char** argv) {
         return checkCommand(environment, arguments);
     if (command == "deliver")
         return deliverCommand(environment, arguments);
+    if (command == "lmtp")
+        return lmtpCommand(environment, arguments);
     if (command == "demo")
         return demoCommand(environment, arguments);
     if (command == "log")

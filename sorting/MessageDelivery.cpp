@@ -200,6 +200,9 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         if (FAILED(parsed))
             outcome.note = "the message cannot be read (" + resultText(parsed) + ")";
         outcome.times.parse = clock.lap();
+        std::unique_lock<std::mutex> shared;
+        if (netLock)
+            shared = std::unique_lock<std::mutex>(*netLock);
         SortDecision& decided = outcome.decision;
         decided = decision(net, SUCCEEDED(parsed) ? message.get() : nullptr, outcome.times, clock);
         if (!net)
@@ -215,6 +218,9 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
         // decided now (a net learned meanwhile), but it shows in part already.
         delivery = MaildirDelivery::takeOver(inboxPath, key);
         if (delivery) {
+            if (shared)
+                shared.unlock();
+            delivery->syncWith(syncGroup);
             debugLog("deliver: completing the delivery a killed run began");
             raiseOnFailure(delivery->commit(), *delivery);
             outcome.folders = delivery->folderLabels();
@@ -251,11 +257,14 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             outcome.folders = {"Inbox"};
         }
         outcome.times.folders = clock.lap();
+        if (shared)
+            shared.unlock();
 
         // A forward without a kept copy is delivered nowhere: the sorter removes such a
         // message from the inbox once its forwards are sent.
         if (!paths.empty()) {
             delivery = std::make_unique<MaildirDelivery>(paths, outcome.folders, inboxPath, key);
+            delivery->syncWith(syncGroup);
             raiseOnFailure(delivery->write(bytes), *delivery);
         }
         outcome.times.write = clock.lap();
@@ -278,6 +287,7 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             outcome.done.failure = mail.keep;
             if (!delivery) {
                 delivery = std::make_unique<MaildirDelivery>(std::vector<std::string>{inboxPath});
+                delivery->syncWith(syncGroup);
                 raiseOnFailure(delivery->write(bytes), *delivery);
                 outcome.folders = {"Inbox"};
                 outcome.note = mail.keep;

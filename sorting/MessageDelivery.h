@@ -5,10 +5,12 @@
 #include "sorting/SortDecision.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class DirectorySyncGroup;
 class MaildirDelivery;
 class Net;
 
@@ -58,6 +60,14 @@ public:
     MessageDelivery(IStoreNamespace* store, Net* net, std::string sentMailFile = {});
     ~MessageDelivery();
 
+    // For a service delivering on several threads at once: the net and the store are used
+    // only under netLock (held while deciding and finding the folders, never while
+    // writing or sending), and the folders are synced with the other threads' deliveries.
+    void shareWith(std::mutex* netLock, DirectorySyncGroup* syncGroup) {
+        this->netLock = netLock;
+        this->syncGroup = syncGroup;
+    }
+
     Outcome deliver(const std::string& bytes);
     // Ends the last delivery once its outcome is noted (journalled): a kill before this
     // leaves its set for the retry to complete. Done by the next deliver() and the
@@ -80,4 +90,6 @@ private:
     Net* net;
     std::string sentMailFile;
     std::unique_ptr<MaildirDelivery> delivery; // the last one, until finished
+    std::mutex* netLock = nullptr;
+    DirectorySyncGroup* syncGroup = nullptr;
 };

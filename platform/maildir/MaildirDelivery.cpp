@@ -2,6 +2,7 @@
 
 #include "util/ComException.h"
 #include "util/Log.h"
+#include "platform/maildir/DirectorySyncGroup.h"
 #include "platform/maildir/MaildirFileName.h"
 #include "platform/maildir/MaildirIdFile.h"
 #include "platform/maildir/MaildirStore.h"
@@ -223,6 +224,7 @@ HRESULT MaildirDelivery::writeNewFile(const std::string& path, std::string_view 
 HRESULT MaildirDelivery::write(std::string_view bytes) {
     assert(tmpFiles.empty() && !takenOver && "write() once, and not on a set taken over");
     MaildirSysCalls& sys = sysCalls();
+    joinGroup();
     // What a killed delivery left behind goes first; the store sweeps only when a lasting
     // user opens it, and a server's deliveries may be all that ever opens it.
     time_t now = time(nullptr);
@@ -254,6 +256,7 @@ HRESULT MaildirDelivery::write(std::string_view bytes) {
 HRESULT MaildirDelivery::commit() {
     assert(tmpFiles.size() == folders.size() && "commit() after a successful write()");
     MaildirSysCalls& sys = sysCalls();
+    joinGroup();
     if (!takenOver && !recordMaildir.empty() && folders.size() > 1) {
         HRESULT hr = writeRecord();
         if (FAILED(hr)) {
@@ -273,10 +276,21 @@ HRESULT MaildirDelivery::commit() {
         }
         placed.push_back(to);
     }
-    for (const std::string& folder : folders) {
-        HRESULT hr = MaildirIdFile::syncDirectory(folder + "/new");
+    if (inGroup) {
+        std::vector<std::string> newFolders;
+        for (const std::string& folder : folders)
+            newFolders.push_back(folder + "/new");
+        inGroup = false;
+        HRESULT hr = syncGroup->sync(newFolders, &failureText);
         if (FAILED(hr)) {
-            failureText = "fsync(" + folder + "/new) failed: " + resultText(hr);
+            takeBack();
+            return hr;
+        }
+    }
+    for (std::size_t i = 0; i < folders.size() && !syncGroup; ++i) {
+        HRESULT hr = MaildirIdFile::syncDirectory(folders[i] + "/new");
+        if (FAILED(hr)) {
+            failureText = "fsync(" + folders[i] + "/new) failed: " + resultText(hr);
             takeBack();
             return hr;
         }
@@ -285,8 +299,19 @@ HRESULT MaildirDelivery::commit() {
     return S_OK;
 }
 
+void MaildirDelivery::joinGroup() {
+    if (syncGroup && !inGroup) {
+        syncGroup->enter();
+        inGroup = true;
+    }
+}
+
 void MaildirDelivery::takeBack() {
     MaildirSysCalls& sys = sysCalls();
+    if (inGroup) {
+        syncGroup->leave();
+        inGroup = false;
+    }
     if (takenOver) {
         // Part of the set may show already: the rest stays for the next try to finish.
         tmpFiles.clear();

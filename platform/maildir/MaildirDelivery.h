@@ -32,6 +32,8 @@
 // no second copy. A record is not a "delivered" mark that swallows the same message sent
 // again: each is used up by the one run that ends it. Records older than a day are left
 // to the 36-hour sweep of tmp/ (their tmp/ files could be swept first).
+class DirectorySyncGroup;
+
 class MaildirDelivery {
 public:
     // folders: maildir paths (each with tmp/ and new/), at least one.
@@ -54,6 +56,9 @@ public:
 
     HRESULT write(std::string_view bytes);
     HRESULT commit();
+    // commit() syncs the new/ folders together with the deliveries other threads commit
+    // at the same time, rather than one by one. Before write().
+    void syncWith(DirectorySyncGroup* group) { syncGroup = group; }
 
     // "call(path) failed: reason" after a failed step.
     const std::string& failure() const { return failureText; }
@@ -69,6 +74,7 @@ private:
     HRESULT writeRecord();
     bool readRecord(const std::string& text);
     void takeBack();
+    void joinGroup();
 
     std::vector<std::string> folders, labels;
     std::string name;
@@ -79,4 +85,6 @@ private:
     int recordFd = -1;
     // A taken-over set: what a failure leaves stays for the next try, as its record says.
     bool takenOver = false;
+    DirectorySyncGroup* syncGroup = nullptr;
+    bool inGroup = false; // entered syncGroup, not yet synced or left
 };

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "util/Ref.h"
+#include "core/Net.h"
+#include "mail/StoreAccess.h"
+#include "sorting/NetFileWatch.h"
+#include "sorting/ProgramEnvironment.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class DirectorySyncGroup;
+
+// One user's mail as a resident delivery service keeps it between deliveries: the store,
+// the net (read once, read again when another program saved it or the service is told to)
+// and where the journal and the sent-mail record lie. Deliveries run on several threads at
+// once: the net and the store are used by one of them at a time, the files are written
+// and synced by each for itself (MessageDelivery::shareWith). The caller acts as the
+// user on the file system while it delivers (FileSystemIdentity).
+class UserMailbox {
+public:
+    // makeStore: a store that is missing is made (empty, only its owner may read it), as
+    // a service delivering for every user of a machine finds users who never got mail.
+    UserMailbox(ProgramEnvironment environment, bool makeStore);
+    UserMailbox(const UserMailbox&) = delete;
+    UserMailbox& operator=(const UserMailbox&) = delete;
+
+    // The reply for one recipient after delivering the message (as stored: see
+    // MessageDelivery::storedText): "250 2.0.0 ..." once the message and its folder
+    // entry are on disk, "4.x.x" when it could not be delivered now (nothing was left
+    // anywhere), without the line end.
+    std::string deliver(const std::string& text, DirectorySyncGroup* syncGroup);
+
+    // Every mailbox reads its net again before its next delivery (SIGHUP).
+    static void reloadAllNets();
+
+    const ProgramEnvironment& environment() const { return programEnvironment; }
+
+private:
+    bool openStore(std::string* failure);
+    void loadNet();
+
+    ProgramEnvironment programEnvironment;
+    bool makeStore;
+    std::mutex mutex; // the store and the net
+    StoreConnection connection;
+    ref_ptr<Net> net;
+    std::optional<NetFileWatch> watch;
+    bool netFileExists = false;
+    unsigned netGeneration = 0;
+    static std::atomic<unsigned> reloadGeneration;
+};
