@@ -832,7 +832,7 @@ cp -a '$work/lmtp-procmail.template' '$work/lmtp-procmail'"
     # service under strace -f -c from its start to its end; --seccomp-bpf stops the
     # service at the sync calls only, so the concurrent deliveries still meet.
     head -n 1000 "$list" > "$work/first-1000"
-    local fsyncs=(--seccomp-bpf -f -c -e trace=fsync,fdatasync,syncfs,sync_file_range)
+    local fsyncs=(--seccomp-bpf -f -c -e "trace=fsync,fdatasync,syncfs,sync_file_range")
     local eight=("$bin/lmtp-load" --pipelining --to bench --files-from "$work/first-1000"
         --connections 8)
     if [[ -n $have_lmtp ]]; then
@@ -945,6 +945,34 @@ lmtp_memory() {
             log "lmtp memory: only $((count - before)) of the $total messages landed"
         before=$count
     done
+}
+
+# instructions_per_delivery [PREFIX...] -- COMMAND...: the median over the first 10 corpus
+# messages of the instructions COMMAND executes delivering one (on its standard input),
+# from its first instruction to its exit (callgrind; PREFIX runs valgrind, e.g. env), as
+# "N.NN M". valgrind runs no set-user-ID or set-group-ID program: a copy without those bits
+# runs instead (procmail, maildrop), the same program for a delivery into the caller's own
+# Maildir.
+instructions_per_delivery() {
+    local prefix=() f program
+    while [[ $1 != -- ]]; do
+        prefix+=("$1")
+        shift
+    done
+    shift
+    program=$(command -v "$1")
+    if [[ -u $program || -g $program ]]; then
+        cp "$program" "$work/$(basename "$program").plain"
+        set -- "$work/$(basename "$program").plain" "${@:2}"
+    fi
+    while IFS= read -r f; do
+        rm -f "$work/callgrind.out"
+        "${prefix[@]}" valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
+            "$@" < "$corpus/$f" > /dev/null 2> "$work/callgrind.log" || true
+        awk '/^totals:/ { print $2 }' "$work/callgrind.out" 2> /dev/null || true
+    done < <(head -n 10 "$list") |
+        sort -n | awk '{ v[NR] = $1 } END {
+            if (NR) printf "%.2f M", v[int((NR + 1) / 2)] / 1e6; else printf "-" }'
 }
 
 # The learned net against a logistic regression on the same inputs: a net without
