@@ -15,14 +15,19 @@
 #   quality   suggest --per-folder 25 --add, learn and evaluate on one half of the corpus,
 #             against a logistic regression (python3-sklearn) on the same inputs, both
 #             tested on the other half
-#   deliver   brevalo-cli deliver against procmail and maildrop, one process per message,
-#             with the same three expressions, and a program that only writes each
-#             message durably (the floor); where one delivery's time goes; instructions
-#             per delivery of each (callgrind)
+#   deliver   brevalo-cli deliver against procmail, maildrop and dovecot-lda with Sieve,
+#             one process per message, with the same three expressions, and a program that
+#             only writes each message durably (the floor); where one delivery's time goes;
+#             instructions per delivery (callgrind)
+#   lmtp      brevalo-cli lmtp with 1 and 8 connections (lmtp-load) against Dovecot's LMTP
+#             service with Sieve at 1 and 8 and procmail 8 at a time, the same three
+#             expressions; fsyncs per message at 8 connections; as root, the peak resident
+#             size of the service for 1,000 users with nets of 100 stimulations
 #
 # Usage: bench/compare-peers.sh [--runs N] [SECTION...]    (default: every section, 5 rounds)
-# Needs a build (build/bin/brevalo-cli, bench_net, bench_core, durable_write). Installs the
-# peers it compares with (procmail, maildrop, bogofilter) and its tools (hyperfine, time, strace)
+# Needs a build (build/bin/brevalo-cli, bench_net, bench_core, durable_write, lmtp-load).
+# Installs the peers it compares with (procmail, maildrop, bogofilter, dovecot-lmtpd,
+# dovecot-sieve) and its tools (hyperfine, time, strace, valgrind)
 # from Debian when they are missing: they are the benchmark's own, not Brevalo's
 # dependencies. Fetches the corpus with npm into build/bench-data (bench/fetch-corpus.sh);
 # nothing else touches the network. Works in a temporary folder under build/bench-data,
@@ -35,7 +40,7 @@ bin="$build/bin"
 data="$build/bench-data"
 results="$data/results"
 runs=5
-all_sections=(classify sort learn memory train deliver quality)
+all_sections=(classify sort learn memory train deliver lmtp quality)
 sections=()
 
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
@@ -88,8 +93,8 @@ need_packages() {
     exit 1
 }
 
-need_packages procmail maildrop bogofilter hyperfine time strace valgrind
-for program in brevalo-cli bench_net bench_core durable_write; do
+need_packages procmail maildrop bogofilter hyperfine time strace valgrind dovecot-lmtpd dovecot-sieve
+for program in brevalo-cli bench_net bench_core durable_write lmtp-load; do
     [[ -x $bin/$program ]] || {
         echo "compare-peers: $bin/$program is missing; build first (cmake --build build)" >&2
         exit 1
@@ -109,8 +114,30 @@ if [[ ! -s $words || $list -nt $words || $top/bench/corpus-words.py -nt $words ]
 fi
 mkdir -p "$results"
 work=$(mktemp -d "$data/run.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# Services a section started (their stop commands) are stopped before the folder goes.
+declare -A services=()
+stop_services() {
+    local key
+    for key in "${!services[@]}"; do
+        eval "${services[$key]}" || true
+        unset "services[$key]"
+    done
+}
+trap 'stop_services; rm -rf "$work"' EXIT
 mkdir -p "$work/cmd" "$work/runtime"
+# The account the LMTP services and dovecot-lda deliver as: the user running the benchmark,
+# or nobody when that is root (Dovecot will not deliver as root, and a brevalo-cli lmtp
+# started as root serves every user of the machine, measured apart in the lmtp section).
+if [[ $(id -u) -eq 0 ]]; then
+    account=nobody
+    as_account=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups)
+    chmod 711 "$work"
+else
+    account=$(id -un)
+    as_account=()
+fi
+account_uid=$(id -u "$account")
+account_gid=$(id -g "$account")
 # The sorter's single-instance lock lives here, away from any other sorter on the machine.
 export XDG_RUNTIME_DIR="$work/runtime" BREVALO_SENDMAIL=/bin/true
 table="$results/table.md"
@@ -311,27 +338,156 @@ fsyncs_per_message() {
             "$work/strace-$name")"
 }
 
-# instructions_per_delivery LIST [VAR=VALUE...] -- COMMAND...: the mean count of the
-# instructions (callgrind: user space, the whole life of the process) of COMMAND delivering
-# a message of LIST (paths relative to the corpus folder) given on its standard input, one
-# process per message, after one delivery not counted (it makes the caches beside a net).
-instructions_per_delivery() {
-    local messages=$1 variables=() total=0 count=0 file collected
+# --- Dovecot and the LMTP services ------------------------------------------------------
+
+# own PATH...: PATH belongs to the account (when the benchmark runs as root).
+own() {
+    [[ $(id -u) -ne 0 ]] || chown -R "$account_uid:$account_gid" "$@"
+}
+
+# as_account_script NAME: $work/cmd/NAME runs as the account (it starts itself again under
+# setpriv when run as root), with HOME set to the folder it names.
+as_account_script() {
+    ((${#as_account[@]})) || return 0
+    sed -i "1a [[ \$(id -u) -ne 0 ]] || exec $(printf '%q ' "${as_account[@]}")env HOME=$2 \"\$0\"" \
+        "$work/cmd/$1"
+}
+
+# dovecot_setup DIR WORD...: a throw-away Dovecot in DIR (owned by the account):
+# DIR/dovecot.conf, outside its base_dir DIR/run; the store DIR/Maildir with a folder per
+# word; any recipient is the one user (static userdb and passdb, the account's uid), whose
+# Sieve script files a message whose body matches word k into folder k (the first match
+# wins), else the inbox, as the procmail rules do (":raw": the body as it is, as procmail's
+# B flag searches it; without case, as procmail); compiled beforehand, as on a server.
+# mail_fsync = always: a message is on disk before the reply or exit 0, as with the others.
+dovecot_setup() {
+    local dir=$1 word
     shift
-    while [[ $1 != -- ]]; do
-        variables+=("$1")
-        shift
+    mkdir -p "$dir/run" "$dir/home"
+    peer_maildir "$dir/Maildir" "$@"
+    {
+        echo 'require ["fileinto", "regex", "body"];'
+        for word; do
+            printf 'if body :raw :regex "\\\\b%s\\\\b" { fileinto "%s"; stop; }\n' "$word" "$word"
+        done
+    } > "$dir/home/rules.sieve"
+    {
+        printf 'base_dir = %s/run\nstate_dir = %s/run/state\n' "$dir" "$dir"
+        printf 'log_path = %s/home/dovecot.log\n' "$dir"
+        printf 'protocols = lmtp\nssl = no\nlisten = 127.0.0.1\n'
+        printf 'mail_location = maildir:%s/Maildir\nmail_fsync = always\n' "$dir"
+        printf 'first_valid_uid = 1\nfirst_valid_gid = 0\n'
+        if [[ $(id -u) -ne 0 ]]; then
+            printf 'default_internal_user = %s\ndefault_login_user = %s\n' "$account" "$account"
+            printf 'default_internal_group = %s\n' "$(id -gn)"
+        fi
+        printf 'passdb {\n  driver = static\n  args = nopassword=y\n}\n'
+        printf 'userdb {\n  driver = static\n  args = uid=%s gid=%s home=%s/home\n}\n' \
+            "$account_uid" "$account_gid" "$dir"
+        printf 'service lmtp {\n  unix_listener lmtp {\n    mode = 0666\n  }\n}\n'
+        printf 'protocol lmtp {\n  mail_plugins = sieve\n}\n'
+        printf 'protocol lda {\n  mail_plugins = sieve\n}\n'
+        printf 'plugin {\n  sieve = file:%s/home/sieve;active=%s/home/rules.sieve\n}\n' \
+            "$dir" "$dir"
+    } > "$dir/dovecot.conf"
+    own "$dir/Maildir" "$dir/home"
+    "${as_account[@]}" sievec -c "$dir/dovecot.conf" "$dir/home/rules.sieve"
+}
+
+# $work/cmd/lmtp-service start-brevalo|start-dovecot|stop DIR [ARGUMENT...], run by the
+# prepare scripts: starts the service of DIR (brevalo-cli lmtp as the account, its store
+# DIR/Maildir, its net DIR/home, the socket DIR/lmtp; or the Dovecot of dovecot_setup) and
+# returns once it accepts connections; stop ends it (SIGTERM, doveadm stop) and waits.
+# stop-all stops every service it started.
+write_lmtp_service() {
+    {
+        echo '#!/usr/bin/env bash'
+        echo 'set -euo pipefail'
+        printf 'bin=%q\nwork=%q\n' "$bin" "$work"
+        printf 'as_account=(%s)\n' "$(printf '%q ' "${as_account[@]}")"
+        cat <<'SCRIPT'
+gone() { # PID: waits until PID has ended
+    local pid=$1
+    while kill -0 "$pid" 2> /dev/null; do sleep 0.05; done
+}
+action=$1 dir=${2:-}
+shift 2 || shift
+case $action in
+start-brevalo)
+    rm -f "$dir/lmtp" "$dir/service.log"
+    mkdir -p "$dir/runtime"
+    "${as_account[@]}" env BREVALO_HOME="$dir/home" MAILDIR="$dir/Maildir" \
+        XDG_RUNTIME_DIR="$dir/runtime" "$bin/brevalo-cli" lmtp --socket "$dir/lmtp" "$@" \
+        < /dev/null > /dev/null 2> "$dir/service.log" &
+    echo $! > "$dir/service.pid"
+    echo "$dir" >> "$work/services"
+    until grep -q 'listening on' "$dir/service.log"; do
+        kill -0 "$(cat "$dir/service.pid")" 2> /dev/null || {
+            echo "lmtp-service: brevalo-cli lmtp did not start: $(cat "$dir/service.log")" >&2
+            exit 1
+        }
+        sleep 0.05
     done
-    shift
-    (cd "$corpus" && env "${variables[@]}" "$@" < "$(head -n 1 "$messages")" > /dev/null 2>&1) || true
-    while IFS= read -r file; do
-        collected=$(cd "$corpus" && env "${variables[@]}" valgrind --tool=callgrind \
-            --callgrind-out-file=/dev/null "$@" < "$file" 2>&1 > /dev/null |
-            sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
-        total=$((total + ${collected:-0}))
-        count=$((count + 1))
-    done < "$messages"
-    awk -v t="$total" -v n="$count" 'BEGIN { printf "%.2f", t / n / 1e6 }'
+    ;;
+start-dovecot)
+    dovecot -c "$dir/dovecot.conf" < /dev/null > /dev/null
+    echo "$dir" >> "$work/services"
+    until [[ -S $dir/run/lmtp && -s $dir/run/master.pid ]]; do sleep 0.05; done
+    ;;
+stop)
+    if [[ -s $dir/run/master.pid ]]; then
+        pid=$(cat "$dir/run/master.pid")
+        doveadm -c "$dir/dovecot.conf" stop 2> /dev/null || kill "$pid" 2> /dev/null || true
+        gone "$pid"
+        rm -f "$dir/run/master.pid"
+    fi
+    if [[ -s $dir/service.pid ]]; then
+        pid=$(cat "$dir/service.pid")
+        kill -TERM "$pid" 2> /dev/null || true
+        gone "$pid"
+        rm -f "$dir/service.pid"
+    fi
+    ;;
+stop-all)
+    [[ -f $work/services ]] || exit 0
+    sort -u "$work/services" | while read -r dir; do "$0" stop "$dir"; done
+    rm -f "$work/services"
+    ;;
+esac
+SCRIPT
+    } > "$work/cmd/lmtp-service"
+    chmod +x "$work/cmd/lmtp-service"
+    services[lmtp]="'$work/cmd/lmtp-service' stop-all"
+}
+
+# eight_at_a_time_script NAME LIST RC: $work/cmd/NAME delivers every message of LIST with
+# procmail (rules RC), one process per message, 8 at a time: 8 loops over every 8th message.
+eight_at_a_time_script() {
+    local name=$1 messages=$2 rc=$3
+    {
+        echo '#!/usr/bin/env bash'
+        printf 'cd %q\n' "$corpus"
+        echo 'for slice in 0 1 2 3 4 5 6 7; do'
+        printf '    awk -v s="$slice" "NR %% 8 == s" %q |\n' "$messages"
+        printf '        (set -e; while IFS= read -r f; do procmail -m %q < "$f"; done) &\n' "$rc"
+        echo 'done'
+        echo 'status=0'
+        echo 'for job in $(jobs -p); do wait "$job" || status=1; done'
+        echo 'exit "$status"'
+    } > "$work/cmd/$name"
+    chmod +x "$work/cmd/$name"
+}
+
+# landed KEY MAILDIR: notes where KEY's messages went; says so when not every message of
+# the corpus is there (the learning folder left out).
+landed() {
+    local key=$1 maildir=$2 count
+    count=$(find "$maildir" -path '*/new/*' -o -path '*/cur/*' | grep -vc '/\.Learn/' || true)
+    note "$key, where the messages went: $(count_folders "$maildir")"
+    if ((count != total)); then
+        note "$key: only $count of the $total messages landed"
+        log "$key: only $count of the $total messages landed"
+    fi
 }
 
 # --- Sections ---------------------------------------------------------------------------
@@ -497,6 +653,16 @@ section_deliver() {
     per_message_script "${sorter[deliver]}" "$list" "${environment[@]}" -- "$bin/brevalo-cli" deliver
     restore_script deliver
     peer_scripts "$list" "${deliver_words[@]}"
+    # dovecot-lda as the account (it will not deliver as root without a user database
+    # lookup), the way a transfer agent runs it for a local user.
+    sorter[dovecot-lda]="dovecot-lda with Sieve, one per message"
+    dovecot_setup "$work/sort-dovecot-lda.template" "${deliver_words[@]}"
+    sed -i "s|$work/sort-dovecot-lda.template|$work/sort-dovecot-lda|g" \
+        "$work/sort-dovecot-lda.template/dovecot.conf"
+    per_message_script "${sorter[dovecot-lda]}" "$list" -- /usr/lib/dovecot/dovecot-lda \
+        -c "$work/sort-dovecot-lda/dovecot.conf" -f bench@localhost
+    as_account_script "${sorter[dovecot-lda]}" "$work/sort-dovecot-lda/home"
+    restore_script dovecot-lda
     # The floor: a program that only makes each message durable (as deliver does, and with
     # the folder not synced, as the peers do), started once per message like the others.
     local floor="durable write only (file and folder synced)"
@@ -507,15 +673,17 @@ section_deliver() {
     cp "$work/cmd/$floor.prepare" "$work/cmd/$floor_file.prepare"
 
     time_commands "$results/deliver.json" 0 "${sorter[deliver]}" "${sorter[procmail]}" \
-        "${sorter[maildrop]}" "$floor" "$floor_file"
+        "${sorter[maildrop]}" "${sorter[dovecot-lda]}" "$floor" "$floor_file"
     note "deliver: the three expressions are the words ${deliver_words[*]} (as in sort);" \
         "every delivery fsyncs the message file and its new/ folder before it exits 0" \
-        "(procmail and maildrop fsync the file only)"
-    for key in deliver procmail maildrop; do
+        "(procmail and maildrop fsync the file only; dovecot-lda with mail_fsync = always," \
+        "running as $account)"
+    for key in deliver procmail maildrop dovecot-lda; do
         note "deliver, where the messages went with $key:" \
-            "$(count_folders "$work/sort-$key$([[ $key == deliver ]] && echo /Maildir)")"
+            "$(count_folders "$work/sort-$key$([[ $key == deliver || $key == dovecot-lda ]] &&
+                echo /Maildir)")"
     done
-    for key in procmail maildrop; do
+    for key in procmail maildrop dovecot-lda; do
         row speed "$results/deliver.json" "deliver, 3 expressions, one process per message" \
             "${sorter[deliver]}" "${sorter[$key]}" "$total" "≥ 1.5× the faster peer"
     done
@@ -563,29 +731,248 @@ PY
         "$bin/brevalo-cli" deliver
     fsyncs_per_message deliver 300 "$work/sort-deliver/Maildir" "$work/cmd/deliver, strace"
 
-    # Instructions per delivery, over the first 50 messages. valgrind runs no set-user-ID
-    # or set-group-ID program: the peers run as copies without those bits.
-    head -n 50 "$list" > "$work/first-50"
-    local counted=() peer
-    mkdir -p "$work/peers"
-    for peer in procmail maildrop; do
-        install -m 0755 "$(command -v "$peer")" "$work/peers/$peer"
-    done
+    # Instructions per delivery (callgrind, from the process's first instruction to its
+    # exit), the median over 10 messages.
     "$work/cmd/${sorter[deliver]}.prepare"
-    counted+=("$(instructions_per_delivery "$work/first-50" "${environment[@]}" -- \
-        "$bin/brevalo-cli" deliver)")
     "$work/cmd/${sorter[procmail]}.prepare"
-    counted+=("$(instructions_per_delivery "$work/first-50" -- "$work/peers/procmail" -m \
-        "$work/procmailrc")")
     "$work/cmd/${sorter[maildrop]}.prepare"
-    counted+=("$(instructions_per_delivery "$work/first-50" -- "$work/peers/maildrop" \
-        "$work/mailfilter")")
-    row value "deliver, instructions per delivery (callgrind, mean of 50 messages)" \
-        "${counted[0]} M" "≤ 1.5 M"
-    note "deliver, instructions per delivery (callgrind, mean of the first 50 messages, one" \
-        "process each): brevalo-cli deliver ${counted[0]} M, procmail ${counted[1]} M," \
-        "maildrop ${counted[2]} M"
+    local ours procmail maildrop
+    ours=$(instructions_per_delivery env "${environment[@]}" -- "$bin/brevalo-cli" deliver)
+    procmail=$(instructions_per_delivery -- procmail -m "$work/procmailrc")
+    maildrop=$(instructions_per_delivery -- maildrop "$work/mailfilter")
+    row value "instructions per delivery, brevalo-cli deliver (callgrind, median of 10)" \
+        "$ours" "≤ 1.5 M"
+    note "deliver, instructions per delivery (callgrind, the median over the first 10" \
+        "messages, the whole process): brevalo-cli deliver $ours, procmail $procmail," \
+        "maildrop $maildrop"
     rm -rf "$work"/sort-* "$work/floor"
+}
+
+# brevalo-cli lmtp, a resident service, with 1 and 8 concurrent LMTP connections
+# (lmtp-load) against Dovecot's LMTP service with the same three expressions as Sieve rules
+# at 1 and 8, and procmail one process per message, 8 at a time; every service is started
+# anew on an empty store before each of its runs (not timed). Then fsyncs per message at 8
+# connections under strace, and the peak resident size of a service started as root for
+# 1,000 users, each with a net of 100 stimulations, delivered to in turn.
+section_lmtp() {
+    log "lmtp: a resident service against Dovecot LMTP with Sieve and procmail 8 at a time"
+    local three key have_lmtp=""
+    "$bin/brevalo-cli" --help | grep -q '^  lmtp' && have_lmtp=yes
+    three=$(stimulations 3)
+    mapfile -t lmtp_words < <(cut -f1 "$three")
+    write_lmtp_service
+    local service="$work/cmd/lmtp-service"
+    local load=("$bin/lmtp-load" --pipelining --to bench --files-from "$list")
+    local brevalo1="brevalo-cli lmtp, 1 connection" brevalo8="brevalo-cli lmtp, 8 connections"
+    local dovecot1="Dovecot LMTP with Sieve, 1 connection"
+    local dovecot8="Dovecot LMTP with Sieve, 8 connections"
+    local procmail8="procmail, one per message, 8 at a time"
+    local timed=()
+    if [[ -n $have_lmtp ]]; then
+        make_net lmtp3 "$three" "$(learning_list 10)" --first-match --iterations 500
+        own "$work/lmtp3"
+        mv "$work/lmtp3" "$work/lmtp-brevalo.template"
+        command_script "$brevalo1" -- "${load[@]}" --socket "$work/lmtp-brevalo/lmtp" \
+            --connections 1
+        command_script "$brevalo8" -- "${load[@]}" --socket "$work/lmtp-brevalo/lmtp" \
+            --connections 8
+        for key in "$brevalo1" "$brevalo8"; do
+            prepare_script "$key" "'$service' stop-all; rm -rf '$work/lmtp-brevalo'
+cp -a '$work/lmtp-brevalo.template' '$work/lmtp-brevalo'
+'$service' start-brevalo '$work/lmtp-brevalo'"
+        done
+        timed+=("$brevalo1" "$brevalo8")
+    else
+        note "lmtp: brevalo-cli has no lmtp command yet; the peers alone"
+    fi
+    dovecot_setup "$work/lmtp-dovecot.template" "${lmtp_words[@]}"
+    sed -i "s|$work/lmtp-dovecot.template|$work/lmtp-dovecot|g" \
+        "$work/lmtp-dovecot.template/dovecot.conf"
+    command_script "$dovecot1" -- "${load[@]}" --socket "$work/lmtp-dovecot/run/lmtp" \
+        --connections 1
+    command_script "$dovecot8" -- "${load[@]}" --socket "$work/lmtp-dovecot/run/lmtp" \
+        --connections 8
+    for key in "$dovecot1" "$dovecot8"; do
+        prepare_script "$key" "'$service' stop-all; rm -rf '$work/lmtp-dovecot'
+cp -a '$work/lmtp-dovecot.template' '$work/lmtp-dovecot'
+'$service' start-dovecot '$work/lmtp-dovecot'"
+    done
+    peer_maildir "$work/lmtp-procmail.template" "${lmtp_words[@]}"
+    write_procmailrc "$work/lmtp-procmailrc" "$work/lmtp-procmail" "${lmtp_words[@]}"
+    eight_at_a_time_script "$procmail8" "$list" "$work/lmtp-procmailrc"
+    prepare_script "$procmail8" "'$service' stop-all; rm -rf '$work/lmtp-procmail'
+cp -a '$work/lmtp-procmail.template' '$work/lmtp-procmail'"
+    timed+=("$dovecot1" "$dovecot8" "$procmail8")
+
+    time_commands "$results/lmtp.json" 0 "${timed[@]}"
+    "$service" stop-all
+    note "lmtp: the three expressions are the words ${lmtp_words[*]} (as in sort); lmtp-load" \
+        "sends every message once, one transaction each, to one recipient, over N connections" \
+        "(N delivery processes of a transfer agent), pipelining as a transfer agent does; a reply of 250 means the message is on" \
+        "disk (brevalo-cli: file and folder entry; Dovecot: mail_fsync = always, its indexes" \
+        "as configured by default); services run as $account"
+    [[ -z $have_lmtp ]] || landed "lmtp, brevalo-cli" "$work/lmtp-brevalo/Maildir"
+    landed "lmtp, Dovecot" "$work/lmtp-dovecot/Maildir"
+    landed "lmtp, procmail" "$work/lmtp-procmail"
+    if [[ -n $have_lmtp ]]; then
+        row speed "$results/lmtp.json" "lmtp, 3 expressions, 1 connection" "$brevalo1" \
+            "$dovecot1" "$total" "≥ 2×"
+        row speed "$results/lmtp.json" "lmtp, 3 expressions, 8 connections" "$brevalo8" \
+            "$dovecot8" "$total" "≥ 3×"
+        row speed "$results/lmtp.json" "lmtp, 3 expressions, 8 at a time" "$brevalo8" \
+            "$procmail8" "$total" "≥ 3×"
+    else
+        row speed "$results/lmtp.json" "lmtp peers: Dovecot at 8 against 1 connection" \
+            "$dovecot8" "$dovecot1" "$total" ""
+        row speed "$results/lmtp.json" "lmtp peers: Dovecot at 8 against procmail 8 at a time" \
+            "$dovecot8" "$procmail8" "$total" ""
+    fi
+
+    # fsyncs per message at 8 connections, once, over the first 1,000 messages, each
+    # service under strace -f -c from its start to its end; --seccomp-bpf stops the
+    # service at the sync calls only, so the concurrent deliveries still meet.
+    head -n 1000 "$list" > "$work/first-1000"
+    local fsyncs=(--seccomp-bpf -f -c -e "trace=fsync,fdatasync,syncfs,sync_file_range")
+    local eight=("$bin/lmtp-load" --pipelining --to bench --files-from "$work/first-1000"
+        --connections 8)
+    if [[ -n $have_lmtp ]]; then
+        rm -rf "$work/lmtp-brevalo"
+        cp -a "$work/lmtp-brevalo.template" "$work/lmtp-brevalo"
+        mkdir -p "$work/lmtp-brevalo/runtime"
+        own "$work/lmtp-brevalo/runtime"
+        # strace follows the service from its start; the service is stopped by its own id.
+        strace "${fsyncs[@]}" -o "$work/strace-lmtp-brevalo" "${as_account[@]}" \
+            env BREVALO_HOME="$work/lmtp-brevalo/home" MAILDIR="$work/lmtp-brevalo/Maildir" \
+            XDG_RUNTIME_DIR="$work/lmtp-brevalo/runtime" "$bin/brevalo-cli" lmtp \
+            --socket "$work/lmtp-brevalo/lmtp" < /dev/null > /dev/null \
+            2> "$work/lmtp-brevalo/service.log" &
+        local tracer=$! pid=""
+        until grep -q 'listening on' "$work/lmtp-brevalo/service.log"; do
+            kill -0 "$tracer" 2> /dev/null || break
+            sleep 0.05
+        done
+        (cd "$corpus" && "${eight[@]}" --socket "$work/lmtp-brevalo/lmtp") >&2 || true
+        pid=$(pgrep -P "$tracer" || true)
+        [[ -z $pid ]] || kill -TERM "$pid"
+        wait "$tracer" || true
+        service_fsyncs "brevalo-cli lmtp" "$work/strace-lmtp-brevalo"
+    fi
+    rm -rf "$work/lmtp-dovecot"
+    cp -a "$work/lmtp-dovecot.template" "$work/lmtp-dovecot"
+    strace "${fsyncs[@]}" -o "$work/strace-lmtp-dovecot" \
+        dovecot -F -c "$work/lmtp-dovecot/dovecot.conf" < /dev/null > /dev/null 2>&1 &
+    local tracer=$!
+    until [[ -S $work/lmtp-dovecot/run/lmtp ]]; do sleep 0.05; done
+    (cd "$corpus" && "${eight[@]}" --socket "$work/lmtp-dovecot/run/lmtp") >&2 || true
+    doveadm -c "$work/lmtp-dovecot/dovecot.conf" stop
+    wait "$tracer" || true
+    service_fsyncs "Dovecot LMTP" "$work/strace-lmtp-dovecot"
+
+    if [[ -n $have_lmtp ]]; then
+        lmtp_memory
+    fi
+    rm -rf "$work"/lmtp-*
+}
+
+# service_fsyncs NAME STRACE: notes the fsyncs per message of a service's strace -c summary
+# over the 1,000 messages lmtp-load sent it.
+service_fsyncs() {
+    local name=$1 file=$2 syncs
+    cp "$file" "$results/$(basename "$file").txt"
+    syncs=$(awk '$NF ~ /^(fsync|fdatasync|syncfs|sync_file_range)$/ { n += $4 } END { print n + 0 }' \
+        "$file")
+    note "lmtp, $name at 8 connections over 1,000 messages, strace -f -c --seccomp-bpf:" \
+        "$(awk -v s="$syncs" 'BEGIN { printf "%.2f", s / 1000 }') fsyncs per message" \
+        "($(awk '$NF ~ /^(fsync|fdatasync|syncfs|sync_file_range)$/ {
+            printf "%s%s %d", sep, $NF, $4; sep = ", " }' "$file"))"
+    if [[ $name == brevalo* ]]; then
+        row value "fsyncs per message, brevalo-cli lmtp at 8 connections" \
+            "$(awk -v s="$syncs" 'BEGIN { printf "%.2f", s / 1000 }')" "≤ 1.2"
+    fi
+}
+
+# The service started as root for 1,000 users (u0000 to u0999 in a passwd file, the
+# account's uid and gid, homes in the work folder), each with the same net of 100
+# stimulations in ~/.config/brevalo/zelko.ini, at most 100 nets kept; the corpus goes
+# to the users in turn (message i to user i mod 1,000) over 8 connections, so every net is
+# loaded again and again; its peak resident size (VmHWM) at the end.
+lmtp_memory() {
+    if [[ $(id -u) -ne 0 ]]; then
+        note "lmtp memory: not measured, the service must be started as root to serve 1,000 users"
+        return 0
+    fi
+    log "lmtp: the service as root for 1,000 users with nets of 100 stimulations"
+    local dir="$work/lmtp-users" user pid
+    make_net lmtp100 "$(stimulations 100)" "$(learning_list 10)" --drop-unmatched \
+        --iterations 30
+    mkdir -p "$dir/homes"
+    for user in $(seq -f 'u%04g' 0 999); do
+        mkdir -p "$dir/homes/$user/.config/brevalo" "$dir/homes/$user/Maildir"/{new,cur,tmp}
+        cp "$work/lmtp100/home/zelko.ini" "$dir/homes/$user/.config/brevalo/"
+        printf '%s:x:%s:%s::%s:/usr/sbin/nologin\n' "$user" "$account_uid" "$account_gid" \
+            "$dir/homes/$user"
+    done > "$dir/passwd"
+    own "$dir/homes"
+    rm -rf "$work/lmtp100"
+    local cache kb start end count before=0
+    # With 10 nets kept too: what the bound saves.
+    for cache in 100 10; do
+        rm -f "$dir/lmtp"
+        "$bin/brevalo-cli" lmtp --socket "$dir/lmtp" --passwd "$dir/passwd" --cache "$cache" \
+            < /dev/null > /dev/null 2> "$dir/service.log" &
+        pid=$!
+        until grep -q 'listening on' "$dir/service.log"; do
+            kill -0 "$pid" 2> /dev/null || break
+            sleep 0.05
+        done
+        start=$(date +%s.%N)
+        (cd "$corpus" && "$bin/lmtp-load" --pipelining --socket "$dir/lmtp" --connections 8 \
+            --to-template u%04d --users 1000 --files-from "$list") > "$dir/load.txt" || true
+        end=$(date +%s.%N)
+        kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
+        kill -TERM "$pid"
+        wait "$pid" || true
+        count=$(find "$dir/homes" -path '*/new/*' -o -path '*/cur/*' | grep -vc '/\.Learn/' || true)
+        if ((cache == 100)); then
+            row value "peak resident size of brevalo-cli lmtp, 1,000 users, nets of 100 stimulations, cache 100" \
+                "$(awk -v kb="$kb" 'BEGIN { printf "%.1f MB", kb / 1024 }')" "< 200 MB"
+        fi
+        note "lmtp memory, --cache $cache: peak resident size" \
+            "$(awk -v kb="$kb" 'BEGIN { printf "%.1f MB", kb / 1024 }'); $(cat "$dir/load.txt");" \
+            "$((count - before)) messages in the users' stores; took" \
+            "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f s", e - s }')"
+        ((count - before == total)) ||
+            log "lmtp memory: only $((count - before)) of the $total messages landed"
+        before=$count
+    done
+}
+
+# instructions_per_delivery [PREFIX...] -- COMMAND...: the median over the first 10 corpus
+# messages of the instructions COMMAND executes delivering one (on its standard input),
+# from its first instruction to its exit (callgrind; PREFIX runs valgrind, e.g. env), as
+# "N.NN M". valgrind runs no set-user-ID or set-group-ID program: a copy without those bits
+# runs instead (procmail, maildrop), the same program for a delivery into the caller's own
+# Maildir.
+instructions_per_delivery() {
+    local prefix=() f program
+    while [[ $1 != -- ]]; do
+        prefix+=("$1")
+        shift
+    done
+    shift
+    program=$(command -v "$1")
+    if [[ -u $program || -g $program ]]; then
+        cp "$program" "$work/$(basename "$program").plain"
+        set -- "$work/$(basename "$program").plain" "${@:2}"
+    fi
+    while IFS= read -r f; do
+        rm -f "$work/callgrind.out"
+        "${prefix[@]}" valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
+            "$@" < "$corpus/$f" > /dev/null 2> "$work/callgrind.log" || true
+        awk '/^totals:/ { print $2 }' "$work/callgrind.out" 2> /dev/null || true
+    done < <(head -n 10 "$list") |
+        sort -n | awk '{ v[NR] = $1 } END {
+            if (NR) printf "%.2f M", v[int((NR + 1) / 2)] / 1e6; else printf "-" }'
 }
 
 # The learned net against a logistic regression on the same inputs: a net without

@@ -12,3 +12,7 @@ add_executable(durable_write ${CMAKE_CURRENT_LIST_DIR}/DurableWrite.cpp)
 if(NOT BREVALO_SANITIZE)
   target_link_options(durable_write PRIVATE -static)
 endif()
+# lmtp-load: hands message files to an LMTP server over concurrent connections (no
+# project libraries).
+add_executable(lmtp-load ${CMAKE_CURRENT_LIST_DIR}/LmtpLoad.cpp)
+target_link_libraries(lmtp-load PRIVATE Threads::Threads)

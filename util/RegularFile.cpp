@@ -16,7 +16,7 @@ bool readRegularFile(const std::string& path, std::size_t limit, std::string* te
     if (fstat(fd, &st) != 0)
         error = errno;
     else if (!S_ISREG(st.st_mode))
-        error = EINVAL;
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     else if (static_cast<unsigned long long>(st.st_size) > limit)
         error = EFBIG;
     text->clear();

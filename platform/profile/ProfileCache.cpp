@@ -74,7 +74,7 @@ Failure loadFile(const std::string& path, std::string& text, struct stat& info) 
     if (system.fstat(fd, &info) != 0)
         return {"fstat", path, errno};
     if (!S_ISREG(info.st_mode))
-        return {"read", path, EINVAL};
+        return {"read", path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL};
     if (static_cast<std::size_t>(info.st_size) > maxFileBytes)
         return {"read", path, EFBIG};
     text.clear();
