@@ -344,8 +344,8 @@ int LmtpServer::run() {
         debugLog("lmtp: cannot wake the connections: %s", std::strerror(errno));
     std::unique_lock<std::mutex> lock(mutex);
     allDone.wait(lock, [this] { return connections == 0; });
-    DirectorySyncGroup& group = delivery.syncGroup();
-    std::fprintf(stderr, "brevalo-cli lmtp: stopped; %llu folder syncs in %llu groups\n",
+    SyncGroup& group = delivery.syncGroup();
+    std::fprintf(stderr, "brevalo-cli lmtp: stopped; %llu syncs in %llu groups\n",
                  static_cast<unsigned long long>(group.syncCount()),
                  static_cast<unsigned long long>(group.groupCount()));
     close(signalFd);

@@ -2,7 +2,7 @@
 
 #include "platform/lmtp/LmtpSession.h"
 #include "platform/lmtp/UserDatabase.h"
-#include "platform/maildir/DirectorySyncGroup.h"
+#include "platform/maildir/SyncGroup.h"
 #include "sorting/MailboxCache.h"
 #include "sorting/ProgramEnvironment.h"
 
@@ -15,7 +15,7 @@ class UserMailbox;
 // What a resident delivery service does with the recipients and messages its LMTP
 // sessions receive, shared by every connection (each on a thread of its own): each
 // message goes to each recipient's mailbox as deliver would have delivered it, and the
-// deliveries of all connections sync their folders together (DirectorySyncGroup).
+// deliveries of all connections sync their files and folders together (SyncGroup).
 //
 // For every user of the machine (a service started as root): a recipient is a user of
 // the user database, whose store is the template with "%u" (the user name) and "%h"
@@ -44,7 +44,7 @@ public:
     static std::string storePath(const std::string& maildirTemplate,
                                  const UserDatabase::User& user);
 
-    DirectorySyncGroup& syncGroup() { return group; }
+    SyncGroup& syncGroup() { return group; }
     std::size_t cachedMailboxes() const { return cache.size(); }
 
 private:
@@ -56,5 +56,5 @@ private:
     std::string maildirTemplate;
     ProgramEnvironment service;
     MailboxCache cache;
-    DirectorySyncGroup group;
+    SyncGroup group;
 };

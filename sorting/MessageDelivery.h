@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-class DirectorySyncGroup;
+class SyncGroup;
 class MaildirDelivery;
 class Net;
 
@@ -67,7 +67,7 @@ public:
     // writing or sending), and the folders are synced with the other threads' deliveries.
     // Every delivery keeps its record until finish() (MaildirDelivery::recordEvenOne):
     // the service finishes once the reply is sent.
-    void shareWith(std::mutex* netLock, DirectorySyncGroup* syncGroup) {
+    void shareWith(std::mutex* netLock, SyncGroup* syncGroup) {
         this->netLock = netLock;
         this->syncGroup = syncGroup;
     }
@@ -102,7 +102,7 @@ private:
     std::string sentMailFile;
     std::unique_ptr<MaildirDelivery> delivery; // the last one, until finished
     std::mutex* netLock = nullptr;
-    DirectorySyncGroup* syncGroup = nullptr;
+    SyncGroup* syncGroup = nullptr;
     // The last message read, kept until the next delivery or the end of this object: a
     // process that ends after one delivery leaves its freeing to the process's end.
     com_ptr<IMimeMessage> message;

@@ -4,7 +4,7 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
-#include "platform/maildir/DirectorySyncGroup.h"
+#include "platform/maildir/SyncGroup.h"
 #include "core/Net.h"
 #include "core/PatternDatabaseCache.h"
 #include "mail/StoreMessages.h"
@@ -133,7 +133,7 @@ void UserMailbox::loadNet() {
     net = loaded;
 }
 
-std::string UserMailbox::deliver(const std::string& text, DirectorySyncGroup* syncGroup,
+std::string UserMailbox::deliver(const std::string& text, SyncGroup* syncGroup,
                                  std::function<void(bool sent)>* then) {
     // Held for the delivery: a net or store read again meanwhile replaces them here only.
     ref_ptr<Net> using_;

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-class DirectorySyncGroup;
+class SyncGroup;
 
 // One user's mail as a resident delivery service keeps it between deliveries: the store,
 // the net (read once, read again when another program saved it or the service is told to)
@@ -35,7 +35,7 @@ public:
     // entry are on disk, "4.x.x" when it could not be delivered now (nothing was left
     // anywhere), without the line end. The delivery ends (its record goes) when the reply
     // is sent: then must be called, with whether it was.
-    std::string deliver(const std::string& text, DirectorySyncGroup* syncGroup,
+    std::string deliver(const std::string& text, SyncGroup* syncGroup,
                         std::function<void(bool sent)>* then);
 
     // Every mailbox reads its net again before its next delivery (SIGHUP).

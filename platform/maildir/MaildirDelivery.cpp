@@ -2,7 +2,7 @@
 
 #include "util/ComException.h"
 #include "util/Log.h"
-#include "platform/maildir/DirectorySyncGroup.h"
+#include "platform/maildir/SyncGroup.h"
 #include "platform/maildir/MaildirFileName.h"
 #include "platform/maildir/MaildirIdFile.h"
 #include "platform/maildir/MaildirStore.h"
@@ -238,8 +238,8 @@ HRESULT MaildirDelivery::writeNewFile(const std::string& path, std::string_view 
     HRESULT hr = S_OK;
     if (writeAll(fd, bytes.data(), bytes.size()) != 0)
         hr = fail("write(" + path + ")");
-    else if (sys.fsync(fd) != 0)
-        hr = fail("fsync(" + path + ")");
+    else if (!syncGroup && sys.fsync(fd) != 0)
+        hr = fail("fsync(" + path + ")"); // with a group: synced with the group's files
     // close() can report a failed write-back on some file systems.
     if (sys.close(fd) != 0 && SUCCEEDED(hr))
         hr = fail("close(" + path + ")");
@@ -270,6 +270,15 @@ HRESULT MaildirDelivery::write(std::string_view bytes) {
                      sysFailure("link(" + tmpFiles.front() + ", " + tmp + ")", errno).c_str());
             hr = writeNewFile(tmp, bytes);
         }
+        if (FAILED(hr)) {
+            takeBack();
+            return hr;
+        }
+    }
+    // The files are on disk before any is renamed into a new/ (a crash must not show an
+    // empty one there): with a group, synced together with the other deliveries' files.
+    if (inGroup) {
+        HRESULT hr = syncGroup->sync(tmpFiles, true, &failureText);
         if (FAILED(hr)) {
             takeBack();
             return hr;
@@ -307,7 +316,7 @@ HRESULT MaildirDelivery::commit() {
         for (const std::string& folder : folders)
             newFolders.push_back(folder + "/new");
         inGroup = false;
-        HRESULT hr = syncGroup->sync(newFolders, &failureText);
+        HRESULT hr = syncGroup->sync(newFolders, false, &failureText);
         if (FAILED(hr)) {
             takeBack();
             return hr;

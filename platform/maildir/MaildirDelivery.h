@@ -33,7 +33,7 @@
 // no second copy. A record is not a "delivered" mark that swallows the same message sent
 // again: each is used up by the one run that ends it. Records older than a day are left
 // to the 36-hour sweep of tmp/ (their tmp/ files could be swept first).
-class DirectorySyncGroup;
+class SyncGroup;
 
 class MaildirDelivery {
 public:
@@ -62,9 +62,10 @@ public:
 
     HRESULT write(std::string_view bytes);
     HRESULT commit();
-    // commit() syncs the new/ folders together with the deliveries other threads commit
-    // at the same time, rather than one by one. Before write().
-    void syncWith(DirectorySyncGroup* group) { syncGroup = group; }
+    // write() syncs the files and commit() the new/ folders together with the deliveries
+    // other threads make at the same time (SyncGroup), rather than one by one. Before
+    // write().
+    void syncWith(SyncGroup* group) { syncGroup = group; }
     // A delivery into one folder keeps a record too, unsynced: it guards only against a
     // kill between the rename and the reply (a service's), so that the retry of a
     // message whose reply never went out completes it rather than delivering it twice.
@@ -99,7 +100,7 @@ private:
     int recordFd = -1;
     // A taken-over set: what a failure leaves stays for the next try, as its record says.
     bool takenOver = false;
-    DirectorySyncGroup* syncGroup = nullptr;
+    SyncGroup* syncGroup = nullptr;
     bool inGroup = false; // entered syncGroup, not yet synced or left
     bool recordOne = false;
     bool recordSynced = true;

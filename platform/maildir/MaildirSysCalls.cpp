@@ -21,6 +21,7 @@ MaildirSysCalls realCalls() {
     calls.pread = ::pread;
     calls.ftruncate = ::ftruncate;
     calls.fsync = ::fsync;
+    calls.syncfs = ::syncfs;
     calls.close = ::close;
     calls.fstat = ::fstat;
     calls.stat = ::stat;

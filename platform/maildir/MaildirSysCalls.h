@@ -19,6 +19,7 @@ struct MaildirSysCalls {
     ssize_t (*pread)(int fd, void* buffer, size_t size, off_t offset);
     int (*ftruncate)(int fd, off_t size);
     int (*fsync)(int fd);
+    int (*syncfs)(int fd);
     int (*close)(int fd);
     int (*fstat)(int fd, struct stat* st);
     int (*stat)(const char* path, struct stat* st);
