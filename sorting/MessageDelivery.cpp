@@ -312,9 +312,10 @@ MessageDelivery::Outcome MessageDelivery::deliver(const std::string& bytes) {
             outcome.done.failure = mail.keep;
             if (!delivery) {
                 std::vector<std::string> inbox{inboxPath};
-                delivery = syncGroup ? std::make_unique<MaildirDelivery>(inbox, std::vector<std::string>{"Inbox"}, inboxPath,
-                                                                         digest())
-                                     : std::make_unique<MaildirDelivery>(inbox);
+                delivery = syncGroup
+                               ? std::make_unique<MaildirDelivery>(
+                                     inbox, std::vector<std::string>{"Inbox"}, inboxPath, digest())
+                               : std::make_unique<MaildirDelivery>(inbox);
                 delivery->syncWith(syncGroup);
                 if (syncGroup)
                     delivery->recordEvenOne();

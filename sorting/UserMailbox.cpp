@@ -156,8 +156,7 @@ std::string UserMailbox::deliver(const std::string& text, SyncGroup* syncGroup,
         hasNet = netFileExists;
     }
     auto delivery = std::make_shared<MessageDelivery>(
-        store.get(), using_.get(),
-        hasNet ? programEnvironment.sentMailFile() : std::string());
+        store.get(), using_.get(), hasNet ? programEnvironment.sentMailFile() : std::string());
     delivery->shareWith(&mutex, syncGroup);
     MessageDelivery::Outcome outcome = delivery->deliver(text);
     if (hasNet) {

@@ -79,8 +79,8 @@ private:
     std::string message;
     std::size_t received = 0;
     bool tooBig = false;
-    bool noRoom = false;       // the process's budget for messages was used up
-    std::size_t counted = 0;   // of the budget, this session's message
+    bool noRoom = false;     // the process's budget for messages was used up
+    std::size_t counted = 0; // of the budget, this session's message
     static std::atomic<std::size_t> held;
     static std::size_t totalLimit;
     bool midLine = false; // the message's last line has not ended yet

@@ -83,9 +83,9 @@ MaildirDelivery::~MaildirDelivery() {
     finish();
 }
 
-std::unique_ptr<MaildirDelivery>
-MaildirDelivery::takeOver(const std::string& recordMaildir,
-                          const std::function<std::string()>& key, bool* busy) {
+std::unique_ptr<MaildirDelivery> MaildirDelivery::takeOver(const std::string& recordMaildir,
+                                                           const std::function<std::string()>& key,
+                                                           bool* busy) {
     MaildirSysCalls& sys = sysCalls();
     std::string dirPath = recordMaildir + "/tmp";
     std::vector<std::string> candidates;
@@ -119,8 +119,9 @@ MaildirDelivery::takeOver(const std::string& recordMaildir,
                 return nullptr;
             continue;
         }
-        bool usable = (busy || sys.flock(fd, LOCK_EX) == 0) && sys.fstat(fd, &st) == 0 && st.st_nlink > 0 &&
-                      now - st.st_ctim.tv_sec < recordTrustedAge && st.st_size < recordMaxBytes &&
+        bool usable = (busy || sys.flock(fd, LOCK_EX) == 0) && sys.fstat(fd, &st) == 0 &&
+                      st.st_nlink > 0 && now - st.st_ctim.tv_sec < recordTrustedAge &&
+                      st.st_size < recordMaxBytes &&
                       readPieces(fd, 0, 65536, [&](const char* data, std::size_t size) {
                           text.append(data, size);
                           return true;

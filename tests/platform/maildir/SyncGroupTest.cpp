@@ -84,8 +84,9 @@ TEST(SyncGroup, EachCallReturnsAfterASyncBegunAfterItAndCallsShareThem) {
                         std::string failure;
                         if (FAILED(group.sync({folder}, false, &failure))) {
                             failedB += folder == folders[1];
-                            wrongText += failure.find("(" + folder + ") failed: " +
-                                                      std::strerror(EIO)) == std::string::npos;
+                            wrongText +=
+                                failure.find("(" + folder + ") failed: " + std::strerror(EIO)) ==
+                                std::string::npos;
                             continue;
                         }
                         std::lock_guard<std::mutex> lock(clock_.mutex);
