@@ -81,9 +81,9 @@ std::uint64_t foldedWord(std::uint64_t word) {
 // Of the key without regard to case (A to Z), so no lower-cased copy is made to hash it;
 // eight bytes a step.
 std::uint64_t hashOf(std::string_view key) {
-    const std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
+    constexpr std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
     std::uint64_t hash = key.size() * k1;
-    auto mix = [&hash, k1, k2](std::uint64_t word) {
+    auto mix = [&hash](std::uint64_t word) {
         hash = (hash ^ (foldedWord(word) * k2)) * k1;
         hash ^= hash >> 29;
     };
