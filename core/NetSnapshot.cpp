@@ -8,9 +8,6 @@
 #include <cmath>
 #include <cstring>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr std::string_view magic = "brevalo-net-snapshot 1\n";
@@ -231,21 +228,8 @@ std::optional<NetSnapshot> NetSnapshot::read(const std::string& file, std::strin
 
 bool NetSnapshot::write(const std::string& file, std::string_view net) const {
     std::string bytes = serialize(net);
-    std::string temporary = file + "." + std::to_string(::getpid()) + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool written = fd >= 0;
-    for (std::size_t done = 0; written && done < bytes.size();) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        done += written ? static_cast<std::size_t>(n) : 0;
-    }
-    if (fd >= 0 && ::close(fd) != 0)
-        written = false;
-    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
+    if (!replaceFileUnsynced(file, bytes)) {
         debugLog("net snapshot %s: cannot write it (%s)", file.c_str(), std::strerror(errno));
-        ::unlink(temporary.c_str());
         return false;
     }
     return true;

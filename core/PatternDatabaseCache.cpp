@@ -1,6 +1,7 @@
 #include "core/PatternDatabaseCache.h"
 
 #include "util/Log.h"
+#include "util/RegularFile.h"
 #include "core/NetSnapshot.h"
 
 #include <hs.h>
@@ -12,10 +13,10 @@
 #include <cstring>
 #include <string_view>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
+
+// Far beyond the compiled patterns of any net people make.
+constexpr std::size_t maxFileBytes = std::size_t{256} << 20;
 
 // Format 1 summed a byte at a time, as much as a delivery's own matching cost.
 constexpr std::string_view magic = "brevalo-pattern-cache 2\n";
@@ -84,16 +85,9 @@ PatternDatabaseCache::PatternDatabaseCache(std::string fileName) : file(std::mov
 
 void PatternDatabaseCache::readFile() {
     read = true;
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return; // none yet
     std::string bytes;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-        if (got > 0)
-            bytes.append(buffer, static_cast<std::size_t>(got));
-    ::close(fd);
+    if (!readRegularFile(file, maxFileBytes, &bytes) && errno == ENOENT)
+        return; // none yet
     if (const char* why = parse(bytes, kept)) {
         kept.clear();
         debugLog("pattern cache %s: %s; compiled afresh", file.c_str(), why);
@@ -140,20 +134,6 @@ void PatternDatabaseCache::writeFile() const {
     putNumber(bytes, checksum(bytes));
     // Readers see the old file or the new one whole. No fsync: a file a crash cuts short
     // fails its checksum and is compiled afresh.
-    std::string temporary = file + "." + std::to_string(::getpid()) + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool written = fd >= 0;
-    for (std::size_t done = 0; written && done < bytes.size();) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        done += written ? static_cast<std::size_t>(n) : 0;
-    }
-    if (fd >= 0 && ::close(fd) != 0)
-        written = false;
-    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
+    if (!replaceFileUnsynced(file, bytes))
         debugLog("pattern cache %s: cannot write it (%s)", file.c_str(), std::strerror(errno));
-        ::unlink(temporary.c_str());
-    }
 }

@@ -8,12 +8,8 @@
 
 namespace {
 
-// A reply line holds no control character and stays short, whatever it echoes.
-std::string safeText(const std::string& text) {
-    std::string clean;
-    for (char c : text.substr(0, 200))
-        clean += static_cast<unsigned char>(c) < 32 || c == 127 ? '?' : c;
-    return clean;
+std::string unknownUser(const std::string& address) {
+    return "550 5.1.1 <" + UserMailbox::replyText(address) + ">: no such user here";
 }
 
 } // namespace
@@ -50,7 +46,7 @@ std::string LmtpDelivery::storePath(const std::string& maildirTemplate,
 
 std::string LmtpDelivery::checkRecipient(const std::string& address) {
     if (users && !users->find(address))
-        return "550 5.1.1 <" + safeText(address) + ">: no such user here";
+        return unknownUser(address);
     return "250 2.1.5 Ok";
 }
 
@@ -108,7 +104,7 @@ LmtpDelivery::deliver(const LmtpSession::Envelope& envelope, std::string message
     for (const std::string& recipient : envelope.recipients) {
         std::optional<UserDatabase::User> user;
         if (users && !(user = users->find(recipient))) {
-            replies.push_back("550 5.1.1 <" + safeText(recipient) + ">: no such user here");
+            replies.push_back(unknownUser(recipient));
             continue;
         }
         // Two names for one store (a user's aliases in a passwd file) get one copy too.
@@ -123,7 +119,7 @@ LmtpDelivery::deliver(const LmtpSession::Envelope& envelope, std::string message
         try {
             replies.push_back(deliverTo(user, text, afterReplies));
         } catch (const std::exception& e) {
-            replies.push_back("451 4.3.0 " + safeText(e.what()));
+            replies.push_back("451 4.3.0 " + UserMailbox::replyText(e.what()));
         }
     }
     return replies;

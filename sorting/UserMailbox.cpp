@@ -42,19 +42,6 @@ void useThreadPatternStore() {
     std::call_once(once, [] { PatternSet::useDatabaseStore(&store); });
 }
 
-// A reply line holds no line break and stays short, whatever a folder or a path is named.
-std::string replyText(const std::string& text) {
-    std::string clean;
-    for (char c : text) {
-        if (clean.size() >= 200) {
-            clean += "...";
-            break;
-        }
-        clean += static_cast<unsigned char>(c) < 32 || c == 127 ? '?' : c;
-    }
-    return clean;
-}
-
 bool isDirectory(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -77,6 +64,18 @@ bool makeMaildir(const std::string& root, std::string* failure) {
 UserMailbox::UserMailbox(ProgramEnvironment environment, bool forEveryUser)
     : programEnvironment(std::move(environment)), forEveryUser(forEveryUser) {
     useThreadPatternStore();
+}
+
+std::string UserMailbox::replyText(const std::string& text) {
+    std::string clean;
+    for (char c : text) {
+        if (clean.size() >= 200) {
+            clean += "...";
+            break;
+        }
+        clean += static_cast<unsigned char>(c) < 32 || c == 127 ? '?' : c;
+    }
+    return clean;
 }
 
 void UserMailbox::reloadAllNets() {

@@ -38,6 +38,10 @@ public:
     std::string deliver(const std::string& text, SyncGroup* syncGroup,
                         std::function<void(bool sent)>* then);
 
+    // Text for a reply line: no control character and at most 200 bytes, whatever it
+    // echoes (a folder's or a path's name, an address).
+    static std::string replyText(const std::string& text);
+
     // Every mailbox reads its net again before its next delivery (SIGHUP).
     static void reloadAllNets();
 

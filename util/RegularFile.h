@@ -9,3 +9,7 @@
 // set (EISDIR a folder, EINVAL another file that is not a regular one, EFBIG too large) when it
 // cannot be read.
 bool readRegularFile(const std::string& path, std::size_t limit, std::string* text);
+// Replaces a file whole (mode 0600): written under a temporary name beside it, then renamed
+// over it, so readers see the old file or the new one. Not synced: for a cache that checks
+// what it reads, whose loss costs only its making again. False with errno set.
+bool replaceFileUnsynced(const std::string& path, const std::string& bytes);
