@@ -36,8 +36,9 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
             folder = s.folder;
             std::printf("%s\n", net->getOutput(folder)->getName().c_str());
         }
-        std::printf("  %-24s in %d of %d of its messages, %d of %d others\n", s.word.c_str(),
-                    s.inFolder, s.folderSize, s.inOthers, s.othersSize);
+        std::printf("  %-24s in %d of %d of its messages, %d of %d others%s\n", s.word.c_str(),
+                    s.inFolder, s.folderSize, s.inOthers, s.othersSize,
+                    s.common ? " (a common word: --add leaves it out)" : "");
     }
     if (report.suggestions.empty())
         std::printf("No word tells a folder's learning messages from the others; assign more "
@@ -50,7 +51,11 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
     }
     if (!add)
         return exitOk;
-    int added = WordSuggester::addTo(*net, report.suggestions);
+    std::vector<WordSuggestion> chosen;
+    for (const WordSuggestion& s : report.suggestions)
+        if (!s.common)
+            chosen.push_back(s);
+    int added = WordSuggester::addTo(*net, chosen);
     if (added == 0) {
         std::printf("added no stimulation: no word suggested is new; nothing was saved\n");
         return exitOk;

@@ -5,6 +5,8 @@
 #include "core/NeuronIn.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -28,7 +30,27 @@ double chiSquared(double a, double b, double c, double d) {
     return n * cross * cross / denominator;
 }
 
+// Sorted: looked up by binary search. Words of three letters or more only, as wordsOf finds.
+constexpr std::string_view commonWords[] = {
+    "about",   "above", "after",  "again",   "all",     "also",  "and",     "any",    "are",
+    "because", "been",  "before", "being",   "below",   "best",  "between", "both",   "but",
+    "can",     "could", "dear",   "did",     "does",    "doing", "done",    "during", "each",
+    "few",     "for",   "from",   "further", "get",     "got",   "had",     "has",    "have",
+    "having",  "hello", "her",    "here",    "him",     "his",   "how",     "into",   "its",
+    "just",    "kind",  "let",    "many",    "may",     "might", "more",    "most",   "much",
+    "must",    "not",   "now",    "off",     "once",    "one",   "only",    "other",  "our",
+    "out",     "over",  "own",    "please",  "regards", "same",  "shall",   "she",    "should",
+    "some",    "such",  "than",   "thank",   "thanks",  "that",  "the",     "their",  "them",
+    "then",    "there", "these",  "they",    "this",    "those", "through", "too",    "under",
+    "until",   "very",  "was",    "were",    "what",    "when",  "where",   "which",  "while",
+    "who",     "why",   "will",   "with",    "would",   "yes",   "you",     "your",   "yours"};
+
 } // namespace
+
+bool WordSuggester::isCommonWord(const std::string& word) {
+    return std::binary_search(std::begin(commonWords), std::end(commonWords),
+                              std::string_view(word));
+}
 
 std::vector<std::string> WordSuggester::wordsOf(const std::string& text) {
     std::vector<std::string> found;
@@ -147,6 +169,7 @@ SuggestionReport WordSuggester::suggest(int perFolder, int minInFolder) const {
             if (matcher.anyMatches(suggestion.word, budget))
                 continue; // a stimulation has it already
             suggested[ids[suggestion.word]] = 1;
+            suggestion.common = isCommonWord(suggestion.word);
             report.suggestions.push_back(std::move(suggestion));
             ++taken;
         }

@@ -9,13 +9,14 @@ class Net;
 
 // One word that tells a target folder's learning messages from the others.
 struct WordSuggestion {
-    std::string word;   // lower case, ASCII letters only
-    int folder = 0;     // the output neuron's index
-    int inFolder = 0;   // the folder's messages holding the word
-    int folderSize = 0; // the folder's messages
-    int inOthers = 0;   // the other messages holding the word
-    int othersSize = 0; // the other messages
-    double score = 0;   // chi-squared of presence against belonging to the folder
+    std::string word;    // lower case, ASCII letters only
+    int folder = 0;      // the output neuron's index
+    int inFolder = 0;    // the folder's messages holding the word
+    int folderSize = 0;  // the folder's messages
+    int inOthers = 0;    // the other messages holding the word
+    int othersSize = 0;  // the other messages
+    double score = 0;    // chi-squared of presence against belonging to the folder
+    bool common = false; // a word of every kind of text ("our", "please"): offered, not chosen
 };
 
 // What the suggester found: the suggestions grouped by folder (output order), each
@@ -38,6 +39,10 @@ public:
     // underscore or a non-ASCII byte is no word (a number, an identifier, a word the
     // pattern's word boundary would not find).
     static std::vector<std::string> wordsOf(const std::string& text);
+    // Whether a lower-case word is one of the words most texts hold whatever they are about
+    // ("this", "have", "please"): it may still tell folders apart in a small learning set,
+    // but rarely in the mail to come.
+    static bool isCommonWord(const std::string& word);
     // The pattern that matches the word as a whole word, without case.
     static std::string patternFor(const std::string& word);
 

@@ -36,6 +36,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -44,6 +45,8 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -67,6 +70,23 @@ QEvent::Type deferredUpdateType() {
 
 QString loc(const char* key) {
     return QString::fromStdString(locText(key));
+}
+
+// A row of the learning set: the received column sorts by time, the others by text.
+class FileRow : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        if (column == 2)
+            return data(2, Qt::UserRole).toLongLong() < other.data(2, Qt::UserRole).toLongLong();
+        return text(column).localeAwareCompare(other.text(column)) < 0;
+    }
+};
+
+// Where the window's size and splitters are remembered, per user.
+QSettings windowSettings() {
+    return QSettings("brevalo", "windows");
 }
 
 // A row's data: its message id.
@@ -179,10 +199,8 @@ void TMain::createActions() {
 void TMain::buildLayout() {
     setWindowTitle(loc("main.title"));
     setMinimumSize(756, 673);
-    resize(756, 673);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-
+    // Wider than the least it needs: the learning set's subjects want the room.
+    resize(940, 673);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 0);
     pages = new QTabWidget(this);
@@ -196,6 +214,10 @@ void TMain::buildLayout() {
     paneSplitter = new QSplitter(Qt::Horizontal, contentSplitter);
     paneSplitter->setChildrenCollapsible(false);
     paneSplitter->installEventFilter(this);
+    connect(paneSplitter, &QSplitter::splitterMoved, this, [this] {
+        QList<int> sizes = paneSplitter->sizes();
+        sidePanes = {sizes.value(0), sizes.value(2)};
+    });
     contentSplitter->addWidget(paneSplitter);
     tabLayout->addWidget(contentSplitter, 1);
 
@@ -240,11 +262,19 @@ void TMain::buildLayout() {
     fileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     fileList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    // The sender and the date as wide as they need, the subject taking the rest.
+    // The subject takes what the sender (cut to a share of the list) and the date (as wide
+    // as it needs) leave; see fitFileColumns.
     fileList->header()->setStretchLastSection(false);
     fileList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    fileList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    fileList->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    fileList->header()->setSectionResizeMode(1, QHeaderView::Interactive);
+    fileList->header()->setSectionResizeMode(2, QHeaderView::Interactive);
+    fileList->setSortingEnabled(true);
+    fileList->sortByColumn(-1, Qt::AscendingOrder); // the learning folder's order until asked
+    fileList->viewport()->installEventFilter(this);
+    // Sorting moves the rows, not the selection: the message shown is the first selected
+    // row as the list now stands.
+    connect(fileList->header(), &QHeaderView::sortIndicatorChanged, this,
+            [this] { showFileContent(); });
     filePane->layout()->addWidget(fileList);
 
     outPane = makePane(loc("main.paneOut"), outToolbar);
@@ -267,6 +297,7 @@ void TMain::buildLayout() {
     contentLayout->addWidget(fileContentEdit);
     contentSplitter->addWidget(fileContentPane);
     contentSplitter->setSizes({330, 200});
+    restoreLayout();
 
     auto* runRow = new QHBoxLayout;
     runRow->addStretch(1);
@@ -519,12 +550,50 @@ void TMain::fillFileList() {
 }
 
 void TMain::addFileRow(FileData* entry) {
-    auto* row = new QTreeWidgetItem(fileList);
+    auto* row = new FileRow;
     row->setText(0, QString::fromStdString(entry->getName()));
     row->setText(1, QString::fromStdString(entry->getFrom()));
     row->setText(2, receivedText(entry->getReceived()));
+    FILETIME received = entry->getReceived();
+    row->setData(
+        2, Qt::UserRole,
+        static_cast<qlonglong>((static_cast<std::uint64_t>(received.dwHighDateTime) << 32) |
+                               received.dwLowDateTime));
     setImage(row, entry->targetCount() > 0 ? 5 : 6);
     row->setData(0, Qt::UserRole, rowData(entry));
+    fileList->addTopLevelItem(row);
+    fitFileColumns();
+}
+
+void TMain::fitFileColumns() {
+    int room = fileList->viewport()->width();
+    const QAbstractItemView* view = fileList;
+    int date = std::max(view->sizeHintForColumn(2), fileList->header()->sectionSizeHint(2));
+    int from = std::max(view->sizeHintForColumn(1), fileList->header()->sectionSizeHint(1));
+    fileList->header()->resizeSection(2, date);
+    fileList->header()->resizeSection(1, std::min(from, std::max(60, room / 5)));
+}
+
+void TMain::restoreLayout() {
+    QSettings settings = windowSettings();
+    settings.beginGroup("configuration");
+    if (!restoreGeometry(settings.value("geometry").toByteArray()))
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    contentSplitter->restoreState(settings.value("contentSplitter").toByteArray());
+    for (const QVariant& width : settings.value("sidePanes").toList())
+        sidePanes.push_back(width.toInt());
+    if (sidePanes.size() != 2)
+        sidePanes.clear();
+}
+
+void TMain::saveLayout() {
+    QList<int> sizes = paneSplitter->sizes();
+    QSettings settings = windowSettings();
+    settings.beginGroup("configuration");
+    settings.setValue("geometry", saveGeometry());
+    settings.setValue("contentSplitter", contentSplitter->saveState());
+    settings.setValue("sidePanes", QVariantList{sizes.value(0), sizes.value(2)});
 }
 
 void TMain::showFileContent() {
@@ -940,9 +1009,16 @@ void TMain::outTreeMouseDown(QTreeWidgetItem* node) {
 }
 
 void TMain::configTabMarginPaneResize() {
+    // The side panes keep the widths they were given (a quarter each until a person moves
+    // the splitters); the learning set takes what the window gains or loses.
     int inner = paneSplitter->width() - 2 * paneSplitter->handleWidth();
     int side = inner / 4;
-    paneSplitter->setSizes({side, inner - 2 * side, side});
+    int left = side, right = side;
+    if (sidePanes.size() == 2) {
+        left = std::clamp(sidePanes[0], 40, std::max(40, inner / 3));
+        right = std::clamp(sidePanes[1], 40, std::max(40, inner / 3));
+    }
+    paneSplitter->setSizes({left, inner - left - right, right});
 }
 
 void TMain::FormPaint() {
@@ -972,6 +1048,8 @@ void TMain::reject() {
 void TMain::done(int result) {
     if (!FormCloseQuery())
         return;
+    if (isVisible())
+        saveLayout();
     QDialog::done(result);
 }
 
@@ -1073,6 +1151,10 @@ bool TMain::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == paneSplitter && event->type() == QEvent::Resize) {
         configTabMarginPaneResize();
+        return false;
+    }
+    if (fileList && watched == fileList->viewport() && event->type() == QEvent::Resize) {
+        fitFileColumns();
         return false;
     }
     if (outTree && watched == outTree->viewport() && event->type() == QEvent::MouseButtonPress) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <vector>
 
 class QAction;
 class QGroupBox;
@@ -119,6 +120,12 @@ public:
     void inTreeContextPopup(const QPoint& position);
     void outTreeMouseDown(QTreeWidgetItem* node);
     void configTabMarginPaneResize();
+    // The learning set's sender and date columns as wide as their contents, the sender at
+    // most a fifth of the list: the subject keeps the rest.
+    void fitFileColumns();
+    // The window's size and splitter positions as the last window of this kind left them.
+    void restoreLayout();
+    void saveLayout();
     void FormPaint();
     // Whether the window may close: asks about unsaved changes (Yes saves, No drops
     // them, Cancel keeps the window open).
@@ -137,6 +144,8 @@ public:
     QWidget* ConfigTab = nullptr;
     QSplitter* paneSplitter = nullptr;
     QSplitter* contentSplitter = nullptr;
+    // The side panes' widths a person left (empty: a quarter of the width each).
+    std::vector<int> sidePanes;
     QGroupBox* inPane = nullptr;
     QToolBar* inToolbar = nullptr;
     QTreeWidget* inTree = nullptr;

@@ -62,7 +62,8 @@ TSuggestForm::TSuggestForm(QWidget* owner, const Net& net, SuggestionReport sugg
             group, {QString::fromStdString(s.word),
                     QStringLiteral("%1 / %2").arg(s.inFolder).arg(s.folderSize),
                     QStringLiteral("%1 / %2").arg(s.inOthers).arg(s.othersSize)});
-        row->setCheckState(0, Qt::Checked);
+        // Words of every kind of text are offered but left for the person to choose.
+        row->setCheckState(0, s.common ? Qt::Unchecked : Qt::Checked);
         row->setData(0, IndexRole, static_cast<int>(i));
     }
     suggestionTree->header()->setSectionResizeMode(0, QHeaderView::Stretch);

@@ -21,7 +21,6 @@
 #include <QPlainTextEdit>
 #include <QFontDatabase>
 #include <QPointer>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -37,7 +36,6 @@ constexpr int defaultIterations = 500;
 constexpr int minimumHidden = 4;
 constexpr double learningRate = 0.3;
 constexpr double decay = 1.0;
-constexpr int labelEvery = 100;
 
 // The dialogs a learning run may report to, by the int value the run hands back. A
 // dialog leaves before it is destroyed, so a late report finds nobody instead of a
@@ -66,6 +64,8 @@ QLineEdit* readOnlyEdit(const char* name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setReadOnly(true);
+    // Shown, not edited: clicked to copy from, passed over by Tab.
+    edit->setFocusPolicy(Qt::ClickFocus);
     return edit;
 }
 
@@ -156,10 +156,8 @@ TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
     main->addLayout(side);
     setLayout(main);
 
-    // Arial, 10 pixels, bold; drawn turned by 90 degrees so it runs upwards.
-    labelFont = QFont("Arial");
-    labelFont.setPixelSize(10);
-    labelFont.setWeight(QFont::Bold);
+    // The one field a person sets before starting; Tab goes on to the buttons.
+    iterationsEdit->setFocus();
 
     connect(Button1, &QPushButton::clicked, this, &TLearn::Button1Click);
     connect(closeBtn, &QPushButton::clicked, this, &TLearn::closeBtnClick);
@@ -183,21 +181,6 @@ TLearn::~TLearn() {
 
 const QImage& TLearn::chartImage() const {
     return chart->image();
-}
-
-int TLearn::chartX(long long k, long long n) {
-    if (n <= 0)
-        return 28;
-    return static_cast<int>(360 * k / n + 28);
-}
-
-int TLearn::chartY(double error) {
-    double y = 270 - 260 * error / 80;
-    if (!(y > INT_MIN / 2))
-        return INT_MIN / 2;
-    if (y > INT_MAX / 2)
-        return INT_MAX / 2;
-    return static_cast<int>(y);
 }
 
 int TLearn::scaleError(double error) {
@@ -260,17 +243,10 @@ bool TLearn::prepareChart() {
         reportError("Error", "Cannot read the chart picture '" + chartFile.toStdString() + "'");
         return false;
     }
-    chart->update();
-    previous = QPoint(-1, -1);
     int n = 0;
     if (!readIterations(n))
         return false;
-    QPainter painter(&chart->image());
-    painter.setPen(Qt::black);
-    for (long long k = labelEvery; k <= n; k += labelEvery) {
-        int x = chartX(k, n);
-        painter.drawLine(x, 266, x, 274);
-    }
+    chart->start(n);
     return true;
 }
 
@@ -306,29 +282,7 @@ void TLearn::learnProgress(int iteration, int scaledError) {
     errorEdit->setText(QString::number(error, 'g', 15));
     progress->setValue(iteration);
     if (drawChartCheck->isChecked())
-        plot(iteration, error);
-}
-
-void TLearn::plot(int iteration, double error) {
-    QPoint point(chartX(iteration, thread->getIterations()), chartY(error));
-    QPainter painter(&chart->image());
-    if (previous != QPoint(-1, -1)) {
-        painter.setPen(Qt::red);
-        painter.drawLine(previous, point);
-    }
-    if (iteration % labelEvery == 0) {
-        painter.setPen(Qt::black);
-        painter.setFont(labelFont);
-        painter.setBackgroundMode(Qt::TransparentMode);
-        // Turned a quarter to the left: the text starts at (x - 5, y) and runs upwards,
-        // its glyphs standing on the right of that line.
-        painter.translate(point.x() - 5, point.y());
-        painter.rotate(-90);
-        QString text = QString::asprintf("%.03f", error);
-        painter.drawText(QPoint(0, painter.fontMetrics().ascent()), text);
-    }
-    previous = point;
-    chart->update();
+        chart->plot(iteration, error);
 }
 
 void TLearn::learnFinished() {

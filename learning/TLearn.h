@@ -5,8 +5,6 @@
 #include "core/Net.h"
 
 #include <QDialog>
-#include <QFont>
-#include <QPoint>
 #include <QString>
 
 #include <memory>
@@ -52,9 +50,7 @@ public:
     // The running thread (null when idle), for those who must wait for the run itself.
     LearnThread* runningThread() const { return thread.get(); }
 
-    // Chart coordinates: iteration k of n, error e; both truncated toward zero.
-    static int chartX(long long k, long long n);
-    static int chartY(double error);
+    const ChartView& chartView() const { return *chart; }
     // The error as it travels to the dialog: times 10000, truncated toward zero, kept
     // within the 32-bit range (NaN travels as 0).
     static int scaleError(double error);
@@ -89,13 +85,12 @@ protected:
 private:
     // Hands the network of the ended run over to the net (the window thread's from now on).
     void installNetwork();
-    // Reloads the picture, forgets the previous point and draws the iteration ticks.
+    // Reloads the picture and starts the chart of the iterations in iterationsEdit.
     bool prepareChart();
     // The iteration count of iterationsEdit; false (reported) when it is no number.
     bool readIterations(int& iterations) const;
     // readIterations, and at least one: what a learning or evaluation run needs.
     bool readRunIterations(int& iterations) const;
-    void plot(int iteration, double error);
 
     QGroupBox* learnPane;
     ChartView* chart;
@@ -131,8 +126,6 @@ private:
 
     ref_ptr<Net> net;
     std::unique_ptr<LearnThread> thread;
-    QPoint previous{-1, -1};
-    QFont labelFont;
     bool learned = false;
     int context;
     QString chartFile;

@@ -110,6 +110,9 @@ TTest::TTest(QWidget* parent) : QDialog(parent) {
     thresholdEdit->setReadOnly(true);
     thresholdEdit->setFixedWidth(48);
     thresholdEdit->setAlignment(Qt::AlignRight);
+    thresholdLabel = new QLabel(loc("test.threshold"), contentanswerPane);
+    thresholdLabel->setObjectName("thresholdLabel");
+    thresholdLabel->setBuddy(thresholdBar);
     Label1 = new QLabel("%", contentanswerPane);
     Label1->setObjectName("Label1");
     propagateBtn = new QPushButton(loc("test.buttonFind"), contentanswerPane);
@@ -119,6 +122,7 @@ TTest::TTest(QWidget* parent) : QDialog(parent) {
     propagateBtn->setDefault(true);
 
     auto* thresholdRow = new QHBoxLayout;
+    thresholdRow->addWidget(thresholdLabel);
     thresholdRow->addWidget(thresholdBar, 1);
     thresholdRow->addWidget(thresholdEdit);
     thresholdRow->addWidget(Label1);

@@ -58,6 +58,7 @@ private:
     QPlainTextEdit* answerMemo;
     QSlider* thresholdBar;
     QLineEdit* thresholdEdit;
+    QLabel* thresholdLabel;
     QLabel* Label1;
     QPushButton* propagateBtn;
     QSplitter* Splitter1;

@@ -112,9 +112,10 @@ TRecentForm::TRecentForm(Journal& journal, IStoreNamespace* store,
     table->setWordWrap(false);
     table->verticalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    // Every column as wide as its text, the subject taking the rest.
+    // Every column as wide as its text when rows first come, the subject taking the rest;
+    // after that, as the person left them (see reload).
     QHeaderView* header = table->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QHeaderView::Interactive);
     header->setSectionResizeMode(SubjectColumn, QHeaderView::Stretch);
 
     moveBackBtn = new QPushButton(loc("recent.moveBack"), this);
@@ -173,6 +174,11 @@ void TRecentForm::reload() {
         model->appendRow({time, cell(subject, subject.toCaseFolded()),
                           cell(from, from.toCaseFolded()), cell(action, action),
                           cell(folders, folders.toCaseFolded())});
+    }
+    // Fitted once: a reload after Move back or a new decision keeps the widths.
+    if (!columnsFitted && model->rowCount() > 0) {
+        table->resizeColumnsToContents();
+        columnsFitted = true;
     }
     updateButtons();
 }

@@ -54,6 +54,7 @@ private:
     std::function<STOREFOLDERID()> rootFolder;
     std::vector<Journal::Entry> entries; // as read, oldest first; a row's data is its index
     std::vector<bool> open;              // per entry: undo can still take it back
+    bool columnsFitted = false;          // the columns were sized to the first rows
     QStandardItemModel* model;
     QSortFilterProxyModel* proxy;
 };

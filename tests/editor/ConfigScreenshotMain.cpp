@@ -12,6 +12,7 @@
 #include "editor/TMain.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     std::string home = dir.path().toStdString();
     std::string maildir = home + "/Maildir";
+    // The window at its default size, not as a person's own last one was left.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     shellFixture::copyStrings(home);
     shellFixture::writeLearnedNet(home, maildir);
     locOpen(home + "/strings.ini");

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,6 +71,7 @@ protected:
             errors.push_back(caption + ": " + text);
         });
         setLogToStderr(false);
+        QSettings("brevalo", "windows").clear(); // no layout left by an earlier test
     }
     void TearDown() override {
         window.reset();
@@ -180,6 +182,51 @@ TEST_F(ConfigWindow, PaneWidthsGiveEachSideAQuarter) {
     EXPECT_EQ(sizes[0], inner / 4);
     EXPECT_EQ(sizes[2], inner / 4);
     EXPECT_EQ(sizes[1], inner - 2 * (inner / 4));
+}
+
+// Long senders and subjects at the default size: the subject keeps a readable width; a
+// header click sorts without losing the selection or the message shown; size and
+// splitters come back in the next window.
+TEST_F(ConfigWindow, LearningSetReadsSortsAndKeepsItsLayout) {
+    const char* subjects[] = {"Quarterly invoice for consulting services", "Budget meeting",
+                              "Agenda for the annual general meeting"};
+    for (int i = 0; i < 3; ++i) {
+        std::string text = message(subjects[i], "Text.");
+        text.replace(text.find("Sender <sender@"), 15,
+                     "Annabelle Kowalska-Smithson <annabelle.kowalska-smithson@");
+        deliver(learnDir(), text, "17000000" + std::to_string(20 + i) + ".M1P1.sample");
+    }
+    writeNet({}, {}, {})->save();
+    TMain& w = open();
+    w.show();
+    ASSERT_TRUE(processUntil([&] { return w.shownEntry() != nullptr; }, 5000));
+    EXPECT_GE(w.fileList->header()->sectionSize(0), 180) << "subject column";
+
+    w.fileList->clearSelection();
+    w.fileList->topLevelItem(rowOf("Budget meeting"))->setSelected(true);
+    QHeaderView* header = w.fileList->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(0) + 10, header->height() / 2));
+    std::vector<std::string> order;
+    for (int i = 0; i < 3; ++i)
+        order.push_back(w.fileList->topLevelItem(i)->text(0).toStdString());
+    EXPECT_EQ(order, (std::vector<std::string>{subjects[2], subjects[1], subjects[0]}));
+    ASSERT_EQ(w.fileList->selectedItems().size(), 1);
+    EXPECT_EQ(w.fileList->selectedItems()[0]->text(0), "Budget meeting");
+    EXPECT_EQ(w.shownEntry()->getName(), "Budget meeting");
+
+    w.resize(1000, 720);
+    QApplication::processEvents();
+    w.paneSplitter->setSizes({150, 600, 200});
+    w.contentSplitter->setSizes({300, 250});
+    QList<int> panes = w.paneSplitter->sizes(), content = w.contentSplitter->sizes();
+    w.reject();
+    TMain& again = open();
+    again.show();
+    QApplication::processEvents();
+    EXPECT_EQ(again.size(), QSize(1000, 720));
+    EXPECT_EQ(again.paneSplitter->sizes(), panes);
+    EXPECT_EQ(again.contentSplitter->sizes(), content);
 }
 
 TEST_F(ConfigWindow, NonNumericLearningFolderOpensNothing) {
@@ -636,9 +683,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
 // The check's report offers suggested words for messages no stimulation matches; the
-// checked ones become stimulations of their own.
+// checked ones become stimulations of their own. A common word ("our") is offered unchecked.
 TEST_F(ConfigWindow, TheCheckOffersSuggestionsAndAddTakesTheCheckedWords) {
-    ref_ptr<Net> net = writeNet({"Invoice 1", "Invoice 2", "Trip 1", "Trip 2"}, {"planet"},
+    ref_ptr<Net> net = writeNet({"Our invoice 1", "Our invoice 2", "Trip 1", "Trip 2"}, {"planet"},
                                 {"Invoices", "Travel"});
     for (int i = 0; i < net->fileCount(); ++i)
         net->getFile(i)->addTarget(net->getOutput(i < 2 ? 0 : 1).get());
@@ -660,8 +707,8 @@ TEST_F(ConfigWindow, TheCheckOffersSuggestionsAndAddTakesTheCheckedWords) {
         form->AddBtn->click();
     });
     w.NetLearn->trigger();
-    EXPECT_EQ(shown, (std::vector<std::string>{"Invoices", "invoice 2 / 2 0 / 2", "Travel",
-                                               "trip 2 / 2 0 / 2"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Invoices", "invoice 2 / 2 0 / 2", "our 2 / 2 0 / 2",
+                                               "Travel", "trip 2 / 2 0 / 2"}));
     ASSERT_EQ(inRoot()->childCount(), 2);
     EXPECT_EQ(inRoot()->child(1)->text(0), "invoice");
     EXPECT_EQ(w.editedNet()->getInput(1)->getRegex(0), "\\binvoice\\b");

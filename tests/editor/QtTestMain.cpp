@@ -3,6 +3,8 @@
 #include "QtTestSupport.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdlib>
@@ -36,5 +38,8 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // What windows remember goes to a folder of the run's own, not the user's.
+    QTemporaryDir remembered;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, remembered.path());
     return RUN_ALL_TESTS();
 }

@@ -1,8 +1,11 @@
 #include "LearningTestSupport.h"
 
+#include "learning/ChartView.h"
 #include "learning/LearnThread.h"
 #include "learning/TLearn.h"
+#include "learning/TTest.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
@@ -10,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -126,16 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                     TickCase{"thousand", 1000, {64, 100, 136, 172, 208, 244, 280, 316, 352, 388}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TLearnTest, CoordinatesMatchThePicture) {
-    EXPECT_EQ(TLearn::chartX(0, 500), 28);
-    EXPECT_EQ(TLearn::chartX(500, 500), 388);
-    EXPECT_EQ(TLearn::chartX(1, 7), 79); // 51.43 truncated
-    EXPECT_EQ(TLearn::chartY(0), 270);
-    EXPECT_EQ(TLearn::chartY(80), 10);
-    EXPECT_EQ(TLearn::chartY(0.1234), 269);
+TEST_F(TLearnTest, IterationCoordinatesMatchThePicture) {
+    EXPECT_EQ(ChartView::x(0, 500), 28);
+    EXPECT_EQ(ChartView::x(500, 500), 388);
+    EXPECT_EQ(ChartView::x(1, 7), 79); // 51.43 truncated
     // Counts where 360 * k no longer fits 32 bits.
-    EXPECT_EQ(TLearn::chartX(2000000000, 2000000000), 388);
-    EXPECT_EQ(TLearn::chartX(1000000000, 2000000000), 208);
+    EXPECT_EQ(ChartView::x(2000000000, 2000000000), 388);
+    EXPECT_EQ(ChartView::x(1000000000, 2000000000), 208);
 }
 
 TEST_F(TLearnTest, ErrorTravelsTimesTenThousandTruncated) {
@@ -191,16 +192,16 @@ TEST_F(TLearnTest, CurveStartsWithoutLineAndIsLabelledEveryHundred) {
     // Black above the axis is label text only: near x(k) for k = 0, 100, ..., 500.
     std::set<int> text = columnsWith(chart, black, 0, 262);
     for (int k = 0; k <= 500; k += 100) {
-        int x = TLearn::chartX(k, 500);
+        int x = ChartView::x(k, 500);
         bool labelled = false;
-        for (int column = x - 5; column <= x + 5; ++column)
+        for (int column = x - 14; column <= x + 14; ++column)
             labelled = labelled || text.count(column);
         EXPECT_TRUE(labelled) << "iteration " << k;
     }
     for (int column : text) {
         bool nearLabel = false;
         for (int k = 0; k <= 500; k += 100)
-            nearLabel = nearLabel || std::abs(column - TLearn::chartX(k, 500)) <= 6;
+            nearLabel = nearLabel || std::abs(column - ChartView::x(k, 500)) <= 15;
         EXPECT_TRUE(nearLabel) << "stray black at x " << column;
     }
     finishRun(dialog);
@@ -213,7 +214,7 @@ TEST_F(TLearnTest, UncheckedDrawChartStopsTheCurveAndCheckingJoinsWithOneLine) {
     auto* check = dialog.findChild<QCheckBox*>("drawChartCheck");
     ASSERT_TRUE(check);
     EXPECT_TRUE(check->isChecked());
-    const int y10 = TLearn::chartY(10);
+    const ChartView& view = dialog.chartView();
     for (int i = 0; i <= 200; ++i)
         dialog.learnProgress(i, 100000); // 10
     check->setChecked(false);
@@ -228,8 +229,9 @@ TEST_F(TLearnTest, UncheckedDrawChartStopsTheCurveAndCheckingJoinsWithOneLine) {
     check->setChecked(true);
     dialog.learnProgress(301, 100000);
     const QImage& chart = dialog.chartImage();
+    const int y10 = view.y(10);
     // One straight line from iteration 200 to 301, all on the row of error 10.
-    for (int x = TLearn::chartX(200, 500); x <= TLearn::chartX(301, 500); ++x)
+    for (int x = ChartView::x(200, 500); x <= ChartView::x(301, 500); ++x)
         EXPECT_EQ(chart.pixel(x, y10), red) << x;
     std::set<int> aboveTheRow = columnsWith(chart, red, 0, y10 - 1);
     EXPECT_TRUE(aboveTheRow.empty());
@@ -517,3 +519,84 @@ TEST_F(TLearnTest, EvaluateShowsTheNumbersAndThePictureAndLeavesTheNetAlone) {
 }
 
 } // namespace
+
+struct CurveCase {
+    const char* name;
+    long long iterations;
+    double first;
+    double last;
+    double scaleTop;
+    long long tickStep;
+};
+
+class ChartScale : public testing::TestWithParam<CurveCase> {};
+
+// A straight curve from `first` to `last` over the run, plotted at 200 points and at every
+// tick: the scale fits the curve, and the labels stay inside the plot area, clear of the
+// axes and of each other.
+TEST_P(ChartScale, FollowsTheCurveWithLabelsInsideThePlot) {
+    const CurveCase& c = GetParam();
+    ChartView view;
+    view.start(c.iterations);
+    std::set<long long> points;
+    for (int i = 0; i <= 200; ++i)
+        points.insert(c.iterations * i / 200);
+    for (long long k = 0; k <= c.iterations; k += c.tickStep)
+        points.insert(k);
+    std::vector<QRect> labels;
+    for (long long k : points) {
+        double error = c.first + (c.last - c.first) * static_cast<double>(k) /
+                                     static_cast<double>(c.iterations);
+        view.plot(k, error);
+        if (k % c.tickStep == 0)
+            labels.push_back(view.labelRect(QPoint(ChartView::x(k, c.iterations), view.y(error)),
+                                            QString::asprintf("%.03f", error)));
+    }
+    EXPECT_DOUBLE_EQ(view.scaleTop(), c.scaleTop);
+    EXPECT_EQ(ChartView::tickStep(c.iterations), c.tickStep);
+    std::set<int> rows;
+    for (int y = 0; y < view.image().height(); ++y)
+        for (int x = 0; x < view.image().width(); ++x)
+            if (view.image().pixel(x, y) == red)
+                rows.insert(y);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_LT(*rows.begin(), ChartView::top + 40) << "the curve's top is far below the scale's";
+    EXPECT_LE(columnsWith(view.image(), black, 266, 274).size(),
+              static_cast<size_t>(c.iterations / c.tickStep));
+    const QRect plot(ChartView::left + 1, 0, ChartView::pictureWidth - ChartView::left - 1,
+                     ChartView::bottom - 5);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        EXPECT_TRUE(plot.contains(labels[i])) << "label " << i;
+        EXPECT_FALSE(i > 0 && labels[i].intersects(labels[i - 1])) << "label " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Curves, ChartScale,
+    testing::Values(CurveCase{"falling_from_24_to_0_03", 500, 24, 0.03, 25, 100},
+                    CurveCase{"below_one_half", 500, 0.5, 0, 0.5, 100},
+                    CurveCase{"rising_past_its_first_point", 1000, 2, 35.6, 40, 100},
+                    CurveCase{"one_point_two_million", 1200000, 3, 0.1, 3, 200000},
+                    CurveCase{"two_billion", 2000000000, 24, 0.03, 25, 200000000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What a person meets first: the focus on a field they can change, the slider named.
+TEST_F(TLearnTest, FirstFocusIsAFieldAPersonCanChangeAndTheSliderIsNamed) {
+    TLearn learn;
+    ASSERT_TRUE(learn.setNet(netOfSize(folder.netFile(), 1, 1)));
+    TTest test;
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&learn, &test}) {
+        dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus) << dialog->objectName().toStdString();
+        EXPECT_TRUE(focus->isEnabled());
+        auto* line = qobject_cast<QLineEdit*>(focus);
+        EXPECT_FALSE(line && line->isReadOnly()) << focus->objectName().toStdString();
+        dialog->hide();
+    }
+    auto* named = test.findChild<QLabel*>("thresholdLabel");
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->buddy(), test.findChild<QSlider*>("thresholdBar"));
+}

@@ -165,7 +165,15 @@ TEST_F(RecentlySorted, ShowsTheDecisionsNewestFirstFiltersAndMovesBack) {
     ASSERT_TRUE(window->moveBackBtn->isEnabled());
     std::vector<std::string> lines;
     setLogSink([&lines](const std::string& line) { lines.push_back(line); });
+    QHeaderView* header = window->table->horizontalHeader();
+    header->resizeSection(2, header->sectionSize(2) + 40); // as a person drags it
+    std::vector<int> widths;
+    for (int column = 0; column < 5; ++column)
+        widths.push_back(header->sectionSize(column));
     window->moveBackBtn->click();
+    QApplication::processEvents();
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(header->sectionSize(column), widths[column]) << "column " << column;
     EXPECT_EQ(filesIn(maildir), 1) << "back in the inbox, once";
     EXPECT_EQ(filesIn(invoices()), 1) << "its copy is gone";
     ASSERT_EQ(window->rowCount(), 4) << "the undo is a journal line of its own";

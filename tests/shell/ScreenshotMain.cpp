@@ -11,6 +11,7 @@
 #include "editor/FolderImages.h"
 #include "editor/FolderTreeItem.h"
 #include "editor/TInputForm.h"
+#include "editor/TMain.h"
 #include "editor/TMemoForm.h"
 #include "editor/TOutEditor.h"
 #include "editor/TSelectFolderForm.h"
@@ -75,6 +76,9 @@ int main(int argc, char** argv) {
     environment.storeRoot = maildir;
     // The journal of the messages sorted below lives there.
     environment.stateFolder = home + "/state/";
+    // As the tray program does: Configure opens the configuration window, so it is not
+    // greyed out in the picture either.
+    TSettingForm::setConfigurationWindow(&TMain::configure);
     TSettingForm form(environment);
     if (!form.started())
         return 1;

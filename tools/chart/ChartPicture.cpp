@@ -1,7 +1,8 @@
-// Writes the learning chart's background picture: a 395 x 280 bitmap whose axes and
-// scale match the dialog's chart coordinates (iteration 0 at x = 28, the last iteration
-// at x = 388; error 0 at y = 270, error 80 at y = 10). The dialog draws the iteration
-// ticks in black and the curve in red, so the picture uses neither colour.
+// Writes the learning chart's background picture: a 395 x 280 bitmap whose axes match the
+// dialog's chart coordinates (iteration 0 at x = 28, the last iteration at x = 388; error 0
+// at y = 270, the scale's top at y = 10). The dialog draws the error scale, which follows
+// the curve, the iteration ticks in black and the curve in red, so the picture uses
+// neither colour.
 //
 // Usage: brevalo_chart_picture <output.bmp>
 
@@ -19,7 +20,6 @@ constexpr int left = 28;
 constexpr int right = 388;
 constexpr int top = 10;
 constexpr int bottom = 270;
-constexpr int maxError = 80;
 
 struct Colour {
     std::uint8_t r, g, b;
@@ -27,7 +27,6 @@ struct Colour {
 
 constexpr Colour background{255, 255, 255};
 constexpr Colour plotArea{250, 251, 253};
-constexpr Colour grid{218, 222, 230};
 constexpr Colour axis{96, 96, 104};
 constexpr Colour text{96, 96, 104};
 
@@ -136,11 +135,6 @@ private:
     std::vector<Colour> pixels;
 };
 
-// The chart's y for an error, truncated as the dialog does.
-int errorY(int error) {
-    return bottom - (bottom - top) * error / maxError;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -150,17 +144,6 @@ int main(int argc, char** argv) {
     }
     Picture picture;
     picture.fill(left + 1, top, right, bottom - 1, plotArea);
-    for (int error = 10; error <= maxError; error += 10) {
-        int y = errorY(error);
-        for (int x = left + 1; x <= right; x += 2)
-            picture.set(x, y, grid);
-    }
-    for (int error = 0; error <= maxError; error += 10) {
-        int y = errorY(error);
-        std::string label = std::to_string(error);
-        picture.fill(left - 3, y, left - 1, y, axis);
-        picture.write(left - 5 - 6 * static_cast<int>(label.size()), y - 3, label, text);
-    }
     picture.fill(left, top - 4, left, bottom, axis);
     picture.fill(left, bottom, right + 4, bottom, axis);
     // Arrow heads on both axes.
