@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 
 namespace {
@@ -107,32 +106,3 @@ TEST_F(Suggestions, AddedWordsPassTheCheckWhereEveryMessageHoldsOne) {
 }
 
 } // namespace
-
-// Words of every kind of text are suggested like any other but marked, so that neither the
-// window nor `suggest --add` chooses them unasked.
-TEST(CommonWords, AreMarkedAmongTheSuggestions) {
-    LogRecorder quiet;
-    CoreTestFolder dir;
-    auto messages = std::make_shared<MemoryMessages>();
-    std::string folder = messages->addFolder();
-    ref_ptr<Net> net(new Net(dir.netFile(), messages));
-    net->setLearnFolder(folder);
-    net->addOutput(folderOf("Invoices").get());
-    net->addOutput(folderOf("Travel").get());
-    const char* texts[] = {"please have this invoice for our order", "our invoice: please pay this",
-                           "flight booking", "booking a flight"};
-    for (const char* text : texts)
-        messages->add(folder, {"", text, "ann@example.org", {}}, text);
-    net->loadLearningSet();
-    for (int f = 0; f < net->fileCount(); ++f)
-        net->getFile(f)->addTarget(net->getOutput(f < 2 ? 0 : 1).get());
-    std::map<std::string, bool> common;
-    for (const WordSuggestion& s : WordSuggester(*net).suggest(20).suggestions)
-        common[s.word] = s.common;
-    EXPECT_EQ(common, (std::map<std::string, bool>{{"booking", false},
-                                                   {"flight", false},
-                                                   {"invoice", false},
-                                                   {"our", true},
-                                                   {"please", true},
-                                                   {"this", true}}));
-}

@@ -522,18 +522,15 @@ TEST_F(TLearnTest, EvaluateShowsTheNumbersAndThePictureAndLeavesTheNetAlone) {
 
 struct CurveCase {
     const char* name;
-    long long iterations;
-    double first;
-    double last;
-    double scaleTop;
-    long long tickStep;
+    long long iterations, tickStep;
+    double first, last, scaleTop;
 };
 
 class ChartScale : public testing::TestWithParam<CurveCase> {};
 
-// A straight curve from `first` to `last` over the run, plotted at 200 points and at every
-// tick: the scale fits the curve, and the labels stay inside the plot area, clear of the
-// axes and of each other.
+// A straight curve from `first` to `last`, plotted at 200 points and at every tick: the
+// scale fits the curve, ticks stay few, labels stay in the plot, clear of the axes and of
+// each other.
 TEST_P(ChartScale, FollowsTheCurveWithLabelsInsideThePlot) {
     const CurveCase& c = GetParam();
     ChartView view;
@@ -543,41 +540,36 @@ TEST_P(ChartScale, FollowsTheCurveWithLabelsInsideThePlot) {
         points.insert(c.iterations * i / 200);
     for (long long k = 0; k <= c.iterations; k += c.tickStep)
         points.insert(k);
-    std::vector<QRect> labels;
+    const QRect plot(ChartView::left + 1, 0, ChartView::pictureWidth - ChartView::left - 1,
+                     ChartView::bottom - 5);
+    QRect before;
     for (long long k : points) {
         double error = c.first + (c.last - c.first) * static_cast<double>(k) /
                                      static_cast<double>(c.iterations);
         view.plot(k, error);
-        if (k % c.tickStep == 0)
-            labels.push_back(view.labelRect(QPoint(ChartView::x(k, c.iterations), view.y(error)),
-                                            QString::asprintf("%.03f", error)));
+        if (k % c.tickStep != 0)
+            continue;
+        QRect label = view.labelRect(QPoint(ChartView::x(k, c.iterations), view.y(error)),
+                                     QString::asprintf("%.03f", error));
+        EXPECT_TRUE(plot.contains(label) && !label.intersects(before)) << "iteration " << k;
+        before = label;
     }
     EXPECT_DOUBLE_EQ(view.scaleTop(), c.scaleTop);
-    EXPECT_EQ(ChartView::tickStep(c.iterations), c.tickStep);
-    std::set<int> rows;
-    for (int y = 0; y < view.image().height(); ++y)
-        for (int x = 0; x < view.image().width(); ++x)
-            if (view.image().pixel(x, y) == red)
-                rows.insert(y);
-    ASSERT_FALSE(rows.empty());
-    EXPECT_LT(*rows.begin(), ChartView::top + 40) << "the curve's top is far below the scale's";
-    EXPECT_LE(columnsWith(view.image(), black, 266, 274).size(),
+    int highest = 0;
+    while (highest < ChartView::bottom && columnsWith(view.image(), red, highest, highest).empty())
+        ++highest;
+    EXPECT_LT(highest, ChartView::top + 40) << "the curve's top is far below the scale's";
+    EXPECT_EQ(columnsWith(view.image(), black, 266, 274).size(),
               static_cast<size_t>(c.iterations / c.tickStep));
-    const QRect plot(ChartView::left + 1, 0, ChartView::pictureWidth - ChartView::left - 1,
-                     ChartView::bottom - 5);
-    for (size_t i = 0; i < labels.size(); ++i) {
-        EXPECT_TRUE(plot.contains(labels[i])) << "label " << i;
-        EXPECT_FALSE(i > 0 && labels[i].intersects(labels[i - 1])) << "label " << i;
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Curves, ChartScale,
-    testing::Values(CurveCase{"falling_from_24_to_0_03", 500, 24, 0.03, 25, 100},
-                    CurveCase{"below_one_half", 500, 0.5, 0, 0.5, 100},
-                    CurveCase{"rising_past_its_first_point", 1000, 2, 35.6, 40, 100},
-                    CurveCase{"one_point_two_million", 1200000, 3, 0.1, 3, 200000},
-                    CurveCase{"two_billion", 2000000000, 24, 0.03, 25, 200000000}),
+    testing::Values(CurveCase{"falling_from_24_to_0_03", 500, 100, 24, 0.03, 25},
+                    CurveCase{"below_one_half", 500, 100, 0.5, 0, 0.5},
+                    CurveCase{"rising_past_its_first_point", 1000, 100, 2, 35.6, 40},
+                    CurveCase{"one_point_two_million", 1200000, 200000, 3, 0.1, 3},
+                    CurveCase{"two_billion", 2000000000, 200000000, 24, 0.03, 25}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What a person meets first: the focus on a field they can change, the slider named.
@@ -590,13 +582,10 @@ TEST_F(TLearnTest, FirstFocusIsAFieldAPersonCanChangeAndTheSliderIsNamed) {
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
         QWidget* focus = QApplication::focusWidget();
-        ASSERT_TRUE(focus) << dialog->objectName().toStdString();
-        EXPECT_TRUE(focus->isEnabled());
         auto* line = qobject_cast<QLineEdit*>(focus);
-        EXPECT_FALSE(line && line->isReadOnly()) << focus->objectName().toStdString();
+        EXPECT_TRUE(focus && focus->isEnabled() && !(line && line->isReadOnly()));
         dialog->hide();
     }
     auto* named = test.findChild<QLabel*>("thresholdLabel");
-    ASSERT_TRUE(named);
-    EXPECT_EQ(named->buddy(), test.findChild<QSlider*>("thresholdBar"));
+    EXPECT_TRUE(named && named->buddy() == test.findChild<QSlider*>("thresholdBar"));
 }
