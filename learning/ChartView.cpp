@@ -114,7 +114,7 @@ QString ChartView::shortNumber(double value) {
     return QString::number(value, 'g', 4);
 }
 
-QRect ChartView::labelRect(QPoint point, const QString& text) const {
+QRect ChartView::labelRect(QPoint point, const QString& text, bool below) const {
     QFontMetrics metrics(labelFont);
     // Turned a quarter to the left: as wide as a line is high, as high as the text is long.
     int width = metrics.height();
@@ -124,8 +124,12 @@ QRect ChartView::labelRect(QPoint point, const QString& text) const {
     if (x0 <= left + 1)
         x0 = point.x() + 2;
     x0 = std::min(x0, pictureWidth - width);
-    // Rising from the point, kept below the picture's top and above the ticks.
-    int bottomEdge = std::clamp(point.y(), top + height, bottom - 6);
+    // Rising from the point, or hanging below it where the curve came from above or the
+    // top is near; kept below the picture's top and above the ticks.
+    int bottomEdge = point.y();
+    if (below || point.y() - height < 0)
+        bottomEdge = point.y() + 4 + height;
+    bottomEdge = std::clamp(bottomEdge, height, bottom - 6);
     return QRect(x0, bottomEdge - height, width, height);
 }
 
@@ -133,6 +137,7 @@ void ChartView::plot(long long iteration, double error) {
     QPoint point(x(iteration, iterations), y(error));
     bool hadPoint = !columns.empty();
     QPoint previous = hadPoint ? QPoint(columns.back().x, y(columns.back().last)) : QPoint();
+    bool falling = hadPoint && error < columns.back().last;
     if (hadPoint && columns.back().x == point.x()) {
         Column& column = columns.back();
         column.last = error;
@@ -143,7 +148,7 @@ void ChartView::plot(long long iteration, double error) {
     }
     bool labelled = iteration % tickStep(iterations) == 0;
     if (labelled)
-        labels.push_back({iteration, error});
+        labels.push_back({iteration, error, falling});
     if (error > topError || !hadPoint) {
         topError = std::max(topError, niceCeiling(error));
         render();
@@ -161,7 +166,8 @@ void ChartView::plot(long long iteration, double error) {
 void ChartView::drawLabel(const Label& label) {
     QPoint point(x(label.iteration, iterations), y(label.error));
     QString text = QString::asprintf("%.03f", label.error);
-    QRect place = labelRect(point, text);
+    QRect place = labelRect(point, text, label.falling);
+    placed.push_back(place);
     QPainter painter(&picture);
     painter.setPen(Qt::black);
     painter.setFont(labelFont);
@@ -173,6 +179,7 @@ void ChartView::drawLabel(const Label& label) {
 
 void ChartView::render() {
     picture = background.copy();
+    placed.clear();
     QPainter painter(&picture);
     painter.setPen(Qt::black);
     if (iterations > 0) {

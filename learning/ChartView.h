@@ -51,8 +51,8 @@ public:
     static long long tickStep(long long iterations);
     // Numbers that fit a narrow column: 0.05, 25, 120k, 1.2M.
     static QString shortNumber(double value);
-    // Where the label of a point goes: beside it, inside the plot area and clear of the axes.
-    QRect labelRect(QPoint point, const QString& text) const;
+    // Where the labels shown were drawn, in the order they were.
+    const std::vector<QRect>& labelPlaces() const { return placed; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -67,7 +67,11 @@ private:
     struct Label {
         long long iteration;
         double error;
+        bool falling; // below the point, where a falling curve leaves room
     };
+
+    // Where the label of a point goes: beside it, inside the plot area, clear of the axes.
+    QRect labelRect(QPoint point, const QString& text, bool below) const;
 
     void render();
     void drawLabel(const Label& label);
@@ -80,4 +84,5 @@ private:
     double topError = 0;
     std::vector<Column> columns;
     std::vector<Label> labels;
+    std::vector<QRect> placed;
 };
