@@ -137,7 +137,8 @@ void ChartView::plot(long long iteration, double error) {
     QPoint point(x(iteration, iterations), y(error));
     bool hadPoint = !columns.empty();
     QPoint previous = hadPoint ? QPoint(columns.back().x, y(columns.back().last)) : QPoint();
-    bool falling = hadPoint && error < columns.back().last;
+    // Against the curve's start, not the last step: noise would toss labels up and down.
+    bool falling = hadPoint && error < columns.front().first;
     if (hadPoint && columns.back().x == point.x()) {
         Column& column = columns.back();
         column.last = error;

@@ -67,7 +67,7 @@ private:
     struct Label {
         long long iteration;
         double error;
-        bool falling; // below the point, where a falling curve leaves room
+        bool falling; // below the start: the label hangs below, where the curve leaves room
     };
 
     // Where the label of a point goes: beside it, inside the plot area, clear of the axes.
