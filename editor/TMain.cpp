@@ -544,8 +544,12 @@ void TMain::markTargets(FileData* entry, int image) {
 
 void TMain::fillFileList() {
     fileList->clear();
+    // Sorted once when all are in, and the columns fitted once: not at every row.
+    fileList->setSortingEnabled(false);
     for (int i = 0; i < net->fileCount(); ++i)
         addFileRow(net->getFile(i).get());
+    fileList->setSortingEnabled(true);
+    fitFileColumns();
     updateActions();
 }
 
@@ -562,7 +566,6 @@ void TMain::addFileRow(FileData* entry) {
     setImage(row, entry->targetCount() > 0 ? 5 : 6);
     row->setData(0, Qt::UserRole, rowData(entry));
     fileList->addTopLevelItem(row);
-    fitFileColumns();
 }
 
 void TMain::fitFileColumns() {
@@ -1063,6 +1066,7 @@ void TMain::showChange(const LearningSetFollower::Change& change) {
     switch (change.kind) {
     case LearningSetFollower::Change::Added:
         addFileRow(change.entry.get());
+        fitFileColumns();
         updateActions();
         break;
     case LearningSetFollower::Change::Removed:
