@@ -83,6 +83,9 @@ protected:
 };
 
 TEST_F(NetWorld, ANetBuiltByCommandsSortsAsTheSameNetImported) {
+    // A message copied into the learning folder before is not copied again.
+    fs::copy_file(dir / "Maildir/.Sorted.Invoices/cur/inv0.host:2,S",
+                  dir / "Maildir/.Brevalo.Learning set/cur/earlier.host:2,S");
     for (const char* command :
          {"folder add Invoices --address books@example.org", "folder add Support",
           "stimulation add money invoice 'amount due'", "stimulation add trouble crash help",
@@ -125,11 +128,28 @@ TEST_F(NetWorld, ANetBuiltByCommandsSortsAsTheSameNetImported) {
     EXPECT_EQ(builtExport, importedExport);
 }
 
+// Commands that change the net at the same time each keep their change: the later one
+// reads the net after the earlier one's save.
+TEST_F(NetWorld, ConcurrentChangesAreAllKept) {
+    const std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+    std::string command = "for i in 0 1 2 3 4 5 6 7 8 9 10 11; do " + cli +
+                          " folder add F$i >/dev/null 2>&1 & " + cli +
+                          " stimulation add S$i w$i >/dev/null 2>&1 & done; wait";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    json net = exported();
+    EXPECT_EQ(net["folders"].size(), 12u) << net["folders"];
+    EXPECT_EQ(net["stimulations"].size(), 12u) << net["stimulations"];
+}
+
 struct AssignCase {
     const char* name;
     std::string (*reference)(const fs::path& learningMessage); // the message assigned
     int status;
 };
+
+void PrintTo(const AssignCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class NetAssign : public NetWorld, public testing::WithParamInterface<AssignCase> {};
 
@@ -169,6 +189,10 @@ struct RefusalCase {
     int status;
     const char* says; // in standard error
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class NetRefusal : public NetWorld, public testing::WithParamInterface<RefusalCase> {};
 
