@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/lock/FileLock.h"
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
-#include "platform/lock/FileLock.h"
 #include "sorting/ProgramEnvironment.h"
 
 #include <string>
