@@ -3,6 +3,7 @@
 #include "util/ComException.h"
 #include "util/ErrorReport.h"
 #include "util/Text.h"
+#include "core/NetFile.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
 #include "core/Stimulation.h"
@@ -297,6 +298,10 @@ int assignCommand(const ProgramEnvironment& environment, const Arguments& argume
             STOREFOLDERID source = LearningAssignment::folderAt(session.store(), storeFolder);
             if (source == FOLDERID_INVALID)
                 return failed("assign", "the store has no folder " + shown(storeFolder));
+            if (source == storeIdFromText(net.getLearnFolder()))
+                return failed("assign", shown(storeFolder) +
+                                            " is the learning folder itself: name a folder "
+                                            "whose messages were sorted by hand");
             LearningAssignment::FromFolder result =
                 LearningAssignment::fromFolder(net, session.store(), source, target.get());
             assigned = result.assigned;
