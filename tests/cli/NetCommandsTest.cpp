@@ -5,8 +5,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <csignal>
 #include <fstream>
+#include <random>
+#include <set>
 #include <sstream>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +145,70 @@ TEST_F(NetWorld, ConcurrentChangesAreAllKept) {
     json net = exported();
     EXPECT_EQ(net["folders"].size(), 12u) << net["folders"];
     EXPECT_EQ(net["stimulations"].size(), 12u) << net["stimulations"];
+}
+
+// Killed anywhere while it copies a sorted folder, then run again as a person would: each
+// message lies in the learning folder once, assigned, and the sorted folder keeps its own.
+TEST_F(NetWorld, AssignFromFolderKilledAndRunAgainCopiesEachMessageOnce) {
+    constexpr int messages = 150;
+    for (int i = 4; i < messages; ++i)
+        message(".Sorted.Invoices", "inv" + std::to_string(i), "Invoice", "amount due");
+    const std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli";
+    const fs::path learning = dir / "Maildir/.Brevalo.Learning set/cur";
+    std::mt19937 random(7);
+    int kills = 0, lost = 0, twice = 0;
+    for (int round = 0; round < 10; ++round) {
+        for (auto& file : fs::directory_iterator(learning))
+            fs::remove(file.path());
+        home("home" + std::to_string(round));
+        ASSERT_EQ(run("folder add Invoices"), 0) << errors();
+        // Killed after a random number of copies arrived (all of them: before the save).
+        int copies = std::uniform_int_distribution<int>(1, messages)(random);
+        int watch = inotify_init1(IN_CLOEXEC);
+        inotify_add_watch(watch, learning.c_str(), IN_MOVED_TO | IN_CREATE);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(cli.c_str(), cli.c_str(), "assign", "--from-folder", "Sorted/Invoices",
+                  "Invoices", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        bool ended = false;
+        for (int seen = 0; seen < copies && !ended;) {
+            pollfd ready{watch, POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0) {
+                ended = waitpid(pid, &status, WNOHANG) == pid;
+                continue;
+            }
+            alignas(inotify_event) char buffer[8192];
+            ssize_t got = read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < got; ++seen)
+                at += static_cast<ssize_t>(sizeof(inotify_event) +
+                                           reinterpret_cast<inotify_event*>(buffer + at)->len);
+        }
+        if (!ended) {
+            kills += kill(pid, SIGKILL) == 0;
+            waitpid(pid, &status, 0);
+        }
+        close(watch);
+        ASSERT_EQ(run("assign --from-folder Sorted/Invoices Invoices"), 0) << errors();
+        std::set<std::string> keys;
+        json net = exported();
+        for (const json& entry : net["learningSet"])
+            keys.insert(entry["message"].get<std::string>());
+        lost += messages - static_cast<int>(keys.size());
+        twice += static_cast<int>(learningMessages()) - messages;
+    }
+    RecordProperty("kills", kills);
+    EXPECT_GE(kills, 8);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(twice, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Maildir/.Sorted.Invoices/cur"),
+                            fs::directory_iterator()),
+              messages);
 }
 
 struct AssignCase {
