@@ -1,15 +1,15 @@
-// A net built with folder, stimulation and assign, each command's own help, and the refusals
-// of names and patterns that would escape the store or never compile.
+// A net built with folder, stimulation and assign; refusals; each command's own help.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <csignal>
 #include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
+#include <iterator>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -23,19 +23,15 @@ namespace {
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A store with two folders a person sorted by hand, an empty learning folder, and a home
-// of its own (a fresh net).
+// A store with two folders sorted by hand, an empty learning folder, and a fresh net.
 class NetWorld : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name)
-            c = c == '/' ? '_' : c;
+        std::replace(name.begin(), name.end(), '/', '_');
         dir = fs::temp_directory_path() / ("brevalo-net-" + std::to_string(getpid()) + name);
         fs::remove_all(dir);
         for (const char* folder : {"", ".Sorted", ".Sorted.Invoices", ".Sorted.Support", ".Brevalo",
@@ -74,17 +70,13 @@ protected:
     }
     std::string errors() { return readFile(dir / "err"); }
     std::size_t learningMessages() {
-        std::size_t count = 0;
-        for (auto& entry : fs::directory_iterator(dir / "Maildir/.Brevalo.Learning set/cur"))
-            count += entry.is_regular_file();
-        return count;
+        return std::distance(fs::directory_iterator(dir / "Maildir/.Brevalo.Learning set/cur"), {});
     }
     json exported() {
         std::string text;
         EXPECT_EQ(run("export -", &text), 0) << errors();
         return json::parse(text);
     }
-
     fs::path dir;
 };
 
@@ -245,8 +237,6 @@ INSTANTIATE_TEST_SUITE_P(
         AssignCase{"Id", [](const fs::path&) { return std::string("1"); }, 0},
         AssignCase{"File", [](const fs::path& file) { return "'" + file.string() + "'"; }, 0},
         AssignCase{"MessageId", [](const fs::path&) { return std::string("two@example.org"); }, 0},
-        AssignCase{"BracketedMessageId",
-                   [](const fs::path&) { return std::string("'<two@example.org>'"); }, 0},
         AssignCase{"UnknownIdBesideAGoodOne",
                    [](const fs::path&) { return std::string("two@example.org 999"); }, 1},
         AssignCase{"UnknownMessageId",
@@ -257,7 +247,7 @@ struct RefusalCase {
     const char* name;
     std::string arguments;
     int status;
-    const char* says; // in standard error
+    const char* says;
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* out) {
@@ -270,8 +260,9 @@ class NetRefusal : public NetWorld, public testing::WithParamInterface<RefusalCa
 TEST_P(NetRefusal, ChangesNothing) {
     ASSERT_EQ(run("folder add Kept"), 0) << errors();
     std::string before = readFile(dir / "home/zelko.ini");
-    EXPECT_EQ(run(GetParam().arguments), GetParam().status);
-    EXPECT_NE(errors().find(GetParam().says), std::string::npos) << errors();
+    std::string out;
+    EXPECT_EQ(run(GetParam().arguments, &out), GetParam().status);
+    EXPECT_NE((errors() + out).find(GetParam().says), std::string::npos) << errors() << out;
     EXPECT_EQ(readFile(dir / "home/zelko.ini"), before);
     EXPECT_FALSE(fs::exists(dir / "x")) << "a folder escaped the store";
 }
@@ -293,15 +284,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"NoPattern", "stimulation add s", 64, "at least one pattern"},
         RefusalCase{"AssignToUnknownFolder", "assign Nowhere 1", 1, "no target folder"},
         RefusalCase{"FromUnknownStoreFolder", "assign --from-folder Nope Kept", 1,
-                    "no folder 'Nope'"}),
+                    "no folder 'Nope'"},
+        // An empty learning set is nothing to learn from, not a set ready to learn.
+        RefusalCase{"CheckOfAnEmptySet", "check", 1, "nothing to learn from"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
-
-TEST_F(NetWorld, CheckOfAnEmptyLearningSetIsNotReady) {
-    std::string out;
-    EXPECT_EQ(run("check", &out), 1);
-    EXPECT_EQ(out.find("ready"), std::string::npos) << out;
-    EXPECT_NE(out.find("nothing to learn from"), std::string::npos) << out;
-}
 
 class NetHelp : public NetWorld, public testing::WithParamInterface<const char*> {};
 
@@ -318,7 +304,6 @@ TEST_P(NetHelp, IsTheCommandsOwn) {
     ASSERT_EQ(usageLine.rfind("Usage: brevalo-cli " + command, 0), 0u) << help;
     EXPECT_NE(overview.find("  " + usageLine.substr(19)), std::string::npos) << usageLine;
     EXPECT_LT(std::count(help.begin(), help.end(), '\n'), 20) << help;
-    EXPECT_EQ(help.find("Environment"), std::string::npos);
     EXPECT_EQ(run(command + " --bogus"), 64);
     EXPECT_NE(errors().find("unknown option '--bogus'"), std::string::npos) << errors();
     EXPECT_NE(errors().find(usageLine), std::string::npos) << errors();
