@@ -23,7 +23,8 @@ std::string shellQuoted(const std::string& text) {
 
 } // namespace
 
-CliSession::CliSession(const ProgramEnvironment& environment) : environment(environment) {
+CliSession::CliSession(const ProgramEnvironment& environment)
+    : environment(environment), changeLock(environment.netFile() + ".change-lock") {
     CoInitialize(nullptr);
     // Error boxes become lines on standard error, in the boxes' own words.
     setErrorReporter([](const std::string&, const std::string& text) {
@@ -50,8 +51,39 @@ int CliSession::open() {
 int CliSession::openLearningSet() {
     if (int status = open())
         return status;
+    return requireLearningMessages();
+}
+
+int CliSession::openForChange() {
+    if (int status = openStore())
+        return status;
+    if (int status = lockNet())
+        return status;
+    return loadNet();
+}
+
+int CliSession::openLearningSetForChange() {
+    if (int status = openForChange())
+        return status;
+    return requireLearningMessages();
+}
+
+int CliSession::requireLearningMessages() const {
     if (netObject->fileCount() == 0) {
         std::fprintf(stderr, "brevalo-cli: the learning folder holds no messages to learn from\n");
+        return exitFailed;
+    }
+    return exitOk;
+}
+
+int CliSession::lockNet() {
+    if (!changeLock.acquire(false) && changeLock.error().empty()) {
+        std::fprintf(stderr, "brevalo-cli: waiting for another command that changes the net\n");
+        changeLock.acquire(true);
+    }
+    if (!changeLock.error().empty()) {
+        std::fprintf(stderr, "brevalo-cli: cannot lock the net for a change: %s\n",
+                     changeLock.error().c_str());
         return exitFailed;
     }
     return exitOk;

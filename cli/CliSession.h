@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/lock/FileLock.h"
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
 #include "sorting/ProgramEnvironment.h"
@@ -17,6 +18,14 @@ public:
     // error) exitNoStore when the store root holds no store (nothing is created: a
     // mistyped root must not become an empty store) or exitFailed.
     int open();
+    // open() for a command that changes the net and saves it: between the store and the
+    // net it takes the net's change lock (waiting, with a word, while another command
+    // holds it), held until the session ends, so a change another command makes between
+    // this one's load and save is not written over.
+    int openForChange();
+    // openForChange(), then exitFailed (with a message) when the learning folder holds no
+    // messages.
+    int openLearningSetForChange();
     // open(), then exitFailed (with a message) when the learning folder holds no messages:
     // what the commands that learn from the set need.
     int openLearningSet();
@@ -38,7 +47,11 @@ public:
     Net* net() const { return netObject.get(); }
 
 private:
+    int lockNet();
+    int requireLearningMessages() const;
+
     const ProgramEnvironment& environment;
+    FileLock changeLock;
     StoreConnection connection;
     ref_ptr<Net> netObject;
 };

@@ -22,6 +22,9 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
 int evaluateCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int exportCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 int importCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int folderCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int stimulationCommand(const ProgramEnvironment& environment, const Arguments& arguments);
+int assignCommand(const ProgramEnvironment& environment, const Arguments& arguments);
 
 // Prints the tool's usage (--help) to the stream.
 void printUsage(std::FILE* stream);

@@ -111,7 +111,7 @@ int importCommand(const ProgramEnvironment& environment, const Arguments& argume
         text.assign(std::istreambuf_iterator<char>(in), {});
     }
     CliSession session(environment);
-    if (int status = session.open())
+    if (int status = session.openForChange())
         return status;
     NetImport result;
     try {

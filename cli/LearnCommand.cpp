@@ -19,6 +19,13 @@ void reportProgress(int, int iteration, double error) {
 
 // Prints the check's report; true when the learning set can be learned.
 bool printCheck(Net* net, LearningSetCheck& check) {
+    // An empty set passes every test and still teaches nothing.
+    if (net->fileCount() == 0) {
+        std::printf("The learning folder holds no messages: there is nothing to learn from. Copy "
+                    "messages into it, or make the messages of a folder sorted by hand examples "
+                    "of a target folder: brevalo-cli assign --from-folder STOREFOLDER FOLDER\n");
+        return false;
+    }
     check = checkLearningSet(*net);
     if (check.passed()) {
         std::printf("The learning set is ready: %d message%s, each matched by a stimulation and "
@@ -57,7 +64,7 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     if (options.finished())
         return options.exitStatus();
     CliSession session(environment);
-    if (int status = session.openLearningSet())
+    if (int status = session.openLearningSetForChange())
         return status;
     Net* net = session.net();
     // The run takes the input vectors the check read: every message is read once.

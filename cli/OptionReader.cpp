@@ -1,5 +1,6 @@
 #include "cli/OptionReader.h"
 
+#include "cli/CommandUsages.h"
 #include "cli/Commands.h"
 
 #include <cstdio>
@@ -22,14 +23,17 @@ bool OptionReader::next() {
         // "-" alone names standard input or output: an operand.
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
             if (!operands)
-                return fail("unexpected argument '" + argument + "'");
+                return failWithUsage("unexpected argument '" + argument + "'");
             operandRead = true;
             option.clear();
             text = argument;
             return true;
         }
         if (argument == "--help" || argument == "-h") {
-            printUsage(stdout);
+            if (const CommandUsage* usage = CommandUsages::find(command))
+                CommandUsages::printCommand(*usage, stdout);
+            else
+                printUsage(stdout);
             return stop(exitOk);
         }
         operandRead = false;
@@ -43,7 +47,7 @@ bool OptionReader::next() {
             if (!known && option == candidate.name)
                 known = &candidate;
         if (!known)
-            return fail("unknown option '" + option + "'");
+            return failWithUsage("unknown option '" + option + "'");
         if (!known->takesValue) {
             if (joined)
                 return fail(option + " takes no value");
@@ -76,6 +80,15 @@ bool OptionReader::count(int& number, int low, int high) {
 bool OptionReader::fail(const std::string& message) {
     std::fprintf(stderr, "brevalo-cli %s: %s\n", command.c_str(), message.c_str());
     return stop(exitUsage);
+}
+
+bool OptionReader::failWithUsage(const std::string& message) {
+    fail(message);
+    if (const CommandUsage* usage = CommandUsages::find(command)) {
+        std::fputs("\n", stderr);
+        CommandUsages::printCommand(*usage, stderr);
+    }
+    return false;
 }
 
 bool OptionReader::stop(int exitStatus) {

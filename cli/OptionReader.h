@@ -6,7 +6,7 @@
 // Reads a command's arguments left to right, each in its place: an option, the value of the
 // option before it, or an operand. A value is the next argument whatever it looks like (a
 // sender taken from a message may be "-h"), or follows "=" in "--name=value"; "--" ends the
-// options. --help or -h standing as an option prints the usage. Usage errors are printed,
+// options. --help or -h standing as an option prints the command's usage. Usage errors are printed,
 // naming the command.
 class OptionReader {
 public:
@@ -38,6 +38,9 @@ public:
     int exitStatus() const { return status; }
 
 private:
+    // fail(), then the command's usage on standard error: for an option or operand it
+    // does not take.
+    bool failWithUsage(const std::string& message);
     bool stop(int exitStatus);
 
     std::string command;

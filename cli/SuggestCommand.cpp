@@ -20,7 +20,7 @@ int suggestCommand(const ProgramEnvironment& environment, const Arguments& argum
     if (options.finished())
         return options.exitStatus();
     CliSession session(environment);
-    if (int status = session.openLearningSet())
+    if (int status = add ? session.openLearningSetForChange() : session.openLearningSet())
         return status;
     Net* net = session.net();
     SuggestionReport report;

@@ -2,6 +2,7 @@
 
 #include "util/Text.h"
 #include "platform/profile/Loc.h"
+#include "mail/TargetFolderName.h"
 #include "editor/TMemoForm.h"
 
 #include <QApplication>
@@ -75,6 +76,12 @@ TOutEditor::TOutEditor(QWidget* owner) : QDialog(owner) {
     }
 
     connect(okBtn, &QPushButton::clicked, this, [this] {
+        // A name that would climb out of the root target folder stays in the box to mend.
+        std::string problem = TargetFolderName::problem(nameEdit->text().toStdString());
+        if (!problem.empty()) {
+            showText(this, "The folder name " + problem + ".", "Error");
+            return;
+        }
         okBtnClick();
         done(1);
     });

@@ -6,11 +6,11 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/Mime.h"
-#include "platform/maildir/MaildirNames.h"
 #include "platform/profile/ProfileBatch.h"
 #include "core/NetFile.h"
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
+#include "mail/TargetFolderName.h"
 
 #include <nlohmann/json.hpp>
 
@@ -65,11 +65,6 @@ json networkJson(const BackPropagation& network) {
 constexpr std::size_t maxText = 1 << 16;
 // The longest an address or the sender may be: one header line.
 constexpr std::size_t maxAddress = 998;
-// The file system takes directory names of up to 255 bytes (NAME_MAX), and a target
-// folder's directory holds its parents' names too: these are left for the root target folder.
-constexpr std::size_t maxDirName = 255;
-constexpr std::size_t rootFolderRoom = 64;
-
 // A field of the text that cannot be taken: where it is ("folders[3].name") and why.
 Exception badField(const std::string& path, const std::string& problem) {
     return Exception(path + ": " + problem);
@@ -153,24 +148,12 @@ DateTime timeOf(const json& value, const std::string& path) {
     return time;
 }
 
-// A folder the sorter creates under the root target folder by this name. A blank name
-// stays allowed: its messages stay in the inbox.
+// A folder the sorter creates under the root target folder by this name.
 std::string folderNameOf(const json& value, const std::string& path) {
     std::string name = textOf(value, path);
-    std::string trimmed = trimText(name);
-    if (trimmed.empty())
-        return name;
-    if (trimmed.find('/') != std::string::npos)
-        throw badField(path, "holds a \"/\": a target folder is one level below the root");
-    if (trimmed == "." || trimmed == "..")
-        throw badField(path, "is \"" + trimmed + "\", which names no folder of its own");
-    std::string component = MaildirNames::encode(trimmed);
-    if (component.empty())
-        throw badField(path, "is no UTF-8 text");
-    if (component.size() > maxDirName - rootFolderRoom)
-        throw badField(path, formatString("is longer than the store allows (%zu bytes as a "
-                                          "directory name, at most %zu)",
-                                          component.size(), maxDirName - rootFolderRoom));
+    std::string problem = TargetFolderName::problem(name);
+    if (!problem.empty())
+        throw badField(path, problem);
     return name;
 }
 
