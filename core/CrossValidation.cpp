@@ -232,8 +232,7 @@ std::string Evaluation::report(const std::vector<std::string>& folderNames,
         for (int value : row)
             cell = std::max(cell, std::to_string(value).size() + 1);
     std::size_t label = std::to_string(count).size() + 1 + width;
-    text += "\nconfusion matrix: a row per true folder (the message's), a column per folder "
-            "decided (the net's top folder)\n";
+    text += "\nconfusion: rows are the true folders, columns the folders decided (the top ones)\n";
     text += fitToWidth("true \\ decided", label);
     for (int c = 0; c < count; ++c)
         text += " " + fitToWidth(std::to_string(c + 1), cell, true);
