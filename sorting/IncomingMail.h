@@ -37,7 +37,7 @@ struct SorterContext {
     Journal* journal = nullptr;
     // Messages up to this id were decided on by an earlier run (sort --once looks at every
     // inbox message, each time): one left in the inbox again is not journalled again.
-    std::optional<MESSAGEID> decidedUpTo;
+    std::optional<MESSAGEID> decidedUpTo = std::nullopt;
 };
 
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
