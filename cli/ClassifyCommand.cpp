@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -150,17 +151,20 @@ void printListing(const std::string& path, Net* net, const Classification& resul
         std::printf("  no stimulation matches\n");
         return;
     }
-    // As the test dialog lists them: the chosen folders first, both groups in the
-    // network's order.
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int o = 0; o < count; ++o) {
-            bool chosen = result.isChosen(o, threshold);
-            if (chosen != (pass == 0))
-                continue;
-            std::printf("  %s %-30s %s\n", chosen ? "*" : " ", net->getOutput(o)->getName().c_str(),
-                        formatString("%.01f%%", result.percent(o)).c_str());
-        }
-    }
+    // Highest first, the chosen ones marked; at one percentage, in the network's order.
+    std::vector<int> order(static_cast<std::size_t>(count));
+    for (int o = 0; o < count; ++o)
+        order[static_cast<std::size_t>(o)] = o;
+    std::stable_sort(order.begin(), order.end(),
+                     [&result](int a, int b) { return result.percent(a) > result.percent(b); });
+    // The names' column as wide as the widest name a terminal shows, within reason.
+    constexpr std::size_t widest = 40;
+    std::size_t width = 1;
+    for (int o = 0; o < count; ++o)
+        width = std::max(width, std::min(widest, displayWidth(net->getOutput(o)->getName())));
+    for (int o : order)
+        std::printf("  %s %s %6.1f%%\n", result.isChosen(o, threshold) ? "*" : " ",
+                    fitToWidth(net->getOutput(o)->getName(), width).c_str(), result.percent(o));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
 #include "mail/StoreAccess.h"
+#include "sorting/Journal.h"
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "cli/OptionReader.h"
@@ -145,7 +146,9 @@ int runDemo(const ProgramEnvironment& demo, const std::string& dir) {
     for (std::size_t i = 0; i < arriving.size(); ++i)
         deliver(demo.storeRoot, arriving[i].text, 1000 + static_cast<int>(i));
     std::printf("Delivered %zu new messages into the inbox; sorting them...\n\n", arriving.size());
-    Sorter sorter(store, session.inbox(), net);
+    // Journalled as the sorter does, so 'brevalo-cli log' and 'undo' know of them.
+    Journal journal(demo.journalFile());
+    Sorter sorter(store, session.inbox(), net, nullptr, nullptr, &journal);
     sorter.sortInbox();
 
     // 4. Where each went.
@@ -176,6 +179,8 @@ int runDemo(const ProgramEnvironment& demo, const std::string& dir) {
     std::printf("\n%d of %zu messages went where a person would have filed them.\n", right,
                 arriving.size());
     std::printf("The demonstration's Maildir, net and settings are in %s\n", dir.c_str());
+    std::printf("What was sorted: BREVALO_HOME=%s MAILDIR=%s brevalo-cli log\n", dir.c_str(),
+                demo.storeRoot.c_str());
     return exitOk;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -60,9 +61,18 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
         "evaluate", arguments,
         {{"--folds", true}, {"--hidden", true}, {"--iterations", true}, {"--picture", true}});
     while (options.next()) {
-        if (options.is("--folds"))
-            options.count(parameters.folds, 2);
-        else if (options.is("--hidden"))
+        if (options.is("--folds")) {
+            // The most folds is known only with the learning set: checked below.
+            const std::string& value = options.value();
+            char* end = nullptr;
+            long folds = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end || folds < 2 || folds > std::numeric_limits<int>::max())
+                options.fail("--folds takes a whole number of 2 or more (at most the learning "
+                             "messages assigned to folders), not '" +
+                             value + "'");
+            else
+                parameters.folds = static_cast<int>(folds);
+        } else if (options.is("--hidden"))
             options.count(parameters.learning.hiddenCount);
         else if (options.is("--iterations"))
             options.count(parameters.learning.iterations);
@@ -95,9 +105,9 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
     }
     if (parameters.folds > assigned) {
         std::fprintf(stderr,
-                     "brevalo-cli evaluate: --folds takes a whole number from 2 to %d (the "
-                     "learning messages assigned to folders), not '%d'\n",
-                     assigned, parameters.folds);
+                     "brevalo-cli evaluate: --folds %d is more than the %d learning messages "
+                     "assigned to folders (each fold holds one out at least): give 2 to %d\n",
+                     parameters.folds, assigned, assigned);
         return exitUsage;
     }
     if (parameters.learning.hiddenCount == 0)

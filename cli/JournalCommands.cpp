@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/OptionReader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -64,27 +65,9 @@ bool readSelection(const char* command, const Arguments& arguments, bool ids, bo
     return true;
 }
 
-// A column of at most width characters (UTF-8 aware), padded with blanks.
+// A column of exactly width terminal columns, whatever the characters (see fitToWidth).
 std::string column(const std::string& text, std::size_t width) {
-    std::string result;
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
-        if (characters + 1 == width && i + length < text.size()) {
-            result += "~";
-            ++characters;
-            break;
-        }
-        std::string piece = text.substr(i, length);
-        // A control character would break the table (a header may hold anything).
-        if (c < 0x20 || c == 0x7f)
-            piece = " ";
-        result += piece;
-        ++characters;
-        i += length;
-    }
-    return result + std::string(width > characters ? width - characters : 0, ' ');
+    return fitToWidth(text, width);
 }
 
 std::string folderText(const Journal::Entry& entry) {
@@ -102,6 +85,18 @@ std::string folderText(const Journal::Entry& entry) {
 std::string base(const Journal::Entry& entry) {
     return entry.copies.empty() ? std::string()
                                 : MaildirFileName::baseName(entry.copies.front().file);
+}
+
+// Why a decision that made no copy cannot be taken back.
+std::string unrecoverable(const Journal::Entry& entry) {
+    std::string why = entry.reason.empty() ? "" : " (" + entry.reason + ")";
+    if (entry.action == "left")
+        return "it was left in the inbox" + why;
+    if (entry.action == "failed")
+        return "sorting it failed before any copy was made" + why;
+    std::string to = joinTexts(entry.recipients, ", ");
+    return "it was " + entry.action + (to.empty() ? "" : " to " + to) +
+           " without a kept copy, and mail cannot be unsent";
 }
 
 } // namespace
@@ -124,7 +119,16 @@ int logCommand(const ProgramEnvironment& environment, const Arguments& arguments
         return exitOk;
     }
     if (entries.empty()) {
-        std::printf("brevalo-cli: nothing sorted yet (%s)\n", journal.fileName().c_str());
+        // Say why nothing is listed: nothing was asked for, or nothing matched, or the
+        // journal is empty.
+        if (journal.last(1).empty())
+            std::printf("brevalo-cli: nothing sorted yet (%s)\n", journal.fileName().c_str());
+        else if (selection.sinceGiven)
+            std::printf("brevalo-cli: nothing sorted since %s\n",
+                        Journal::formatTime(selection.since).c_str());
+        else
+            std::printf("brevalo-cli: -n 0 lists no lines; the journal %s holds some\n",
+                        journal.fileName().c_str());
         return exitOk;
     }
     std::printf("%s  %s  %s  %s  %s\n", column("time", 20).c_str(), column("subject", 30).c_str(),
@@ -143,50 +147,76 @@ int undoCommand(const ProgramEnvironment& environment, const Arguments& argument
         return usage;
     Journal journal(environment.journalFile());
     std::vector<Journal::Entry> all = journal.all();
-    // A decision already taken back is skipped: its message was moved back later.
+    // The decisions not taken back yet, oldest first: one taken back is skipped, its
+    // message was moved back later.
     std::set<std::string> undoneBases;
-    std::vector<Journal::Entry> open;
+    std::vector<Journal::Entry> decisions;
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         if (it->action == "undone")
             undoneBases.insert(base(*it));
-        else if (SortUndo::undoable(*it) && !undoneBases.count(base(*it)))
-            open.insert(open.begin(), *it);
+        else if (base(*it).empty() || !undoneBases.count(base(*it)))
+            decisions.push_back(*it);
     }
+    std::reverse(decisions.begin(), decisions.end());
+    int status = exitOk;
     std::vector<Journal::Entry> chosen;
     if (!selection.messageIds.empty()) {
         // The newest open decision of each message.
+        std::vector<Journal::Entry> ofIds = journal.withMessageIds(selection.messageIds);
         std::map<std::string, Journal::Entry> newest;
-        for (const Journal::Entry& entry : journal.withMessageIds(selection.messageIds))
+        for (const Journal::Entry& entry : ofIds)
             if (SortUndo::undoable(entry) && !undoneBases.count(base(entry)))
                 newest[entry.messageId] = entry;
         for (const auto& [id, entry] : newest)
             chosen.push_back(entry);
         for (const std::string& id : selection.messageIds) {
-            bool found = false;
-            for (const Journal::Entry& entry : chosen)
-                found |= Journal::sameMessageId(entry.messageId, id);
-            if (!found)
-                std::printf("%s: no decision to take back in the journal\n", id.c_str());
+            auto same = [&id](const Journal::Entry& entry) {
+                return Journal::sameMessageId(entry.messageId, id);
+            };
+            if (std::none_of(ofIds.begin(), ofIds.end(), same)) {
+                std::printf("%s: unknown: the journal holds no decision on this Message-ID\n",
+                            id.c_str());
+                status = exitFailed;
+            } else if (std::none_of(chosen.begin(), chosen.end(), same)) {
+                std::printf("%s: no decision to take back in the journal (taken back already, "
+                            "or it made no copy)\n",
+                            id.c_str());
+            }
         }
     } else if (selection.sinceGiven) {
         std::string from = Journal::formatTime(selection.since);
-        for (const Journal::Entry& entry : open)
-            if (entry.time >= from)
+        for (const Journal::Entry& entry : decisions)
+            if (entry.time >= from && SortUndo::undoable(entry))
                 chosen.push_back(entry);
     } else {
+        // The newest decisions themselves: one that cannot be taken back is said, not
+        // passed over for an older one the person did not mean.
         std::size_t count = selection.countGiven ? selection.count : 1;
-        std::size_t first = open.size() > count ? open.size() - count : 0;
-        chosen.assign(open.begin() + static_cast<std::ptrdiff_t>(first), open.end());
+        std::size_t first = decisions.size() > count ? decisions.size() - count : 0;
+        for (std::size_t i = first; i < decisions.size(); ++i) {
+            const Journal::Entry& entry = decisions[i];
+            if (SortUndo::undoable(entry)) {
+                chosen.push_back(entry);
+                continue;
+            }
+            std::string subject = entry.subject.empty() ? "(no subject)" : entry.subject;
+            std::printf("%s: cannot be taken back: %s\n", subject.c_str(),
+                        unrecoverable(entry).c_str());
+        }
+        if (chosen.empty() && first < decisions.size()) {
+            std::printf("brevalo-cli: nothing to take back; name an older decision by its "
+                        "Message-ID (brevalo-cli log --json shows them)\n");
+            return exitOk;
+        }
     }
     if (chosen.empty()) {
         std::printf("brevalo-cli: nothing to take back\n");
-        return exitOk;
+        return status;
     }
     CliSession session(environment);
-    if (int status = session.open())
-        return status;
+    if (int opened = session.open())
+        return opened;
     SortUndo undo(session.store(), rootTargetFolderId(session.net()), journal);
-    int status = exitOk;
     std::vector<SortUndo::Result> results = undo.undo(chosen);
     for (const SortUndo::Result& result : results) {
         std::string subject = result.entry.subject.empty() ? "(no subject)" : result.entry.subject;

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <malloc.h>
 #include <sys/stat.h>
 #include <thread>
@@ -81,6 +82,8 @@ int dryRun(const ProgramEnvironment& environment) {
         return exitFailed;
     }
     std::vector<InboxFile> files = inboxFiles(environment.storeRoot);
+    // Read only: a message undo moved back stays in the inbox, as the sorter leaves it.
+    Journal journal(environment.journalFile());
     int status = exitOk;
     for (const InboxFile& file : files) {
         com_ptr<IMimeMessage> message;
@@ -93,6 +96,11 @@ int dryRun(const ProgramEnvironment& environment) {
             continue;
         }
         std::string subject = headerText(message.get(), PID_HDR_SUBJECT);
+        if (journal.movedBack(fs::path(file.path).filename().string())) {
+            std::printf("%s\n  stays in the inbox: undo moved it back there\n",
+                        subject.empty() ? "(no subject)" : subject.c_str());
+            continue;
+        }
         SortDecision decision = decide(session.net(), message.get(), subject);
         std::printf("%s\n", subject.empty() ? "(no subject)" : subject.c_str());
         if (decision.action == SortDecision::Action::Leave) {
@@ -169,9 +177,14 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
     Journal journal(environment.journalFile());
     Sorter sorter(session.store(), session.inbox(), session.net(), &mark, &record, &journal);
     if (once) {
+        // What was done, told by the journal lines written; a message written no line for
+        // (left again, or moved back by undo) stayed in the inbox.
+        std::map<std::string, int> done;
+        journal.appended = [&done](const std::vector<Journal::Entry>& entries) {
+            for (const Journal::Entry& entry : entries)
+                ++done[entry.action];
+        };
         Sorter::InboxPass pass = sorter.sortInbox();
-        std::printf("brevalo-cli: looked at %d message%s in the inbox\n", pass.messages,
-                    pass.messages == 1 ? "" : "s");
         int status = exitOk;
         if (FAILED(pass.listing)) {
             // Whatever the listing did not reach stays unsorted: never a success.
@@ -185,6 +198,13 @@ int sortCommand(const ProgramEnvironment& environment, const Arguments& argument
                          pass.firstFailure.c_str());
             status = exitTempFail;
         }
+        int moved = done["moved"], forwarded = done["forwarded"], answered = done["answered"];
+        int left = std::max(0, pass.messages - moved - forwarded - answered - pass.failed);
+        std::fflush(stderr);
+        std::printf("brevalo-cli: %d message%s in the inbox: %d moved, %d forwarded, %d "
+                    "answered, %d left, %d failed\n",
+                    pass.messages, pass.messages == 1 ? "" : "s", moved, forwarded, answered, left,
+                    pass.failed);
         return status;
     }
     return sorter.run();

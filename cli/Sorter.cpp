@@ -58,6 +58,9 @@ std::vector<std::string> Sorter::sortNew(const std::vector<MESSAGEID>& ids) {
 
 Sorter::InboxPass Sorter::sortInbox() {
     InboxPass pass;
+    // What an earlier run looked at was journalled then: left again, it is not again.
+    if (context.mark)
+        context.decidedUpTo = context.mark->stored();
     std::vector<MESSAGEID> ids;
     pass.listing =
         forEachMessage(context.inbox, MESSAGEID_FIRST,

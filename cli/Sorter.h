@@ -29,7 +29,8 @@ public:
         std::string firstFailure;
         HRESULT listing = S_OK; // a failure: the inbox could not be listed (in full)
     };
-    // Sorts every message now in the inbox, in store order, as if each had just arrived.
+    // Sorts every message now in the inbox, in store order, as if each had just arrived;
+    // with a mark, a message an earlier run looked at and that stays is not journalled again.
     InboxPass sortInbox();
     // Registers for the inbox's notifications, sorts what arrived since the mark (the
     // catch-up) and the messages whose mail failed at the last run, then sorts arrivals

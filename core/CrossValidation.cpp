@@ -2,6 +2,7 @@
 
 #include "util/Log.h"
 #include "util/ParallelFor.h"
+#include "util/Text.h"
 #include "core/Classification.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
@@ -206,29 +207,43 @@ Evaluation CrossValidation::run(const Progress& progress, const std::atomic<bool
 std::string Evaluation::report(const std::vector<std::string>& folderNames,
                                double threshold) const {
     int count = static_cast<int>(folders.size());
-    std::size_t width = 16;
-    for (const std::string& name : folderNames)
-        width = std::max(width, name.size());
-    int w = static_cast<int>(width);
     auto name = [&folderNames](int o) {
-        return o < static_cast<int>(folderNames.size()) ? folderNames[o].c_str() : "";
+        return o < static_cast<int>(folderNames.size()) ? folderNames[o] : std::string();
     };
+    // Widths in terminal columns, so names in any script line up; a long name is cut.
+    constexpr std::size_t widest = 40;
+    std::size_t width = 16;
+    for (int o = 0; o < count; ++o)
+        width = std::max(width, std::min(widest, displayWidth(name(o))));
     std::string text = formatString("accuracy of the top folder:           %.3f\n", accuracy);
     text += formatString("%-37s %.3f\n",
                          formatString("left in the inbox at threshold %g%%:", threshold).c_str(),
                          inboxShare);
     text += formatString("sent to a wrong folder:               %.3f\n\n", wrongFolderShare);
-    text += formatString("%-*s  precision  recall     F1  messages\n", w, "folder");
+    text += fitToWidth("folder", width) + "  precision  recall     F1  messages\n";
     for (int o = 0; o < count; ++o)
-        text += formatString("%-*s  %9.3f  %6.3f  %5.3f  %8d\n", w, name(o), folders[o].precision,
-                             folders[o].recall, folders[o].f1, folders[o].messages);
-    text += "\nconfusion (rows: the message's folder; columns: the net's top folder, then no "
-            "stimulation)\n";
-    for (int r = 0; r < count; ++r) {
-        text += formatString("%-*s", w, name(r));
+        text += fitToWidth(name(o), width) + formatString("  %9.3f  %6.3f  %5.3f  %8d\n",
+                                                          folders[o].precision, folders[o].recall,
+                                                          folders[o].f1, folders[o].messages);
+    // The columns are numbered: the names would make the matrix too wide to read. The rows
+    // carry number and name, the legend of the columns.
+    std::size_t cell = 6;
+    for (const std::vector<int>& row : confusion)
+        for (int value : row)
+            cell = std::max(cell, std::to_string(value).size() + 1);
+    std::size_t label = std::to_string(count).size() + 1 + width;
+    text += "\nconfusion: rows are the true folders, columns the folders decided (the top ones)\n";
+    text += fitToWidth("true \\ decided", label);
+    for (int c = 0; c < count; ++c)
+        text += " " + fitToWidth(std::to_string(c + 1), cell, true);
+    text += " " + fitToWidth("none", cell, true) + "\n";
+    for (int r = 0; r < count && r < static_cast<int>(confusion.size()); ++r) {
+        text += fitToWidth(std::to_string(r + 1), label - width - 1, true) + " " +
+                fitToWidth(name(r), width);
         for (int value : confusion[r])
-            text += formatString(" %6d", value);
+            text += " " + fitToWidth(std::to_string(value), cell, true);
         text += "\n";
     }
+    text += "(none: no stimulation matched, so no folder was decided)\n";
     return text;
 }

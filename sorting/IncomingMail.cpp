@@ -69,6 +69,10 @@ MESSAGEIDLIST oneMessage(MESSAGEID& id) {
     return list;
 }
 
+bool decidedBefore(const SorterContext& context, MESSAGEID id) {
+    return context.decidedUpTo && id <= *context.decidedUpTo;
+}
+
 } // namespace
 
 std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
@@ -93,7 +97,8 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
     }
     std::string failure;
     try {
-        processNewMessage(context.store, context.net, id, context.record, context.journal);
+        processNewMessage(context.store, context.net, id, context.record, context.journal,
+                          !decidedBefore(context, id));
     } catch (const ComException& e) {
         showComError(e, "Sorting a new message");
         failure = comErrorText(e);
@@ -331,7 +336,7 @@ void writeJournal(Journal* journal, const SortDecision& decision, const CarriedO
 } // namespace
 
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record,
-                       Journal* journal) {
+                       Journal* journal, bool journalLeaving) {
     std::optional<SortDecision> idle = idleDecision(net);
     if (idle && !journal)
         return;
@@ -340,7 +345,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     try {
         com_ptr<IStoreFolder> inbox = openInbox(store);
         if (!inbox && idle) {
-            writeJournal(journal, *idle, {}); // a paused sorter needs no inbox
+            if (journalLeaving)
+                writeJournal(journal, *idle, {}); // a paused sorter needs no inbox
             return;
         }
         if (!inbox)
@@ -352,7 +358,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             // Left alone whatever it is: a message that cannot be read is no error here.
             idle->subject = known.subject;
             idle->from = known.from;
-            writeJournal(journal, *idle, {});
+            if (journalLeaving)
+                writeJournal(journal, *idle, {});
             return;
         }
         checkHr(read, formatString("read the headers of inbox message %u", id));
@@ -365,7 +372,8 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
                                                 messageInputs(net, message.get(), known.subject));
         known = decision;
         if (decision.action == SortDecision::Action::Leave) {
-            writeJournal(journal, decision, {});
+            if (journalLeaving)
+                writeJournal(journal, decision, {});
             return;
         }
         // The root target folder's default is found or made when first asked for: only
@@ -674,8 +682,9 @@ std::vector<std::string> processBatch(const SorterContext& context,
                                                 reading.inputs);
             else
                 item.decision = decideOnMessage(net, nullptr, item.decision, reading.inputs);
-            item.journal = true;
             const SortDecision& decision = item.decision;
+            item.journal =
+                decision.action != SortDecision::Action::Leave || !decidedBefore(context, id);
             if (decision.copy && decision.remove && !decision.forward && !decision.answer) {
                 item.grouped = true;
             } else if (decision.action != SortDecision::Action::Leave) {

@@ -30,3 +30,12 @@ std::string formatReal(double value);
 std::string escapeHtml(const std::string& text);
 // escapeHtml, then every CR LF becomes "<br>" (a lone LF stays).
 std::string textToHtml(const std::string& text);
+
+// The columns a terminal gives the UTF-8 text: a double-width character counts two, a
+// combining mark none, a control character or a byte that is no UTF-8 one. The C library
+// answers in a UTF-8 locale; elsewhere a small table of the wide and combining ranges does.
+std::size_t displayWidth(const std::string& text);
+// The text fitted to exactly width columns for a table: control characters become blanks,
+// bytes that are no UTF-8 "?", a text too wide is cut on a character and ends in "~", a
+// narrower one is padded with blanks (on the right, or on the left with alignRight).
+std::string fitToWidth(const std::string& text, std::size_t width, bool alignRight = false);
