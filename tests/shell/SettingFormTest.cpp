@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -461,6 +462,57 @@ TEST_F(SettingWindow, ExitFromTheTrayEndsTheRunWhileTheWindowIsHidden) {
     QTimer::singleShot(0, f.Exit1, [&f] { f.Exit1->trigger(); });
     EXPECT_EQ(QApplication::exec(), 0);
     guard.stop();
+}
+
+// The close button (Alt+F4 alike) hides the window and the loop goes on; the first close
+// says once where the program went.
+TEST_F(SettingWindow, CloseHidesToTheTrayAndSaysSoOnce) {
+    writeNet("");
+    TSettingForm& f = open();
+    const QString hint = "Brevalo keeps sorting your mail in the tray.";
+    for (bool first : {true, false}) {
+        f.showMainWindow(true);
+        f.systray()->showMessage("", "");
+        QTimer::singleShot(0, &f, [&f] { f.close(); });
+        QTimer::singleShot(0, &f, [] { QCoreApplication::exit(7); });
+        EXPECT_EQ(QApplication::exec(), 7);
+        EXPECT_FALSE(f.isVisible());
+        EXPECT_TRUE(f.systray()->shown());
+        EXPECT_EQ(f.systray()->lastMessage().startsWith(hint), first)
+            << f.systray()->lastMessage().toStdString();
+    }
+}
+
+// What brevalo-cli import saves in a terminal shows in the window without any mail.
+TEST_F(SettingWindow, NetSavedByAnotherProgramShowsAtOnce) {
+    writeNet("");
+    QTemporaryDir other;
+    shellFixture::copyStrings(other.path().toStdString());
+    shellFixture::writeLearnedNet(other.path().toStdString(), environment.storeRoot);
+    TSettingForm& f = open();
+    ASSERT_EQ(f.stateLabel->text(), "The network is not trained yet");
+    QString exported = other.path() + "/net.json";
+    for (auto [netHome, command] : {std::pair{other.path(), "export"}, {dir.path(), "import"}}) {
+        QProcess cli;
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        variables.insert("BREVALO_HOME", netHome);
+        variables.insert("MAILDIR", QString::fromStdString(environment.storeRoot));
+        cli.setProcessEnvironment(variables);
+        cli.start(QString(BREVALO_BIN_DIR) + "/brevalo-cli", {command, exported});
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    }
+    QTimer guard; // only against a hang
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(30000);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&f] {
+        if (f.stateLabel->text().startsWith("The network is trained"))
+            QCoreApplication::exit(0);
+    });
+    poll.start(10);
+    EXPECT_EQ(QApplication::exec(), 0) << f.stateLabel->text().toStdString();
+    EXPECT_EQ(f.countsLabel->text(), "Target folders: 2, learning messages: 4");
 }
 
 // --- TSystray alone

@@ -90,7 +90,8 @@ protected:
             process->waitForFinished(10000);
         }
     }
-    void start(QProcess& process, const QStringList& arguments) {
+    void start(QProcess& process, const QStringList& arguments,
+               const std::vector<std::pair<QString, QString>>& changes = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("XDG_RUNTIME_DIR", runtime);
@@ -99,6 +100,13 @@ protected:
         environment.insert("BREVALO_SENDMAIL", sendmail);
         // The tests follow the program by its diagnostic lines.
         environment.insert("BREVALO_DEBUG", "1");
+        // An empty value removes the variable.
+        for (const auto& [name, value] : changes) {
+            if (value.isEmpty())
+                environment.remove(name);
+            else
+                environment.insert(name, value);
+        }
         process.setProcessEnvironment(environment);
         process.setProgram(QString(BREVALO_BIN_DIR) + "/brevalo");
         process.setArguments(arguments);
@@ -121,22 +129,20 @@ protected:
     QProcess first, second;
 };
 
-TEST_F(TrayProgram, SecondInstanceExitsWithTwoAndTheFirstStillAnswers) {
+TEST_F(TrayProgram, SecondStartShowsTheFirstsWindowAndExitsWithZero) {
     start(first, {"-hide"});
     ASSERT_TRUE(up()) << first.readAllStandardError().toStdString();
 
     start(second, {});
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 2);
-
-    EXPECT_EQ(first.state(), QProcess::Running);
-    ASSERT_TRUE(ShowRequestServer::send(socketPath(), ShowRequestServer::showRequest));
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     QByteArray log;
     EXPECT_TRUE(waitFor([&] {
         log += first.readAllStandardError();
         return log.contains("wmZelkoShow");
     })) << log.toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
     // Anything else on the socket is no show request.
     ASSERT_TRUE(ShowRequestServer::send(socketPath(), 1035));
     EXPECT_EQ(first.state(), QProcess::Running);
@@ -231,6 +237,99 @@ TEST_F(TrayProgram, TriesAFailedAnswerOnceMoreAtTheNextStart) {
     ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
     EXPECT_TRUE(answer.readAll().contains("\nTo: sender@example.org\n"));
 }
+
+// A signal ends the program while a question box waits for an answer (here: whether to
+// create the missing default store), and the box's default is not taken for an answer.
+TEST_F(TrayProgram, TerminateEndsItWhileAQuestionBoxIsOpen) {
+    start(first, {}, {{"MAILDIR", ""}, {"HOME", home}});
+    QByteArray log;
+    ASSERT_TRUE(waitFor([&] {
+        log += first.readAllStandardError();
+        return log.contains("asking whether to create");
+    })) << log.toStdString();
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QDir(home + "/Maildir").exists());
+}
+
+// Starts refused before anything is opened: an exit status and what standard error says.
+struct RefusedCase {
+    const char* name;
+    QStringList arguments;
+    std::vector<std::pair<QString, QString>> environment;
+    int status;
+    const char* firstLine;
+    bool withUsage;
+};
+
+class RefusedStart : public TrayProgram, public testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedStart, SaysWhyAndExits) {
+    const RefusedCase& c = GetParam();
+    start(first, c.arguments, c.environment);
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), c.status);
+    QString error = QString::fromUtf8(first.readAllStandardError());
+    EXPECT_TRUE(error.startsWith(c.firstLine)) << error.toStdString();
+    EXPECT_EQ(error.contains("Usage: brevalo [-hide]"), c.withUsage) << error.toStdString();
+    if (!c.withUsage) {
+        EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+    }
+    EXPECT_TRUE(first.readAllStandardOutput().isEmpty());
+    EXPECT_FALSE(QFile::exists(socketPath()));
+}
+
+const std::vector<std::pair<QString, QString>> noDisplay{
+    {"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedStart,
+    testing::Values(
+        RefusedCase{
+            "double_dash_hide", {"--hide"}, {}, 64, "brevalo: unknown option --hide\n", true},
+        RefusedCase{"bogus_after_hide",
+                    {"-hide", "--bogus"},
+                    {},
+                    64,
+                    "brevalo: unknown option --bogus\n",
+                    true},
+        RefusedCase{"operand", {"inbox"}, {}, 64, "brevalo: unexpected argument inbox\n", true},
+        RefusedCase{"no_display", {"-hide"}, noDisplay, 1, "brevalo: no display: ", false},
+        RefusedCase{"xcb_without_display",
+                    {},
+                    {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ""}},
+                    1,
+                    "brevalo: no display: QT_QPA_PLATFORM is xcb but DISPLAY",
+                    false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct DisplayCase {
+    const char* platform;
+    const char* display;
+    const char* wayland;
+    bool shown;
+};
+
+class MissingDisplay : public testing::TestWithParam<DisplayCase> {};
+
+TEST_P(MissingDisplay, OnlyWhenNoPlatformNamedCanShowAWindow) {
+    const DisplayCase& c = GetParam();
+    EXPECT_EQ(missingDisplay(c.platform, c.display, c.wayland).empty(), c.shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MissingDisplay,
+                         testing::Values(DisplayCase{nullptr, nullptr, nullptr, false},
+                                         DisplayCase{"", "", "", false},
+                                         DisplayCase{nullptr, ":0", nullptr, true},
+                                         DisplayCase{nullptr, nullptr, "wayland-0", true},
+                                         DisplayCase{"offscreen", nullptr, nullptr, true},
+                                         DisplayCase{"xcb", nullptr, "wayland-0", false},
+                                         DisplayCase{"wayland-egl", ":0", nullptr, false},
+                                         DisplayCase{"wayland;xcb", ":0", nullptr, true},
+                                         DisplayCase{"xcb:nograb", ":1", nullptr, true}));
 
 struct HelpCase {
     const char* name;
