@@ -264,6 +264,10 @@ struct RefusedCase {
     bool withUsage;
 };
 
+void PrintTo(const RefusedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class RefusedStart : public TrayProgram, public testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedStart, SaysWhyAndExits) {
