@@ -611,10 +611,14 @@ void TSettingForm::watchNetFile(const QString& path) {
     auto changed = [this, path] {
         if (QFileInfo::exists(path) && !netWatcher->files().contains(path))
             netWatcher->addPath(path);
-        // A batch being sorted (with an error box open) keeps its net; the next one
-        // looks again.
-        if (!handlingQueue)
-            reloadNetIfChanged();
+        // A batch being sorted (with an error box open) keeps its net; the next one looks
+        // again.
+        if (handlingQueue || reloadingNet)
+            return;
+        // An error box about the file must not see another reload under it.
+        reloadingNet = true;
+        reloadNetIfChanged();
+        reloadingNet = false;
     };
     connect(netWatcher, &QFileSystemWatcher::directoryChanged, this, changed);
     connect(netWatcher, &QFileSystemWatcher::fileChanged, this, changed);

@@ -221,6 +221,7 @@ private:
     NotificationQueue notifications;
     bool handlingPosted = false; // an event is on its way to handleQueued
     bool handlingQueue = false;
+    bool reloadingNet = false;
     bool isStarted = false;
     bool registered = false;
     bool isModified = false;

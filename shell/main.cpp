@@ -45,6 +45,9 @@ void showErrorBox(const std::string& caption, const std::string& text) {
 }
 
 int signalPipe[2] = {-1, -1};
+// Set when a signal was seen: a signal that ended the loop of a box shown before the main
+// loop must not be forgotten when the main loop starts.
+bool terminating = false;
 
 void onTerminate(int) {
     char byte = 1;
@@ -61,6 +64,7 @@ void quitOnSignals(QObject* owner) {
         char byte;
         while (read(signalPipe[0], &byte, 1) > 0) {
         }
+        terminating = true;
         // Unlike quit(), exit() also ends the loop of an open question box (and any loop
         // started afterwards returns at once), and no window can refuse it.
         QCoreApplication::exit(0);
@@ -144,7 +148,8 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
             form.showMainWindow(false);
         else
             form.showMainWindow(true);
-        QApplication::exec();
+        if (!terminating)
+            QApplication::exec();
         TInputForm::destroyShared();
     } catch (const ComException& e) {
         TInputForm::destroyShared();
