@@ -20,16 +20,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -465,55 +466,39 @@ TEST_F(SettingWindow, ExitFromTheTrayEndsTheRunWhileTheWindowIsHidden) {
     guard.stop();
 }
 
-// The close button (Alt+F4 alike) hides the window, refusing the close that would end the
-// program; the first close says once where the program went.
+// The close button (and Alt+F4) hides the window; the first time, a tray message says so.
 TEST_F(SettingWindow, CloseHidesToTheTrayAndSaysSoOnce) {
     writeNet("");
     TSettingForm& f = open();
-    const QString hint = "Brevalo keeps sorting your mail in the tray.";
     for (bool first : {true, false}) {
         f.showMainWindow(true);
         f.systray()->showMessage("", "");
         QCloseEvent close;
         QApplication::sendEvent(&f, &close);
-        EXPECT_FALSE(close.isAccepted());
-        EXPECT_FALSE(f.isVisible());
-        EXPECT_TRUE(f.systray()->shown());
-        EXPECT_EQ(f.systray()->lastMessage().startsWith(hint), first)
-            << f.systray()->lastMessage().toStdString();
+        EXPECT_FALSE(close.isAccepted() || f.isVisible());
+        EXPECT_EQ(f.systray()->lastMessage().startsWith("Brevalo keeps sorting"), first);
     }
 }
 
-// What brevalo-cli import saves in a terminal shows in the window without any mail.
-TEST_F(SettingWindow, NetSavedByAnotherProgramShowsAtOnce) {
+TEST_F(SettingWindow, NetImportedInATerminalShowsWithoutWaitingForMail) {
     writeNet("");
     QTemporaryDir other;
     shellFixture::copyStrings(other.path().toStdString());
     shellFixture::writeLearnedNet(other.path().toStdString(), environment.storeRoot);
     TSettingForm& f = open();
-    ASSERT_EQ(f.stateLabel->text(), "The network is not trained yet");
-    QString exported = other.path() + "/net.json";
-    for (auto [netHome, command] : {std::pair{other.path(), "export"}, {dir.path(), "import"}}) {
-        QProcess cli;
-        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-        variables.insert("BREVALO_HOME", netHome);
-        variables.insert("MAILDIR", QString::fromStdString(environment.storeRoot));
-        cli.setProcessEnvironment(variables);
-        cli.start(QString(BREVALO_BIN_DIR) + "/brevalo-cli", {command, exported});
-        ASSERT_TRUE(cli.waitForFinished(60000));
-        ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli ", json = home + "/n.json";
+    ASSERT_EQ(std::system(("export MAILDIR=" + environment.storeRoot +
+                           "; BREVALO_HOME=" + other.path().toStdString() + " " + cli + "export " +
+                           json + " && BREVALO_HOME=" + home + " " + cli + "import " + json)
+                              .c_str()),
+              0);
+    const QString counts = "Target folders: 2, learning messages: 4";
+    for (int i = 0; i < 1500 && f.countsLabel->text() != counts; ++i) {
+        QThread::msleep(20); // the watcher's news come through the loop
+        QCoreApplication::processEvents();
     }
-    QTimer guard; // only against a hang
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    guard.start(30000);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&f] {
-        if (f.stateLabel->text().startsWith("The network is trained"))
-            QCoreApplication::exit(0);
-    });
-    poll.start(10);
-    EXPECT_EQ(QApplication::exec(), 0) << f.stateLabel->text().toStdString();
-    EXPECT_EQ(f.countsLabel->text(), "Target folders: 2, learning messages: 4");
+    EXPECT_EQ(f.countsLabel->text(), counts);
+    EXPECT_TRUE(f.stateLabel->text().startsWith("The network is trained"));
 }
 
 // --- TSystray alone
