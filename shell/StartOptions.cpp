@@ -1,6 +1,8 @@
 #include "shell/StartOptions.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 bool startsHidden(int argc, const char* const* argv) {
     return argc > 1 && argv[1] && std::strcmp(argv[1], "-hide") == 0;
@@ -14,13 +16,28 @@ bool wantsHelp(int argc, const char* const* argv) {
     return false;
 }
 
+const char* unknownArgument(int argc, const char* const* argv) {
+    for (int i = startsHidden(argc, argv) ? 2 : 1; i < argc; ++i) {
+        // A desktop session that restores the program passes the session id it was given;
+        // the application takes it itself.
+        if (std::strcmp(argv[i], "-session") == 0 && i + 1 < argc) {
+            ++i;
+            continue;
+        }
+        return argv[i];
+    }
+    return nullptr;
+}
+
 const char* trayUsage() {
     return "Usage: brevalo [-hide]\n"
            "\n"
            "Sorts the mail arriving in a Maildir inbox into folders with the network built in\n"
            "Brevalo; it lives in the notification area. Mail that arrived while it was not\n"
            "running is sorted at its start (not on the very first start: the inbox as it is\n"
-           "then stays as it is).\n"
+           "then stays as it is). Closing the settings window leaves it sorting in the tray;\n"
+           "\"Exit\" in the tray menu ends it. Started again, it shows the running copy's\n"
+           "settings window.\n"
            "\n"
            "Options:\n"
            "  -hide        start in the notification area without the settings window\n"
@@ -39,6 +56,36 @@ const char* trayUsage() {
            "                    brevalo/inbox-seen (default: ~/.local/state; with BREVALO_HOME\n"
            "                    set, in that folder)\n"
            "\n"
-           "Exit status: 0 ended (or the person declined to create the store), 1 the mail\n"
-           "store cannot be used, 2 another copy is running.\n";
+           "Exit status: 0 ended (or the person declined to create the store, or the running\n"
+           "copy was asked to show its window), 1 no display or the mail store cannot be\n"
+           "used, 2 another copy is running but did not answer, 64 unknown option.\n";
+}
+
+std::string missingDisplay(const char* platform, const char* display, const char* wayland) {
+    auto set = [](const char* value) { return value && *value; };
+    const std::string advice = "; brevalo needs a desktop session (brevalo-cli sort sorts "
+                               "without one)";
+    if (!set(platform)) {
+        if (set(display) || set(wayland))
+            return {};
+        return "no display: neither DISPLAY nor WAYLAND_DISPLAY is set" + advice;
+    }
+    std::string_view names(platform);
+    std::string wanted;
+    while (!names.empty()) {
+        std::string_view name = names.substr(0, names.find(';'));
+        names.remove_prefix(std::min(names.size(), name.size() + 1));
+        name = name.substr(0, name.find(':'));
+        if (name == "xcb" && !set(display))
+            wanted = "DISPLAY";
+        else if (name.starts_with("wayland") && !set(wayland))
+            wanted = "WAYLAND_DISPLAY";
+        else if (!name.empty())
+            return {};
+    }
+    if (wanted.empty())
+        wanted = "DISPLAY";
+    // The person's own variable, but a line is a line.
+    std::string named = std::string(platform).substr(0, 80);
+    return "no display: QT_QPA_PLATFORM is " + named + " but " + wanted + " is not set" + advice;
 }

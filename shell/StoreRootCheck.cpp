@@ -16,6 +16,8 @@ int checkStoreRoot(const ProgramEnvironment& environment) {
         reportError("Error", locText("store.missing", root));
         return 1;
     }
+    debugLog("asking whether to create the mail store at %s", root.c_str());
+    // A signal while the box is open ends its loop with Cancel: nothing is created.
     QMessageBox::StandardButton answer =
         QMessageBox::question(nullptr, QString::fromStdString(locText("settings.title")),
                               QString::fromStdString(locText("store.create", root)),

@@ -4,6 +4,7 @@
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/profile/Loc.h"
+#include "core/NetFile.h"
 #include "mail/StoreMessages.h"
 #include "sorting/InboxMark.h"
 #include "sorting/Journal.h"
@@ -20,6 +21,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateEdit>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -166,6 +169,7 @@ TSettingForm::TSettingForm(const ProgramEnvironment& environment, QWidget* paren
     runningNet = new Net(environment.netFile(), StoreMessages::of(connection.store.get()));
     netFile.loaded(); // the file as it is now that makeHome may have put it in place
     runningNet->load();
+    watchNetFile(QString::fromStdString(environment.netFile()));
 
     connectHandlers();
     loadSettings();
@@ -216,6 +220,7 @@ void TSettingForm::buildLayout() {
     Label1 = named(new QLabel(configPane), "Label1");
     stateLabel = named(new QLabel(configPane), "stateLabel");
     stateLabel->setWordWrap(true);
+    countsLabel = named(new QLabel(configPane), "countsLabel");
     configButton = named(new QPushButton(configPane), "configButton");
     storeLabel = named(new QLabel(configPane), "storeLabel");
     netFileLabel = named(new QLabel(configPane), "netFileLabel");
@@ -226,9 +231,10 @@ void TSettingForm::buildLayout() {
     auto* configLayout = new QGridLayout(configPane);
     configLayout->addWidget(Label1, 0, 0);
     configLayout->addWidget(stateLabel, 1, 0);
-    configLayout->addWidget(storeLabel, 2, 0, 1, 2);
-    configLayout->addWidget(netFileLabel, 3, 0, 1, 2);
-    configLayout->addWidget(configButton, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+    configLayout->addWidget(countsLabel, 2, 0);
+    configLayout->addWidget(storeLabel, 3, 0, 1, 2);
+    configLayout->addWidget(netFileLabel, 4, 0, 1, 2);
+    configLayout->addWidget(configButton, 0, 1, 3, 1, Qt::AlignRight | Qt::AlignVCenter);
     configLayout->setColumnStretch(0, 1);
 
     variantsPane = named(new QGroupBox(settingsTab), "variantsPane");
@@ -488,6 +494,9 @@ void TSettingForm::updateState() {
         colour = QColor(255, 0, 0);
     }
     stateLabel->setText(text);
+    countsLabel->setText(QString::fromStdString(locText("settings.currentState.counts",
+                                                        std::to_string(runningNet->outputCount()),
+                                                        std::to_string(runningNet->fileCount()))));
     QPalette palette = stateLabel->palette();
     palette.setColor(QPalette::WindowText, colour);
     stateLabel->setPalette(palette);
@@ -594,6 +603,28 @@ void TSettingForm::loadNet(const char* context) {
     }
 }
 
+void TSettingForm::watchNetFile(const QString& path) {
+    // A save replaces the file by a rename, which only its folder sees; a rewrite in place
+    // only the file itself.
+    netWatcher = new QFileSystemWatcher(this);
+    netWatcher->addPath(QFileInfo(path).absolutePath());
+    auto changed = [this, path] {
+        if (QFileInfo::exists(path) && !netWatcher->files().contains(path))
+            netWatcher->addPath(path);
+        // A batch being sorted (with an error box open) keeps its net; the next one looks
+        // again.
+        if (handlingQueue || reloadingNet)
+            return;
+        // An error box about the file must not see another reload under it.
+        reloadingNet = true;
+        reloadNetIfChanged();
+        reloadingNet = false;
+    };
+    connect(netWatcher, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(netWatcher, &QFileSystemWatcher::fileChanged, this, changed);
+    changed();
+}
+
 bool TSettingForm::reloadNetIfChanged() {
     // What the open window saves is loaded when it closes with OK, or at the first
     // batch after it closed otherwise.
@@ -687,7 +718,8 @@ void TSettingForm::Restore1Click() {
 }
 
 void TSettingForm::Exit1Click() {
-    close();
+    // exit(), not quit(): quit() asks the windows to close, and this one only hides.
+    QCoreApplication::exit(0);
 }
 
 void TSettingForm::wmZelkoShow() {
@@ -771,9 +803,15 @@ void TSettingForm::handleStoreNotify(std::uint32_t message, std::uintptr_t wPara
 }
 
 void TSettingForm::closeEvent(QCloseEvent* event) {
-    // The main window: closing it ends the program.
-    event->accept();
-    QCoreApplication::quit();
+    // The program lives in the tray: the close button hides the window as Cancel does, and
+    // says once where the program went; "Exit" in the tray menu ends it.
+    event->ignore();
+    CancelBtnClick();
+    NetFile file(runningNet->getFileName());
+    if (file.readInt("settings", "tray.closeHintShown", 0) != 0)
+        return;
+    tray->showMessage(loc("settings.title"), loc("systray.keepsSorting"));
+    file.writeInt("settings", "tray.closeHintShown", 1);
 }
 
 void TSettingForm::showEvent(QShowEvent* event) {

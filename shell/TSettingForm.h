@@ -27,6 +27,7 @@ class SentMailRecord;
 class QAction;
 class QCheckBox;
 class QDateEdit;
+class QFileSystemWatcher;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -42,7 +43,8 @@ class TSystray;
 
 // The settings window, which is also the program's main window: it holds the store
 // connection, the inbox, the running net and the tray icon, and receives the inbox's
-// notifications. Closing it ends the program; OK and Cancel only hide it.
+// notifications. Closing it, OK and Cancel hide it; "Exit" in the tray menu ends the
+// program.
 class TSettingForm : public QWidget, public INotifySink {
 public:
     // Opens the store, the language file and the net, fills the controls and shows the
@@ -71,7 +73,8 @@ public:
     // disabled afterwards (kept enabled, with an error box, when the file could not be
     // written: then it holds none of the new values).
     void applySettings();
-    // The state line (blue when the net is learned, red otherwise) and the tray hint.
+    // The state line (blue when the net is learned, red otherwise), the counts line and the
+    // tray hint.
     void updateState();
     void showMainWindow(bool shown);
     // Whether the window is to be shown when the loop starts ("-hide" clears it).
@@ -127,6 +130,8 @@ public:
     QGroupBox* configPane;
     QLabel* Label1;
     QLabel* stateLabel;
+    // How many target folders and learning messages the net has.
+    QLabel* countsLabel;
     // Which store and which net file this program works on.
     QLabel* storeLabel;
     QLabel* netFileLabel;
@@ -191,6 +196,9 @@ private:
     // Before each batch: the net is loaded again when another program saved it since it
     // was read, unless a window holds it; true when it was.
     bool reloadNetIfChanged();
+    // Loads the net again as soon as another program (brevalo-cli learn, import) saves it,
+    // so the state line is true without waiting for mail.
+    void watchNetFile(const QString& path);
     // Reads the net file into the running net; a failure is shown under context and
     // leaves the net as it was.
     void loadNet(const char* context);
@@ -201,6 +209,7 @@ private:
     AutostartEntry autostart;
     ref_ptr<Net> runningNet;
     NetFileWatch netFile;
+    QFileSystemWatcher* netWatcher = nullptr;
     int netHolders = 0; // windows open on the running net: it is not loaded again meanwhile
     std::unique_ptr<InboxMark> mark;
     std::unique_ptr<SentMailRecord> sentMail;
@@ -212,6 +221,7 @@ private:
     NotificationQueue notifications;
     bool handlingPosted = false; // an event is on its way to handleQueued
     bool handlingQueue = false;
+    bool reloadingNet = false;
     bool isStarted = false;
     bool registered = false;
     bool isModified = false;

@@ -22,6 +22,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
 #include <fcntl.h>
@@ -44,6 +45,9 @@ void showErrorBox(const std::string& caption, const std::string& text) {
 }
 
 int signalPipe[2] = {-1, -1};
+// Set when a signal was seen: a signal that ended the loop of a box shown before the main
+// loop must not be forgotten when the main loop starts.
+bool terminating = false;
 
 void onTerminate(int) {
     char byte = 1;
@@ -60,7 +64,10 @@ void quitOnSignals(QObject* owner) {
         char byte;
         while (read(signalPipe[0], &byte, 1) > 0) {
         }
-        QCoreApplication::quit();
+        terminating = true;
+        // Unlike quit(), exit() also ends the loop of an open question box (and any loop
+        // started afterwards returns at once), and no window can refuse it.
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = onTerminate;
@@ -68,6 +75,21 @@ void quitOnSignals(QObject* owner) {
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGHUP, SIGINT})
         sigaction(signal, &action, nullptr);
+}
+
+// Another copy holds the lock: it is asked to show its settings window. It listens once
+// its window exists, which at its own start can take a moment.
+int raiseRunningCopy(int argc, char** argv, const SingleInstance& guard) {
+    QCoreApplication application(argc, argv);
+    QString socket = ShowRequestServer::socketPathFor(QString::fromStdString(guard.path()));
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (ShowRequestServer::send(socket, ShowRequestServer::showRequest))
+            return 0;
+        QThread::msleep(200);
+    }
+    std::fprintf(stderr, "brevalo: another copy is running but does not answer on %s\n",
+                 socket.toLocal8Bit().constData());
+    return 2;
 }
 
 int runProgram(int argc, char** argv, SingleInstance& guard) {
@@ -79,7 +101,7 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
     // to every dialog's own title.
     QApplication::setApplicationName("Zelko");
     QApplication::setWindowIcon(FolderImages::application());
-    // The window goes to the tray, not away: only the main window's close ends the run.
+    // The window goes to the tray, not away: only "Exit" (or a signal) ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
     setErrorReporter(showErrorBox);
     quitOnSignals(&application);
@@ -126,7 +148,8 @@ int runProgram(int argc, char** argv, SingleInstance& guard) {
             form.showMainWindow(false);
         else
             form.showMainWindow(true);
-        QApplication::exec();
+        if (!terminating)
+            QApplication::exec();
         TInputForm::destroyShared();
     } catch (const ComException& e) {
         TInputForm::destroyShared();
@@ -149,12 +172,25 @@ int main(int argc, char** argv) {
         std::fputs(trayUsage(), stdout);
         return 0;
     }
+    if (const char* unknown = unknownArgument(argc, argv)) {
+        std::fprintf(stderr, "brevalo: %s %.80s\n\n%s",
+                     unknown[0] == '-' ? "unknown option" : "unexpected argument", unknown,
+                     trayUsage());
+        return 64;
+    }
+    // Qt would abort with a page of text; a person over SSH gets one line.
+    std::string noDisplay = missingDisplay(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
+                                           std::getenv("WAYLAND_DISPLAY"));
+    if (!noDisplay.empty()) {
+        std::fprintf(stderr, "brevalo: %s\n", noDisplay.c_str());
+        return 1;
+    }
     CoInitialize(nullptr);
     SingleInstance guard("__zelko");
     if (!guard.acquire()) {
-        // Another instance runs: leave it alone and say nothing.
+        int result = raiseRunningCopy(argc, argv, guard);
         CoUninitialize();
-        return 2;
+        return result;
     }
     int result = runProgram(argc, argv, guard);
     CoUninitialize();

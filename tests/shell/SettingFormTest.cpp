@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,12 +23,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -461,6 +464,41 @@ TEST_F(SettingWindow, ExitFromTheTrayEndsTheRunWhileTheWindowIsHidden) {
     QTimer::singleShot(0, f.Exit1, [&f] { f.Exit1->trigger(); });
     EXPECT_EQ(QApplication::exec(), 0);
     guard.stop();
+}
+
+// The close button (and Alt+F4) hides the window; the first time, a tray message says so.
+TEST_F(SettingWindow, CloseHidesToTheTrayAndSaysSoOnce) {
+    writeNet("");
+    TSettingForm& f = open();
+    for (bool first : {true, false}) {
+        f.showMainWindow(true);
+        f.systray()->showMessage("", "");
+        QCloseEvent close;
+        QApplication::sendEvent(&f, &close);
+        EXPECT_FALSE(close.isAccepted() || f.isVisible());
+        EXPECT_EQ(f.systray()->lastMessage().startsWith("Brevalo keeps sorting"), first);
+    }
+}
+
+TEST_F(SettingWindow, NetImportedInATerminalShowsWithoutWaitingForMail) {
+    writeNet("");
+    QTemporaryDir other;
+    shellFixture::copyStrings(other.path().toStdString());
+    shellFixture::writeLearnedNet(other.path().toStdString(), environment.storeRoot);
+    TSettingForm& f = open();
+    std::string cli = std::string(BREVALO_BIN_DIR) + "/brevalo-cli ", json = home + "/n.json";
+    ASSERT_EQ(std::system(("export MAILDIR=" + environment.storeRoot +
+                           "; BREVALO_HOME=" + other.path().toStdString() + " " + cli + "export " +
+                           json + " && BREVALO_HOME=" + home + " " + cli + "import " + json)
+                              .c_str()),
+              0);
+    const QString counts = "Target folders: 2, learning messages: 4";
+    for (int i = 0; i < 1500 && f.countsLabel->text() != counts; ++i) {
+        QThread::msleep(20); // the watcher's news come through the loop
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(f.countsLabel->text(), counts);
+    EXPECT_TRUE(f.stateLabel->text().startsWith("The network is trained"));
 }
 
 // --- TSystray alone

@@ -90,7 +90,7 @@ protected:
             process->waitForFinished(10000);
         }
     }
-    void start(QProcess& process, const QStringList& arguments) {
+    void start(QProcess& process, const QStringList& arguments, const QString& changes = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("XDG_RUNTIME_DIR", runtime);
@@ -99,6 +99,8 @@ protected:
         environment.insert("BREVALO_SENDMAIL", sendmail);
         // The tests follow the program by its diagnostic lines.
         environment.insert("BREVALO_DEBUG", "1");
+        for (const QString& change : changes.split(' ', Qt::SkipEmptyParts)) // "A=1 B="
+            environment.insert(change.section('=', 0, 0), change.section('=', 1));
         process.setProcessEnvironment(environment);
         process.setProgram(QString(BREVALO_BIN_DIR) + "/brevalo");
         process.setArguments(arguments);
@@ -121,17 +123,16 @@ protected:
     QProcess first, second;
 };
 
-TEST_F(TrayProgram, SecondInstanceExitsWithTwoAndTheFirstStillAnswers) {
+TEST_F(TrayProgram, SecondStartShowsTheFirstsWindowAndExitsWithZero) {
     start(first, {"-hide"});
     ASSERT_TRUE(up()) << first.readAllStandardError().toStdString();
 
     start(second, {});
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 2);
+    EXPECT_EQ(second.exitCode(), 0);
 
     EXPECT_EQ(first.state(), QProcess::Running);
-    ASSERT_TRUE(ShowRequestServer::send(socketPath(), ShowRequestServer::showRequest));
     QByteArray log;
     EXPECT_TRUE(waitFor([&] {
         log += first.readAllStandardError();
@@ -232,27 +233,49 @@ TEST_F(TrayProgram, TriesAFailedAnswerOnceMoreAtTheNextStart) {
     EXPECT_TRUE(answer.readAll().contains("\nTo: sender@example.org\n"));
 }
 
+// A signal ends it while a question box (create the store?) is open; nothing is created.
+TEST_F(TrayProgram, TerminateEndsItWhileAQuestionBoxIsOpen) {
+    start(first, {}, "MAILDIR= HOME=" + home);
+    QByteArray log;
+    ASSERT_TRUE(waitFor([&] { return (log += first.readAllStandardError()).contains("asking"); }));
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QDir(home + "/Maildir").exists());
+}
+
+// Starts that end at once: help on standard output, else why on standard error.
 struct HelpCase {
     const char* name;
     QStringList arguments;
+    int status = 0;
+    const char* output = "Usage: brevalo [-hide]";
+    QString environment = {};
 };
 
 class TrayHelp : public TrayProgram, public testing::WithParamInterface<HelpCase> {};
 
 TEST_P(TrayHelp, PrintsTheUsageAndExitsWithoutStarting) {
-    start(first, GetParam().arguments);
+    start(first, GetParam().arguments, GetParam().environment);
     ASSERT_TRUE(first.waitForFinished(20000));
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(first.exitCode(), 0);
-    QString usage = QString::fromUtf8(first.readAllStandardOutput());
-    EXPECT_TRUE(usage.startsWith("Usage: brevalo [-hide]")) << usage.toStdString();
-    EXPECT_TRUE(usage.contains("MAILDIR")) << usage.toStdString();
+    EXPECT_EQ(first.exitCode(), GetParam().status);
+    QString output =
+        GetParam().status == 0 ? first.readAllStandardOutput() : first.readAllStandardError();
+    EXPECT_TRUE(output.startsWith(GetParam().output)) << output.toStdString();
+    EXPECT_EQ(output.count('\n') == 1, GetParam().status == 1) << output.toStdString();
     EXPECT_FALSE(QFile::exists(socketPath()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, TrayHelp,
-                         testing::Values(HelpCase{"long", {"--help"}}, HelpCase{"short", {"-h"}},
-                                         HelpCase{"after_hide", {"-hide", "--help"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Options, TrayHelp,
+    testing::ValuesIn(std::vector<HelpCase>{
+        {"long", {"--help"}},
+        {"short", {"-h"}},
+        {"after_hide", {"-hide", "--help"}},
+        {"double_dash_hide", {"--hide"}, 64, "brevalo: unknown option --hide\n\nUsage: brevalo"},
+        {"bogus", {"-hide", "--bogus"}, 64, "brevalo: unknown option --bogus\n\nUsage: brevalo"},
+        {"headless", {}, 1, "brevalo: no display", "QT_QPA_PLATFORM= DISPLAY= WAYLAND_DISPLAY="}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
