@@ -3,6 +3,7 @@
 #include "util/ErrorReport.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "platform/lock/FileLock.h"
 #include "platform/profile/Loc.h"
 #include "core/NetFile.h"
 #include "mail/StoreMessages.h"
@@ -811,7 +812,11 @@ void TSettingForm::closeEvent(QCloseEvent* event) {
     if (file.readInt("settings", "tray.closeHintShown", 0) != 0)
         return;
     tray->showMessage(loc("settings.title"), loc("systray.keepsSorting"));
-    file.writeInt("settings", "tray.closeHintShown", 1);
+    // A command changing the net rewrites the whole file: the flag waits for a quiet moment
+    // (the hint shows once more) rather than undoing that command's change.
+    FileLock changeLock(runningNet->getFileName() + ".change-lock");
+    if (changeLock.acquire(false))
+        file.writeInt("settings", "tray.closeHintShown", 1);
 }
 
 void TSettingForm::showEvent(QShowEvent* event) {
