@@ -8,12 +8,13 @@
 #include <string>
 
 // The sending component: one instance per sent message. The operations are called in
-// this order: Create, SetBody, SetHeader (subject, from, to), AttachMessage (optional),
-// Send.
+// this order: Create, SetBody (once per type), SetHeader (subject, from, to),
+// AttachMessage (optional), Send.
 class IOEMessage : public IUnknown {
 public:
     virtual HRESULT Create(std::uint32_t flags, std::uint32_t reserved, std::uint32_t* handle) = 0;
-    // text is the whole body; primary/sub the MIME type ("text", "html").
+    // text is the whole body; primary/sub the MIME type ("text", "html"). Called for
+    // "html" and for "plain" the mail carries both as alternatives, the plain text first.
     virtual HRESULT SetBody(std::uint32_t handle, const std::u16string& text, const char* primary,
                             const char* sub, std::uint32_t* result) = 0;
     // propId: the MIME layer's PID_HDR_SUBJECT, PID_HDR_FROM or PID_HDR_TO. "to" takes

@@ -2,19 +2,20 @@
 
 #include "util/ComException.h"
 #include "util/ComPtr.h"
+#include "util/DateTime.h"
 #include "util/Encoding.h"
 #include "util/Log.h"
 #include "util/Text.h"
 #include "platform/OEMessage.h"
 #include "platform/profile/Loc.h"
 #include "core/NeuronOut.h"
+#include "mail/HtmlText.h"
 #include "mail/MessageText.h"
 #include "sorting/SentMailRecord.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -23,24 +24,28 @@ std::string& command() {
     return current;
 }
 
-// Date and time of day of the FILETIME without time-zone conversion, in the locale's
-// short date and long time.
-std::string timeText(const FILETIME& time) {
-    DateTimeParts p = decodeDateTime(fileTimeToDateTime(time));
-    std::tm tm{};
-    tm.tm_year = p.year - 1900;
-    tm.tm_mon = p.month - 1;
-    tm.tm_mday = p.day;
-    tm.tm_hour = p.hour;
-    tm.tm_min = p.minute;
-    tm.tm_sec = p.second;
-    char buffer[128];
-    std::size_t n = std::strftime(buffer, sizeof buffer, "%x %X", &tm);
-    return std::string(buffer, n);
-}
-
 std::string row(const std::string& label, const std::string& value) {
     return "<tr><td>" + label + "</td><td>" + value + "</td>";
+}
+
+// Text for the plain-text part: LF line ends, as a sent mail's lines are written.
+std::string plainLines(const std::string& text) {
+    return replaceAll(text, "\r\n", "\n");
+}
+
+// The answer blocks of a reply, trimmed, each folder's own or the sentence naming it.
+std::vector<std::string> answerBlocks(const RefsPtr& folders) {
+    std::vector<std::string> blocks;
+    for (int i = 0; i < refsCount(folders); ++i) {
+        auto* folder = (*folders)[static_cast<std::size_t>(i)].as<NeuronOut>();
+        if (!folder)
+            continue;
+        std::string answer = folder->getAnswer();
+        if (answer.empty())
+            answer = locText("mail.answer.folder", folder->getName());
+        blocks.push_back(trimText(answer));
+    }
+    return blocks;
 }
 
 std::vector<std::string> headerValues(IMimeMessage* message, const char* name) {
@@ -185,10 +190,10 @@ std::string forMessage(const SendingFor& sending) {
 // have gone out, and sending it again could send it twice.
 MailSent sendRecorded(const SendingFor& sending, const std::string& key, const std::string& what,
                       const std::string& from, const std::string& to, const std::string& subject,
-                      const std::string& body, AutoSubmitted kind,
+                      const std::string& body, const std::string& text, AutoSubmitted kind,
                       const std::string& original = {}) {
     if (!sending.record) {
-        sendHtmlMail(from, to, subject, body, kind, original);
+        sendHtmlMail(from, to, subject, body, text, kind, original);
         return {};
     }
     SentMailRecord::Entry entry = sending.record->find(key);
@@ -221,7 +226,7 @@ MailSent sendRecorded(const SendingFor& sending, const std::string& key, const s
         throw ComException(E_FAIL, "cannot record the sending in " + sending.record->fileName() +
                                        ": " + error + "; nothing was sent");
     try {
-        sendHtmlMail(from, to, subject, body, kind, original);
+        sendHtmlMail(from, to, subject, body, text, kind, original);
     } catch (const ComException& e) {
         // Cut off after it had the whole mail: the "handed" line stays the last, so the
         // mail is never sent again, and the message is kept.
@@ -282,38 +287,57 @@ const std::string& sendmailCommand() {
 ForwardBody composeForwardBody(IMimeMessage* message) {
     MessageBody found = messageBody(message);
     std::string body = found.found ? wideToUtf8(found.text) : std::string();
-    if (!found.isHtml)
+    // The plain text of an HTML body: its visible text, of as much of it as the
+    // classifier reads (the HTML parser needs many bytes per byte of source).
+    std::string plainBody = body;
+    if (found.isHtml) {
+        try {
+            plainBody =
+                htmlToUtf8Text(wideToUtf8(messageBody(message, maxClassifiedText).text), false);
+        } catch (const ComException& e) {
+            // The HTML part still carries the body: the mail goes out all the same.
+            debugLog("ZELKO: no plain text of the HTML body: %s", e.what());
+            plainBody.clear();
+        }
+    } else {
         body = textToHtml(body);
+    }
 
     ForwardBody result;
     result.subject = headerText(message, PID_HDR_SUBJECT);
-    std::string table = "<table>";
-    table += row(locText("mail.from"), escapeHtml(headerText(message, PID_HDR_FROM)));
-    table += row(locText("mail.to"), escapeHtml(headerText(message, PID_HDR_TO)));
+    std::string table = "<table>", lines;
+    auto add = [&](const std::string& label, const std::string& value) {
+        table += row(label, escapeHtml(value));
+        lines += label + " " + value + "\n";
+    };
+    add(locText("mail.from"), headerText(message, PID_HDR_FROM));
+    add(locText("mail.to"), headerText(message, PID_HDR_TO));
     FILETIME time;
     if (headerTime(message, PID_ATT_RECVTIME, &time))
-        table += row(locText("mail.received"), timeText(time));
+        add(locText("mail.received"), formatMailDate(time));
     if (headerTime(message, PID_HDR_DATE, &time))
-        table += row(locText("mail.sent"), timeText(time));
+        add(locText("mail.sent"), formatMailDate(time));
     table += "<tr><td colspan=2>-----</td>";
     table += "</table>";
     result.body = table + body;
+    result.text = plainLines(lines + "-----\n" + plainBody);
     return result;
 }
 
 std::string composeReplyText(const RefsPtr& folders) {
     std::string text = textToHtml(locText("mail.answer.header"));
-    for (int i = 0; i < refsCount(folders); ++i) {
-        auto* folder = (*folders)[static_cast<std::size_t>(i)].as<NeuronOut>();
-        if (!folder)
-            continue;
-        std::string answer = folder->getAnswer();
-        if (answer.empty())
-            answer = locText("mail.answer.folder", folder->getName());
-        text += textToHtml(trimText(answer)) + "<br><br>";
-    }
+    for (const std::string& answer : answerBlocks(folders))
+        text += textToHtml(answer) + "<br><br>";
     text += textToHtml(locText("mail.answer.footer"));
     return text;
+}
+
+std::string composeReplyPlainText(const RefsPtr& folders) {
+    std::string text = locText("mail.answer.header");
+    for (const std::string& answer : answerBlocks(folders))
+        text += answer + "\r\n\r\n";
+    text += locText("mail.answer.footer");
+    return plainLines(text);
 }
 
 MailSent forwardMessage(IMimeMessage* message, const std::string& from, const RefsPtr& folders,
@@ -330,9 +354,9 @@ MailSent forwardMessage(IMimeMessage* message, const std::string& from, const Re
         std::string to = joinTexts(folder->getEmails(), ";");
         if (to.empty())
             continue;
-        join(all,
-             sendRecorded(sending, SentMailRecord::key(key, "forward\n" + to), "forward", from, to,
-                          forward.subject, forward.body, AutoSubmitted::Generated, original));
+        join(all, sendRecorded(sending, SentMailRecord::key(key, "forward\n" + to), "forward", from,
+                               to, forward.subject, forward.body, forward.text,
+                               AutoSubmitted::Generated, original));
     }
     return all;
 }
@@ -345,9 +369,10 @@ MailSent replyToMessage(IMimeMessage* message, const std::string& from, const Re
     ForwardBody forward = composeForwardBody(message);
     std::string reply = composeReplyText(folders);
     std::string key = sending.record ? messageKey(message) : std::string();
-    return sendRecorded(sending, SentMailRecord::key(key, "answer\n" + recipient.address), "answer",
-                        from, recipient.address, forward.subject,
-                        "<p>" + reply + "</p>" + forward.body, AutoSubmitted::Replied);
+    return sendRecorded(
+        sending, SentMailRecord::key(key, "answer\n" + recipient.address), "answer", from,
+        recipient.address, forward.subject, "<p>" + reply + "</p>" + forward.body,
+        composeReplyPlainText(folders) + "\n\n" + forward.text, AutoSubmitted::Replied);
 }
 
 AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from) {
@@ -378,7 +403,8 @@ AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from) 
 }
 
 void sendHtmlMail(const std::string& from, const std::string& to, const std::string& subject,
-                  const std::string& body, AutoSubmitted kind, const std::string& original) {
+                  const std::string& body, const std::string& text, AutoSubmitted kind,
+                  const std::string& original) {
     std::string document = "<HTML><HEAD>"
                            "<META http-equiv=Content-Type content='text/html; charset=UTF-8'>"
                            "</HEAD><BODY>" +
@@ -393,6 +419,8 @@ void sendHtmlMail(const std::string& from, const std::string& to, const std::str
     };
     check(sender->Create(0, 0, &handle));
     check(sender->SetBody(handle, utf8ToWide(document), "text", "html", &result));
+    if (!text.empty())
+        check(sender->SetBody(handle, utf8ToWide(text), "text", "plain", &result));
     check(sender->SetHeader(handle, PID_HDR_SUBJECT, utf8ToWide(subject), &result));
     check(sender->SetHeader(handle, PID_HDR_FROM, utf8ToWide(from), &result));
     check(sender->SetHeader(handle, PID_HDR_TO, utf8ToWide(to), &result));

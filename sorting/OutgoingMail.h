@@ -7,9 +7,10 @@
 #include <string>
 
 // The mail the sorter sends of its own: forwards to a folder's relevant persons and
-// automatic answers to the sender. Both are HTML: the answer text (replies only), a
-// table of the arrived message's header fields, then its body; a forward carries the
-// arrived message itself too, whole, as an attached message/rfc822 part.
+// automatic answers to the sender. Both are HTML with the same in plain text as its
+// alternative: the answer text (replies only), a table of the arrived message's header
+// fields (times as in a mail's Date field), then its body; a forward carries the arrived
+// message itself too, whole, as an attached message/rfc822 part.
 
 // The command the sending component hands each message to; set once at start-up
 // (defaultSendmailCommand() unless set).
@@ -19,6 +20,7 @@ const std::string& sendmailCommand();
 struct ForwardBody {
     std::string subject; // the arrived message's subject, unchanged (UTF-8)
     std::string body;    // the header table followed by the body, HTML (UTF-8)
+    std::string text;    // the same as plain text: "label value" lines, "-----", the body
 };
 
 // The header table and the arrived message's body (HTML unchanged, plain text
@@ -27,6 +29,8 @@ ForwardBody composeForwardBody(IMimeMessage* message);
 // The localised header, one answer block per chosen folder (each followed by
 // "<br><br>"), the localised footer.
 std::string composeReplyText(const RefsPtr& folders);
+// The same as plain text, each answer block followed by an empty line.
+std::string composeReplyPlainText(const RefsPtr& folders);
 
 class SentMailRecord;
 
@@ -72,11 +76,13 @@ AnswerRecipient answerRecipient(IMimeMessage* message, const std::string& from);
 // What the Auto-Submitted header of a sent message says.
 enum class AutoSubmitted { Generated, Replied };
 
-// Wraps body into the sent document and sends it, with original (the arrived message's
-// bytes) attached when not empty; every failure raises ComException whose text says what
-// failed (the command and its exit status for sending).
+// Wraps body into the sent document and sends it, with text as its plain-text
+// alternative when not empty and original (the arrived message's bytes) attached when not
+// empty; every failure raises ComException whose text says what failed (the command and
+// its exit status for sending).
 void sendHtmlMail(const std::string& from, const std::string& to, const std::string& subject,
-                  const std::string& body, AutoSubmitted kind, const std::string& original = {});
+                  const std::string& body, const std::string& text, AutoSubmitted kind,
+                  const std::string& original = {});
 
 // Why a message must not be answered automatically, or empty when it may be: it is
 // automatic mail itself (an Auto-Submitted header other than "no", Precedence bulk, junk

@@ -167,3 +167,19 @@ FILETIME dateTimeToFileTime(DateTime value) {
         days * msPerDay + ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
     return fileTimeFromTicks(ms < 0 ? 0 : static_cast<std::uint64_t>(ms) * 10000);
 }
+
+std::string formatMailDate(const FILETIME& ft) {
+    static const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::int64_t seconds = static_cast<std::int64_t>(fileTimeTicks(ft) / 10000000);
+    std::int64_t days = seconds / 86400 + daysFromCivil(1601, 1, 1); // since 1970-01-01
+    std::int64_t ofDay = seconds % 86400;
+    int y = 0, m = 0, d = 0;
+    civilFromDays(days, y, m, d);
+    // 1970-01-01 was a Thursday; days is never below the count of 1601-01-01.
+    int weekday = static_cast<int>(((days % 7) + 7 + 4) % 7);
+    return formatString("%s, %02d %s %04d %02d:%02d:%02d +0000", weekdays[weekday], d,
+                        months[m - 1], y, static_cast<int>(ofDay / 3600),
+                        static_cast<int>(ofDay / 60 % 60), static_cast<int>(ofDay % 60));
+}

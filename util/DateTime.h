@@ -44,3 +44,6 @@ DateTime parseTimeStamp(const std::string& text, DateTime defaultValue);
 // milliseconds dropped.
 DateTime fileTimeToDateTime(const FILETIME& ft);
 FILETIME dateTimeToFileTime(DateTime value);
+// A UTC FILETIME as a mail's date ("Tue, 08 Dec 2026 14:03:00 +0000"): English names
+// whatever the locale, fractions of a second dropped.
+std::string formatMailDate(const FILETIME& ft);

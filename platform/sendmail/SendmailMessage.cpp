@@ -209,9 +209,21 @@ HRESULT SendmailMessage::SetBody(std::uint32_t handle, const std::u16string& tex
                                  const char* primary, const char* sub, std::uint32_t* result) {
     if (!validHandle(handle))
         return fail(E_INVALIDARG, "SetBody: no message created");
-    body = wideToUtf8(text);
-    bodyType = primary ? primary : "text";
-    bodySubtype = sub ? sub : "plain";
+    std::string type = primary ? primary : "text", subtype = sub ? sub : "plain";
+    // A plain text beside an HTML body is its alternative, in whichever order they come.
+    bool alternative = type == "text" && (subtype == "plain" || subtype == "html") &&
+                       bodyType == "text" && bodySubtype != subtype && !body.empty();
+    if (alternative && subtype == "plain") {
+        plainBody = wideToUtf8(text);
+    } else {
+        if (alternative)
+            plainBody = std::move(body);
+        else
+            plainBody.clear();
+        body = wideToUtf8(text);
+        bodyType = type;
+        bodySubtype = subtype;
+    }
     if (result)
         *result = 0;
     return S_OK;
@@ -271,17 +283,28 @@ std::string SendmailMessage::render() {
     for (const auto& [name, value] : extraHeaders)
         g_mime_object_set_header(GMIME_OBJECT(message.get()), name.c_str(), value.c_str(), "utf-8");
 
-    GPtr<GMimeTextPart> part(g_mime_text_part_new_with_subtype(bodySubtype.c_str()));
-    g_mime_text_part_set_text(part.get(), body.c_str());
-    g_mime_text_part_set_charset(part.get(), "utf-8");
-    g_mime_object_encode(GMIME_OBJECT(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+    auto textPart = [](const char* subtype, const std::string& text) {
+        GPtr<GMimeTextPart> part(g_mime_text_part_new_with_subtype(subtype));
+        g_mime_text_part_set_text(part.get(), text.c_str());
+        g_mime_text_part_set_charset(part.get(), "utf-8");
+        g_mime_object_encode(GMIME_OBJECT(part.get()), GMIME_ENCODING_CONSTRAINT_7BIT);
+        return GPtr<GMimeObject>(GMIME_OBJECT(part.release()));
+    };
+    GPtr<GMimeObject> part = textPart(bodySubtype.c_str(), body);
+    if (!plainBody.empty()) {
+        // The plain text first: a reader shows the last alternative it can.
+        GPtr<GMimeMultipart> alternative(g_mime_multipart_new_with_subtype("alternative"));
+        g_mime_multipart_add(alternative.get(), textPart("plain", plainBody).get());
+        g_mime_multipart_add(alternative.get(), part.get());
+        part.reset(GMIME_OBJECT(alternative.release()));
+    }
     if (attached.empty()) {
-        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(part.get()));
+        g_mime_message_set_mime_part(message.get(), part.get());
     } else {
         // The arrived message as its bytes, not parsed and written again: what arrives
         // is what was forwarded, attachments and all.
         GPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
-        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
+        g_mime_multipart_add(mixed.get(), part.get());
         GPtr<GMimePart> original(g_mime_part_new_with_type("message", "rfc822"));
         GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(
             reinterpret_cast<const char*>(attached.data()), attached.size()));

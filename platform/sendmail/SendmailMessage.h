@@ -38,6 +38,7 @@ private:
     std::string bodyType = "text";
     std::string bodySubtype = "html";
     std::string body;
+    std::string plainBody; // the plain-text alternative of an HTML body; empty when none
     std::string subject, from, to;
     std::string attached; // an arrived message, whole; empty when none
     std::vector<std::pair<std::string, std::string>> extraHeaders;

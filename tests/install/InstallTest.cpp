@@ -153,6 +153,39 @@ TEST_F(Installed, SystemUnitsStartTheLmtpServiceOnItsSocket) {
     EXPECT_EQ(out(), "");
 }
 
+// The prefix given only at install time, stripped: the units name the programs where that
+// prefix put them, systemd reads the user unit without a complaint, and the programs carry
+// no debugging sections or symbol table.
+TEST(InstalledAtAnotherPrefix, UnitsNameItsProgramsAndTheProgramsAreStripped) {
+    TempFolder folder("install-prefix");
+    std::string prefix = folder.file("opt/brevalo"), out = folder.file("out");
+    auto run = [&](const std::string& command) {
+        return exitStatus(std::system((command + " > " + shellQuoted(out) + " 2>&1").c_str()));
+    };
+    ASSERT_EQ(run(shellQuoted(BREVALO_CMAKE) + " --install " + shellQuoted(BREVALO_BUILD_DIR) +
+                  " --strip --prefix " + shellQuoted(prefix)),
+              0)
+        << readFile(out);
+    std::string cli = prefix + "/" BREVALO_BINDIR "/brevalo-cli";
+    std::string user = prefix + "/" BREVALO_DATADIR "/systemd/user/brevalo-sort.service";
+    for (auto [unit, command] : {std::pair<std::string, std::string>{user, " sort\n"},
+                                 {prefix + "/lib/systemd/system/brevalo-lmtp.service", " lmtp\n"}})
+        EXPECT_NE(readFile(unit).find("\nExecStart=" + cli + command), std::string::npos)
+            << readFile(unit);
+    if (std::system("systemd-analyze --version > /dev/null 2>&1") == 0) {
+        EXPECT_EQ(run("systemd-analyze verify --man=no " + shellQuoted(user)), 0) << readFile(out);
+        EXPECT_EQ(readFile(out), "");
+    }
+    for (const char* program : {"brevalo", "brevalo-cli"}) {
+        ASSERT_EQ(run("readelf -S -W " + shellQuoted(prefix + "/" BREVALO_BINDIR "/" + program)), 0)
+            << readFile(out);
+        std::string sections = readFile(out);
+        EXPECT_NE(sections.find(" .text "), std::string::npos) << sections;
+        EXPECT_EQ(sections.find(" .debug_info "), std::string::npos) << program;
+        EXPECT_EQ(sections.find(" .symtab "), std::string::npos) << program;
+    }
+}
+
 // Without BREVALO_HOME the installed tool keeps the net in ~/.config/brevalo (made at its
 // first start) and its state in ~/.local/state/brevalo, and says nothing on standard error
 // while it sorts.

@@ -519,3 +519,49 @@ TEST(SentMail, ATornLineIsCutOffNotCompleted) {
         EXPECT_EQ(SentMailRecord(file).find(torn).state, SentMailRecord::State::None) << c.name;
     }
 }
+
+// A forward (job variant 2) and an answer (3) as sent: the subject unchanged (a "Re:"
+// not doubled, other text encoded), the plain text first beside the HTML, mail dates.
+struct FormCase {
+    const char *name, *subject, *body, *type, *plainBody;
+    int variant;
+};
+
+void PrintTo(const FormCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class SentMailForm : public AnsweringWorld, public testing::WithParamInterface<FormCase> {};
+
+TEST_P(SentMailForm, CarriesPlainTextFirstAndMailDates) {
+    const FormCase& c = GetParam();
+    std::size_t before = world->sent().size();
+    world->net->setJobVariant(c.variant);
+    world->arrive(world->deliver(mailText(c.subject, c.body, "", "ann@example.org", c.type)));
+    world->net->setJobVariant(3);
+    ASSERT_EQ(world->sent().size(), before + 1);
+    SortingWorld::Sent sent = world->sent().back();
+    EXPECT_EQ(sent.subject, c.subject);
+    std::string headers = sent.raw.substr(0, sent.raw.find("\n\n"));
+    EXPECT_TRUE(std::all_of(headers.begin(), headers.end(), [](char b) { return b > 0; }));
+    EXPECT_NE(sent.raw.find("Content-Type: multipart/alternative"), std::string::npos);
+    EXPECT_LT(sent.raw.find("Content-Type: text/plain"), sent.raw.find("Content-Type: text/html"));
+    com_ptr<IMimeMessage> message;
+    ASSERT_EQ(MimeOleCreateMessage(sent.raw, FILETIME{}, message.out()), S_OK);
+    std::string text;
+    ASSERT_EQ(message->GetTextBodyUtf8(TXT_PLAIN, &text), S_OK) << sent.raw;
+    EXPECT_NE(
+        text.find("Sent: Mon, 07 Dec 2026 10:11:12 +0000\r\n-----\r\n" + std::string(c.plainBody)),
+        std::string::npos)
+        << text;
+    EXPECT_NE(sent.htmlBody.find("<td>Mon, 07 Dec 2026 10:11:12 +0000</td>"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SentMailForm,
+    testing::Values(FormCase{"forward", "Re: Invoice 7", "An invoice.", "text/plain", "An invoice.",
+                             2},
+                    FormCase{"answer_html", "Rechnung f\xc3\xbcr Dezember",
+                             "<p>An <b>invoice</b> &amp; more</p>", "text/html; charset=utf-8",
+                             "An invoice & more", 3}),
+    [](const testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });

@@ -37,7 +37,7 @@ protected:
 
 } // namespace
 
-TEST_F(OutgoingMail, TimeRowsShowTheStoredTimesWithoutZoneConversion) {
+TEST_F(OutgoingMail, TimeRowsShowTheStoredTimesInUtcAsMailDates) {
     // 2026-12-07 08:15:30 UTC.
     std::uint64_t ticks = (1796631330ULL + 11644473600ULL) * 10000000ULL;
     FILETIME received{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
@@ -49,9 +49,12 @@ TEST_F(OutgoingMail, TimeRowsShowTheStoredTimesWithoutZoneConversion) {
     EXPECT_EQ(forward.subject, "Bill");
     EXPECT_EQ(forward.body, "<table><tr><td>From:</td><td>Ann &lt;ann@example.org&gt;</td>"
                             "<tr><td>To:</td><td>desk@example.org</td>"
-                            "<tr><td>Received:</td><td>12/07/26 08:15:30</td>"
-                            "<tr><td>Sent:</td><td>12/07/26 09:30:05</td>"
+                            "<tr><td>Received:</td><td>Mon, 07 Dec 2026 08:15:30 +0000</td>"
+                            "<tr><td>Sent:</td><td>Mon, 07 Dec 2026 09:30:05 +0000</td>"
                             "<tr><td colspan=2>-----</td></table>body<br>");
+    EXPECT_EQ(forward.text, "From: Ann <ann@example.org>\nTo: desk@example.org\n"
+                            "Received: Mon, 07 Dec 2026 08:15:30 +0000\n"
+                            "Sent: Mon, 07 Dec 2026 09:30:05 +0000\n-----\nbody\n");
 }
 
 TEST_F(OutgoingMail, MessageWithoutDateHasNoSentRow) {
