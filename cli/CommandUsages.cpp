@@ -170,7 +170,13 @@ void CommandUsages::printOverview(std::FILE* stream) {
 void CommandUsages::printCommand(const CommandUsage& usage, std::FILE* stream) {
     std::fprintf(stream, "Usage: brevalo-cli %s%s%s\n\n", usage.name, *usage.synopsis ? " " : "",
                  usage.synopsis);
-    printIndented(usage.description, "", stream);
+    // Alone, the overview's description reads as a sentence.
+    std::string sentence = usage.description;
+    if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z')
+        sentence[0] = static_cast<char>(sentence[0] - 'a' + 'A');
+    if (!sentence.empty() && sentence.back() != '.')
+        sentence += '.';
+    printIndented(sentence.c_str(), "", stream);
     std::fputs("\nOptions:\n", stream);
     std::fputs(usage.options, stream);
     // The help line's meaning stands in the options' column.
