@@ -55,6 +55,15 @@ int findInput(const Net& net, const std::string& name) {
     return -1;
 }
 
+// A folder or stimulation added or removed changes what the network's outputs or inputs
+// mean: the old network, even where its sizes still fit, would sort into the wrong folders.
+const char* const notLearned =
+    "the net is not learned now: mail stays in the inbox until brevalo-cli learn";
+
+void forgetNetwork(Net& net) {
+    net.setNetwork(nullptr);
+}
+
 int save(const ProgramEnvironment& environment, Net& net, const char* command) {
     std::string failure;
     if (net.save(&failure))
@@ -166,11 +175,12 @@ int folderCommand(const ProgramEnvironment& environment, const Arguments& argume
         if (index < 0)
             return failed("folder", "the net has no target folder named " + shown(name));
         net.removeOutput(index);
+        forgetNetwork(net);
         if (int status = save(environment, net, "folder"))
             return status;
         std::printf("removed the target folder %s; its learning messages keep their other "
-                    "folders; learn the net again: brevalo-cli learn\n",
-                    shown(name).c_str());
+                    "folders; %s\n",
+                    shown(name).c_str(), notLearned);
         return exitOk;
     }
     if (index >= 0)
@@ -179,11 +189,12 @@ int folderCommand(const ProgramEnvironment& environment, const Arguments& argume
     folder->setEmails(reading.addresses);
     folder->setAnswer(reading.answer);
     net.addOutput(folder.get());
+    forgetNetwork(net);
     if (int status = save(environment, net, "folder"))
         return status;
     std::printf("added the target folder %s; give it learning messages: brevalo-cli assign %s "
-                "MESSAGE... (or --from-folder STOREFOLDER %s)\n",
-                shown(name).c_str(), shown(name).c_str(), shown(name).c_str());
+                "MESSAGE... (or --from-folder STOREFOLDER %s); %s\n",
+                shown(name).c_str(), shown(name).c_str(), shown(name).c_str(), notLearned);
     return exitOk;
 }
 
@@ -237,27 +248,33 @@ int stimulationCommand(const ProgramEnvironment& environment, const Arguments& a
                                                  shown(pattern));
             stimulation->removeRegex(static_cast<int>(found - held.begin()));
         }
-        if (patterns.empty())
+        if (patterns.empty()) {
             net.removeInput(index);
+            forgetNetwork(net);
+        }
         if (int status = save(environment, net, "stimulation"))
             return status;
-        std::printf("removed %s; learn the net again: brevalo-cli learn\n",
+        std::printf("removed %s; %s\n",
                     patterns.empty() ? ("the stimulation " + shown(name)).c_str()
                                      : (std::to_string(patterns.size()) + " pattern" +
                                         (patterns.size() == 1 ? "" : "s") + " of " + shown(name))
-                                           .c_str());
+                                           .c_str(),
+                    patterns.empty() ? notLearned : "learn the net again: brevalo-cli learn");
         return exitOk;
     }
     ref_ptr<NeuronIn> stimulation = index >= 0 ? net.getInput(index) : new NeuronIn(name);
     for (const std::string& pattern : patterns)
         stimulation->addRegex(pattern);
-    if (index < 0)
+    if (index < 0) {
         net.addInput(stimulation.get());
+        forgetNetwork(net);
+    }
     if (int status = save(environment, net, "stimulation"))
         return status;
-    std::printf("%s the stimulation %s (%d pattern%s); learn the net again: brevalo-cli learn\n",
-                index < 0 ? "added" : "extended", shown(name).c_str(), stimulation->regexCount(),
-                stimulation->regexCount() == 1 ? "" : "s");
+    std::printf("%s the stimulation %s (%d pattern%s); %s\n", index < 0 ? "added" : "extended",
+                shown(name).c_str(), stimulation->regexCount(),
+                stimulation->regexCount() == 1 ? "" : "s",
+                index < 0 ? notLearned : "learn the net again: brevalo-cli learn");
     return exitOk;
 }
 

@@ -124,6 +124,11 @@ TEST_F(NetWorld, ANetBuiltByCommandsSortsAsTheSameNetImported) {
     EXPECT_EQ(built, imported);
     EXPECT_NE(built.find("Invoices"), std::string::npos) << built;
     EXPECT_EQ(builtExport, importedExport);
+
+    // One folder swapped for another keeps the sizes, not the meaning: the old network goes.
+    ASSERT_EQ(run("folder remove Invoices"), 0) << errors();
+    ASSERT_EQ(run("folder add Sales"), 0) << errors();
+    EXPECT_EQ(run("classify --tsv " + incoming), 2) << errors();
 }
 
 // Commands that change the net at the same time each keep their change: the later one
