@@ -6,6 +6,7 @@
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
 #include "sorting/InboxMark.h"
+#include "sorting/Journal.h"
 #include "cli/CliSession.h"
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <csignal>
 #include <cstring>
 #include <poll.h>
+#include <set>
+#include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
 #include <vector>
@@ -58,9 +61,13 @@ std::vector<std::string> Sorter::sortNew(const std::vector<MESSAGEID>& ids) {
 
 Sorter::InboxPass Sorter::sortInbox() {
     InboxPass pass;
-    // What an earlier run looked at was journalled then: left again, it is not again.
-    if (context.mark)
-        context.decidedUpTo = context.mark->stored();
+    // A message an earlier run left in the inbox has its line: left again, it gets no other.
+    std::set<std::string> left;
+    if (context.journal)
+        for (const Journal::Entry& entry : context.journal->all())
+            if (entry.action == "left" && !entry.messageId.empty())
+                left.insert(entry.messageId);
+    context.leftBefore = &left;
     std::vector<MESSAGEID> ids;
     pass.listing =
         forEachMessage(context.inbox, MESSAGEID_FIRST,
@@ -72,6 +79,7 @@ Sorter::InboxPass Sorter::sortInbox() {
             pass.firstFailure = failure;
     }
     pass.messages = static_cast<int>(ids.size());
+    context.leftBefore = nullptr;
     return pass;
 }
 

@@ -69,8 +69,8 @@ MESSAGEIDLIST oneMessage(MESSAGEID& id) {
     return list;
 }
 
-bool decidedBefore(const SorterContext& context, MESSAGEID id) {
-    return context.decidedUpTo && id <= *context.decidedUpTo;
+bool leftBefore(const std::set<std::string>* left, const std::string& messageId) {
+    return left && !messageId.empty() && left->count(messageId) > 0;
 }
 
 } // namespace
@@ -98,7 +98,7 @@ std::string onStoreNotify(const SorterContext& context, std::uint32_t message,
     std::string failure;
     try {
         processNewMessage(context.store, context.net, id, context.record, context.journal,
-                          !decidedBefore(context, id));
+                          context.leftBefore);
     } catch (const ComException& e) {
         showComError(e, "Sorting a new message");
         failure = comErrorText(e);
@@ -336,7 +336,7 @@ void writeJournal(Journal* journal, const SortDecision& decision, const CarriedO
 } // namespace
 
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailRecord* record,
-                       Journal* journal, bool journalLeaving) {
+                       Journal* journal, const std::set<std::string>* left) {
     std::optional<SortDecision> idle = idleDecision(net);
     if (idle && !journal)
         return;
@@ -345,8 +345,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
     try {
         com_ptr<IStoreFolder> inbox = openInbox(store);
         if (!inbox && idle) {
-            if (journalLeaving)
-                writeJournal(journal, *idle, {}); // a paused sorter needs no inbox
+            writeJournal(journal, *idle, {}); // a paused sorter needs no inbox
             return;
         }
         if (!inbox)
@@ -358,8 +357,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             // Left alone whatever it is: a message that cannot be read is no error here.
             idle->subject = known.subject;
             idle->from = known.from;
-            if (journalLeaving)
-                writeJournal(journal, *idle, {});
+            writeJournal(journal, *idle, {});
             return;
         }
         checkHr(read, formatString("read the headers of inbox message %u", id));
@@ -372,7 +370,7 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
                                                 messageInputs(net, message.get(), known.subject));
         known = decision;
         if (decision.action == SortDecision::Action::Leave) {
-            if (journalLeaving)
+            if (!leftBefore(left, decision.messageId))
                 writeJournal(journal, decision, {});
             return;
         }
@@ -683,8 +681,8 @@ std::vector<std::string> processBatch(const SorterContext& context,
             else
                 item.decision = decideOnMessage(net, nullptr, item.decision, reading.inputs);
             const SortDecision& decision = item.decision;
-            item.journal =
-                decision.action != SortDecision::Action::Leave || !decidedBefore(context, id);
+            item.journal = decision.action != SortDecision::Action::Leave ||
+                           !leftBefore(context.leftBefore, decision.messageId);
             if (decision.copy && decision.remove && !decision.forward && !decision.answer) {
                 item.grouped = true;
             } else if (decision.action != SortDecision::Action::Leave) {

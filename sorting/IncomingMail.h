@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,9 @@ struct SorterContext {
     InboxMark* mark = nullptr;
     SentMailRecord* record = nullptr;
     Journal* journal = nullptr;
-    // Messages up to this id were decided on by an earlier run (sort --once looks at every
-    // inbox message, each time): one left in the inbox again is not journalled again.
-    std::optional<MESSAGEID> decidedUpTo = std::nullopt;
+    // The Message-IDs the journal already has a "left" line for (sort --once looks at every
+    // inbox message, each time): one of them left in the inbox again is not journalled again.
+    const std::set<std::string>* leftBefore = nullptr;
 };
 
 // The handler of the inbox's notifications (2674, 2675, 2677, 2678): logs each one and
@@ -73,11 +74,11 @@ std::vector<std::string> processNewMessagesInBatches(const SorterContext& contex
 // ComException (whatever was done before stays done). With a record, no mail is sent
 // twice for the message (variants 2 and 3 send before the message leaves the inbox).
 // With a journal, every decision is written to it, a failure included, and a message
-// that undo moved back into the inbox stays there. Without journalLeaving, a decision to
-// leave the message in the inbox is not written (an earlier run wrote it).
+// that undo moved back into the inbox stays there. A decision to leave a message whose
+// Message-ID is in leftBefore is not written (an earlier run wrote it).
 void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id,
                        SentMailRecord* record = nullptr, Journal* journal = nullptr,
-                       bool journalLeaving = true);
+                       const std::set<std::string>* leftBefore = nullptr);
 
 // The rules that need no message: sorting off, outside the sorting period (read on the
 // sorter clock), the net not learned. A decision to leave the message, or none.
