@@ -16,11 +16,52 @@ bool wantsHelp(int argc, const char* const* argv) {
     return false;
 }
 
+namespace {
+
+// The toolkit's own options, which it reads itself (a desktop session that restores the
+// program passes -session; people choose a style or a platform): with a value, and without.
+constexpr const char* toolkitOptionsWithValue[] = {"-session",
+                                                   "-platform",
+                                                   "-platformpluginpath",
+                                                   "-platformtheme",
+                                                   "-plugin",
+                                                   "-display",
+                                                   "-geometry",
+                                                   "-qwindowgeometry",
+                                                   "-qwindowtitle",
+                                                   "-qwindowicon",
+                                                   "-style",
+                                                   "-stylesheet",
+                                                   "-name",
+                                                   "-title"};
+constexpr const char* toolkitFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+
+// The option without a second leading dash: the toolkit takes both forms.
+std::string_view singleDash(const char* argument) {
+    std::string_view option(argument);
+    if (option.size() > 2 && option.starts_with("--"))
+        option.remove_prefix(1);
+    return option;
+}
+
+} // namespace
+
+const char* platformArgument(int argc, const char* const* argv) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (singleDash(argv[i]) == "-platform")
+            return argv[i + 1];
+    return nullptr;
+}
+
 const char* unknownArgument(int argc, const char* const* argv) {
     for (int i = startsHidden(argc, argv) ? 2 : 1; i < argc; ++i) {
-        // A desktop session that restores the program passes the session id it was given;
-        // the application takes it itself.
-        if (std::strcmp(argv[i], "-session") == 0 && i + 1 < argc) {
+        std::string_view option = singleDash(argv[i]);
+        if (std::find(std::begin(toolkitFlags), std::end(toolkitFlags), option) !=
+            std::end(toolkitFlags))
+            continue;
+        if (i + 1 < argc &&
+            std::find(std::begin(toolkitOptionsWithValue), std::end(toolkitOptionsWithValue),
+                      option) != std::end(toolkitOptionsWithValue)) {
             ++i;
             continue;
         }

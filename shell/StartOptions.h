@@ -8,9 +8,11 @@ bool startsHidden(int argc, const char* const* argv);
 
 // "--help" or "-h" as any argument: print the usage and exit instead of starting.
 bool wantsHelp(int argc, const char* const* argv);
-// The first argument the program does not take ("-hide" is taken only first; "-session"
-// and its value anywhere), or null.
+// The first argument the program does not take ("-hide" is taken only first; the toolkit's
+// own options, such as "-session ID" or "-platform NAME", anywhere), or null.
 const char* unknownArgument(int argc, const char* const* argv);
+// The value of a "-platform NAME" argument, or null.
+const char* platformArgument(int argc, const char* const* argv);
 // The usage text of the tray program.
 const char* trayUsage();
 

@@ -719,7 +719,11 @@ void TSettingForm::Restore1Click() {
 }
 
 void TSettingForm::Exit1Click() {
-    // exit(), not quit(): quit() asks the windows to close, and this one only hides.
+    // exit(), not quit(): quit() asks the windows to close, and this one only hides. The
+    // others are asked first: one that keeps unsaved changes open keeps the program too.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isVisible() && !window->inherits("QMenu") && !window->close())
+            return;
     QCoreApplication::exit(0);
 }
 

@@ -179,8 +179,9 @@ int main(int argc, char** argv) {
         return 64;
     }
     // Qt would abort with a page of text; a person over SSH gets one line.
-    std::string noDisplay = missingDisplay(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
-                                           std::getenv("WAYLAND_DISPLAY"));
+    const char* platform = platformArgument(argc, argv);
+    std::string noDisplay = missingDisplay(platform ? platform : std::getenv("QT_QPA_PLATFORM"),
+                                           std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
     if (!noDisplay.empty()) {
         std::fprintf(stderr, "brevalo: %s\n", noDisplay.c_str());
         return 1;

@@ -47,6 +47,33 @@ INSTANTIATE_TEST_SUITE_P(
                     HideCase{"double_dash", {"--hide"}, false}),
     [](const testing::TestParamInfo<HideCase>& info) { return std::string(info.param.name); });
 
+// The toolkit's own options pass, with their values; anything else is named.
+struct ArgumentCase {
+    const char* name;
+    std::vector<const char*> arguments;
+    const char* unknown; // null: every argument taken
+};
+
+class UnknownArgument : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(UnknownArgument, IsTheFirstNeitherOursNorTheToolkits) {
+    std::vector<const char*> argv{"brevalo"};
+    argv.insert(argv.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    const char* found = unknownArgument(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(found ? std::string(found) : "", GetParam().unknown ? GetParam().unknown : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnknownArgument,
+    testing::ValuesIn(std::vector<ArgumentCase>{
+        {"hide_style_session", {"-hide", "-style", "Fusion", "-session", "s1"}, nullptr},
+        {"double_dash_toolkit", {"--platform", "offscreen", "--reverse"}, nullptr},
+        {"value_missing", {"-style"}, "-style"},
+        {"value_is_not_an_option", {"-platform", "xcb", "--bogus"}, "--bogus"},
+        {"hide_not_first", {"-reverse", "-hide"}, "-hide"},
+        {"operand", {"inbox"}, "inbox"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- The running program
 
 // Waits for a condition; the limit only keeps a broken program from hanging the test.
