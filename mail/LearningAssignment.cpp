@@ -35,16 +35,21 @@ std::string realPath(const std::string& path) {
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-bool allDigits(const std::string& text) {
-    return !text.empty() && text.size() < 10 &&
-           text.find_first_not_of("0123456789") == std::string::npos;
+// A store id: 1 to 10 digits and at most 2^32 - 1 (ids are 32 bits).
+bool storeIdText(const std::string& text) {
+    return !text.empty() && text.size() <= 10 &&
+           text.find_first_not_of("0123456789") == std::string::npos &&
+           std::strtoull(text.c_str(), nullptr, 10) <= 0xffffffffull;
 }
 
 } // namespace
 
 int LearningAssignment::find(const Net& net, IStoreNamespace* store, const std::string& reference,
                              std::string& problem) {
-    if (allDigits(reference)) {
+    // A file of that name in the current folder is the file, even with a name of digits.
+    std::error_code error;
+    bool isFile = std::filesystem::is_regular_file(reference, error);
+    if (!isFile && storeIdText(reference)) {
         int index = net.findFile(std::to_string(std::strtoul(reference.c_str(), nullptr, 10)));
         if (index < 0)
             problem = "the learning folder holds no message of id " + reference;
@@ -52,9 +57,7 @@ int LearningAssignment::find(const Net& net, IStoreNamespace* store, const std::
     }
     com_ptr<IStoreFolder> folder = learningFolder(net, store);
     std::string key;
-    std::error_code error;
-    std::string file =
-        std::filesystem::is_regular_file(reference, error) ? realPath(reference) : "";
+    std::string file = isFile ? realPath(reference) : "";
     if (!file.empty()) {
         for (int f = 0; f < net.fileCount(); ++f) {
             std::string path;

@@ -294,6 +294,9 @@ ForwardBody composeForwardBody(IMimeMessage* message) {
         try {
             plainBody =
                 htmlToUtf8Text(wideToUtf8(messageBody(message, maxClassifiedText).text), false);
+            // The HTML part and the attached original are whole: the reader sees the cut.
+            if (found.text.size() > maxClassifiedText)
+                plainBody += "\n[\u2026]";
         } catch (const ComException& e) {
             // The HTML part still carries the body: the mail goes out all the same.
             debugLog("ZELKO: no plain text of the HTML body: %s", e.what());
