@@ -322,7 +322,7 @@ int assignCommand(const ProgramEnvironment& environment, const Arguments& argume
             LearningAssignment::FromFolder result =
                 LearningAssignment::fromFolder(net, session.store(), source, target.get());
             assigned = result.assigned;
-            already = result.messages - result.assigned;
+            already = result.hadIt;
             if (result.copied > 0)
                 std::printf("copied %d message%s of %s into the learning folder\n", result.copied,
                             result.copied == 1 ? "" : "s", shown(storeFolder).c_str());

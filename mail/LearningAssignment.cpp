@@ -125,9 +125,12 @@ LearningAssignment::FromFolder LearningAssignment::fromFolder(Net& net, IStoreNa
     }
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
-        if (entry->indexOfTarget(target) >= 0 ||
-            !wanted.count(keyOf(learning.get(), storeIdFromText(entry->getId()))))
+        if (!wanted.count(keyOf(learning.get(), storeIdFromText(entry->getId()))))
             continue;
+        if (entry->indexOfTarget(target) >= 0) {
+            ++result.hadIt;
+            continue;
+        }
         entry->addTarget(target);
         ++result.assigned;
     }

@@ -23,6 +23,7 @@ public:
         int messages = 0; // in the store folder
         int copied = 0;   // into the learning folder (the others were there already)
         int assigned = 0; // learning messages that gained the target
+        int hadIt = 0;    // learning messages of the source's that had the target already
     };
     // Copies every message of the source folder that the learning folder lacks (by
     // Message-ID, else digest) into it, rebuilds the learning set from the folder and the
