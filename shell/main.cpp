@@ -82,9 +82,13 @@ void quitOnSignals(QObject* owner) {
 int raiseRunningCopy(int argc, char** argv, const SingleInstance& guard) {
     QCoreApplication application(argc, argv);
     QString socket = ShowRequestServer::socketPathFor(QString::fromStdString(guard.path()));
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    // The running copy listens once its window exists, after sorting what arrived while it
+    // was not running: a large inbox, or a question it asks, can take a while.
+    for (int attempt = 0; attempt < 300; ++attempt) {
         if (ShowRequestServer::send(socket, ShowRequestServer::showRequest))
             return 0;
+        if (attempt == 10)
+            std::fprintf(stderr, "brevalo: waiting for the running copy to answer\n");
         QThread::msleep(200);
     }
     std::fprintf(stderr, "brevalo: another copy is running but does not answer on %s\n",
@@ -189,6 +193,12 @@ int main(int argc, char** argv) {
     CoInitialize(nullptr);
     SingleInstance guard("__zelko");
     if (!guard.acquire()) {
+        if (!guard.error().empty()) {
+            std::fprintf(stderr, "brevalo: cannot tell whether another copy runs: %s\n",
+                         guard.error().c_str());
+            CoUninitialize();
+            return 1;
+        }
         int result = raiseRunningCopy(argc, argv, guard);
         CoUninitialize();
         return result;
