@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     CoInitialize(nullptr);
     SingleInstance guard("__zelko");
     if (!guard.acquire()) {
-        if (!guard.error().empty()) {
+        if (!guard.heldElsewhere()) {
             std::fprintf(stderr, "brevalo: cannot tell whether another copy runs: %s\n",
                          guard.error().c_str());
             CoUninitialize();

@@ -33,8 +33,9 @@ bool SingleInstance::acquire() {
         return false;
     }
     if (flock(opened, LOCK_EX | LOCK_NB) != 0) {
-        failure = errno == EWOULDBLOCK ? "another instance holds " + file
-                                       : "flock(" + file + ") failed: " + std::strerror(errno);
+        heldByAnother = errno == EWOULDBLOCK;
+        failure = heldByAnother ? "another instance holds " + file
+                                : "flock(" + file + ") failed: " + std::strerror(errno);
         close(opened);
         return false;
     }

@@ -18,6 +18,9 @@ public:
     void release();
     bool held() const { return fd >= 0; }
     const std::string& error() const { return failure; }
+    // After a failed acquire(): whether another process holds the guard (else error() is
+    // why the lock could not be tried at all).
+    bool heldElsewhere() const { return heldByAnother; }
     // $XDG_RUNTIME_DIR/<name>.lock, else /tmp/<name>-<uid>.lock.
     std::string path() const;
 
@@ -25,4 +28,5 @@ private:
     std::string name;
     int fd = -1;
     std::string failure;
+    bool heldByAnother = false;
 };
