@@ -4,6 +4,7 @@
 #include "util/Exception.h"
 #include "util/Log.h"
 #include "util/Text.h"
+#include "platform/lock/FileLock.h"
 #include "platform/profile/Loc.h"
 #include "core/LearningSetCheck.h"
 #include "core/MatchBudget.h"
@@ -914,6 +915,16 @@ void TMain::FileSelectFolderExecute() {
 }
 
 void TMain::FileSaveExecute() {
+    // A command changing the net (brevalo-cli learn, assign, import) writes the whole file
+    // when it ends: saving now would be lost under it, or undo it.
+    FileLock changeLock(net ? net->getFileName() + ".change-lock" : std::string());
+    if (net && !changeLock.acquire(false)) {
+        reportError("Error", changeLock.error().empty()
+                                 ? "The network was not saved: a brevalo-cli command is changing " +
+                                       net->getFileName() + ". Save again once it has ended."
+                                 : "The network was not saved: " + changeLock.error());
+        return;
+    }
     if (net && !net->save()) {
         // The file keeps its old content: the changes stay unsaved.
         reportError("Error", "The network could not be saved to " + net->getFileName());

@@ -3,6 +3,7 @@
 
 #include "util/ErrorReport.h"
 #include "util/Log.h"
+#include "platform/lock/FileLock.h"
 #include "platform/profile/Loc.h"
 #include "mail/StoreAccess.h"
 #include "mail/StoreMessages.h"
@@ -521,6 +522,16 @@ TEST_F(ConfigWindow, OkSavesAndAnswersOne) {
     answerInput("invoice");
     w.InAdd->trigger();
     w.show();
+    {
+        // A command changing the net meanwhile: the save waits for the person's next try.
+        FileLock command(home + "/zelko.ini.change-lock");
+        ASSERT_TRUE(command.acquire(false));
+        w.FileSave->trigger();
+        EXPECT_TRUE(w.modified());
+        EXPECT_EQ(netFile().find("invoice"), std::string::npos);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find("a brevalo-cli command is changing"), std::string::npos);
+    }
     w.OkBtn->click();
     EXPECT_EQ(w.result(), 1);
     EXPECT_FALSE(w.modified());
