@@ -710,6 +710,29 @@ TEST_F(ConfigWindow, TheCheckOffersSuggestionsAndAddTakesTheCheckedWords) {
     EXPECT_TRUE(w.modified());
 }
 
+// "Learn without these" learns at once, leaving out the messages no stimulation matches.
+TEST_F(ConfigWindow, TheCheckOffersLearningWithoutTheUnmatchedMessages) {
+    ref_ptr<Net> net = writeNet({"Invoice 1", "Meeting", "Invoice 2"}, {"invoice"}, {"Invoices"});
+    for (int i = 0; i < net->fileCount(); ++i)
+        net->getFile(i)->addTarget(net->getOutput(0).get());
+    ASSERT_TRUE(net->save());
+    TMain& w = open();
+    whenDialog<TMemoForm>([](TMemoForm* memo) {
+        auto* offer = memo->findChild<QPushButton*>("learnWithoutBtn");
+        (offer ? offer : memo->OkBtn)->click();
+    });
+    QString said;
+    whenDialog<TLearn>([&said](TLearn* dialog) {
+        said = dialog->leftOutLabel->text();
+        EXPECT_TRUE(processUntil([dialog] { return dialog->isLearned(); }));
+        dialog->closeBtnClick();
+    });
+    w.NetLearn->trigger();
+    EXPECT_EQ(said.toStdString(), locText("learn.leftOut", "1"));
+    EXPECT_TRUE(w.editedNet()->isLearned());
+    EXPECT_EQ(w.editedNet()->fileCount(), 3);
+}
+
 TEST_F(ConfigWindow, EmptyLearningSetPassesTheCheck) {
     TMain& w = open();
     EXPECT_EQ(w.fileList->topLevelItemCount(), 0);

@@ -122,6 +122,8 @@ const KeyEntry keys[] = {
     {"main.act.inAddStimulation", false},
     {"main.act.inAddStimulation.hint", false},
     {"main.act.inSuggest", false},
+    {"main.learnWithout", false},
+    {"learn.leftOut", true},
     {"main.act.inSuggest.hint", false},
     {"suggest.title", false},
     {"suggest.label", false},
