@@ -44,6 +44,7 @@ LearningSetCheck checkLearningSet(const Net& net, int threads) {
     read.inputs =
         LearningInputs::read(net.learningSet().messages(), *read.matcher, messages, threads);
     int inputTime = millisecondsSince(inputStart);
+    result.messages = net.fileCount();
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
         const DoublePtr& input = read.inputs[static_cast<std::size_t>(f)];

@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLabel>
 #include <QToolBar>
 #include <QToolButton>
 #include <QLineEdit>
@@ -729,8 +730,16 @@ TEST_F(ConfigWindow, TheCheckOffersLearningWithoutTheUnmatchedMessages) {
     });
     w.NetLearn->trigger();
     EXPECT_EQ(said.toStdString(), locText("learn.leftOut", "1"));
-    EXPECT_TRUE(w.editedNet()->isLearned());
     EXPECT_EQ(w.editedNet()->fileCount(), 3);
+    ASSERT_TRUE(w.editedNet()->isLearned());
+    auto weights = [&w] {
+        const BackPropagation& network = *w.editedNet()->getNetwork();
+        return std::vector<double>(network.owRow(0), network.owRow(0) + 4);
+    };
+    std::vector<double> learned = weights();
+    int leftOut = 0;
+    w.editedNet()->learn(4, 500, nullptr, 0, 0.3, 1.0, nullptr, &leftOut);
+    EXPECT_EQ(learned, weights()) << "the net learned leaving out the one message";
 }
 
 TEST_F(ConfigWindow, EmptyLearningSetPassesTheCheck) {
