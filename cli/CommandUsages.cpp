@@ -32,9 +32,12 @@ const CommandUsage commands[] = {
      "or its Message-ID; or every message of a store folder sorted\n"
      "by hand, copied into the learning folder",
      "  --from-folder STOREFOLDER  the store folder (\"Work\", \"Archive/2024\")\n"},
-    {"learn", "[--hidden N] [--iterations N]", "check the learning set, learn it and save the net",
-     "  --hidden N      hidden units (default: (stimulations + folders) / 2)\n"
-     "  --iterations N  learning iterations (default 500)\n"},
+    {"learn", "[--hidden N] [--iterations N] [--skip-unmatched]",
+     "check the learning set, learn it and save the net",
+     "  --hidden N        hidden units (default: (stimulations + folders) / 2)\n"
+     "  --iterations N    learning iterations (default 500)\n"
+     "  --skip-unmatched  leave out the learning messages no stimulation\n"
+     "                    matches (they stay in the learning folder)\n"},
     {"check", "",
      "check the learning set: messages no stimulation matches,\n"
      "messages assigned to no folder",
@@ -54,14 +57,17 @@ const CommandUsage commands[] = {
      "learning messages from the others",
      "  --per-folder K  words per folder\n"
      "  --add           add each as a stimulation and save the net\n"},
-    {"evaluate", "[--folds K] [--hidden N] [--iterations N] [--picture FILE.png]",
+    {"evaluate",
+     "[--folds K] [--hidden N] [--iterations N] [--picture FILE.png] [--skip-unmatched]",
      "K-fold cross-validation (default 5) of the learning set:\n"
      "accuracy, precision, recall and F1 per folder, the confusion\n"
      "matrix; nothing is saved",
      "  --folds K         parts of the set\n"
      "  --hidden N        hidden units\n"
      "  --iterations N    learning iterations\n"
-     "  --picture FILE    the confusion matrix as a heat map (PNG)\n"},
+     "  --picture FILE    the confusion matrix as a heat map (PNG)\n"
+     "  --skip-unmatched  leave out of the folds the learning messages no\n"
+     "                    stimulation matches\n"},
     {"export", "FILE",
      "write the net (stimulations, folders, settings, network,\n"
      "assignments by Message-ID) as JSON, for another store",

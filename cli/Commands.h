@@ -28,6 +28,8 @@ int assignCommand(const ProgramEnvironment& environment, const Arguments& argume
 
 // Prints the tool's usage (--help) to the stream.
 void printUsage(std::FILE* stream);
+// "left out N learning messages that match no stimulation", on standard output.
+void printLeftOutUnmatched(int count);
 
 // Exit statuses shared by the commands.
 constexpr int exitOk = 0;

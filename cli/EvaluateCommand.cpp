@@ -57,11 +57,16 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
     EvaluationParameters parameters;
     parameters.learning.hiddenCount = 0;
     std::string picture;
-    OptionReader options(
-        "evaluate", arguments,
-        {{"--folds", true}, {"--hidden", true}, {"--iterations", true}, {"--picture", true}});
+    OptionReader options("evaluate", arguments,
+                         {{"--folds", true},
+                          {"--hidden", true},
+                          {"--iterations", true},
+                          {"--picture", true},
+                          {"--skip-unmatched", false}});
     while (options.next()) {
-        if (options.is("--folds")) {
+        if (options.is("--skip-unmatched"))
+            parameters.learning.skipUnmatched = true;
+        else if (options.is("--folds")) {
             // The most folds is known only with the learning set: checked below.
             const std::string& value = options.value();
             char* end = nullptr;
@@ -116,6 +121,8 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
     Evaluation result;
     try {
         CrossValidation validation(*net, parameters);
+        if (parameters.learning.skipUnmatched)
+            printLeftOutUnmatched(validation.leftOutUnmatched());
         int iterations = parameters.learning.iterations, folds = parameters.folds;
         // One line per fold learnt, on standard error: standard output keeps the numbers.
         result = validation.run([iterations, folds](long long done, long long) {

@@ -17,8 +17,13 @@ void reportProgress(int, int iteration, double error) {
         currentProgress->update(iteration, error);
 }
 
-// Prints the check's report; true when the learning set can be learned.
-bool printCheck(Net* net, LearningSetCheck& check) {
+const char* plural(std::size_t count, const char* one, const char* more) {
+    return count == 1 ? one : more;
+}
+
+// Prints the check's report; true when the learning set can be learned (with skipUnmatched,
+// leaving out the messages no stimulation matches).
+bool printCheck(Net* net, LearningSetCheck& check, bool skipUnmatched = false) {
     // An empty set passes every test and still teaches nothing.
     if (net->fileCount() == 0) {
         std::printf("The learning folder holds no messages: there is nothing to learn from. Copy "
@@ -33,15 +38,28 @@ bool printCheck(Net* net, LearningSetCheck& check) {
                     net->fileCount(), net->fileCount() == 1 ? "" : "s");
         return true;
     }
+    if (skipUnmatched && check.passesLeavingOutUnmatched())
+        return true;
     std::printf("%s", check.report.c_str());
     if (!check.report.empty() && check.report.back() != '\n')
         std::printf("\n");
     if (!check.noStimulation.empty())
         std::printf("Words that tell the folders apart, as stimulations: brevalo-cli suggest\n");
+    if (!check.noStimulation.empty() && !skipUnmatched && check.passesLeavingOutUnmatched())
+        std::printf("Or learn without the %zu message%s no stimulation matches (%s in the "
+                    "learning folder): brevalo-cli learn --skip-unmatched\n",
+                    check.noStimulation.size(), plural(check.noStimulation.size(), "", "s"),
+                    plural(check.noStimulation.size(), "it stays", "they stay"));
     return false;
 }
 
 } // namespace
+
+void printLeftOutUnmatched(int count) {
+    std::printf(
+        "left out %d learning %s no stimulation\n", count,
+        plural(static_cast<std::size_t>(count), "message that matches", "messages that match"));
+}
 
 int checkCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     OptionReader options("check", arguments, {});
@@ -58,9 +76,15 @@ int checkCommand(const ProgramEnvironment& environment, const Arguments& argumen
 
 int learnCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     int hidden = 0, iterations = 500;
-    OptionReader options("learn", arguments, {{"--hidden", true}, {"--iterations", true}});
-    while (options.next())
-        options.count(options.is("--hidden") ? hidden : iterations);
+    bool skipUnmatched = false;
+    OptionReader options("learn", arguments,
+                         {{"--hidden", true}, {"--iterations", true}, {"--skip-unmatched", false}});
+    while (options.next()) {
+        if (options.is("--skip-unmatched"))
+            skipUnmatched = true;
+        else
+            options.count(options.is("--hidden") ? hidden : iterations);
+    }
     if (options.finished())
         return options.exitStatus();
     CliSession session(environment);
@@ -69,7 +93,7 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     Net* net = session.net();
     // The run takes the input vectors the check read: every message is read once.
     LearningSetCheck check;
-    if (!printCheck(net, check))
+    if (!printCheck(net, check, skipUnmatched))
         return exitFailed;
     if (hidden == 0)
         hidden = std::max(4, (net->inputCount() + net->outputCount()) / 2);
@@ -78,8 +102,10 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     ProgressBar progress(stdout, iterations);
     currentProgress = &progress;
     double error = 0;
+    int leftOut = 0;
     try {
-        error = net->learn(hidden, iterations, reportProgress, 0, 0.3, 1.0, &check.read);
+        error = net->learn(hidden, iterations, reportProgress, 0, 0.3, 1.0, &check.read,
+                           skipUnmatched ? &leftOut : nullptr);
     } catch (const ComException& e) {
         currentProgress = nullptr;
         std::fprintf(stderr, "brevalo-cli: cannot learn the net: %s\n", comErrorText(e).c_str());
@@ -87,6 +113,8 @@ int learnCommand(const ProgramEnvironment& environment, const Arguments& argumen
     }
     currentProgress = nullptr;
     progress.finish(error);
+    if (skipUnmatched)
+        printLeftOutUnmatched(leftOut);
     std::string failure;
     if (!net->save(&failure)) {
         std::fprintf(stderr,

@@ -45,8 +45,11 @@ double ratio(int part, int whole) {
 } // namespace
 
 CrossValidation::CrossValidation(const Net& net, const EvaluationParameters& parameters)
-    : CrossValidation(net.inputCount(), net.outputCount(), LearningRun::patternsOf(net),
-                      parameters) {}
+    : inputCount(net.inputCount()), outputCount(net.outputCount()), settings(parameters) {
+    LearningRun reading(net, parameters.learning);
+    patterns = reading.takePatterns();
+    leftOut = reading.leftOutUnmatched();
+}
 
 CrossValidation::CrossValidation(int inputCount, int outputCount,
                                  std::vector<LearningPattern> patterns,

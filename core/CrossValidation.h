@@ -53,7 +53,8 @@ public:
     // call at a time, the count rising.
     using Progress = std::function<void(long long done, long long total)>;
 
-    // Reads and matches every learning message now (LearningRun::patternsOf).
+    // Reads and matches every learning message now (LearningRun::takePatterns; with
+    // parameters.learning.skipUnmatched, those no stimulation matches take no part).
     CrossValidation(const Net& net, const EvaluationParameters& parameters);
     CrossValidation(int inputCount, int outputCount, std::vector<LearningPattern> patterns,
                     const EvaluationParameters& parameters);
@@ -65,10 +66,13 @@ public:
     // Runs every fold, as many at once as the machine has processors. With stop set
     // (checked before each fold), ends early and returns the numbers of the folds done.
     Evaluation run(const Progress& progress = {}, const std::atomic<bool>* stop = nullptr);
+    // The learning messages the net's constructor left out as matched by no stimulation.
+    int leftOutUnmatched() const { return leftOut; }
 
 private:
     int inputCount;
     int outputCount;
     std::vector<LearningPattern> patterns;
     EvaluationParameters settings;
+    int leftOut = 0;
 };

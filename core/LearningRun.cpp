@@ -9,6 +9,7 @@
 #include "core/Net.h"
 #include "core/Stimulation.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -49,8 +50,28 @@ std::vector<LearningPattern> LearningRun::patternsOf(const Net& net) {
 }
 
 std::vector<LearningPattern> LearningRun::takePatterns() {
-    readInputs(true);
+    if (settings.skipUnmatched)
+        leaveOutUnmatched();
+    else
+        readInputs(true);
     return std::move(patterns);
+}
+
+bool LearningRun::matchesAStimulation(const DoublePtr& input) {
+    for (int i = 0; i < doubleCount(input); ++i)
+        if (input[i] >= levelHigh)
+            return true;
+    return false;
+}
+
+int LearningRun::leaveOutUnmatched() {
+    readInputs(true);
+    auto unmatched = std::remove_if(patterns.begin(), patterns.end(), [](const LearningPattern& p) {
+        return !matchesAStimulation(p.input);
+    });
+    leftOut += static_cast<int>(patterns.end() - unmatched);
+    patterns.erase(unmatched, patterns.end());
+    return leftOut;
 }
 
 void LearningRun::start() {
@@ -112,7 +133,10 @@ double LearningRun::train(ProgressCallback callback, int user) {
     int iterations = settings.iterations;
     // Every message is read and matched once, before the first iteration trains: the
     // order of training needs all patterns.
-    readInputs(iterations > 0);
+    if (settings.skipUnmatched && iterations > 0)
+        leaveOutUnmatched();
+    else
+        readInputs(iterations > 0);
     std::vector<DoublePtr> inputs, targets;
     if (iterations > 0) {
         for (const LearningPattern& pattern : patterns) {

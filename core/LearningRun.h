@@ -31,6 +31,9 @@ struct LearningParameters {
     // Threads that read and match the messages (0: one per processor); the training
     // itself is single-threaded and does not depend on it.
     int readingThreads = 0;
+    // Learn without the messages no stimulation matches (leaveOutUnmatched): they cannot
+    // teach the network anything but to answer nothing.
+    bool skipUnmatched = false;
 };
 
 struct CheckedInputs;
@@ -62,7 +65,18 @@ public:
     // Reads and matches every message whose input is still missing, as train does, and
     // hands the patterns over (the run keeps none): for work over the learning set on
     // another thread than the net's, such as a cross-validation.
+    // With skipUnmatched, without the patterns no stimulation matches.
     std::vector<LearningPattern> takePatterns();
+
+    // Whether some stimulation matches the message of that input vector (an input at
+    // levelHigh): what the check before learning asks of every learning message.
+    static bool matchesAStimulation(const DoublePtr& input);
+    // Reads and matches every message whose input is still missing and drops the patterns
+    // no stimulation matches, keeping the order of the others, so the run learns exactly
+    // the network of a learning set without those messages. train and takePatterns do it
+    // with skipUnmatched. How many the run has left out so far.
+    int leaveOutUnmatched();
+    int leftOutUnmatched() const { return leftOut; }
 
     // Takes the input vectors a check of the same net read (checkLearningSet), when the
     // learning folder, its entries and the stimulations are still the ones it read, so
@@ -94,4 +108,5 @@ private:
     std::optional<InputMatcher> matcher;    // for the patterns still without input
     std::optional<LearningMessages> source; // where their texts are read
     BackPropagationPtr trained;
+    int leftOut = 0;
 };

@@ -3,6 +3,7 @@
 #include "util/Log.h"
 #include "platform/profile/Loc.h"
 #include "core/LearningInputs.h"
+#include "core/LearningRun.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
 
@@ -43,16 +44,17 @@ LearningSetCheck checkLearningSet(const Net& net, int threads) {
     read.inputs =
         LearningInputs::read(net.learningSet().messages(), *read.matcher, messages, threads);
     int inputTime = millisecondsSince(inputStart);
+    result.messages = net.fileCount();
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
         const DoublePtr& input = read.inputs[static_cast<std::size_t>(f)];
-        bool matched = false;
-        for (int i = 0; i < doubleCount(input) && !matched; ++i)
-            matched = input[i] >= levelHigh;
+        bool matched = LearningRun::matchesAStimulation(input);
         if (!matched)
             result.noStimulation.push_back(entry->getName());
-        if (entry->targetCount() == 0)
+        if (entry->targetCount() == 0) {
             result.noTarget.push_back(entry->getName());
+            result.matchedWithoutTarget += matched ? 1 : 0;
+        }
     }
     debugLog("checkFileAssignments time %d ms check input %d ms", millisecondsSince(start),
              inputTime);

@@ -32,8 +32,17 @@ struct LearningSetCheck {
     // line feed and its subjects the same way. Each part only when its list is not empty.
     std::string report;
     CheckedInputs read;
+    // Messages assigned to no target folder that a stimulation matches: leaving out the
+    // unmatched ones does not leave them out.
+    int matchedWithoutTarget = 0;
+    int messages = 0; // learning messages checked
 
     bool passed() const { return noStimulation.empty() && noTarget.empty(); }
+    // Whether the set can be learned leaving out the messages no stimulation matches
+    // (LearningParameters::skipUnmatched): every other one is assigned, and one is left.
+    bool passesLeavingOutUnmatched() const {
+        return matchedWithoutTarget == 0 && static_cast<int>(noStimulation.size()) < messages;
+    }
 };
 
 // Reads every learning message of the net (getFileContent of the learning folder and

@@ -421,13 +421,19 @@ DateTime Net::getLearnDate() const {
 // --- The learning run
 
 double Net::learn(int hiddenCount, int iterations, ProgressCallback callback, int user,
-                  double learningRate, double decay, const CheckedInputs* checked) {
-    LearningRun run(*this, {hiddenCount, iterations, learningRate, decay});
+                  double learningRate, double decay, const CheckedInputs* checked,
+                  int* leftOutUnmatched) {
+    LearningParameters parameters{hiddenCount, iterations, learningRate, decay};
+    parameters.skipUnmatched = leftOutUnmatched != nullptr;
+    LearningRun run(*this, parameters);
     if (checked)
         run.takeChecked(*checked);
     run.start();
     network = run.network();
-    return run.train(callback, user);
+    double error = run.train(callback, user);
+    if (leftOutUnmatched)
+        *leftOutUnmatched = run.leftOutUnmatched();
+    return error;
 }
 
 DoublePtr Net::getTargetVector(const FileData* entry) const {

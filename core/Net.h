@@ -186,8 +186,11 @@ public:
     // ran). Sizes beyond isSaneNetworkSize raise Exception before anything changes.
     // With `checked`, the input vectors of a check of this net just before (checkLearningSet)
     // are used when nothing changed since, instead of reading every message again.
+    // With leftOutUnmatched, the entries no stimulation matches are left out of the run
+    // (LearningParameters::skipUnmatched) and their number is stored there.
     double learn(int hiddenCount, int iterations, ProgressCallback callback, int user,
-                 double learningRate, double decay, const CheckedInputs* checked = nullptr);
+                 double learningRate, double decay, const CheckedInputs* checked = nullptr,
+                 int* leftOutUnmatched = nullptr);
     // levelHigh for every output neuron among the entry's targets, levelLow for the others.
     DoublePtr getTargetVector(const FileData* entry) const;
 

@@ -35,6 +35,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -680,7 +681,9 @@ void TMain::openLearnFolder(int id, bool store) {
         fillFileList();
 }
 
-bool TMain::checkFileAssignments() {
+bool TMain::checkFileAssignments(int* leaveOut) {
+    if (leaveOut)
+        *leaveOut = 0;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     LearningSetCheck check;
     try {
@@ -694,12 +697,27 @@ bool TMain::checkFileAssignments() {
     checkedInputs = std::move(check.read);
     if (check.passed())
         return true;
-    // Words that tell the folders apart are the way out for messages no stimulation matches.
-    if (check.noStimulation.empty())
+    // Words that tell the folders apart are the way out for messages no stimulation matches,
+    // or learning without them.
+    if (check.noStimulation.empty()) {
         showText(this, check.report, "Error");
-    else if (showTextOffering(this, check.report, "Error", locText("main.act.inSuggest")) == 3)
+        return false;
+    }
+    TMemoForm form(this);
+    form.Memo1->setPlainText(textWithLineFeeds(check.report));
+    form.setWindowTitle("Error");
+    form.addButton(QString::fromStdString(locText("main.act.inSuggest")), 3)
+        ->setObjectName("OfferBtn");
+    if (leaveOut && check.passesLeavingOutUnmatched())
+        form.addButton(QString::fromStdString(locText("main.learnWithout")), 4)
+            ->setObjectName("learnWithoutBtn");
+    int result = form.exec();
+    if (result == 3)
         InSuggestExecute();
-    return false;
+    if (result != 4)
+        return false;
+    *leaveOut = static_cast<int>(check.noStimulation.size());
+    return true;
 }
 
 // --- Commands
@@ -938,7 +956,8 @@ void TMain::FileExitExecute() {
 }
 
 void TMain::NetLearnExecute() {
-    if (!checkFileAssignments())
+    int leaveOut = 0;
+    if (!checkFileAssignments(&leaveOut))
         return;
     std::vector<LearningSetFollower::Notification> waiting;
     {
@@ -950,6 +969,8 @@ void TMain::NetLearnExecute() {
         TLearn dialog(this);
         dialog.setCheckedInputs(&checkedInputs);
         if (dialog.setNet(net)) {
+            if (leaveOut > 0)
+                dialog.learnLeavingOutUnmatched(leaveOut);
             // Notifications that arrive meanwhile would change the learning set under the
             // run: they wait until the dialog is gone.
             follower.holdBack();

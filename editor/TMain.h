@@ -72,8 +72,10 @@ public:
     void openLearnFolder(int id, bool store);
     // True when every learning message is matched by a stimulation and assigned to a
     // folder; otherwise the report is shown (caption "Error") and false returned. Keeps
-    // what the check read for the learning dialog that follows (checkedInputs).
-    bool checkFileAssignments();
+    // what the check read for the learning dialog that follows (checkedInputs). With
+    // leaveOut, the report offers to learn without the messages no stimulation matches
+    // when that leaves a set to learn: true then, and *leaveOut their number (else 0).
+    bool checkFileAssignments(int* leaveOut = nullptr);
 
     // The image and level of nodes and rows.
     static int imageOf(const QTreeWidgetItem* item);

@@ -23,6 +23,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -134,7 +135,13 @@ TLearn::TLearn(QWidget* parent) : QDialog(parent), context(enrol(this)) {
     evaluateBtn->setAutoDefault(false);
     evaluateBtn->setToolTip(loc("learn.buttonEvaluate.hint"));
 
+    leftOutLabel = new QLabel(GroupBox2);
+    leftOutLabel->setObjectName("leftOutLabel");
+    leftOutLabel->setWordWrap(true);
+    leftOutLabel->hide();
+
     auto* parameters = new QVBoxLayout(GroupBox2);
+    parameters->addWidget(leftOutLabel);
     std::initializer_list<QWidget*> fields = {Label3, inputCountEdit,  Label4, hiddenCountEdit,
                                               Label5, outputCountEdit, Label6, iterationsEdit};
     for (QWidget* widget : fields)
@@ -217,6 +224,13 @@ bool TLearn::setNet(const ref_ptr<Net>& newNet) {
     return prepareChart();
 }
 
+void TLearn::learnLeavingOutUnmatched(int count) {
+    skipUnmatched = true;
+    leftOutLabel->setText(QString::fromStdString(locText("learn.leftOut", std::to_string(count))));
+    leftOutLabel->show();
+    QTimer::singleShot(0, this, &TLearn::Button1Click);
+}
+
 bool TLearn::readIterations(int& iterations) const {
     bool ok = false;
     iterations = iterationsEdit->text().toInt(&ok, 10);
@@ -264,7 +278,9 @@ void TLearn::Button1Click() {
         return;
     // Everything the run reads is taken from the net here, on this thread: the worker never
     // touches the net.
-    LearningRun run(*net, {hidden, n, learningRate, decay});
+    LearningParameters parameters{hidden, n, learningRate, decay};
+    parameters.skipUnmatched = skipUnmatched;
+    LearningRun run(*net, parameters);
     if (checked)
         run.takeChecked(*checked);
     thread = std::make_unique<LearnThread>(std::move(run), &TLearn::progressCallback, context);
@@ -321,6 +337,7 @@ void TLearn::evaluateClick() {
         return;
     EvaluationParameters parameters;
     parameters.learning = {hiddenCountEdit->text().toInt(), n, learningRate, decay};
+    parameters.learning.skipUnmatched = skipUnmatched;
     parameters.threshold = net->getThreshold();
     progress->setMaximum(parameters.folds * n);
     progress->setValue(0);

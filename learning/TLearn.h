@@ -42,6 +42,10 @@ public:
     // What the check before the dialog read (kept by the caller while the dialog lives): a
     // run takes it when nothing changed since, instead of reading every message again.
     void setCheckedInputs(const CheckedInputs* read) { checked = read; }
+    // Learns without the learning messages no stimulation matches (count of them, as the
+    // check found), says so above the parameters and starts the run once the dialog shows;
+    // Evaluate leaves them out of the folds too.
+    void learnLeavingOutUnmatched(int count);
 
     bool isRunning() const { return static_cast<bool>(thread); }
     bool isEvaluating() const { return static_cast<bool>(evaluation); }
@@ -130,4 +134,8 @@ private:
     int context;
     QString chartFile;
     const CheckedInputs* checked = nullptr;
+    bool skipUnmatched = false;
+
+public:
+    QLabel* leftOutLabel; // hidden unless the unmatched messages are left out
 };

@@ -131,6 +131,38 @@ TEST_F(NetWorld, ANetBuiltByCommandsSortsAsTheSameNetImported) {
     EXPECT_EQ(run("classify --tsv " + incoming), 2) << errors();
 }
 
+// Learning without the messages no stimulation matches learns the net of the set without
+// them, leaves them in the learning folder, and is what the refusal offers.
+TEST_F(NetWorld, SkipUnmatchedLearnsTheNetOfTheSetWithoutThem) {
+    message(".Sorted.Invoices", "odd0", "Holiday", "Look at the beach.");
+    message(".Sorted.Support", "odd1", "Lunch", "See you at noon.");
+    for (const char* command :
+         {"folder add Invoices", "folder add Support", "stimulation add money invoice 'amount due'",
+          "stimulation add trouble crash help", "assign --from-folder Sorted/Invoices Invoices",
+          "assign --from-folder Sorted/Support Support"})
+        ASSERT_EQ(run(command), 0) << command << ": " << errors();
+    std::string out;
+    EXPECT_EQ(run("learn --iterations 50", &out), 1);
+    EXPECT_NE(out.find("brevalo-cli learn --skip-unmatched"), std::string::npos) << out;
+    ASSERT_EQ(run("learn --iterations 50 --skip-unmatched", &out), 0) << errors();
+    EXPECT_NE(out.find("left out 2 learning messages that match no stimulation"), std::string::npos)
+        << out;
+    EXPECT_EQ(learningMessages(), 10u);
+    EXPECT_EQ(exported()["learningSet"].size(), 10u) << "their assignments are kept";
+    ASSERT_EQ(run("evaluate --folds 2 --iterations 5 --skip-unmatched", &out), 0) << errors();
+    EXPECT_NE(out.find("left out 2 learning messages that match no stimulation\n2-fold "
+                       "cross-validation over 8 learning messages"),
+              std::string::npos)
+        << out;
+    json skipped = exported()["network"];
+    for (const auto& file : fs::directory_iterator(dir / "Maildir/.Brevalo.Learning set/cur"))
+        if (readFile(file.path()).find(" at ") != std::string::npos)
+            fs::remove(file.path());
+    ASSERT_EQ(learningMessages(), 8u);
+    ASSERT_EQ(run("learn --iterations 50"), 0) << errors();
+    EXPECT_EQ(exported()["network"], skipped);
+}
+
 // Commands that change the net at the same time each keep their change: the later one
 // reads the net after the earlier one's save.
 TEST_F(NetWorld, ConcurrentChangesAreAllKept) {

