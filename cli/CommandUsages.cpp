@@ -108,18 +108,20 @@ const char* const environment =
     "  MAILDIR           the mail store root (default: ~/Maildir)\n"
     "  BREVALO_SENDMAIL  command that sends mail (default: /usr/sbin/sendmail -t -oi)\n"
     "  BREVALO_SENDMAIL_TIMEOUT\n"
-    "                    seconds the command may take for one mail (1 to 86400, default\n"
-    "                    60); past them it is killed, and the mail, which may have\n"
-    "                    gone out, is not sent again: its message is kept\n"
+    "                    seconds the command may take for one mail (1 to 86400,\n"
+    "                    default 60); past them it is killed, and the mail, which may\n"
+    "                    have gone out, is not sent again: its message is kept\n"
     "  XDG_STATE_HOME    where sort keeps the newest inbox message it looked at, in\n"
     "                    brevalo/inbox-seen, and its journal, brevalo/journal.jsonl\n"
-    "                    (default: ~/.local/state; with BREVALO_HOME set, in that folder)\n"
+    "                    (default: ~/.local/state; with BREVALO_HOME set, in that\n"
+    "                    folder)\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 refused (another sorter runs, or the net is not\n"
-    "learned), 64 bad usage, 66 no mail store at the store root (only demo makes one),\n"
-    "75 sort --once could not sort some messages (they stay in the inbox; run it again\n"
-    "once the cause it names is mended). deliver: 0 delivered, 65 the input is not a\n"
-    "message, 75 not delivered now (the transfer agent keeps it and tries again).\n";
+    "learned), 64 bad usage, 66 no mail store at the store root (only demo makes\n"
+    "one), 75 sort --once could not sort some messages (they stay in the inbox; run\n"
+    "it again once the cause it names is mended). deliver: 0 delivered, 65 the input\n"
+    "is not a message, 75 not delivered now (the transfer agent keeps it and tries\n"
+    "again).\n";
 
 // Each line of the text after the indent.
 void printIndented(const char* text, const char* indent, std::FILE* stream) {
@@ -129,6 +131,32 @@ void printIndented(const char* text, const char* indent, std::FILE* stream) {
         std::fprintf(stream, "%s%.*s\n", indent, static_cast<int>(length), line);
         line += length + (end ? 1 : 0);
     }
+}
+
+// The text's words (line ends count as spaces) in lines of at most `width` characters; an
+// option in brackets stays whole.
+std::string wrapped(const char* text, std::size_t width) {
+    std::string lines, line, word;
+    int depth = 0;
+    auto place = [&] {
+        if (word.empty())
+            return;
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            lines += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        word.clear();
+    };
+    for (const char* c = text; *c; ++c) {
+        depth += *c == '[' ? 1 : *c == ']' && depth > 0 ? -1 : 0;
+        if ((*c == ' ' && depth == 0) || *c == '\n')
+            place();
+        else
+            word += *c;
+    }
+    place();
+    return lines + line;
 }
 
 } // namespace
@@ -148,24 +176,30 @@ void CommandUsages::printOverview(std::FILE* stream) {
                "Commands:\n",
                stream);
     const char* indent = "                         ";
+    // The overview fits a terminal of 80 columns: descriptions fill what the indent leaves,
+    // a long synopsis goes on below its command's name.
+    constexpr std::size_t columns = 80;
     for (const CommandUsage& usage : commands) {
         std::string line = std::string("  ") + usage.name;
-        if (*usage.synopsis)
-            line += std::string(" ") + usage.synopsis;
+        if (*usage.synopsis) {
+            std::string below(line.size() + 1, ' ');
+            std::string synopsis = wrapped(usage.synopsis, columns - below.size());
+            for (std::size_t at = 0; (at = synopsis.find('\n', at)) != std::string::npos;)
+                synopsis.insert(++at, below);
+            line += " " + synopsis;
+        }
+        const std::string description = wrapped(usage.description, columns - std::strlen(indent));
         // A short line takes the description's first line beside it.
         if (line.find('\n') == std::string::npos && line.size() < std::strlen(indent) - 1) {
             line.resize(std::strlen(indent), ' ');
-            const char* rest = std::strchr(usage.description, '\n');
-            std::fprintf(stream, "%s%.*s\n", line.c_str(),
-                         static_cast<int>(rest ? rest - usage.description
-                                               : static_cast<long>(std::strlen(usage.description))),
-                         usage.description);
-            if (rest)
-                printIndented(rest + 1, indent, stream);
+            std::size_t rest = description.find('\n');
+            std::fprintf(stream, "%s%s\n", line.c_str(), description.substr(0, rest).c_str());
+            if (rest != std::string::npos)
+                printIndented(description.c_str() + rest + 1, indent, stream);
             continue;
         }
         printIndented(line.c_str(), "", stream);
-        printIndented(usage.description, indent, stream);
+        printIndented(description.c_str(), indent, stream);
     }
     std::fputs("\nOptions: --help, --version before the command; COMMAND --help shows the\n"
                "command's own usage and options.\n\n",
@@ -174,8 +208,12 @@ void CommandUsages::printOverview(std::FILE* stream) {
 }
 
 void CommandUsages::printCommand(const CommandUsage& usage, std::FILE* stream) {
-    std::fprintf(stream, "Usage: brevalo-cli %s%s%s\n\n", usage.name, *usage.synopsis ? " " : "",
-                 usage.synopsis);
+    std::string head = std::string("Usage: brevalo-cli ") + usage.name;
+    std::string below(head.size() + 1, ' ');
+    std::string synopsis = wrapped(usage.synopsis, 80 - below.size());
+    for (std::size_t at = 0; (at = synopsis.find('\n', at)) != std::string::npos;)
+        synopsis.insert(++at, below);
+    std::fprintf(stream, "%s%s%s\n\n", head.c_str(), *usage.synopsis ? " " : "", synopsis.c_str());
     // Alone, the overview's description reads as a sentence.
     std::string sentence = usage.description;
     if (!sentence.empty() && sentence[0] >= 'a' && sentence[0] <= 'z')

@@ -341,6 +341,12 @@ TEST_P(NetHelp, IsTheCommandsOwn) {
     ASSERT_EQ(usageLine.rfind("Usage: brevalo-cli " + command, 0), 0u) << help;
     EXPECT_NE(overview.find("  " + usageLine.substr(19)), std::string::npos) << usageLine;
     EXPECT_LT(std::count(help.begin(), help.end(), '\n'), 20) << help;
+    // Both fit a terminal of 80 columns.
+    for (const std::string* text : {&overview, &help}) {
+        std::istringstream lines(*text);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LE(line.size(), 80u) << line;
+    }
     EXPECT_EQ(run(command + " --bogus"), 64);
     EXPECT_NE(errors().find("unknown option '--bogus'"), std::string::npos) << errors();
     EXPECT_NE(errors().find(usageLine), std::string::npos) << errors();
