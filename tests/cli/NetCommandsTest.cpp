@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <iterator>
 #include <fcntl.h>
 #include <poll.h>
