@@ -96,25 +96,6 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
         std::fprintf(stderr, "brevalo-cli: the net has no target folders to evaluate\n");
         return exitFailed;
     }
-    // Each fold holds out at least one message assigned to a folder: more folds than such
-    // messages would learn and test nothing in some.
-    int assigned = 0;
-    for (int f = 0; f < net->fileCount(); ++f)
-        assigned += net->getFile(f)->targetCount() > 0 ? 1 : 0;
-    if (assigned < 2) {
-        std::fprintf(stderr,
-                     "brevalo-cli: evaluate needs two or more learning messages assigned "
-                     "to folders, the learning set holds %d\n",
-                     assigned);
-        return exitFailed;
-    }
-    if (parameters.folds > assigned) {
-        std::fprintf(stderr,
-                     "brevalo-cli evaluate: --folds %d is more than the %d learning messages "
-                     "assigned to folders (each fold holds one out at least): give 2 to %d\n",
-                     parameters.folds, assigned, assigned);
-        return exitUsage;
-    }
     if (parameters.learning.hiddenCount == 0)
         parameters.learning.hiddenCount = std::max(4, (net->inputCount() + net->outputCount()) / 2);
     parameters.threshold = net->getThreshold();
@@ -123,6 +104,24 @@ int evaluateCommand(const ProgramEnvironment& environment, const Arguments& argu
         CrossValidation validation(*net, parameters);
         if (parameters.learning.skipUnmatched)
             printLeftOutUnmatched(validation.leftOutUnmatched());
+        // Each fold holds out at least one message assigned to a folder: more folds than such
+        // messages would learn and test nothing in some. Counted among the messages taking
+        // part: --skip-unmatched may leave few.
+        int assigned = validation.assignedCount();
+        if (assigned < 2) {
+            std::fprintf(stderr,
+                         "brevalo-cli: evaluate needs two or more learning messages assigned "
+                         "to folders, %d take part\n",
+                         assigned);
+            return exitFailed;
+        }
+        if (parameters.folds > assigned) {
+            std::fprintf(stderr,
+                         "brevalo-cli evaluate: --folds %d is more than the %d learning messages "
+                         "assigned to folders (each fold holds one out at least): give 2 to %d\n",
+                         parameters.folds, assigned, assigned);
+            return exitUsage;
+        }
         int iterations = parameters.learning.iterations, folds = parameters.folds;
         // One line per fold learnt, on standard error: standard output keeps the numbers.
         result = validation.run([iterations, folds](long long done, long long) {

@@ -57,6 +57,13 @@ CrossValidation::CrossValidation(int inputCount, int outputCount,
     : inputCount(inputCount), outputCount(outputCount), patterns(std::move(patterns)),
       settings(parameters) {}
 
+int CrossValidation::assignedCount() const {
+    int assigned = 0;
+    for (const LearningPattern& pattern : patterns)
+        assigned += targetsOf(pattern).empty() ? 0 : 1;
+    return assigned;
+}
+
 std::vector<int> CrossValidation::foldsOf(const std::vector<LearningPattern>& patterns, int folds,
                                           std::uint32_t seed) {
     std::vector<int> fold(patterns.size(), -1);

@@ -68,6 +68,9 @@ public:
     Evaluation run(const Progress& progress = {}, const std::atomic<bool>* stop = nullptr);
     // The learning messages the net's constructor left out as matched by no stimulation.
     int leftOutUnmatched() const { return leftOut; }
+    // The learning messages taking part that are assigned to a folder: each fold holds
+    // out one at least.
+    int assignedCount() const;
 
 private:
     int inputCount;

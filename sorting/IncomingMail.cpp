@@ -357,7 +357,12 @@ void processNewMessage(IStoreNamespace* store, Net* net, MESSAGEID id, SentMailR
             // Left alone whatever it is: a message that cannot be read is no error here.
             idle->subject = known.subject;
             idle->from = known.from;
-            writeJournal(journal, *idle, {});
+            // Looked at again and again while sorting is off: its one line is enough.
+            com_ptr<IMimeMessage> message;
+            if (left && SUCCEEDED(read) && SUCCEEDED(inbox->OpenMessage(id, message.out())))
+                idle->messageId = firstMessageId(message.get());
+            if (!leftBefore(left, idle->messageId))
+                writeJournal(journal, *idle, {});
             return;
         }
         checkHr(read, formatString("read the headers of inbox message %u", id));
@@ -673,9 +678,12 @@ std::vector<std::string> processBatch(const SorterContext& context,
             if (!reading.message && keep)
                 checkHr(inbox->OpenMessage(id, reading.message.out()),
                         formatString("open inbox message %u", id));
-            if (std::optional<SortDecision> idle = idleDecision(net))
+            if (std::optional<SortDecision> idle = idleDecision(net)) {
+                std::string messageId = reading.message ? firstMessageId(reading.message.get())
+                                                        : item.decision.messageId;
                 item.decision = *idle;
-            else if (reading.message)
+                item.decision.messageId = messageId;
+            } else if (reading.message)
                 item.decision = decideOnMessage(net, reading.message.get(), item.decision.subject,
                                                 reading.inputs);
             else

@@ -556,6 +556,7 @@ TEST_F(ConfigWindow, NotificationsOfTheLearningFolder) {
         connection.store->DispatchNotifications();
         return w.fileList->topLevelItemCount() == 3;
     }));
+    EXPECT_EQ(w.editedNet()->fileCount(), 3);
     EXPECT_FALSE(w.modified()) << "notifications do not modify";
 
     // A known id: the row and the entry go.
