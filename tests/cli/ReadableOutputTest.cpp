@@ -102,11 +102,12 @@ INSTANTIATE_TEST_SUITE_P(
               "\"action\":\"moved\"", "bill\n  stays in the inbox: undo moved it back",
               "2 messages in the inbox: 0 moved, 0 forwarded, 0 answered, 2 left, 0 failed\n"}},
         Case{"SortingOffJournalledOnce",
-             "m b nothing none; sed -i 's/^enabled=_1_/enabled=_0_/' $BREVALO_HOME/zelko.ini",
+             "m b nothing none; m c other none; sed -i 's/^enabled=_1_/enabled=_0_/' "
+             "$BREVALO_HOME/zelko.ini",
              "sort --once && $B sort --once && $B sort --once && grep -c 'sorting is off' "
              "$BREVALO_HOME/journal.jsonl",
              0,
-             {"1 left, 0 failed\n1\n"}}),
+             {"2 left, 0 failed\n2\n"}}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 } // namespace
