@@ -944,7 +944,9 @@ void TMain::FileSaveExecute() {
         return;
     }
     if (net && !net->save()) {
-        // The file keeps its old content: the changes stay unsaved.
+        // The file keeps its old content: the changes stay unsaved. Commands need not wait
+        // for the person to read why.
+        changeLock.release();
         reportError("Error", "The network could not be saved to " + net->getFileName());
         return;
     }

@@ -59,10 +59,13 @@ const char* unknownArgument(int argc, const char* const* argv) {
         if (std::find(std::begin(toolkitFlags), std::end(toolkitFlags), option) !=
             std::end(toolkitFlags))
             continue;
-        if (i + 1 < argc &&
+        // "-style NAME", or "-style=NAME" in one.
+        std::string_view name = option.substr(0, option.find('='));
+        bool joined = name.size() < option.size();
+        if ((joined || i + 1 < argc) &&
             std::find(std::begin(toolkitOptionsWithValue), std::end(toolkitOptionsWithValue),
-                      option) != std::end(toolkitOptionsWithValue)) {
-            ++i;
+                      name) != std::end(toolkitOptionsWithValue)) {
+            i += joined ? 0 : 1;
             continue;
         }
         return argv[i];

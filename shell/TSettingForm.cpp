@@ -720,7 +720,12 @@ void TSettingForm::Restore1Click() {
 
 void TSettingForm::Exit1Click() {
     // exit(), not quit(): quit() asks the windows to close, and this one only hides. The
-    // others are asked first: one that keeps unsaved changes open keeps the program too.
+    // others are asked first, innermost first (a dialog over the configuration window
+    // decides before the window does): one that keeps unsaved changes open keeps the
+    // program too.
+    for (QWidget* modal; (modal = QApplication::activeModalWidget()) && modal != this;)
+        if (!modal->close() || modal->isVisible())
+            return;
     for (QWidget* window : QApplication::topLevelWidgets())
         if (window != this && window->isVisible() && !window->inherits("QMenu") && !window->close())
             return;

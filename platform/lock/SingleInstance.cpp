@@ -25,6 +25,7 @@ std::string SingleInstance::path() const {
 bool SingleInstance::acquire() {
     if (fd >= 0)
         return true;
+    heldByAnother = false;
     std::string file = path();
     int opened = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (opened < 0) {

@@ -68,6 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::ValuesIn(std::vector<ArgumentCase>{
         {"hide_style_session", {"-hide", "-style", "Fusion", "-session", "s1"}, nullptr},
         {"double_dash_toolkit", {"--platform", "offscreen", "--reverse"}, nullptr},
+        {"joined_value", {"-style=Fusion", "-bogus=x"}, "-bogus=x"},
         {"value_missing", {"-style"}, "-style"},
         {"value_is_not_an_option", {"-platform", "xcb", "--bogus"}, "--bogus"},
         {"hide_not_first", {"-reverse", "-hide"}, "-hide"},
