@@ -619,7 +619,9 @@ void TMain::showFileContent() {
     REs expressions;
     auto addAll = [this, &expressions](const QTreeWidgetItem* neuronNode) {
         NeuronIn* neuron = neuronOfInNode(neuronNode);
-        if (!neuron)
+        // The text shown is the body: a stimulation that looks at a header field lights
+        // nothing in it.
+        if (!neuron || !neuron->getField().empty())
             return;
         REsPtr compiled = neuron->getREs();
         if (compiled)
@@ -988,7 +990,7 @@ void TMain::NetLearnExecute() {
 void TMain::NetTestExecute() {
     std::string text;
     if (FileData* entry = entryOf(firstSelectedRow()))
-        text = net->getFileContent(contentPath(entry));
+        text = net->getFileInput(contentPath(entry));
     TTest dialog(this);
     dialog.setNet(net);
     dialog.setText(text);
