@@ -1,6 +1,6 @@
-#include "core/HeaderField.h"
 #include "core/WordSuggester.h"
 
+#include "core/HeaderField.h"
 #include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/NeuronIn.h"

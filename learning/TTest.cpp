@@ -4,7 +4,6 @@
 #include "core/HeaderField.h"
 #include "core/MatchBudget.h"
 
-#include <map>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -23,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <map>
 
 namespace {
 
