@@ -1,10 +1,13 @@
 #include "core/HeaderField.h"
 
 #include "core/InputMatcher.h"
+#include "core/LearningSetCheck.h"
 #include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/Stimulation.h"
 #include "mail/MessageText.h"
+#include "mail/StoreAccess.h"
+#include "mail/StoreMessages.h"
 #include "MailTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +98,26 @@ TEST(HeaderField, AnOldNetFileLoadsReadsOnlyTheBodyAndSavesUnchanged) {
     EXPECT_EQ(again->getInput(0)->getField(), "");
     EXPECT_EQ(again->getInput(1)->getField(), "subject");
     EXPECT_NE(readFile(file).find("neuron1.field=_subject_"), std::string::npos);
+}
+
+// Learning reads the fields too: a message with the word in its subject only is matched,
+// one with it in its body only is not.
+TEST(HeaderField, TheLearningSetCheckMatchesTheLearningMessagesFields) {
+    TempStore temp;
+    StoreConnection connection = connectStore(temp.root());
+    std::string learn =
+        std::to_string(findOrCreateFolder(connection.store.get(), FOLDERID_ROOT, "Learn", true));
+    temp.deliver("Subject: a zebra\n\nnothing\n", ".Learn");
+    temp.deliver("Subject: other\n\na zebra\n", ".Learn");
+    TempFolder folder("learn");
+    ref_ptr<Net> net(new Net(folder.file("zelko.ini"), StoreMessages::of(connection.store.get())));
+    net->setLearnFolder(learn);
+    net->load();
+    ref_ptr<NeuronIn> neuron(new NeuronIn("zebra"));
+    neuron->addRegex("zebra");
+    neuron->setField("subject");
+    net->addInput(neuron.get());
+    EXPECT_EQ(checkLearningSet(*net, 1).noStimulation, std::vector<std::string>{"other"});
 }
 
 } // namespace
