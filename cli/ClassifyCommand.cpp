@@ -122,8 +122,8 @@ Classified classifyFile(const std::string& path, const Classifier& classifier) {
     }
     std::string text;
     try {
-        // Only the body is read unless a stimulation looks at a header field: the header
-        // fields are then not parsed at all.
+        // When no stimulation looks at a header field, only the body is read: the header
+        // fields are not parsed at all.
         const std::vector<std::string>& fields = classifier.matcher->headerFields();
         if (fields.empty()) {
             com_ptr<IMimeBody> body;

@@ -339,9 +339,14 @@ void Net::loadFrom(const NetFile& file, bool withLearningSet) {
                 break;
             neuron->addRegex(*pattern);
         }
-        // Absent in files of stimulations that look at the body, as all did before.
-        neuron->setField(
-            HeaderField::normalize(file.readText(sectionIn, neuronKey(n, "field"), "")));
+        // Absent in files of stimulations that look at the body, as all did before. A value
+        // this program does not know (a later one's) is kept as it is and matches nothing,
+        // rather than turning the stimulation to the body.
+        std::string field = file.readText(sectionIn, neuronKey(n, "field"), "");
+        bool known = false;
+        std::string key = HeaderField::normalize(field, &known);
+        field.erase(std::remove(field.begin(), field.end(), '\0'), field.end());
+        neuron->setField(known ? key : field);
         return RefPtr(neuron.get());
     });
     RefsPtr newOutputs = readNeurons(file, sectionOut, [&file](int n, const std::string& name) {
