@@ -155,9 +155,8 @@ TEST(NetSnapshot, AnOlderFormatIsRebuilt) {
     std::string text = neurons + settings + network;
     writeFile(dir.netFile(), text);
     std::string expected = loaded(dir.netFile(), true);
-    std::string file = NetSnapshot::fileFor(dir.netFile());
-    std::string good = readFile(file);
-    std::size_t head = good.find('\n') + 1 + 16;
+    std::string file = NetSnapshot::fileFor(dir.netFile()), good = readFile(file);
+    std::size_t head = good.find('\n') + 17;
     std::string old =
         sealed(good.substr(head, good.size() - head - 8), text, "brevalo-net-snapshot 1\n");
     writeFile(file, old);

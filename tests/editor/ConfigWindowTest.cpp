@@ -351,7 +351,6 @@ TEST_F(ConfigWindow, RightClickInTheStimulationTreeSelectsTheNodeAndShowsTheMenu
     EXPECT_EQ(w.currentInNode(), meeting);
     EXPECT_EQ(entries.size(), 10);
     EXPECT_EQ(entries.value(5), "-");
-    EXPECT_TRUE(w.InField->isEnabled());
     EXPECT_TRUE(w.InEdit->isEnabled());
 
     // Below the last node: no menu, nothing changes.
@@ -392,7 +391,6 @@ TEST_F(ConfigWindow, WhereAStimulationLooksIsChosenAndShown) {
     w.InField->trigger();
     EXPECT_EQ(w.editedNet()->getInput(0)->getField(), "header:X-Tag");
     EXPECT_EQ(inRoot()->child(0)->toolTip(0), "Looks at: Other field: X-Tag");
-    EXPECT_TRUE(w.modified());
 }
 
 TEST_F(ConfigWindow, EditingAnExpressionReplacesItAndRehighlights) {

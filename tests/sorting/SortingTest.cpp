@@ -210,7 +210,6 @@ TEST(Sorting, AStimulationOnTheSubjectLooksAtTheSubjectOnly) {
     BackPropagationPtr network(new BackPropagation(2, 0, 2));
     network->getOb()[0] = network->getOb()[1] = 10.0;
     world.net->setNetwork(network);
-    LogRecorder log;
     world.arrive(world.deliver(mailText("Your invoice", "Hello.")));
     world.arrive(world.deliver(mailText("Hello", "An invoice.")));
     EXPECT_EQ(world.inboxSubjects(), Subjects{"Hello"});
