@@ -122,10 +122,18 @@ Classified classifyFile(const std::string& path, const Classifier& classifier) {
     }
     std::string text;
     try {
-        // Only the body is read: the header fields are not parsed at all.
-        com_ptr<IMimeBody> body;
-        checkHr(MimeOleCreateBody(bytes, body.out()), "parse " + path);
-        text = messageText(body.get());
+        // When no stimulation looks at a header field, only the body is read: the header
+        // fields are not parsed at all.
+        const std::vector<std::string>& fields = classifier.matcher->headerFields();
+        if (fields.empty()) {
+            com_ptr<IMimeBody> body;
+            checkHr(MimeOleCreateBody(bytes, body.out()), "parse " + path);
+            text = messageText(body.get());
+        } else {
+            com_ptr<IMimeMessage> message;
+            checkHr(MimeOleCreateMessage(bytes, FILETIME{}, message.out()), "parse " + path);
+            text = classifiedText(message.get(), fields);
+        }
     } catch (const ComException& e) {
         done.error = "cannot classify " + path + ": " + comErrorText(e);
         return done;

@@ -22,10 +22,13 @@ const CommandUsage commands[] = {
      "their addresses",
      "  --address A    forward its mail to A (may be given again)\n"
      "  --answer TEXT  answer the sender with TEXT\n"},
-    {"stimulation", "add|remove|list [NAME] [PATTERN...]",
+    {"stimulation", "add|remove|list [NAME] [--field WHERE] [PATTERN...]",
      "add a stimulation (a named group of regular expressions) or\n"
      "patterns to one, remove one, or list them",
-     ""},
+     "  --field WHERE  with add: what the patterns look at: body (the\n"
+     "                 default), subject, sender (From, Sender,\n"
+     "                 Reply-To), recipients (To, Cc, Delivered-To),\n"
+     "                 list (List-Id) or header:NAME (any field)\n"},
     {"assign", "FOLDER MESSAGE... | --from-folder STOREFOLDER FOLDER",
      "make learning messages examples of the target folder FOLDER:\n"
      "each MESSAGE named by its id in the learning folder, its file\n"

@@ -3,6 +3,7 @@
 #include "util/ComException.h"
 #include "util/ErrorReport.h"
 #include "util/Text.h"
+#include "core/HeaderField.h"
 #include "core/NetFile.h"
 #include "core/NeuronIn.h"
 #include "core/NeuronOut.h"
@@ -79,6 +80,8 @@ struct Reading {
     std::vector<std::string> addresses;
     std::string answer;
     bool answerGiven = false;
+    std::string field;
+    bool fieldGiven = false;
     int status = exitOk;
 };
 
@@ -96,6 +99,9 @@ bool readActionAndOperands(const char* command, const Arguments& arguments,
         } else if (options.is("--answer")) {
             reading.answer = options.value();
             reading.answerGiven = true;
+        } else if (options.is("--field")) {
+            reading.field = options.value();
+            reading.fieldGiven = true;
         }
     }
     if (!options.finished()) {
@@ -109,6 +115,8 @@ bool readActionAndOperands(const char* command, const Arguments& arguments,
         else if ((reading.action != "add" || list) &&
                  (!reading.addresses.empty() || reading.answerGiven))
             options.fail("--address and --answer go with add");
+        else if (reading.action != "add" && reading.fieldGiven)
+            options.fail("--field goes with add");
     }
     reading.status = options.exitStatus();
     return !options.finished();
@@ -135,7 +143,12 @@ int listStimulations(const Net& net) {
             "The net has no stimulation yet: brevalo-cli stimulation add NAME PATTERN...\n");
     for (int i = 0; i < net.inputCount(); ++i) {
         ref_ptr<NeuronIn> stimulation = net.getInput(i);
-        std::printf("%s\n", stimulation->getName().c_str());
+        const std::string& field = stimulation->getField();
+        // The body, where most look, goes without saying.
+        if (field.empty())
+            std::printf("%s\n", stimulation->getName().c_str());
+        else
+            std::printf("%s\t(looks at %s)\n", stimulation->getName().c_str(), field.c_str());
         for (const std::string& pattern : stimulation->getRegexes())
             std::printf("\t%s\n", pattern.c_str());
     }
@@ -200,8 +213,14 @@ int folderCommand(const ProgramEnvironment& environment, const Arguments& argume
 
 int stimulationCommand(const ProgramEnvironment& environment, const Arguments& arguments) {
     Reading reading;
-    if (!readActionAndOperands("stimulation", arguments, {}, reading))
+    if (!readActionAndOperands("stimulation", arguments, {{"--field", true}}, reading))
         return reading.status;
+    bool fieldValid = true;
+    std::string field = HeaderField::normalize(reading.field, &fieldValid);
+    if (!fieldValid)
+        return failed("stimulation", "the field " + shown(reading.field) +
+                                         " is none of body, subject, sender, recipients, list, "
+                                         "header:NAME");
     std::string name = reading.operands.empty() ? "" : reading.operands.front();
     std::vector<std::string> patterns;
     if (!reading.operands.empty())
@@ -265,6 +284,9 @@ int stimulationCommand(const ProgramEnvironment& environment, const Arguments& a
     ref_ptr<NeuronIn> stimulation = index >= 0 ? net.getInput(index) : new NeuronIn(name);
     for (const std::string& pattern : patterns)
         stimulation->addRegex(pattern);
+    // Extending a stimulation keeps where it looks unless --field says otherwise.
+    if (index < 0 || reading.fieldGiven)
+        stimulation->setField(field);
     if (index < 0) {
         net.addInput(stimulation.get());
         forgetNetwork(net);

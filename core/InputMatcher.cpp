@@ -11,7 +11,7 @@ DoublePtr InputMatcher::inputVector(const std::string& text, MatchBudget& budget
     DoublePtr vector = makeDoubles(inputCount());
     if (inputCount() == 0)
         return vector;
-    std::vector<char> matched = patterns->matchingInputs(normalizeText(text), budget);
+    std::vector<char> matched = patterns->matchingInputs(text, budget);
     for (int i = 0; i < inputCount(); ++i)
         vector[i] = matched[i] ? levelHigh : levelLow;
     return vector;
@@ -20,5 +20,5 @@ DoublePtr InputMatcher::inputVector(const std::string& text, MatchBudget& budget
 bool InputMatcher::anyMatches(const std::string& text, MatchBudget& budget) const {
     if (inputCount() == 0)
         return false;
-    return patterns->anyMatches(normalizeText(text), budget);
+    return patterns->anyMatches(text, budget);
 }

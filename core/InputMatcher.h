@@ -1,7 +1,7 @@
 #pragma once
 
 #include "util/DoubleArray.h"
-#include "core/PatternSet.h"
+#include "core/FieldPatterns.h"
 
 #include <memory>
 #include <string>
@@ -24,6 +24,9 @@ public:
     explicit InputMatcher(const Net& net);
 
     int inputCount() const { return patterns->inputCount(); }
+    // The header fields the stimulations look at besides the body (HeaderField keys); the
+    // texts given must carry them attached. Empty: the body alone is read.
+    const std::vector<std::string>& headerFields() const { return patterns->headerFields(); }
     // One level per input neuron: levelHigh when it responds to the text, else levelLow.
     DoublePtr inputVector(const std::string& text, MatchBudget& budget) const;
     // Whether some input neuron responds; stops at the first match found.
@@ -33,5 +36,5 @@ public:
     bool sameStimulations(const InputMatcher& other) const { return patterns == other.patterns; }
 
 private:
-    std::shared_ptr<const PatternSet> patterns;
+    std::shared_ptr<const FieldPatterns> patterns;
 };

@@ -4,7 +4,7 @@
 
 #include <string>
 
-std::shared_ptr<const PatternSet> InputPatterns::current(const RefsPtr& inputs) {
+std::shared_ptr<const FieldPatterns> InputPatterns::current(const RefsPtr& inputs) {
     std::size_t count = static_cast<std::size_t>(refsCount(inputs));
     std::lock_guard<std::mutex> lock(mutex);
     // The neuron list is looked up only when its entries changed: a downcast per neuron
@@ -26,11 +26,14 @@ std::shared_ptr<const PatternSet> InputPatterns::current(const RefsPtr& inputs) 
     if (set && now == stamps)
         return set;
     std::vector<std::vector<std::string>> texts(count);
+    std::vector<std::string> fields(count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (neurons[i])
+        if (neurons[i]) {
             texts[i] = neurons[i]->getRegexes();
+            fields[i] = neurons[i]->getField();
+        }
     }
-    set = std::make_shared<const PatternSet>(texts);
+    set = std::make_shared<const FieldPatterns>(texts, fields);
     stamps = std::move(now);
     ++builds;
     return set;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "util/Refs.h"
-#include "core/PatternSet.h"
+#include "core/FieldPatterns.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,7 +16,7 @@ class NeuronIn;
 // threads may ask at once; each keeps the set it got for as long as it matches with it.
 class InputPatterns {
 public:
-    std::shared_ptr<const PatternSet> current(const RefsPtr& inputs);
+    std::shared_ptr<const FieldPatterns> current(const RefsPtr& inputs);
     // How often a set was built (for tests and benchmarks).
     int buildCount() const;
 
@@ -25,6 +25,6 @@ private:
     std::vector<const Ref*> entries;      // the list's entries as last seen
     std::vector<const NeuronIn*> neurons; // the same, as input neurons (null: none)
     std::vector<std::uint64_t> stamps;    // of the neurons the set was built from, in order
-    std::shared_ptr<const PatternSet> set;
+    std::shared_ptr<const FieldPatterns> set;
     int builds = 0;
 };

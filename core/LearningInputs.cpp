@@ -12,7 +12,7 @@ std::vector<DoublePtr> LearningInputs::read(const LearningMessages& source,
     std::vector<MessageSource::TextMaker> makers;
     makers.reserve(count);
     for (const Message& message : messages)
-        makers.push_back(source.prepareText(message.path));
+        makers.push_back(source.prepareText(message.path, matcher.headerFields()));
 
     std::vector<DoublePtr> vectors(count);
     std::vector<char> failed(count, 0);
@@ -31,7 +31,8 @@ std::vector<DoublePtr> LearningInputs::read(const LearningMessages& source,
         if (!failed[i])
             continue;
         MatchBudget budget(messages[i].budgetName);
-        vectors[i] = matcher.inputVector(source.text(messages[i].path), budget);
+        vectors[i] =
+            matcher.inputVector(source.text(messages[i].path, matcher.headerFields()), budget);
     }
     return vectors;
 }

@@ -61,7 +61,8 @@ ref_ptr<FileData> LearningMessages::entry(int messageId) const {
     return entryOf(*message);
 }
 
-std::string LearningMessages::text(const std::string& path) const {
+std::string LearningMessages::text(const std::string& path,
+                                   const std::vector<std::string>& fields) const {
     std::vector<std::string> pieces = splitText(replaceAll(path, "\\", "/"), "/");
     std::string folder = pieces.size() > 0 ? pieces[0] : std::string();
     std::string message = pieces.size() > 1 ? pieces[1] : std::string();
@@ -70,14 +71,16 @@ std::string LearningMessages::text(const std::string& path) const {
     try {
         if (!messages)
             throw ComException(E_POINTER, "no mail store");
-        return messages->messageText(folder, message);
+        return messages->messageText(folder, message, fields);
     } catch (const ComException& e) {
         showComError(e, "Reading the learning message " + path);
         return {};
     }
 }
 
-MessageSource::TextMaker LearningMessages::prepareText(const std::string& path) const {
+MessageSource::TextMaker
+LearningMessages::prepareText(const std::string& path,
+                              const std::vector<std::string>& fields) const {
     std::vector<std::string> pieces = splitText(replaceAll(path, "\\", "/"), "/");
     std::string folder = pieces.size() > 0 ? pieces[0] : std::string();
     std::string message = pieces.size() > 1 ? pieces[1] : std::string();
@@ -85,7 +88,7 @@ MessageSource::TextMaker LearningMessages::prepareText(const std::string& path) 
         return [] { return std::string(); };
     if (!messages)
         return []() -> std::string { throw ComException(E_POINTER, "no mail store"); };
-    return messages->prepareText(folder, message);
+    return messages->prepareText(folder, message, fields);
 }
 
 std::shared_ptr<void> LearningMessages::hold(const std::string& folder) const {

@@ -40,11 +40,13 @@ public:
     // well as the slash). An id that is no number gives the empty text at once; a failure
     // is shown with showComError ("Reading the learning message <path>") and gives the
     // empty text. Safe on the learning thread (after its CoInitialize).
-    std::string text(const std::string& path) const;
+    // With `fields`, the header fields' texts are attached (MessageSource::messageText).
+    std::string text(const std::string& path, const std::vector<std::string>& fields = {}) const;
     // text in two steps (MessageSource::prepareText): the store is asked here, the maker
     // reads the message on any thread. A maker that raises leaves showing the failure to
     // text() on this thread.
-    MessageSource::TextMaker prepareText(const std::string& path) const;
+    MessageSource::TextMaker prepareText(const std::string& path,
+                                         const std::vector<std::string>& fields = {}) const;
     // Keeps the folder's message list while the result lives (MessageSource::holdFolder).
     std::shared_ptr<void> hold(const std::string& folder) const;
 

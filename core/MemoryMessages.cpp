@@ -47,8 +47,8 @@ std::optional<MessageSummary> MemoryMessages::findMessage(const std::string& fol
     return held->summary;
 }
 
-std::string MemoryMessages::messageText(const std::string& folder,
-                                        const std::string& message) const {
+std::string MemoryMessages::messageText(const std::string& folder, const std::string& message,
+                                        const std::vector<std::string>&) const {
     if (storeIdFromText(folder) == FOLDERID_INVALID || storeIdFromText(message) == FOLDERID_INVALID)
         return {};
     const Message* held = find(folder, message);

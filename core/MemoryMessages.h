@@ -22,7 +22,9 @@ public:
     std::vector<MessageSummary> listFolder(const std::string& folder) const override;
     std::optional<MessageSummary> findMessage(const std::string& folder,
                                               std::uint32_t messageId) const override;
-    std::string messageText(const std::string& folder, const std::string& message) const override;
+    // The text as it was added (a text with header fields attached carries them).
+    std::string messageText(const std::string& folder, const std::string& message,
+                            const std::vector<std::string>& fields) const override;
     // Nothing to hold: the messages are in memory.
     std::shared_ptr<void> holdFolder(const std::string& folder) const override;
     // The folder made for that pair of names on first use.

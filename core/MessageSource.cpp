@@ -11,9 +11,10 @@ std::string programFolder(const MessageSource* source, const char* locKey) {
 }
 
 MessageSource::TextMaker MessageSource::prepareText(const std::string& folder,
-                                                    const std::string& message) const {
+                                                    const std::string& message,
+                                                    const std::vector<std::string>& fields) const {
     try {
-        return [text = messageText(folder, message)] { return text; };
+        return [text = messageText(folder, message, fields)] { return text; };
     } catch (...) {
         return [failure = std::current_exception()]() -> std::string {
             std::rethrow_exception(failure);

@@ -35,15 +35,18 @@ public:
                                                       std::uint32_t messageId) const = 0;
     // The text the classifier reads of that message. The empty text, at once, when
     // either text names no id; a folder or message that cannot be read raises.
-    virtual std::string messageText(const std::string& folder,
-                                    const std::string& message) const = 0;
+    // With `fields` (HeaderField keys) not empty, the text carries those header fields'
+    // texts attached (HeaderField::attach); a source without header fields gives the body.
+    virtual std::string messageText(const std::string& folder, const std::string& message,
+                                    const std::vector<std::string>& fields) const = 0;
     // messageText in two steps, for reading many messages on several threads: this call,
     // on the calling thread, takes from the source what only one thread may touch; the
     // maker it returns gives the text (or raises) on any thread, one maker per thread at
     // a time. A maker that raised can be followed by messageText, which shows where the
     // message is now. This one makes the text here and now.
     using TextMaker = std::function<std::string()>;
-    virtual TextMaker prepareText(const std::string& folder, const std::string& message) const;
+    virtual TextMaker prepareText(const std::string& folder, const std::string& message,
+                                  const std::vector<std::string>& fields) const;
     // Keeps the folder's message list while the result lives, so that reading many of its
     // messages lists it once; empty when the folder cannot be opened.
     virtual std::shared_ptr<void> holdFolder(const std::string& folder) const = 0;

@@ -4,6 +4,7 @@
 #include "util/RegularFile.h"
 #include "util/Text.h"
 #include "platform/profile/ProfileBatch.h"
+#include "core/HeaderField.h"
 #include "core/InputMatcher.h"
 #include "core/MatchBudget.h"
 #include "core/NetFile.h"
@@ -258,7 +259,7 @@ NetSnapshot Net::snapshot(const NetFile& file) const {
     NetSnapshot made;
     for (int n = 0; n < inputCount(); ++n) {
         ref_ptr<NeuronIn> neuron = getInput(n);
-        made.inputs.push_back({neuron->getName(), neuron->getRegexes()});
+        made.inputs.push_back({neuron->getName(), neuron->getRegexes(), neuron->getField()});
     }
     for (int n = 0; n < outputCount(); ++n) {
         ref_ptr<NeuronOut> neuron = getOutput(n);
@@ -289,6 +290,7 @@ void Net::install(const NetSnapshot& snapshot) {
         ref_ptr<NeuronIn> neuron(new NeuronIn(input.name));
         for (const std::string& pattern : input.patterns)
             neuron->addRegex(pattern);
+        neuron->setField(input.field);
         newInputs->push_back(RefPtr(neuron.get()));
     }
     RefsPtr newOutputs(new Refs);
@@ -337,6 +339,14 @@ void Net::loadFrom(const NetFile& file, bool withLearningSet) {
                 break;
             neuron->addRegex(*pattern);
         }
+        // Absent in files of stimulations that look at the body, as all did before. A value
+        // this program does not know (a later one's) is kept as it is and matches nothing,
+        // rather than turning the stimulation to the body.
+        std::string field = file.readText(sectionIn, neuronKey(n, "field"), "");
+        bool known = false;
+        std::string key = HeaderField::normalize(field, &known);
+        field.erase(std::remove(field.begin(), field.end(), '\0'), field.end());
+        neuron->setField(known ? key : field);
         return RefPtr(neuron.get());
     });
     RefsPtr newOutputs = readNeurons(file, sectionOut, [&file](int n, const std::string& name) {
@@ -379,6 +389,8 @@ void Net::write(const NetFile& file) const {
         file.writeText(sectionIn, neuronKey(n, "name"), neuron->getName());
         for (int p = 0; p < neuron->regexCount(); ++p)
             file.writeText(sectionIn, patternKey(n, p), neuron->getRegex(p));
+        if (!neuron->getField().empty())
+            file.writeText(sectionIn, neuronKey(n, "field"), neuron->getField());
     }
 
     file.deleteSection(sectionOut);

@@ -98,7 +98,9 @@ public:
     Classification classificationOf(const DoublePtr& inputs) const;
     // The patterns of the input neurons as they are now, compiled together; built at the
     // first call and again after each change of the neurons' patterns (InputPatterns).
-    std::shared_ptr<const PatternSet> patternSet() const { return inputPatterns.current(inputs); }
+    std::shared_ptr<const FieldPatterns> patternSet() const {
+        return inputPatterns.current(inputs);
+    }
     // How often the pattern set was built.
     int patternSetBuilds() const { return inputPatterns.buildCount(); }
     // The network outputs (0 ... 1), one per output neuron, evidence or not; empty
@@ -159,6 +161,12 @@ public:
     // and gives the empty text.
     std::string getFileContent(const std::string& path) const {
         return learning.messages().text(path);
+    }
+    // The text the stimulations read of that message: getFileContent, with the texts of
+    // the header fields they look at attached (HeaderField); the body alone when they
+    // look at none.
+    std::string getFileInput(const std::string& path) const {
+        return learning.messages().text(path, patternSet()->headerFields());
     }
     // Keeps the folder's message list while the result lives, so reading many of its
     // messages with getFileContent lists the folder once, not once per message; empty when

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::string_view magic = "brevalo-net-snapshot 1\n";
+constexpr std::string_view magic = "brevalo-net-snapshot 2\n";
 
 std::uint64_t rotate(std::uint64_t value, int bits) {
     return (value << bits) | (value >> (64 - bits));
@@ -96,7 +96,7 @@ bool readBody(Reader& in, NetSnapshot& net) {
         return false;
     net.inputs.resize(n);
     for (NetSnapshot::Stimulation& input : net.inputs)
-        if (!in.text(input.name) || !in.texts(input.patterns))
+        if (!in.text(input.name) || !in.texts(input.patterns) || !in.text(input.field))
             return false;
     if (!in.count(n, 12))
         return false;
@@ -189,6 +189,7 @@ std::string NetSnapshot::serialize(std::string_view net) const {
     for (const Stimulation& input : inputs) {
         out.text(input.name);
         out.texts(input.patterns);
+        out.text(input.field);
     }
     out.number(outputs.size(), 4);
     for (const Folder& output : outputs) {

@@ -17,9 +17,9 @@
 // snapshot written again, whole, under a new name renamed over the old one. It is a
 // cache: a snapshot that cannot be written costs the next start a parse of the net file.
 //
-//   brevalo-net-snapshot 1\n
+//   brevalo-net-snapshot 2\n
 //   <net file length> <net file digest>
-//   <stimulation count>, each: <name> <pattern count> <patterns>
+//   <stimulation count>, each: <name> <pattern count> <patterns> <field>
 //   <folder count>, each: <name> <answer> <address count> <addresses>
 //   <damage>
 //   <settings count>, each: <key> <value>
@@ -35,6 +35,7 @@ public:
     struct Stimulation {
         std::string name;
         std::vector<std::string> patterns;
+        std::string field; // HeaderField key; empty: the body
     };
     struct Folder {
         std::string name;

@@ -45,6 +45,13 @@ void NeuronIn::removeRegex(int index) {
     regexes.erase(regexes.begin() + index);
 }
 
+void NeuronIn::setField(const std::string& key) {
+    if (key == field)
+        return;
+    stamp = newStamp();
+    field = key;
+}
+
 REsPtr NeuronIn::getREs() const {
     if (compiled)
         return compiled;

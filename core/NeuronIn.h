@@ -31,6 +31,11 @@ public:
     // that a net's compiled pattern set knows when to be built again.
     std::uint64_t patternsStamp() const { return stamp; }
 
+    // Where the patterns look (HeaderField): empty for the body, else a field key such as
+    // "subject" or "header:List-Post". A change takes a new stamp, as a pattern's does.
+    const std::string& getField() const { return field; }
+    void setField(const std::string& key);
+
     // The compiled patterns, compiled on first use after a change of the pattern texts
     // and kept until the next (the highlighting of the configuration window matches
     // with them; classification and learning with the net's PatternSet). Capture group 1
@@ -46,6 +51,7 @@ public:
 
 private:
     std::vector<std::string> regexes;
+    std::string field;
     mutable REsPtr compiled;
     std::uint64_t stamp;
 };

@@ -1,5 +1,6 @@
 #include "core/WordSuggester.h"
 
+#include "core/HeaderField.h"
 #include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/NeuronIn.h"
@@ -87,11 +88,11 @@ WordSuggester::WordSuggester(const Net& net) : matcher(net), folderCount(net.out
     std::shared_ptr<void> held = net.holdFolder(folder);
     for (int f = 0; f < net.fileCount(); ++f) {
         ref_ptr<FileData> entry = net.getFile(f);
-        std::string text = net.getFileContent(folder + "/" + entry->getId());
+        std::string text = net.getFileInput(folder + "/" + entry->getId());
         MatchBudget budget(entry->getName());
         matchedByNet.push_back(matcher.anyMatches(text, budget) ? 1 : 0);
         std::vector<int> wordIds;
-        for (std::string& word : wordsOf(text)) {
+        for (std::string& word : wordsOf(std::string(HeaderField::split(text)))) {
             auto [at, added] = ids.emplace(word, static_cast<int>(words.size()));
             if (added)
                 words.push_back(std::move(word));

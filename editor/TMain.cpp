@@ -6,6 +6,7 @@
 #include "util/Text.h"
 #include "platform/lock/FileLock.h"
 #include "platform/profile/Loc.h"
+#include "core/HeaderField.h"
 #include "core/LearningSetCheck.h"
 #include "core/MatchBudget.h"
 #include "core/NeuronIn.h"
@@ -30,6 +31,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
@@ -49,8 +51,22 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
+
+// The choices of "Where it looks", in the order shown; "header:" asks for the name.
+const char* const fieldKeys[] = {"", "subject", "sender", "recipients", "list", "header:"};
+
+// How a field key is shown: "Subject", or "Other field: X-Tag".
+std::string fieldChoice(const std::string& key) {
+    if (key.rfind("header:", 0) == 0 && key.size() > 7)
+        return locText("main.field.header", key.substr(7));
+    return locText(("main.field." + (key.empty()        ? std::string("body")
+                                     : key == "header:" ? std::string("other")
+                                                        : key))
+                       .c_str());
+}
 
 // One store notification on its way from the store's dispatch to the window.
 class StoreNotifyEvent : public QEvent {
@@ -172,6 +188,8 @@ void TMain::createActions() {
     InEdit =
         makeAction(loc("main.act.inEdit"), loc("main.act.inEdit.hint"), 3, &TMain::InEditExecute);
     InDel = makeAction(loc("main.act.inDel"), loc("main.act.inDel.hint"), 4, &TMain::InDelExecute);
+    InField = makeAction(loc("main.act.inField"), loc("main.act.inField.hint"), -1,
+                         &TMain::InFieldExecute);
     InSuggest = makeAction(loc("main.act.inSuggest"), loc("main.act.inSuggest.hint"), -1,
                            &TMain::InSuggestExecute);
     InExpand = makeAction(loc("main.act.inExpand"), loc("main.act.inExpand.hint"), 12,
@@ -341,7 +359,7 @@ void TMain::buildLayout() {
         tree->installEventFilter(this);
 
     inTreePopup = new QMenu(this);
-    inTreePopup->addActions({InAdd, InAddStimulation, InEdit, InDel});
+    inTreePopup->addActions({InAdd, InAddStimulation, InEdit, InField, InDel});
     inTreePopup->addSeparator();
     inTreePopup->addActions({InExpandAll, InColapseAll, InExpand, InColapse});
 
@@ -387,6 +405,7 @@ void TMain::updateActions() {
     int inLevel = inNode ? levelOf(inNode) : -1;
     InAddStimulation->setEnabled(inLevel == 1);
     InEdit->setEnabled(inLevel == 1 || inLevel == 2);
+    InField->setEnabled(inLevel == 1);
     InDel->setEnabled(inLevel == 1 || inLevel == 2);
     QTreeWidgetItem* outNode = outTree->currentItem();
     bool outFolder = outNode && levelOf(outNode) == 1;
@@ -508,6 +527,8 @@ void TMain::fillOutTree() {
 
 void TMain::updateInNode(QTreeWidgetItem* node, NeuronIn* neuron) {
     node->setText(0, QString::fromStdString(neuron->getName()));
+    node->setToolTip(0, QString::fromStdString(
+                            locText("main.act.inField.shown", fieldChoice(neuron->getField()))));
     setImage(node, 1);
     const std::vector<std::string>& regexes = neuron->getRegexes();
     for (std::size_t i = 0; i < regexes.size(); ++i) {
@@ -619,7 +640,9 @@ void TMain::showFileContent() {
     REs expressions;
     auto addAll = [this, &expressions](const QTreeWidgetItem* neuronNode) {
         NeuronIn* neuron = neuronOfInNode(neuronNode);
-        if (!neuron)
+        // The text shown is the body: a stimulation that looks at a header field lights
+        // nothing in it.
+        if (!neuron || !neuron->getField().empty())
             return;
         REsPtr compiled = neuron->getREs();
         if (compiled)
@@ -787,6 +810,43 @@ void TMain::InEditExecute() {
         return;
     neuron->setRegex(index, text);
     updateInNode(parent, neuron);
+    showFileContent();
+    setModified(true);
+}
+
+void TMain::InFieldExecute() {
+    if (!inCurrent || levelOf(inCurrent) != 1)
+        return;
+    QTreeWidgetItem* node = inCurrent;
+    NeuronIn* neuron = neuronOfInNode(node);
+    QStringList choices;
+    for (const char* key : fieldKeys)
+        choices << QString::fromStdString(fieldChoice(key));
+    std::string now = neuron->getField();
+    int current = static_cast<int>(std::size(fieldKeys)) - 1;
+    for (int i = 0; i < current; ++i)
+        if (now == fieldKeys[i])
+            current = i;
+    bool ok = false;
+    QString chosen =
+        QInputDialog::getItem(this, loc("main.act.inField.title"), loc("main.act.inField.label"),
+                              choices, current, false, &ok);
+    if (!ok)
+        return;
+    std::string key = fieldKeys[choices.indexOf(chosen)];
+    if (key == "header:") {
+        std::string name = now.rfind("header:", 0) == 0 ? now.substr(7) : std::string();
+        name =
+            inputQuery(locText("main.act.inField.title"), locText("main.act.inField.name"), name);
+        bool valid = false;
+        key = HeaderField::normalize("header:" + name, &valid);
+        if (name.empty() || !valid)
+            return;
+    }
+    if (key == now)
+        return;
+    neuron->setField(key);
+    updateInNode(node, neuron);
     showFileContent();
     setModified(true);
 }
@@ -990,7 +1050,7 @@ void TMain::NetLearnExecute() {
 void TMain::NetTestExecute() {
     std::string text;
     if (FileData* entry = entryOf(firstSelectedRow()))
-        text = net->getFileContent(contentPath(entry));
+        text = net->getFileInput(contentPath(entry));
     TTest dialog(this);
     dialog.setNet(net);
     dialog.setText(text);

@@ -98,6 +98,8 @@ public:
     void InAddStimulationExecute();
     void InEditExecute();
     void InDelExecute();
+    // "Where it looks…": the body, a kind of header field or a named one.
+    void InFieldExecute();
     // "Suggest stimulations…": adds the words the person checks as stimulations.
     void InSuggestExecute();
     void InExpandExecute();
@@ -171,6 +173,7 @@ public:
     QAction* InAddStimulation = nullptr;
     QAction* InEdit = nullptr;
     QAction* InDel = nullptr;
+    QAction* InField = nullptr;
     QAction* InSuggest = nullptr;
     QAction* InExpand = nullptr;
     QAction* InColapse = nullptr;

@@ -1,6 +1,7 @@
 #include "learning/TTest.h"
 
 #include "platform/profile/Loc.h"
+#include "core/HeaderField.h"
 #include "core/MatchBudget.h"
 
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <map>
 
 namespace {
 
@@ -201,7 +203,10 @@ void TTest::thresholdBarChange() {
 }
 
 void TTest::setText(const std::string& text) {
-    contentMemo->setPlainText(memoFromText(text));
+    std::map<std::string, std::string> fields;
+    std::string body(HeaderField::split(text, &fields));
+    headerFields.assign(fields.begin(), fields.end());
+    contentMemo->setPlainText(memoFromText(body));
     contentanswerTabs->setCurrentWidget(contentTab);
     folderList->clearSpans();
     folderList->setRowCount(0);
@@ -222,7 +227,10 @@ void TTest::propagateBtnClick() {
     // A pasted message gets the sorter's bound on its matching: the dialog never hangs on
     // a pattern that backtracks without end.
     MatchBudget budget("test dialog text");
-    Classification result = net->classification(contentText(), budget);
+    std::string text = contentText();
+    if (!headerFields.empty())
+        text = HeaderField::attach(std::move(text), headerFields);
+    Classification result = net->classification(text, budget);
     if (!result.hasResult())
         return;
     folderList->clearSpans();

@@ -8,6 +8,8 @@
 #include <QList>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -33,7 +35,8 @@ public:
     // is learned, and the slider takes the stored threshold (which stores it back when
     // that changes the slider: 75.5 becomes 75, 150 becomes 100).
     void setNet(const ref_ptr<Net>& net);
-    // Puts the text into the content page and shows that page with an empty list.
+    // Puts the text's body into the content page and shows that page with an empty list;
+    // header fields attached to it (HeaderField) are kept aside for "Find folders".
     void setText(const std::string& text);
 
     // The content and the response as the program sees them: lines joined by CR LF.
@@ -50,6 +53,7 @@ public:
     void reject() override;
 
 private:
+    std::vector<std::pair<std::string, std::string>> headerFields; // of the text set
     QGroupBox* contentanswerPane;
     QTabWidget* contentanswerTabs;
     QWidget* contentTab;

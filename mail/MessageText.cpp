@@ -2,6 +2,7 @@
 
 #include "util/ComException.h"
 #include "util/Log.h"
+#include "core/HeaderField.h"
 #include "mail/HtmlText.h"
 
 #include <cstring>
@@ -129,4 +130,26 @@ com_ptr<IMimeAllocator> mimeAllocator() {
     com_ptr<IMimeAllocator> allocator;
     checkHr(MimeOleGetAllocator(allocator.out()), "get the MIME allocator");
     return allocator;
+}
+
+std::string headerFieldText(IMimeMessage* message, const std::string& key) {
+    std::string text;
+    for (const std::string& name : HeaderField::headerNames(key)) {
+        std::string value = namedHeaderText(message, name.c_str());
+        if (value.empty())
+            continue;
+        if (!text.empty())
+            text += '\n';
+        text += value.substr(0, HeaderField::maxFieldText);
+    }
+    return text.substr(0, HeaderField::maxFieldText);
+}
+
+std::string classifiedText(IMimeMessage* message, const std::vector<std::string>& fields) {
+    if (fields.empty())
+        return messageText(message);
+    std::vector<std::pair<std::string, std::string>> texts;
+    for (const std::string& key : fields)
+        texts.emplace_back(key, headerFieldText(message, key));
+    return HeaderField::attach(messageText(message), texts);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A message's body text and header values as the program uses them. Failures of the
 // MIME layer raise ComException unless a function says otherwise.
@@ -32,6 +33,14 @@ constexpr std::size_t maxClassifiedText = std::size_t(4) << 20;
 // the limit would cut. Empty for a message
 // without a body.
 std::string messageText(IMimeBody* message);
+
+// The text of a stimulation's header field (a HeaderField key): the decoded values of
+// the fields it reads, one per line, each cut to HeaderField::maxFieldText bytes.
+std::string headerFieldText(IMimeMessage* message, const std::string& key);
+
+// What the classifier reads of a message: messageText, with the texts of the header
+// fields named by `fields` (HeaderField keys) attached; messageText alone without fields.
+std::string classifiedText(IMimeMessage* message, const std::vector<std::string>& fields);
 
 // A header's decoded value as UTF-8 (PID_HDR_SUBJECT, PID_HDR_FROM, PID_HDR_TO); empty
 // when absent.

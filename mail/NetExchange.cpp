@@ -7,6 +7,7 @@
 #include "util/Text.h"
 #include "platform/Mime.h"
 #include "platform/profile/ProfileBatch.h"
+#include "core/HeaderField.h"
 #include "core/NetFile.h"
 #include "core/Net.h"
 #include "mail/StoreAccess.h"
@@ -224,9 +225,14 @@ std::string NetExchange::messageKey(IMimeMessage* message) {
 
 std::string NetExchange::exportNet(const Net& net, IStoreNamespace* store) {
     json stimulations = json::array(), folders = json::array(), assignments = json::array();
-    for (int i = 0; i < net.inputCount(); ++i)
-        stimulations.push_back(
-            {{"name", net.getInput(i)->getName()}, {"patterns", net.getInput(i)->getRegexes()}});
+    for (int i = 0; i < net.inputCount(); ++i) {
+        ref_ptr<NeuronIn> input = net.getInput(i);
+        json stimulation = {{"name", input->getName()}, {"patterns", input->getRegexes()}};
+        // Only where it looks elsewhere than the body, as in the net file.
+        if (!input->getField().empty())
+            stimulation["field"] = input->getField();
+        stimulations.push_back(stimulation);
+    }
     for (int o = 0; o < net.outputCount(); ++o) {
         ref_ptr<NeuronOut> folder = net.getOutput(o);
         folders.push_back({{"name", folder->getName()},
@@ -294,6 +300,15 @@ NetImport NetExchange::importNet(const std::string& text, Net& net, IStoreNamesp
             arrayOf(member(stimulations[i], path, "patterns"), path + ".patterns", most);
         for (std::size_t p = 0; p < patterns.size(); ++p)
             neuron->addRegex(textOf(patterns[p], at(path + ".patterns", p)));
+        if (stimulations[i].contains("field")) {
+            bool valid = false;
+            std::string field = HeaderField::normalize(
+                textOf(stimulations[i]["field"], path + ".field", maxAddress), &valid);
+            if (!valid)
+                throw badField(path + ".field",
+                               "is none of body, subject, sender, recipients, list, header:Name");
+            neuron->setField(field);
+        }
         inputs.push_back(neuron);
     }
     const json& folders = arrayOf(member(document, "", "folders"), "folders", most);

@@ -60,8 +60,8 @@ std::optional<MessageSummary> StoreMessages::findMessage(const std::string& fold
     return summary;
 }
 
-std::string StoreMessages::messageText(const std::string& folder,
-                                       const std::string& message) const {
+std::string StoreMessages::messageText(const std::string& folder, const std::string& message,
+                                       const std::vector<std::string>& fields) const {
     STOREFOLDERID folderId = storeIdFromText(folder);
     MESSAGEID messageId = storeIdFromText(message);
     if (folderId == FOLDERID_INVALID || messageId == FOLDERID_INVALID)
@@ -72,11 +72,12 @@ std::string StoreMessages::messageText(const std::string& folder,
     com_ptr<IMimeMessage> mime;
     checkHr(opened->OpenMessage(messageId, mime.out()),
             formatString("open message %u of folder %u", messageId, folderId));
-    return ::messageText(mime.get());
+    return classifiedText(mime.get(), fields);
 }
 
 MessageSource::TextMaker StoreMessages::prepareText(const std::string& folder,
-                                                    const std::string& message) const {
+                                                    const std::string& message,
+                                                    const std::vector<std::string>& fields) const {
     STOREFOLDERID folderId = storeIdFromText(folder);
     MESSAGEID messageId = storeIdFromText(message);
     if (folderId == FOLDERID_INVALID || messageId == FOLDERID_INVALID)
@@ -88,11 +89,11 @@ MessageSource::TextMaker StoreMessages::prepareText(const std::string& folder,
     if (SUCCEEDED(hr))
         hr = opened->GetMessageFile(messageId, &path, &received);
     std::string context = formatString("open message %u of folder %u", messageId, folderId);
-    return [hr, path, received, context]() -> std::string {
+    return [hr, path, received, context, fields]() -> std::string {
         checkHr(hr, context);
         com_ptr<IMimeMessage> mime;
         checkHr(MimeOleLoadMessageFile(path, received, mime.out()), context);
-        return ::messageText(mime.get());
+        return classifiedText(mime.get(), fields);
     };
 }
 

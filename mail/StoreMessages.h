@@ -24,9 +24,11 @@ public:
                                               std::uint32_t messageId) const override;
     // Opens the folder and the message (each failure raises ComException) and extracts
     // the message's text (messageText).
-    std::string messageText(const std::string& folder, const std::string& message) const override;
+    std::string messageText(const std::string& folder, const std::string& message,
+                            const std::vector<std::string>& fields) const override;
     // The folder's lookup here; reading, parsing and extracting the text in the maker.
-    TextMaker prepareText(const std::string& folder, const std::string& message) const override;
+    TextMaker prepareText(const std::string& folder, const std::string& message,
+                          const std::vector<std::string>& fields) const override;
     // The opened folder: the store keeps its message list while the folder is open.
     std::shared_ptr<void> holdFolder(const std::string& folder) const override;
     // Both folders found by name (findOrCreateFolder, created when missing); the id as

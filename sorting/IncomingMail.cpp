@@ -8,6 +8,7 @@
 #include "util/Text.h"
 #include "platform/Mime.h"
 #include "platform/maildir/MaildirFileName.h"
+#include "core/InputMatcher.h"
 #include "core/MatchBudget.h"
 #include "core/Net.h"
 #include "core/NeuronOut.h"
@@ -137,7 +138,8 @@ namespace {
 // The input vector of the message's text; the part of deciding that may run on any thread.
 DoublePtr messageInputs(Net* net, IMimeMessage* message, const std::string& subject) {
     MatchBudget budget(subject);
-    return net->getInputVector(messageText(message), budget);
+    InputMatcher matcher(*net);
+    return matcher.inputVector(classifiedText(message, matcher.headerFields()), budget);
 }
 
 SortDecision decideOnMessage(Net* net, IMimeMessage* message, SortDecision decision,

@@ -13,7 +13,7 @@ namespace {
 std::string describe(const Net& net) {
     std::ostringstream out;
     for (int n = 0; n < net.inputCount(); ++n) {
-        out << "in[" << net.getInput(n)->getName() << "]";
+        out << "in[" << net.getInput(n)->getName() << "] {" << net.getInput(n)->getField() << "}";
         for (const std::string& pattern : net.getInput(n)->getRegexes())
             out << " [" << pattern << "]";
         out << "\n";
@@ -71,12 +71,17 @@ TEST_P(SortingLoad, TakesWhatTheNetFileHolds) {
 
 INSTANTIATE_TEST_SUITE_P(
     NetSnapshot, SortingLoad,
-    testing::Values(NetCase{"learned", neurons + settings + network},
-                    NetCase{"unlearned", neurons + "[Files]\nfile_1=_0_\n"},
-                    NetCase{"damaged_row",
-                            neurons + network.substr(0, network.size() - 18) + "F8FF_\n"},
-                    NetCase{"cut_off", neurons + network.substr(0, network.size() - 9)},
-                    NetCase{"empty", ""}),
+    testing::Values(
+        NetCase{"learned", neurons + settings + network},
+        NetCase{"unlearned", neurons + "[Files]\nfile_1=_0_\n"},
+        NetCase{"damaged_row", neurons + network.substr(0, network.size() - 18) + "F8FF_\n"},
+        NetCase{"cut_off", neurons + network.substr(0, network.size() - 9)}, NetCase{"empty", ""},
+        NetCase{"header_field",
+                [] {
+                    std::string text = neurons + network;
+                    text.insert(text.find("[NeuronsOut]"), "neuron1.field=_header:X-Tag_\n");
+                    return text;
+                }()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A net file changed since the snapshot was made, even to a text of the same length within
@@ -95,8 +100,9 @@ TEST(NetSnapshot, AChangedNetFileIsReadAgain) {
 
 // A snapshot with a valid checksum around the given body (what follows the net file's
 // length and digest).
-std::string sealed(const std::string& body, const std::string& net) {
-    std::string bytes = "brevalo-net-snapshot 1\n";
+std::string sealed(const std::string& body, const std::string& net,
+                   const std::string& magic = "brevalo-net-snapshot 2\n") {
+    std::string bytes = magic;
     auto number = [&bytes](std::uint64_t value, int width) {
         for (int i = 0; i < width; ++i)
             bytes += static_cast<char>(value >> (8 * i));
@@ -140,6 +146,23 @@ TEST(NetSnapshot, ADamagedOrHostileSnapshotIsRefused) {
     writeFile(file, good.substr(0, good.size() / 2));
     EXPECT_EQ(loaded(dir.netFile(), true), expected);
     EXPECT_EQ(readFile(file), good); // written again, whole
+}
+
+// A snapshot in the format before stimulations had a field is rebuilt from the net file,
+// whatever it holds.
+TEST(NetSnapshot, AnOlderFormatIsRebuilt) {
+    CoreTestFolder dir;
+    std::string text = neurons + settings + network;
+    writeFile(dir.netFile(), text);
+    std::string expected = loaded(dir.netFile(), true);
+    std::string file = NetSnapshot::fileFor(dir.netFile()), good = readFile(file);
+    std::size_t head = good.find('\n') + 17;
+    std::string old =
+        sealed(good.substr(head, good.size() - head - 8), text, "brevalo-net-snapshot 1\n");
+    writeFile(file, old);
+    EXPECT_FALSE(NetSnapshot::parse(old, text));
+    EXPECT_EQ(loaded(dir.netFile(), true), expected);
+    EXPECT_EQ(readFile(file), good);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QToolBar>
 #include <QToolButton>
@@ -348,8 +349,8 @@ TEST_F(ConfigWindow, RightClickInTheStimulationTreeSelectsTheNodeAndShowsTheMenu
     w.inTreeContextPopup(w.inTree->visualItemRect(meeting).center());
     EXPECT_EQ(w.inTree->currentItem(), meeting);
     EXPECT_EQ(w.currentInNode(), meeting);
-    EXPECT_EQ(entries.size(), 9);
-    EXPECT_EQ(entries.value(4), "-");
+    EXPECT_EQ(entries.size(), 10);
+    EXPECT_EQ(entries.value(5), "-");
     EXPECT_TRUE(w.InEdit->isEnabled());
 
     // Below the last node: no menu, nothing changes.
@@ -376,6 +377,20 @@ TEST_F(ConfigWindow, RenamingANeuronKeepsItsExpressions) {
     EXPECT_EQ(inRoot()->child(0)->childCount(), 1);
     EXPECT_EQ(w.editedNet()->getInput(0)->getName(), "bills");
     EXPECT_TRUE(w.modified());
+}
+
+TEST_F(ConfigWindow, WhereAStimulationLooksIsChosenAndShown) {
+    writeNet({}, {"invoice"}, {})->save();
+    TMain& w = open();
+    w.inTree->setCurrentItem(inRoot()->child(0));
+    whenDialog<QInputDialog>([](QInputDialog* choice) {
+        choice->setTextValue("Other field…");
+        choice->accept();
+    });
+    answerInput("X-Tag");
+    w.InField->trigger();
+    EXPECT_EQ(w.editedNet()->getInput(0)->getField(), "header:X-Tag");
+    EXPECT_EQ(inRoot()->child(0)->toolTip(0), "Looks at: Other field: X-Tag");
 }
 
 TEST_F(ConfigWindow, EditingAnExpressionReplacesItAndRehighlights) {

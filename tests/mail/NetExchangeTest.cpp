@@ -57,6 +57,10 @@ protected:
         offer->addRegex("\"quoted\" \\b");
         net->addInput(offer.get());
         net->addInput(new NeuronIn("empty"));
+        ref_ptr<NeuronIn> first(new NeuronIn("first"));
+        first->addRegex("\\bfirst\\b");
+        first->setField("subject");
+        net->addInput(first.get());
         ref_ptr<NeuronOut> sales(new NeuronOut("Sales"));
         sales->setAnswer("Thank you,\nwe answer soon.");
         sales->setEmails({"sam@example.org", "kim@example.org"});
@@ -106,6 +110,8 @@ TEST_F(NetExchangeTest, RoundTripAcrossStoresWithOtherIdsGivesTheSameFile) {
     EXPECT_EQ(loaded->getOutput(0)->getEmails().size(), 2u);
     EXPECT_EQ(loaded->getThreshold(), 65.5);
     EXPECT_EQ(loaded->getJobVariant(), 3);
+    EXPECT_EQ(loaded->getInput(0)->getField(), ""); // exported without "field"
+    EXPECT_EQ(loaded->getInput(2)->getField(), "subject");
     ASSERT_TRUE(loaded->isLearned());
     EXPECT_EQ(NetExchange::exportNet(*loaded, to.store()), exported);
 }
@@ -160,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "learningSet[0].folders[0]: names folder 7, but there are 2"},
         BadCase{"FolderIndexEqualToTheCount", "\"folders\": [\n        0",
                 "\"folders\": [\n        2", "learningSet[0].folders[0]: names folder 2"},
-        BadCase{"NetworkOfOtherSize", "\"inputs\": 2", "\"inputs\": 3", "network.inputs: is 3"},
+        BadCase{"NetworkOfOtherSize", "\"inputs\": 3", "\"inputs\": 4", "network.inputs: is 4"},
+        BadCase{"FieldUnknown", "\"subject\"", "\"elsewhere\"", "stimulations[2].field: is none"},
         BadCase{"WeightNotANumber", "\"hiddenBiases\": [\n      ",
                 "\"hiddenBiases\": [\n      \"x\",", "network.hiddenBiases[0]: is no number"},
         BadCase{"FolderNameWithASlash", "\"Sales\"", "\"Sa/les\"", "folders[0].name: holds"},

@@ -47,18 +47,18 @@ TEST_F(StoreMessagesTest, ListsFindsAndReadsTheFolderInStoreOrder) {
     EXPECT_FALSE(messages->findMessage(learn, 9999));
     EXPECT_FALSE(messages->findMessage("9999", 1));
 
-    EXPECT_EQ(messages->messageText(learn, listed[0].id), "Buy now\r\n");
+    EXPECT_EQ(messages->messageText(learn, listed[0].id, {}), "Buy now\r\n");
     EXPECT_NE(messages->holdFolder(learn), nullptr);
     EXPECT_EQ(messages->holdFolder("9999"), nullptr);
 }
 
 // What names no id gives nothing at once; what names one the store lacks is an error.
 TEST_F(StoreMessagesTest, TextsOfIdsThatAreNoneAreEmptyAndOfMissingOnesRaise) {
-    EXPECT_EQ(messages->messageText("abc", "1"), "");
-    EXPECT_EQ(messages->messageText(learn, "-1"), "");
+    EXPECT_EQ(messages->messageText("abc", "1", {}), "");
+    EXPECT_EQ(messages->messageText(learn, "-1", {}), "");
     EXPECT_TRUE(messages->listFolder("abc").empty());
-    EXPECT_THROW(messages->messageText(learn, "9999"), ComException);
-    EXPECT_THROW(messages->messageText("9999", "1"), ComException);
+    EXPECT_THROW(messages->messageText(learn, "9999", {}), ComException);
+    EXPECT_THROW(messages->messageText("9999", "1", {}), ComException);
     EXPECT_EQ(StoreMessages::of(nullptr), nullptr);
 }
 

@@ -203,6 +203,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "Message 'Bill' was not clasified to any category, so leaving it..."}),
     [](const testing::TestParamInfo<EvidenceCase>& info) { return std::string(info.param.name); });
 
+// A stimulation aimed at the subject moves what says "invoice" there, not in the body.
+TEST(Sorting, AStimulationOnTheSubjectLooksAtTheSubjectOnly) {
+    SortingWorld world;
+    world.net->getInput(0)->setField("subject");
+    BackPropagationPtr network(new BackPropagation(2, 0, 2));
+    network->getOb()[0] = network->getOb()[1] = 10.0;
+    world.net->setNetwork(network);
+    world.arrive(world.deliver(mailText("Your invoice", "Hello.")));
+    world.arrive(world.deliver(mailText("Hello", "An invoice.")));
+    EXPECT_EQ(world.inboxSubjects(), Subjects{"Hello"});
+    EXPECT_EQ(world.folderSubjects("Invoices"), Subjects{"Your invoice"});
+}
+
 // A stimulation whose pattern costs a backtracking matcher the square of a sentence's
 // length: a megabyte in one sentence, "invoice" in it sixty thousand times, and "due"
 // only in the next sentence.
