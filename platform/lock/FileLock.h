@@ -18,6 +18,7 @@ public:
     // another process holds it (error() empty).
     bool acquire(bool wait);
     void release();
+    bool held() const { return fd >= 0; }
     const std::string& error() const { return failure; }
     const std::string& path() const { return file; }
 

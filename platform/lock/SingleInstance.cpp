@@ -2,11 +2,7 @@
 
 #include "util/Log.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 SingleInstance::SingleInstance(std::string name) : name(std::move(name)) {}
@@ -23,31 +19,23 @@ std::string SingleInstance::path() const {
 }
 
 bool SingleInstance::acquire() {
-    if (fd >= 0)
+    if (held())
         return true;
-    heldByAnother = false;
-    std::string file = path();
-    int opened = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (opened < 0) {
-        failure = "open(" + file + ") failed: " + std::strerror(errno);
+    lock = std::make_unique<FileLock>(path());
+    if (lock->acquire(false)) {
+        heldByAnother = false;
+        failure.clear();
+        return true;
+    }
+    heldByAnother = lock->error().empty();
+    failure = heldByAnother ? "another instance holds " + lock->path() : lock->error();
+    if (!heldByAnother)
         debugLog("%s", failure.c_str());
-        return false;
-    }
-    if (flock(opened, LOCK_EX | LOCK_NB) != 0) {
-        heldByAnother = errno == EWOULDBLOCK;
-        failure = heldByAnother ? "another instance holds " + file
-                                : "flock(" + file + ") failed: " + std::strerror(errno);
-        close(opened);
-        return false;
-    }
-    fd = opened;
-    failure.clear();
-    return true;
+    return false;
 }
 
 void SingleInstance::release() {
-    if (fd < 0)
-        return;
-    close(fd); // closing drops the lock; the file stays for the next start
-    fd = -1;
+    // Closing drops the lock; the file stays for the next start.
+    if (lock)
+        lock->release();
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/lock/FileLock.h"
+
+#include <memory>
 #include <string>
 
 // The one-sorter-at-a-time guard: an advisory lock (flock) on a file in the user's
@@ -16,7 +19,7 @@ public:
     // process holds it or the lock file cannot be made (error() says why).
     bool acquire();
     void release();
-    bool held() const { return fd >= 0; }
+    bool held() const { return lock && lock->held(); }
     const std::string& error() const { return failure; }
     // After a failed acquire(): whether another process holds the guard (else error() is
     // why the lock could not be tried at all).
@@ -26,7 +29,7 @@ public:
 
 private:
     std::string name;
-    int fd = -1;
+    std::unique_ptr<FileLock> lock; // made at the first acquire(): the path reads the environment
     std::string failure;
     bool heldByAnother = false;
 };
